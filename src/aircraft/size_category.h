@@ -1,0 +1,13 @@
+#pragma once
+#include <cstdint>
+
+// Aircraft size class; the key of every per-category table.
+enum SizeCategory : std::uint32_t {
+  Light = 0,
+  Buzjets = 1,
+  Large = 2,
+  Heavy = 3,
+  HighPerf = 4,
+  Rotorcraft = 5,
+};
+constexpr std::uint32_t kSizeCategoryCount = 6;

@@ -1,0 +1,91 @@
+#include "core/log.h"
+
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "core/run_flags.h"
+#include "core/timeutil.h"
+#include "core/version.h"
+
+std::mutex g_logMutex;
+
+namespace {
+
+std::FILE* g_logFile = nullptr;  // guarded by g_logMutex
+
+// Writes prefix, text and a line end and flushes at once, so the log is complete up to the
+// last line even when the program dies. Caller holds g_logMutex.
+void writeLocked(std::string_view prefix, std::string_view text) {
+  if (g_logFile == nullptr) return;
+  std::string line;
+  line.reserve(prefix.size() + text.size() + 1);
+  line.append(prefix).append(text).push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), g_logFile);
+  std::fflush(g_logFile);
+}
+
+void writeLine(std::string_view prefix, std::string_view text) noexcept {
+  try {
+    std::lock_guard lock(g_logMutex);
+    writeLocked(prefix, text);
+  } catch (...) {
+    // The log must never take its caller down.
+  }
+}
+
+void copyIfExists(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::error_code ec;
+  if (std::filesystem::exists(from, ec)) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  }
+}
+
+}  // namespace
+
+void logLine(std::string_view text) { writeLine({}, text); }
+
+void logArrowLine(std::string_view text) { writeLine("===> ", text); }
+
+void logIndentedLine(std::string_view text) { writeLine("          ", text); }
+
+void logLineIfRunning(std::string_view text) {
+  if (g_stopRequested.load() || g_quitRequested.load()) return;
+  writeLine({}, text);
+}
+
+bool openLogFile(const std::filesystem::path& folder) {
+  try {
+    std::filesystem::path dir = folder.empty() ? std::filesystem::current_path() : folder;
+    std::lock_guard lock(g_logMutex);
+    if (g_logFile != nullptr) {
+      std::fclose(g_logFile);
+      g_logFile = nullptr;
+    }
+    // Keep the two previous runs' logs.
+    copyIfExists(dir / "Log0.txt", dir / "Log00.txt");
+    copyIfExists(dir / "Log.txt", dir / "Log0.txt");
+    g_logFile = std::fopen((dir / "Log.txt").string().c_str(), "wb");
+    if (g_logFile == nullptr) return false;
+    writeLocked({}, fmt::format("{} (utc) {} version {} for {}", timeToText(utcNowSeconds()),
+                                "Ambrelvane", g_programVersion.toString(), "MSFS 2020/2024"));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void closeLogFile() {
+  std::lock_guard lock(g_logMutex);
+  if (g_logFile != nullptr) {
+    std::fclose(g_logFile);
+    g_logFile = nullptr;
+  }
+}
+
+bool isLogOpen() {
+  std::lock_guard lock(g_logMutex);
+  return g_logFile != nullptr;
+}

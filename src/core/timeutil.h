@@ -1,0 +1,49 @@
+#pragma once
+// The one clock of the program, UTC texts and the half-hour week slots.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace kvo {
+
+using Clock = std::chrono::system_clock;
+
+// Now, from the system clock unless a test has fixed it.
+Clock::time_point utcNow();
+// Fixes utcNow() to the given time (nullopt: back to the system clock). Tests only.
+void setUtcNowForTests(std::optional<Clock::time_point> fixed);
+
+// Weekday 1..7 (Monday 1, Sunday 7) and half-hour slot 0..47 (2 x hour, plus 1 from minute 29
+// second 30 on).
+struct WeekdaySlot {
+  std::uint32_t weekday = 0;
+  std::uint32_t slot = 0;
+  bool operator==(const WeekdaySlot&) const = default;
+};
+
+}  // namespace kvo
+
+// Seconds since 1970 of the last traffic line read; 0 = none yet in this run.
+extern std::atomic<double> g_feedEpochTime;
+// RealTraffic reported a professional edition: its feed time is then the program's "now".
+extern std::atomic<bool> g_rtProfEdition;
+
+// Back to the start state: no feed time, no professional edition, no fixed clock.
+void resetTimeState();
+
+// Seconds since 1970 of utcNow().
+std::time_t utcNowSeconds();
+// The feed's time when RealTraffic reports a professional edition and a feed time is known,
+// else utcNowSeconds().
+std::time_t simUtcSeconds();
+
+kvo::WeekdaySlot weekSlotAt(std::time_t utc);
+kvo::WeekdaySlot currentWeekSlot();  // of simUtcSeconds()
+
+std::string currentTimeText();  // "HH:MM:SS" of utcNow()
+std::string simTimeText();      // "HH:MM:SS" of simUtcSeconds()
+// "{:3} {:3} {:02} {:02}:{:02}:{:02} {:4}": weekday, month, day, hours, minutes, seconds, year (UTC).
+std::string timeToText(std::time_t utc);

@@ -1,0 +1,35 @@
+#pragma once
+// UTF-8 <-> UTF-16 at the Win32 edge; text is UTF-8 everywhere else.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace win32 {
+
+class Utf8ConversionException : public std::runtime_error {
+ public:
+  enum class ConversionType { FromUtf8, FromUtf16 };
+
+  // errorCode is the Win32 error code (a DWORD) that the conversion reported.
+  Utf8ConversionException(const std::string& message, std::uint32_t errorCode, ConversionType type)
+      : std::runtime_error(message), errorCode_(errorCode), type_(type) {}
+
+  std::uint32_t errorCode() const noexcept { return errorCode_; }
+  ConversionType conversionType() const noexcept { return type_; }
+
+ private:
+  std::uint32_t errorCode_;
+  ConversionType type_;
+};
+
+// Both throw Utf8ConversionException on an invalid sequence and std::overflow_error
+// ("Input string too long: size_t-length doesn't fit into int.") for a text longer than an int
+// can count.
+std::u16string utf8ToWide(std::string_view utf8);
+std::string wideToUtf8(std::u16string_view utf16);
+
+// Windows-1252 (the code page of old files) to UTF-8; never fails.
+std::string ansiToUtf8(std::string_view ansi);
+
+}  // namespace win32

@@ -1,0 +1,211 @@
+#pragma once
+// Stand-in for the Win32 user-interface and system calls the program makes (user32, gdi32,
+// kernel32, shell32). Only what the program calls is declared; the behaviour follows the
+// Win32 semantics the program relies on. Test hooks live in platform/win32/testing.h.
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- basic types -------------------------------------------------------------------------
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using BOOL = int;
+using LONG = std::int32_t;
+using INT_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using ULONG_PTR = std::uintptr_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
+using HRESULT = LONG;
+using ATOM = WORD;
+using COLORREF = DWORD;
+using WCHAR = char16_t;  // UTF-16 as on Windows
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPBOOL = BOOL*;
+using LPVOID = void*;
+
+constexpr BOOL FALSE = 0;
+constexpr BOOL TRUE = 1;
+
+struct HWND__;
+using HWND = HWND__*;
+struct HDC__;
+using HDC = HDC__*;
+struct HBRUSH__;
+using HBRUSH = HBRUSH__*;
+struct HPEN__;
+using HPEN = HPEN__*;
+struct HICON__;
+using HICON = HICON__*;
+using HCURSOR = HICON;
+struct HMENU__;
+using HMENU = HMENU__*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+using HGDIOBJ = void*;
+using HANDLE = void*;
+
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+  return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) | (static_cast<COLORREF>(b) << 16);
+}
+constexpr WORD LOWORD(UINT_PTR value) { return static_cast<WORD>(value & 0xFFFF); }
+constexpr WORD HIWORD(UINT_PTR value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
+constexpr WPARAM MAKEWPARAM(WORD low, WORD high) {
+  return static_cast<WPARAM>(low) | (static_cast<WPARAM>(high) << 16);
+}
+
+// ---- errors ------------------------------------------------------------------------------
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_NOT_OWNER = 288;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_TLW_WITH_WSCHILD = 1406;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_CONTROL_ID_NOT_FOUND = 1421;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// ---- kernel32: handles, mutex, sleep -----------------------------------------------------
+// Named mutex: a lock file in the user's runtime folder; GetLastError() is ERROR_ALREADY_EXISTS
+// when another process (or an earlier call in this one) already holds the name.
+HANDLE CreateMutexW(void* securityAttributes, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+BOOL CloseHandle(HANDLE handle);
+void Sleep(DWORD milliseconds);
+
+// ---- code-page conversion ----------------------------------------------------------------
+constexpr UINT CP_ACP = 0;  // the ANSI code page: Windows-1252 here
+constexpr UINT CP_1252 = 1252;
+constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x08;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target,
+                        int targetLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, LPSTR target,
+                        int targetLength, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+// ---- shell32: folders ----------------------------------------------------------------------
+constexpr int MAX_PATH = 260;
+constexpr int CSIDL_APPDATA = 0x001a;        // roaming: $APPDATA, else $XDG_CONFIG_HOME, else ~/.config
+constexpr int CSIDL_LOCAL_APPDATA = 0x001c;  // local: $LOCALAPPDATA, else $XDG_DATA_HOME, else ~/.local/share
+constexpr DWORD SHGFP_TYPE_CURRENT = 0;
+HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
+
+// ---- gdi32: objects ------------------------------------------------------------------------
+constexpr int PS_SOLID = 0;
+constexpr int WHITE_BRUSH = 0;
+constexpr int BLACK_BRUSH = 4;
+constexpr int NULL_BRUSH = 5;
+constexpr int WHITE_PEN = 6;
+constexpr int BLACK_PEN = 7;
+constexpr int DEFAULT_GUI_FONT = 17;
+constexpr int DC_BRUSH = 18;
+
+HBRUSH CreateSolidBrush(COLORREF colour);
+HPEN CreatePen(int style, int width, COLORREF colour);
+HGDIOBJ GetStockObject(int which);
+BOOL DeleteObject(HGDIOBJ object);
+
+// ---- user32: windows and controls ----------------------------------------------------------
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+
+constexpr UINT WM_CREATE = 0x0001;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_PAINT = 0x000F;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_SETTEXT = 0x000C;
+constexpr UINT WM_GETTEXT = 0x000D;
+constexpr UINT WM_GETTEXTLENGTH = 0x000E;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_CHAR = 0x0102;
+constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_APP = 0x8000;
+
+constexpr UINT BM_GETCHECK = 0x00F0;
+constexpr UINT BM_SETCHECK = 0x00F1;
+constexpr UINT BST_UNCHECKED = 0;
+constexpr UINT BST_CHECKED = 1;
+constexpr UINT BN_CLICKED = 0;
+
+constexpr UINT CB_GETCOUNT = 0x0146;
+constexpr UINT CB_ADDSTRING = 0x0143;
+constexpr UINT CB_GETCURSEL = 0x0147;
+constexpr UINT CB_GETLBTEXT = 0x0148;
+constexpr UINT CB_GETLBTEXTLEN = 0x0149;
+constexpr UINT CB_RESETCONTENT = 0x014B;
+constexpr UINT CB_SETCURSEL = 0x014E;
+constexpr UINT CBN_SELCHANGE = 1;
+constexpr LRESULT CB_ERR = -1;
+
+constexpr DWORD WS_OVERLAPPED = 0x00000000;
+constexpr DWORD WS_CHILD = 0x40000000;
+constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_DISABLED = 0x08000000;
+constexpr DWORD WS_BORDER = 0x00800000;
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
+constexpr DWORD WS_VSCROLL = 0x00200000;
+constexpr DWORD BS_PUSHBUTTON = 0x0000;
+constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
+constexpr DWORD BS_CHECKBOX = 0x0002;  // the owner toggles it on BN_CLICKED
+constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
+constexpr DWORD CBS_DROPDOWNLIST = 0x0003;
+constexpr DWORD ES_AUTOHSCROLL = 0x0080;
+constexpr DWORD WS_EX_TOPMOST = 0x00000008;
+
+constexpr int GWLP_WNDPROC = -4;
+constexpr int GWLP_USERDATA = -21;
+
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param);
+BOOL DestroyWindow(HWND window);
+BOOL IsWindow(HWND window);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CallWindowProcW(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
+HWND GetDlgItem(HWND parent, int id);
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+int GetWindowTextW(HWND window, LPWSTR buffer, int bufferLength);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+BOOL CheckDlgButton(HWND parent, int id, UINT check);
+UINT IsDlgButtonChecked(HWND parent, int id);
+// Records the rectangle (or the whole client area for nullptr) with its erase flag on the
+// window; the window thread later receives WM_PAINT for it.
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);

@@ -1,0 +1,95 @@
+// UTF conversions, Winsock error texts and the aircraft filters.
+#include <gtest/gtest.h>
+
+#include "core/filters.h"
+#include "core/utf.h"
+#include "core/wsa_error.h"
+
+namespace {
+
+using win32::Utf8ConversionException;
+
+TEST(Utf, RoundTrip) {
+  const std::string samples[] = {"", "EGLL", "Z\xC3\xBCrich", "\xE2\x9C\x88 ok", "\xF0\x9D\x84\x9E clef",
+                                 std::string("a\0b", 3)};
+  for (const auto& s : samples) {
+    const std::u16string wide = win32::utf8ToWide(s);
+    EXPECT_EQ(win32::wideToUtf8(wide), s);
+  }
+  EXPECT_EQ(win32::utf8ToWide("Z\xC3\xBCrich"), u"Z\u00FCrich");
+  EXPECT_EQ(win32::utf8ToWide("\xF0\x9D\x84\x9E"), u"\U0001D11E");  // a surrogate pair
+  EXPECT_EQ(win32::utf8ToWide(std::string("a\0b", 3)).size(), 3u);  // embedded NUL kept
+}
+
+TEST(Utf, InvalidUtf8Throws) {
+  const std::string bad[] = {"\xC3\x28", "\xFF", "abc\xE2\x82", "\xED\xA0\x80" /* encoded surrogate */};
+  for (const auto& s : bad) {
+    try {
+      win32::utf8ToWide(s);
+      ADD_FAILURE() << "no exception for invalid UTF-8";
+    } catch (const Utf8ConversionException& e) {
+      EXPECT_EQ(e.errorCode(), 1113u);  // ERROR_NO_UNICODE_TRANSLATION
+      EXPECT_EQ(e.conversionType(), Utf8ConversionException::ConversionType::FromUtf8);
+      EXPECT_NE(std::string(e.what()).find("UTF-8"), std::string::npos);
+    }
+  }
+}
+
+TEST(Utf, LoneSurrogateThrows) {
+  const std::u16string bad[] = {std::u16string(1, u'\xD800'), u"a" + std::u16string(1, u'\xDC00') + u"b"};
+  for (const auto& s : bad) {
+    try {
+      win32::wideToUtf8(s);
+      ADD_FAILURE() << "no exception for a lone surrogate";
+    } catch (const Utf8ConversionException& e) {
+      EXPECT_EQ(e.errorCode(), 1113u);
+      EXPECT_EQ(e.conversionType(), Utf8ConversionException::ConversionType::FromUtf16);
+    }
+  }
+}
+
+TEST(Utf, AnsiToUtf8) {
+  EXPECT_EQ(win32::ansiToUtf8("abc"), "abc");
+  EXPECT_EQ(win32::ansiToUtf8("\x80"), "\xE2\x82\xAC");  // euro sign
+  EXPECT_EQ(win32::ansiToUtf8("Caf\xE9"), "Caf\xC3\xA9");
+  EXPECT_EQ(win32::ansiToUtf8(""), "");
+}
+
+TEST(WsaError, Texts) {
+  const std::pair<int, const char*> cases[] = {
+      {10004, "10004 Interrupted system call"}, {10009, "10009 Bad file number"},
+      {10013, "10013 Permission denied"},       {10048, "10048 Address already in use"},
+      {10054, "10054 Connection reset by peer"}, {10060, "10060 Connection timed out"},
+      {10061, "10061 Connection refused"},      {10093, "10093 Successful WSAStartup not yet performed"},
+      {11001, "11001 Host not found"},          {0, "0 Unknown error"},
+      {12345, "12345 Unknown error"},           {-1, "-1 Unknown error"},
+  };
+  for (const auto& [code, text] : cases) EXPECT_EQ(wsaErrorText(code), text);
+}
+
+TEST(Filters, SpecialTypes) {
+  for (const char* t : {"BALL", "EMER", "GLID", "GRND", "PARA", "SERV", "SHIP", "VENT"}) {
+    EXPECT_TRUE(isSpecialType(t)) << t;
+  }
+  for (const char* t : {"", "B738", "ball", "GLIDER", "A320"}) EXPECT_FALSE(isSpecialType(t)) << t;
+}
+
+TEST(Filters, ShowableAircraft) {
+  struct Case {
+    const char* type;
+    const char* category;
+    bool showable;
+  };
+  const Case cases[] = {
+      {"", "A3", false},      {"", "", false},          {"B738", "", true},      {"B738", "null", true},
+      {"GRND", "", true},     // no category: the type is not looked at
+      {"GRND", "null", true}, {"B738", "B1", false},    {"B738", "B2", false},   {"B738", "B4", false},
+      {"B738", "C1", false},  {"B738", "C2", false},    {"B738", "A3", true},    {"GLID", "A1", false},
+      {"B738", "B3", true},   {"EC35", "A7", true},     {"VENT", "C3", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isShowableAircraft(c.type, c.category), c.showable) << c.type << "/" << c.category;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+#include <chrono>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "core/files.h"
+#include "core/log.h"
+#include "core/run_flags.h"
+#include "core/timeutil.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono;
+
+class LogFile : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    closeLogFile();
+    g_stopRequested = false;
+    g_quitRequested = false;
+    resetTimeState();
+  }
+  std::vector<std::string> lines() {
+    std::istringstream in(coretest::readFile(dir_ / "Log.txt"));
+    return readLines(in);
+  }
+  coretest::TempFolder dir_;
+};
+
+TEST_F(LogFile, HeaderLine) {
+  kvo::setUtcNowForTests(sys_days{2024y / March / 4} + hours{5} + minutes{6} + seconds{7});
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  EXPECT_TRUE(isLogOpen());
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_EQ(l[0], "Mon Mar 04 05:06:07 2024 (utc) Ambrelvane version 1.0.0 for MSFS 2020/2024");
+}
+
+TEST_F(LogFile, KeepsTwoBackups) {
+  coretest::writeFile(dir_ / "Log0.txt", "older run\n");
+  coretest::writeFile(dir_ / "Log.txt", "last run\n");
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  EXPECT_EQ(coretest::readFile(dir_ / "Log00.txt"), "older run\n");
+  EXPECT_EQ(coretest::readFile(dir_ / "Log0.txt"), "last run\n");
+  EXPECT_EQ(lines().size(), 1u);  // a fresh log with its header only
+}
+
+TEST_F(LogFile, WritersAndPrefixes) {
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  logLine("plain");
+  logArrowLine("warning");
+  logIndentedLine("continued");
+  logLineIfRunning("running");
+  // Written as it comes: readable before the file is closed.
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 5u);
+  EXPECT_EQ(l[1], "plain");
+  EXPECT_EQ(l[2], "===> warning");
+  EXPECT_EQ(l[3], "          continued");
+  EXPECT_EQ(l[4], "running");
+}
+
+TEST_F(LogFile, IfRunningIsSilentAfterAStopOrQuit) {
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  g_stopRequested = true;
+  logLineIfRunning("after stop");
+  g_stopRequested = false;
+  g_quitRequested = true;
+  logLineIfRunning("after quit");
+  logLine("plain still written");
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 2u);
+  EXPECT_EQ(l[1], "plain still written");
+}
+
+TEST_F(LogFile, NothingIsWrittenWhileClosed) {
+  closeLogFile();
+  EXPECT_FALSE(isLogOpen());
+  logLine("lost");  // must not crash
+  logArrowLine("lost");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Log.txt"));
+}
+
+TEST_F(LogFile, OpenFailsForAMissingFolder) { EXPECT_FALSE(openLogFile(dir_ / "missing")); }
+
+TEST_F(LogFile, LinesFromManyThreadsStayWhole) {
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  constexpr int kThreads = 8, kLines = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) logLine(fmt::format("thread {} line {} {}", t, i, std::string(40, 'x')));
+    });
+  }
+  for (auto& th : threads) th.join();
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 1u + kThreads * kLines);
+  const std::regex whole(R"(thread \d line \d+ x{40})");
+  for (std::size_t i = 1; i < l.size(); ++i) ASSERT_TRUE(std::regex_match(l[i], whole)) << l[i];
+}
+
+}  // namespace

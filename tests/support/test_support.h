@@ -1,0 +1,64 @@
+#pragma once
+// Helpers shared by the core tests: a unique temporary folder per test and small file readers.
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace coretest {
+
+// A fresh folder under $AMBV_TEST_TMP (or the system's temporary folder), removed again at the end.
+class TempFolder {
+ public:
+  TempFolder() {
+    const char* base = std::getenv("AMBV_TEST_TMP");
+    std::filesystem::path root = base != nullptr && *base != '\0' ? std::filesystem::path(base)
+                                                                  : std::filesystem::temp_directory_path();
+    std::random_device device;
+    static std::atomic<unsigned> counter{0};
+    path_ = root / ("core-" + std::to_string(device()) + "-" + std::to_string(counter.fetch_add(1)));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+// Waits until pred() holds or the bound passes; returns pred().
+template <typename Pred>
+bool waitFor(Pred pred, std::chrono::milliseconds bound = std::chrono::milliseconds(5000)) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return pred();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace coretest
