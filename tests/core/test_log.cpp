@@ -1,5 +1,4 @@
 #include <chrono>
-#include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -100,8 +99,10 @@ TEST_F(LogFile, LinesFromManyThreadsStayWhole) {
   for (auto& th : threads) th.join();
   const auto l = lines();
   ASSERT_EQ(l.size(), 1u + kThreads * kLines);
-  const std::regex whole(R"(thread \d line \d+ x{40})");
-  for (std::size_t i = 1; i < l.size(); ++i) ASSERT_TRUE(std::regex_match(l[i], whole)) << l[i];
+  const std::string tail = " " + std::string(40, 'x');
+  for (std::size_t i = 1; i < l.size(); ++i) {
+    ASSERT_TRUE(l[i].starts_with("thread ") && l[i].ends_with(tail) && l[i].size() < 70u) << l[i];
+  }
 }
 
 }  // namespace
