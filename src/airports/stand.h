@@ -31,6 +31,11 @@ struct StandUse {
   std::uint32_t weekday = 0;   // 1..7, Monday 1
   std::uint32_t fixed = 0;
   std::uint32_t real = 0;      // 1 real (observed), 0 soft (planned)
+  // 1, 2, 3 ... in list order, given when the file is read and again at each re-plan of the
+  // static parking; 0 switches the use off until the next re-plan. Not stored in the file.
+  std::int32_t number = 0;
+  // Made up for a stand without learned uses; never written to a file.
+  std::uint8_t madeUp = 0;
 };
 
 // The use an aircraft's stay on a stand extends, and when it was booked.
@@ -58,7 +63,7 @@ struct Stand {
   StandBookings realBookings;  // keyed by the aircraft's hex id
   StandBookings softBookings;
   std::string name;            // the airport file's id attribute
-  std::vector<std::uint32_t> adjacentIds;
+  std::vector<std::uint32_t> adjacentIds;  // ids of the neighbour stands
   double latitude = 0.0;       // degrees
   double longitude = 0.0;      // degrees
   double heading = 0.0;        // degrees
@@ -72,6 +77,10 @@ struct Stand {
   std::uint8_t ramp = 0;
   std::uint8_t heli = 0;
   std::uint8_t reserved = 0;       // the user's reserved stand
+  // Marks of one static parking plan, cleared at the start of each plan.
+  std::uint8_t taken = 0;           // the plan has put an aircraft on it
+  std::uint8_t blocked = 0;         // gets no static aircraft (reserved, under the user aircraft)
+  std::uint8_t neighbourTaken = 0;  // a neighbour stand has been taken by the plan
 };
 
 }  // namespace kvo

@@ -1,0 +1,3 @@
+#include "airports/addon_scan_pending.h"
+
+void scanAddonAirports() {}
