@@ -151,6 +151,47 @@ struct LiveAircraft : StaticAircraft {
   double aglFt = 2500.0;          // height above ground as last reported
   double headingOverride = 0.0;   // radians
   std::uint8_t hasHeadingOverride = 0;
+
+  // Per-tick steps that carry the position block toward the next track point.
+  double latStep = 0.0;       // degrees per tick
+  double lonStep = 0.0;       // degrees per tick
+  double headingStep = 0.0;   // radians per tick
+  double bankStep = 0.0;      // radians per tick
+  double pitchStep = 0.0;     // radians per tick
+  double verticalStep = 0.0;  // feet per tick
+  double displayVerticalSpeed = 0.0;  // feet per minute, what the position block reports
+  double displayTasKt = 0.0;          // knots, what the position block reports
+  double runwayHeading = 0.0;         // radians, the heading at touchdown
+  double turnDeltaDeg = 0.0;          // |segment bearing - heading| while turning on the ground
+  double holdDistanceNm = 0.0;        // last distance from the push-back end while holding
+  double firstStandDistanceNm = 0.0;  // watch on a parked aircraft: first and last distance
+  double lastStandDistanceNm = 0.0;
+  double previousLat = 0.0;  // position before the last per-tick step (degrees)
+  double previousLon = 0.0;
+  double flareHeightFt = 0.0;                  // height above the reference at flare start
+  std::optional<double> referenceElevationFt;  // park airport elevation taken for the flare
+  TrackPoint pendingSidePoint;                 // the push-back turn's other side
+  std::chrono::system_clock::time_point standLeaveTime{};
+  TickCount holdingSince = 0;
+  std::int32_t landingStage = 0;  // 0..4 through the flare
+  std::int32_t pushBackCounter = 0;
+  std::int32_t standLeaveCounter = 0;
+  std::int32_t movementFailures = 0;  // steps in a row that failed; the aircraft goes at a limit
+  std::uint8_t descent = 0;
+  std::uint8_t takeOffRoll = 0;
+  std::uint8_t landingRoll = 0;
+  std::uint8_t landed = 0;
+  std::uint8_t derotation = 0;
+  std::uint8_t towed = 0;
+  std::uint8_t goAroundDone = 0;
+  std::uint8_t above10000Configured = 0;
+  std::uint8_t below10000Configured = 0;
+  std::uint8_t turning = 0;
+  std::uint8_t holding = 0;
+  std::uint8_t standWatch = 0;
+  std::uint8_t departureRequested = 0;
+  std::uint8_t pushBackTurn = 0;  // the push-back turns (the feed showed a heading change)
+  std::uint8_t pushBackSide = 0;  // the push-back turns to the side of the pending point
 };
 
 // Stand position handed to initStaticAircraft.

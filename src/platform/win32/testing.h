@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/win32.h"
@@ -54,6 +55,48 @@ bool selectComboItem(HWND combo, int index);
 std::size_t windowCount();
 // Forgets every window without sending messages (a test's fresh start).
 void resetWindows();
+
+// The window has an invalidated area that no WM_PAINT has painted yet.
+bool needsPaint(HWND window);
+
+// ---- window classes and resources ------------------------------------------------------------
+
+struct ClassInfo {
+  std::u16string name;
+  UINT style;
+  WNDPROC procedure;
+  HINSTANCE instance;
+  HICON icon;
+  HICON smallIcon;
+  HCURSOR cursor;
+  HBRUSH background;
+};
+std::optional<ClassInfo> registeredClass(std::u16string_view name);
+// Forgets every registered class.
+void resetClasses();
+
+struct IconInfo {
+  int id;       // the resource id (32512 for the system's application icon and arrow cursor)
+  bool system;  // loaded with a null instance
+  int width;
+  int height;
+};
+// What an icon or cursor handle stands for; nullopt for an unknown handle.
+std::optional<IconInfo> iconInfo(HICON icon);
+// The module has no resources again.
+void resetResources();
+
+// ---- the calling thread's message queue ------------------------------------------------------
+
+// Messages posted to the calling thread (or its windows) and not yet taken.
+std::size_t postedMessageCount();
+// Takes the first posted message of the window (nullptr: any) with that number out of the
+// calling thread's queue, without dispatching it; nullopt when there is none.
+std::optional<MSG> peekPostedMessage(HWND window, UINT message);
+// PostQuitMessage was called on this thread and its WM_QUIT not yet taken.
+bool quitPosted(int* exitCode = nullptr);
+// Empties the calling thread's queue, a pending quit included.
+void resetMessageQueue();
 
 // ---- GDI objects -------------------------------------------------------------------------------
 

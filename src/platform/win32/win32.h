@@ -78,6 +78,7 @@ constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
@@ -86,6 +87,10 @@ constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_TLW_WITH_WSCHILD = 1406;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
 constexpr DWORD ERROR_CONTROL_ID_NOT_FOUND = 1421;
 constexpr HRESULT S_OK = 0;
@@ -140,6 +145,7 @@ BOOL DeleteObject(HGDIOBJ object);
 // ---- user32: windows and controls ----------------------------------------------------------
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
+constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_CREATE = 0x0001;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_PAINT = 0x000F;
@@ -209,3 +215,116 @@ UINT IsDlgButtonChecked(HWND parent, int id);
 // Records the rectangle (or the whole client area for nullptr) with its erase flag on the
 // window; the window thread later receives WM_PAINT for it.
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+
+// ---- user32: window classes, the message queue and loop ---------------------------------------
+// Every thread has its own message queue. PostMessageW puts a message into the queue of the
+// thread that created the window (a null window posts to the calling thread's queue), from any
+// thread. GetMessageW waits for the calling thread's next message: posted messages first, in
+// the order posted; then WM_PAINT for a window of the thread that was invalidated; WM_QUIT once
+// PostQuitMessage was called and no posted message is left. SendMessageW calls the window
+// procedure on the calling thread.
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+
+// What the window procedure of a registered class receives with WM_CREATE (lParam points to it).
+struct CREATESTRUCTW {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
+  DWORD dwExStyle;
+};
+
+struct WNDCLASSEXW {
+  UINT cbSize;
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCWSTR lpszMenuName;
+  LPCWSTR lpszClassName;
+  HICON hIconSm;
+};
+
+constexpr UINT CS_VREDRAW = 0x0001;
+constexpr UINT CS_HREDRAW = 0x0002;
+
+// Resource ids given as numbers in the place of a name.
+inline LPWSTR MAKEINTRESOURCEW(WORD id) { return reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(id)); }
+inline bool IS_INTRESOURCE(LPCWSTR name) { return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0; }
+inline const LPCWSTR IDC_ARROW = MAKEINTRESOURCEW(32512);
+inline const LPCWSTR IDI_APPLICATION = MAKEINTRESOURCEW(32512);
+
+// Registers a class by name (compared without regard to ASCII case); a second registration of a
+// name fails with ERROR_CLASS_ALREADY_EXISTS. Windows created with the name get its procedure
+// and WM_CREATE; a WM_CREATE result of -1 ends the creation (CreateWindowExW returns null).
+ATOM RegisterClassExW(const WNDCLASSEXW* windowClass);
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// 0 for WM_QUIT, -1 for an invalid argument, else nonzero. A window filter takes only that
+// window's messages; a range filter (both 0: all) takes only messages within it. WM_QUIT is
+// always taken.
+BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax);
+BOOL TranslateMessage(const MSG* message);  // no keyboard model here: translates nothing
+LRESULT DispatchMessageW(const MSG* message);
+void PostQuitMessage(int exitCode);
+
+// ---- kernel32 and user32: the module and its resources ----------------------------------------
+// The program's module; resources belong to it (on this machine the table of
+// platform/win32/resources.h takes the place of the compiled resource script).
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+// Copies string resource `id` of the module into the buffer (at most bufferMax - 1 characters
+// and a terminating 0); returns the count copied, 0 when there is no such string (GetLastError:
+// ERROR_RESOURCE_NAME_NOT_FOUND). A bufferMax of 0 returns the length and a pointer to the
+// read-only text in *buffer.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
+// An icon resource of the module; IDI_APPLICATION with a null instance is the system's icon.
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+// System cursors only (a null instance): IDC_ARROW.
+HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
+
+// ---- user32: showing, placing ------------------------------------------------------------------
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOW = 5;
+constexpr int SW_SHOWDEFAULT = 10;
+
+inline HWND const HWND_TOP = nullptr;
+inline HWND const HWND_TOPMOST = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
+inline HWND const HWND_NOTOPMOST = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-2));
+constexpr UINT SWP_NOSIZE = 0x0001;
+constexpr UINT SWP_NOMOVE = 0x0002;
+constexpr UINT SWP_NOZORDER = 0x0004;
+constexpr UINT SWP_NOACTIVATE = 0x0010;
+constexpr UINT SWP_SHOWWINDOW = 0x0040;
+constexpr UINT SWP_HIDEWINDOW = 0x0080;
+
+// Nonzero when the window was visible before.
+BOOL ShowWindow(HWND window, int command);
+BOOL IsWindowVisible(HWND window);
+// Sends WM_PAINT at once when the window has an invalidated area; FALSE for an invalid window.
+BOOL UpdateWindow(HWND window);
+// Screen coordinates of a top-level window; a child's rectangle in its parent's client area.
+BOOL GetWindowRect(HWND window, RECT* rect);
+// HWND_TOPMOST / HWND_NOTOPMOST set or clear WS_EX_TOPMOST; position and size change unless
+// SWP_NOMOVE / SWP_NOSIZE.
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);

@@ -251,6 +251,54 @@ std::shared_ptr<HWND__> findWindow(HWND window) {
   return found == r.windows.end() ? nullptr : found->second;
 }
 
+HWND windowNeedingPaint(std::thread::id thread, HWND filter) {
+  auto& r = registry();
+  std::vector<std::shared_ptr<HWND__>> candidates;
+  {
+    std::lock_guard lock(r.mutex);
+    for (const auto& [handle, object] : r.windows) {
+      if (object->ownerThread == thread) {
+        candidates.push_back(object);
+      }
+    }
+  }
+  for (const auto& object : candidates) {
+    bool pending = false;
+    {
+      std::lock_guard lock(object->mutex);
+      pending = object->updatePending && !object->destroying;
+    }
+    if (pending && (filter == nullptr || isSelfOrDescendant(object.get(), filter))) {
+      return object.get();
+    }
+  }
+  return nullptr;
+}
+
+void validateWindow(HWND window) {
+  auto object = findWindow(window);
+  if (!object) {
+    return;
+  }
+  std::lock_guard lock(object->mutex);
+  object->updatePending = false;
+}
+
+bool isSelfOrDescendant(HWND window, HWND ancestor) {
+  // Parents are fixed at creation, so the chain can be walked window by window.
+  for (HWND current = window; current != nullptr;) {
+    if (current == ancestor) {
+      return true;
+    }
+    auto object = findWindow(current);
+    if (!object || !object->child) {
+      return false;
+    }
+    current = object->parent;
+  }
+  return false;
+}
+
 std::vector<HWND> childrenOf(HWND window) {
   auto& r = registry();
   std::lock_guard lock(r.mutex);
@@ -267,7 +315,7 @@ using kvo::win32impl::findWindow;
 
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menuOrId, HINSTANCE instance,
-                     LPVOID /*param*/) {
+                     LPVOID param) {
   using namespace kvo::win32impl;
   if (className == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -293,6 +341,15 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
   object->rect = RECT{x, y, x + width, y + height};
   object->text = textFrom(windowName);
   object->procedure = object->builtinProcedure;
+  // A class registered by the program gives its procedure; an unknown name is still accepted
+  // (a window without a procedure of its own), which keeps bare windows cheap in tests.
+  std::shared_ptr<const RegisteredClass> registered;
+  if (object->kind == ControlKind::None) {
+    registered = findRegisteredClass(object->className);
+    if (registered) {
+      object->procedure = registered->procedure;
+    }
+  }
   const HWND handle = object.get();
 
   {
@@ -312,7 +369,17 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     }
     r.windows.emplace(handle, std::move(object));
   }
-  // Registered classes will receive WM_CREATE here once class registration exists.
+  if (registered) {
+    // A registered class hears WM_CREATE before the caller gets the handle; -1 refuses the
+    // window, which is then destroyed again.
+    CREATESTRUCTW creation{param,  instance, menuOrId, parent,
+                           height, width,    y,        x,
+                           static_cast<LONG>(style), windowName, className, exStyle};
+    if (SendMessageW(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&creation)) == -1) {
+      DestroyWindow(handle);
+      return nullptr;
+    }
+  }
   return handle;
 }
 
@@ -345,6 +412,7 @@ BOOL DestroyWindow(HWND window) {
     }
   }
   r.windows.erase(window);
+  kvo::win32impl::dropPostedMessages(window);
   return TRUE;
 }
 
@@ -376,6 +444,9 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     case WM_CLOSE:
       DestroyWindow(window);
+      return 0;
+    case WM_PAINT:
+      kvo::win32impl::validateWindow(window);  // nothing drawn: the area counts as painted
       return 0;
     default:
       return 0;
@@ -545,8 +616,105 @@ BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
     std::lock_guard lock(object->mutex);
     entry.rect = RECT{0, 0, object->rect.right - object->rect.left, object->rect.bottom - object->rect.top};
   }
-  std::lock_guard lock(object->invalidationMutex);
-  object->invalidations.push_back(entry);
+  {
+    std::lock_guard lock(object->invalidationMutex);
+    object->invalidations.push_back(entry);
+  }
+  {
+    std::lock_guard lock(object->mutex);
+    object->updatePending = true;
+  }
+  // The owner thread's GetMessageW turns the pending area into WM_PAINT.
+  kvo::win32impl::wakeThread(object->ownerThread);
+  return TRUE;
+}
+
+BOOL ShowWindow(HWND window, int command) {
+  auto object = findWindow(window);
+  if (!object) {
+    kvo::win32impl::setInvalidHandle();
+    return FALSE;
+  }
+  std::lock_guard lock(object->mutex);
+  const bool wasVisible = (object->style & WS_VISIBLE) != 0;
+  if (command == SW_HIDE) {
+    object->style &= ~WS_VISIBLE;
+  } else {
+    object->style |= WS_VISIBLE;
+  }
+  return wasVisible ? TRUE : FALSE;
+}
+
+BOOL IsWindowVisible(HWND window) {
+  auto object = findWindow(window);
+  if (!object) {
+    return FALSE;
+  }
+  std::lock_guard lock(object->mutex);
+  return (object->style & WS_VISIBLE) != 0 ? TRUE : FALSE;
+}
+
+BOOL UpdateWindow(HWND window) {
+  auto object = findWindow(window);
+  if (!object) {
+    kvo::win32impl::setInvalidHandle();
+    return FALSE;
+  }
+  bool pending = false;
+  {
+    std::lock_guard lock(object->mutex);
+    pending = object->updatePending;
+  }
+  if (pending) {
+    SendMessageW(window, WM_PAINT, 0, 0);
+  }
+  return TRUE;
+}
+
+BOOL GetWindowRect(HWND window, RECT* rect) {
+  auto object = findWindow(window);
+  if (!object || rect == nullptr) {
+    if (!object) {
+      kvo::win32impl::setInvalidHandle();
+    } else {
+      SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return FALSE;
+  }
+  std::lock_guard lock(object->mutex);
+  *rect = object->rect;
+  return TRUE;
+}
+
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
+  auto object = findWindow(window);
+  if (!object) {
+    kvo::win32impl::setInvalidHandle();
+    return FALSE;
+  }
+  std::lock_guard lock(object->mutex);
+  if ((flags & SWP_NOZORDER) == 0) {
+    if (insertAfter == HWND_TOPMOST) {
+      object->exStyle |= WS_EX_TOPMOST;
+    } else if (insertAfter == HWND_NOTOPMOST) {
+      object->exStyle &= ~WS_EX_TOPMOST;
+    }
+  }
+  RECT& r = object->rect;
+  if ((flags & SWP_NOMOVE) == 0) {
+    const LONG w = r.right - r.left;
+    const LONG h = r.bottom - r.top;
+    r = RECT{x, y, x + w, y + h};
+  }
+  if ((flags & SWP_NOSIZE) == 0) {
+    r.right = r.left + std::max(width, 0);
+    r.bottom = r.top + std::max(height, 0);
+  }
+  if ((flags & SWP_SHOWWINDOW) != 0) {
+    object->style |= WS_VISIBLE;
+  } else if ((flags & SWP_HIDEWINDOW) != 0) {
+    object->style &= ~WS_VISIBLE;
+  }
   return TRUE;
 }
 
@@ -594,6 +762,15 @@ std::optional<WindowInfo> windowInfo(HWND window) {
 }
 
 std::vector<HWND> children(HWND window) { return kvo::win32impl::childrenOf(window); }
+
+bool needsPaint(HWND window) {
+  auto object = findWindow(window);
+  if (!object) {
+    return false;
+  }
+  std::lock_guard lock(object->mutex);
+  return object->updatePending;
+}
 
 std::vector<std::u16string> comboItems(HWND combo) {
   auto object = findWindow(combo);

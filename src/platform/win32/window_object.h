@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -30,7 +31,6 @@ struct Invalidation {
 struct HWND__ {
   std::u16string className;
   kvo::win32impl::ControlKind kind = kvo::win32impl::ControlKind::None;
-  DWORD exStyle = 0;
   HWND parent = nullptr;  // the parent of a child window, the owner of a top-level one
   bool child = false;
   int id = 0;             // child-window id (menuOrId of a child)
@@ -40,6 +40,8 @@ struct HWND__ {
 
   mutable std::mutex mutex;
   DWORD style = 0;
+  DWORD exStyle = 0;   // WS_EX_TOPMOST follows SetWindowPos
+  bool updatePending = false;  // invalidated and not yet painted: GetMessageW makes a WM_PAINT
   RECT rect{};  // position and size in the parent's client coordinates (screen for top-level)
   std::u16string text;
   WNDPROC procedure = nullptr;  // the current (possibly subclassed) procedure
@@ -64,5 +66,33 @@ std::shared_ptr<HWND__> findWindow(HWND window);
 
 // The direct children of a window in creation order (a snapshot).
 std::vector<HWND> childrenOf(HWND window);
+
+// A live window of the thread (within the filter: the window itself or one of its descendants;
+// nullptr: any) whose area was invalidated and not yet painted; nullptr when there is none.
+HWND windowNeedingPaint(std::thread::id thread, HWND filter);
+// The window's invalidated area counts as painted (DefWindowProcW for WM_PAINT, BeginPaint).
+void validateWindow(HWND window);
+// `window` is `ancestor` or lies below it.
+bool isSelfOrDescendant(HWND window, HWND ancestor);
+
+// ---- window classes (window_class.cpp) ----
+struct RegisteredClass {
+  std::u16string name;
+  UINT style = 0;
+  WNDPROC procedure = nullptr;
+  HINSTANCE instance = nullptr;
+  HICON icon = nullptr;
+  HICON smallIcon = nullptr;
+  HCURSOR cursor = nullptr;
+  HBRUSH background = nullptr;
+};
+// The registered class of the name (ASCII case ignored); nullptr when there is none.
+std::shared_ptr<const RegisteredClass> findRegisteredClass(std::u16string_view name);
+
+// ---- message queues (message_queue.cpp) ----
+// Wakes the thread's GetMessageW so that it looks for work again (a window of it needs paint).
+void wakeThread(std::thread::id thread);
+// Forgets the messages posted to a window that is being destroyed.
+void dropPostedMessages(HWND window);
 
 }  // namespace kvo::win32impl

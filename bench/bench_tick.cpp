@@ -1,0 +1,153 @@
+// The traffic tick with 500 live aircraft in every state and a full feed: time per tick and per
+// aircraft. Each round builds the same world afresh (not timed) and times 300 ticks of it (the
+// waiting objects are activated within them).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "aircraft/aircraft_types.h"
+#include "aircraft/livery_db.h"
+#include "core/parameters.h"
+#include "links/feed.h"
+#include "links/sim_client.h"
+#include "links/sim_object_data.h"
+#include "links/sim_queues.h"
+#include "platform/simconnect/simconnect.h"
+#include "platform/simconnect/testing.h"
+#include "traffic/traffic_engine.h"
+
+namespace {
+
+constexpr double kUserLat = 50.0;
+constexpr double kUserLon = 8.0;
+constexpr int kAircraft = 500;
+constexpr int kTicksPerRound = 300;
+
+kvo::FeedRecord makeRecord(std::uint32_t hexId, int n, double timestamp, kvo::TickCount due) {
+  kvo::FeedRecord r;
+  r.hexId = hexId;
+  r.callsign = "DLH" + std::to_string(hexId % 100000);
+  r.type = "A20N";
+  r.airline = "DLH";
+  r.timestamp = timestamp;
+  const double ring = 5.0 + (hexId % 40);  // 5..44 nm from the user
+  r.position.lat = kUserLat + ring / 60.0;
+  r.position.lon = kUserLon + 0.004 * n;
+  r.position.altFt = 3000.0 + 50.0 * (hexId % 100);
+  r.position.airborne = 1;
+  r.position.groundSpeedKt = 250.0;
+  r.position.trackDeg = 90.0 + (n % 7);
+  r.position.tasKt = 250.0;
+  r.position.dueTick = due;
+  return r;
+}
+
+void connectSimulator() {
+  kvo::simtest::reset();
+  kvo::simtest::setPresent(true);
+  HANDLE handle = nullptr;
+  SimConnect_Open(&handle, kvo::kSimClientName, nullptr, 0, nullptr, 0);
+  g_simConnect = handle;
+  defineSimConnectData();
+  reserveSimConnectQueues();
+}
+
+// 500 aircraft: 100 buffered (due later), 100 waiting for their object, 200 active, 50 in a
+// respawn and 50 on their way out; the feed full of updates of all of them.
+void buildWorld() {
+  resetTrafficEngineForTests();
+  resetTrafficFeedForTests();
+  kvo::simtest::clearCalls();
+  {
+    std::lock_guard lock(g_simQueueMutex);
+    g_clientEventQueue.clear();
+    g_createQueue.clear();
+    g_simRemoveQueue.clear();
+  }
+  reserveTrafficContainers();
+  g_trafficTick = 1000001;
+  const kvo::TickCount now = g_trafficTick.load();
+  for (int i = 0; i < kAircraft; ++i) {
+    const std::uint32_t hexId = 0x400000u + static_cast<std::uint32_t>(i);
+    // First points fall due all through the round, so every tick moves some aircraft on.
+    const kvo::TickCount due = now + 20 + (i % 250);
+    kvo::FeedRecord first = makeRecord(hexId, 0, 1000.0, due);
+    makeLiveAircraft(first);
+    kvo::LiveAircraft& ac = g_liveAircraft.back();
+    for (int n = 1; n < 40; ++n) ac.trackPoints.push_back(makeRecord(hexId, n, 1000.0 + 5.0 * n, due + 500 * n).position);
+    ac.position.lat = ac.trackPoints.front().lat;
+    ac.position.lon = ac.trackPoints.front().lon;
+    ac.position.altFt = ac.trackPoints.front().altFt;
+    ac.liveryTitle = "Airbus A320neo DLH";
+    ac.feedTime = 1000.0 + 5.0 * 39;
+    const std::uint32_t objectId = 1000u + static_cast<std::uint32_t>(i);
+    if (i < 100) {
+      for (auto& p : ac.trackPoints) p.dueTick += 100000;  // not yet due
+    } else if (i < 200) {
+      ac.state = kvo::AircraftState::Adding2Sim;
+      ac.objectId = objectId;
+      g_deferredResults.push_back({objectId, hexId, 0, kvo::SimResultKind::CreatedLive, 0.0, 3000.0});
+    } else if (i < 400) {
+      ac.state = kvo::AircraftState::Active;
+      ac.phase = kvo::GroundPhase::Flying;
+      ac.objectId = objectId;
+    } else if (i < 450) {
+      ac.state = kvo::AircraftState::LiveryRespawn;
+      ac.objectId = objectId;
+    } else {
+      ac.state = kvo::AircraftState::RemovingFromSim;
+      ac.objectId = objectId;
+    }
+  }
+  setTrafficFeedOpen(true);
+  for (std::size_t n = 0; n < kvo::FeedQueue::capacity(); ++n) {
+    const std::uint32_t hexId = 0x400000u + static_cast<std::uint32_t>(n % kAircraft);
+    const int k = 40 + static_cast<int>(n / kAircraft);
+    appendToTrafficFeed(makeRecord(hexId, k, 1000.0 + 5.0 * k, 0));
+  }
+}
+
+void BM_TrafficTick(benchmark::State& state) {
+  resetParametersForTests();
+  LOG.set(false);
+  RANDOM.set(false);
+  g_rangeMeters = 50.0 * 1852.0;
+  clearAircraftTypes();
+  addAircraftType("A20N", 35.8, 1u << Large);
+  buildLiveryDb({LiveryData{"DLH", "A20N", "Airbus A320neo DLH", "", 0, 0}});
+  connectSimulator();
+  {
+    std::lock_guard lock(g_simQueueMutex);
+    g_userAircraftSnapshot.lat = kUserLat;
+    g_userAircraftSnapshot.lon = kUserLon;
+    g_userAircraftSnapshot.altFt = 30000.0;
+  }
+  g_userOnGround.store(false);
+  std::int64_t ticks = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    buildWorld();
+    state.ResumeTiming();
+    for (int t = 0; t < kTicksPerRound; ++t) lf_handleAddingStack();
+    ticks += kTicksPerRound;
+  }
+  // What the world looked like after the last round: a check that the load is what it claims.
+  std::size_t active = 0;
+  for (const auto& a : g_liveAircraft) active += a.state == kvo::AircraftState::Active ? 1 : 0;
+  state.counters["active_at_end"] = static_cast<double>(active);
+  state.counters["live_at_end"] = static_cast<double>(g_liveAircraft.size());
+  state.counters["feed_left"] = static_cast<double>(trafficFeedSize());
+  state.SetItemsProcessed(ticks);
+  state.counters["ticks"] = benchmark::Counter(static_cast<double>(ticks));
+  state.counters["aircraft"] = kAircraft;
+  resetTrafficEngineForTests();
+  resetTrafficFeedForTests();
+  kvo::simtest::reset();
+}
+BENCHMARK(BM_TrafficTick)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,32 @@
+# Runs: the application shell's tests read the shipped working folder; the end-to-end tests
+# start the real program against the stand-in simulator and a UDP sender on loopback; the
+# replay sender of a recorded RealTraffic session.
+if(TARGET test_app)
+  target_compile_definitions(test_app PRIVATE AMBV_WORK_DIR="${AMBV_WORK_DIR}"
+                             AMBV_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+  add_dependencies(test_app ambv_workfolder)
+endif()
+
+# The RealTraffic replay: the session maker and the sender (tools/rt_replay).
+add_executable(ambv_make_session ${CMAKE_CURRENT_SOURCE_DIR}/tools/rt_replay/make_session.cpp)
+target_compile_options(ambv_make_session PRIVATE ${AMBV_WARNINGS})
+add_executable(ambv_rt_replay ${CMAKE_CURRENT_SOURCE_DIR}/tools/rt_replay/rt_replay.cpp)
+target_compile_options(ambv_rt_replay PRIVATE ${AMBV_WARNINGS})
+
+# End-to-end tests: the real program (and, for what only the test's own process can script, the
+# program's run inside the test). They use the program's fixed UDP ports, so they run alone.
+if(AMBV_TESTS)
+  file(GLOB ambv_e2e_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/*.cpp)
+  if(ambv_e2e_srcs)
+    add_executable(test_e2e ${ambv_e2e_srcs})
+    target_include_directories(test_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+    target_compile_options(test_e2e PRIVATE ${AMBV_WARNINGS})
+    target_compile_definitions(test_e2e PRIVATE AMBV_PROGRAM="$<TARGET_FILE:ambrelvane>"
+                               AMBV_WORK_DIR="${AMBV_WORK_DIR}" AMBV_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+    target_link_libraries(test_e2e PRIVATE app GTest::gtest GTest::gmock GTest::gtest_main)
+    add_dependencies(test_e2e ambrelvane ambv_workfolder)
+    add_test(NAME e2e COMMAND test_e2e)
+    set_tests_properties(e2e PROPERTIES LABELS "unit;threads" TIMEOUT 900 RUN_SERIAL TRUE
+      ENVIRONMENT "AMBV_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}/testtmp")
+  endif()
+endif()

@@ -1,0 +1,30 @@
+#include "app/app_pending.h"
+
+#include <fmt/format.h>
+
+#include <string>
+
+#include "app/main_window.h"
+#include "core/parameters.h"
+
+void createControls(HWND, const CREATESTRUCTW*) { g_mainWindow.invalidate(g_panelRect); }
+
+void applyAutoRange() {}
+
+void selectComboValue(std::int32_t rangeNm) {
+  g_rangeNm = static_cast<double>(rangeNm);
+  g_rangeMeters = static_cast<double>(rangeNm) * 1852.0;
+}
+
+void refreshCounters() { g_mainWindow.invalidate(g_statusAreaRect); }
+
+void checkVersions() {}
+
+void setDestination(std::string_view code, kvo::LatLon) {
+  setAndSaveStringParameter(DESTINATION, std::string(code));
+  g_mainWindow.showMessage(fmt::format("New destination: {}", code), true);
+}
+
+bool lf_HandleWMCOMMAND(HWND, WPARAM) { return false; }
+
+void setTextBoxString(const StringParameter&) {}

@@ -1,0 +1,44 @@
+#pragma once
+// One run after another inside one process: a run is started by WM_APP+1 on the start-up worker
+// thread (startupWorker), passes the start-up checks and the scans, runs the traffic with its
+// main loop (runTraffic), and closes down (lf_closingDown), which posts WM_APP+1 again for a
+// restart or WM_APP+2 to quit. The exit reasons and their first-reason-wins rule are in
+// app/run_control_hooks.h.
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/run_control_hooks.h"
+
+// Set by the closing down when it chose a restart; read by the start-up checks (no data-file
+// version check on a restart).
+extern std::atomic<bool> g_restarting;
+// The start-up worker and the simulator client of the current run. Only the window thread
+// replaces g_startupThread (on WM_APP+1); only the start-up worker replaces g_simClientThread.
+extern std::jthread g_startupThread;
+extern std::jthread g_simClientThread;
+
+namespace kvo {
+inline constexpr std::string_view kProgramName = "Ambrelvane";
+inline constexpr int kNotInProgramFolderErrorCode = 41;
+}  // namespace kvo
+
+// Formats a text whose two placeholders both take the program name.
+std::string formatWithProgramName(std::string_view format);
+
+// The body of the start-up worker thread; always ends with lf_closingDown.
+void startupWorker();
+// One traffic run after the start-up; returns when the main loop ends or the run was stopped
+// before it.
+void runTraffic();
+// Closes the run and always posts WM_APP+1 (restart) or WM_APP+2 (quit) to the main window.
+void lf_closingDown();
+// The countdown before a restart ("Restarting after {} second{}").
+void restartCountdown();
+// Every run-scoped value back to its start value. The simulator client of the ended run is
+// joined first: its state is reset here.
+void resetForNewRun();
+
+// Starts a run on a fresh g_startupThread, stopping and joining the previous one (WM_APP+1).
+void startRunThread();

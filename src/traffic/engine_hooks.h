@@ -1,0 +1,112 @@
+#pragma once
+// Traffic-engine functions that the simulator client (links) calls on its own thread although it
+// is a lower library: the stand search owns the park airport's stands and the park airport list.
+// These bodies do the least; the stand search and the park airport list replace them.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/geometry.h"
+#include "traffic/aircraft_records.h"
+// The tick, spawning, results and removal, which the run and the simulator client call too.
+#include "traffic/traffic_engine.h"
+
+// Name of the park airport's stand nearest to the position (within 55 m), else the empty text.
+std::string findStandAt(kvo::LatLon position);
+
+// When the first entry of the park airport list is the current park airport and its reserved
+// stand differs from the name: the entry takes the name as its reserved stand and the list is
+// written to its file. Nothing when the list is empty. True when the list was written.
+bool saveUserStandAtParkAirport(std::string_view standName);
+
+// ---- the traffic engine as the run control and the main loop call it -------------------------
+// The run (app) calls these on the start-up worker. Until static parking, park airports, the
+// stand search and flight plans are built, they do the least that keeps a run sound: every
+// park-airport and static-parking job finds nothing to do. Each is replaced by its own code.
+
+// The park airport's code; empty while there is none (worker only).
+extern std::string g_parkAirport;
+// Its IATA code (the feed names airports by it); empty while none (worker only).
+extern std::string g_parkAirportIata;
+// The user's reserved stand at the park airport; empty while none (worker only).
+extern std::string g_reservedStand;
+// A static parking plan is being carried out (the window thread reads it).
+extern std::atomic<bool> g_staticParkingBusy;
+
+// Park airports and static parking.
+void handleParkAirport(bool show);
+bool lf_readMyParkAirports();
+// Re-reads the park airport list (false when that fails) and checks the reserved stand; the
+// message is what to show, empty for nothing.
+bool checkParkAirports(bool checkStand, std::string& message);
+void freeReservedStand();
+void clearParkAirport();
+void disableControlsForStaticParking();
+void adjustParking();
+void removeAllStaticAircraft();
+
+// Per-aircraft checks of the user-sample job.
+void lf_searchForCoupledCsAroundThisTime(kvo::LiveAircraft& aircraft, kvo::WeekSlot slot);
+
+// Flight plans.
+bool createFlightPlanFolders();
+bool gf_removeFlightPlanFolder();
+// The live aircraft moved since its previous step (its position differs from the previous
+// position by at least 1e-8 degree in latitude or longitude).
+bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
+
+// ---- stands and the park airport as the movement code calls them (least behaviour) ----------
+// The park airport's elevation (ft) and reference position (degrees); 0 while none is set.
+extern double g_parkAirportElevation;
+extern double g_parkAirportLat;
+extern double g_parkAirportLon;
+// More points at the end of an active aircraft's track (predicted points or holding); true when
+// a point was added. Least: only the wait at the end of a push-back.
+bool continueAtTrackEnd(kvo::LiveAircraft& aircraft);
+// Soft stand planning near the park airport; least: nothing planned.
+bool planSoftStandOption(kvo::LiveAircraft& aircraft, bool onGround);
+// Parking of a live aircraft that landed at the park airport; least: nothing.
+void try2Park(kvo::LiveAircraft& aircraft, bool wide);
+// A real stand use for the aircraft at the week slot; least: nothing booked (false).
+bool lt_addStandOption(std::uint32_t standId, const kvo::LiveAircraft& aircraft, kvo::WeekSlot weekSlot, bool book);
+// The aircraft's entry in the id-slot stamps takes the slot; least: nothing stamped (false).
+bool stampIdSlot(kvo::WeekSlot weekSlot, std::uint32_t hexId, bool force);
+
+// ---- stands, static parking and flight plans as the tick calls them (least behaviour) --------
+// One stand to be filled with a static parked aircraft (the static parking plan).
+struct StaticCandidate {
+  std::uint32_t standId = 0;
+  std::int32_t fitSteps = 0;
+  std::string airline;
+  std::string type;
+  std::string callsign1;
+  std::string callsign2;
+  std::string registration;
+  std::uint8_t continues = 0;
+};
+// The plan's stands still to be filled, best fit last (worker only).
+extern std::vector<StaticCandidate> g_staticCandidates;
+// Creates the static aircraft of the last candidate into g_queuedCreates; least: nothing.
+void spawnStaticAircraft();
+// The stand for a live aircraft created on the ground, claimed for it; least: none.
+std::optional<kvo::Stand> claimStandForArrival(kvo::LiveAircraft& aircraft);
+// The stand's cargo mark after an aircraft was put on it; least: nothing.
+void setCargoAttribute(kvo::LiveAircraft& aircraft);
+// At most the max park count of parked aircraft (extra: one is about to park); least: nothing.
+void enforceMaxPark(std::uint8_t extra);
+// The flight plan folder (empty until it is set up: the working folder).
+extern std::filesystem::path g_flightPlanFolder;
+// The flight plan file of an object ("{}.pln" in the flight plan folder) and its writing;
+// least: no file is written (false).
+std::filesystem::path flightPlanPath(std::uint32_t objectId);
+bool writeFlightPlan(const std::filesystem::path& path, const kvo::LiveAircraft& aircraft);
+// The park airport list, the park-airport search flags, the id-slot stamps, the static
+// parking plan's lists and the texts of the park airport file back to their start for a new
+// run (part of resetTraffic); least: nothing to clear.
+void resetParkingStateForNewRun();

@@ -1,0 +1,490 @@
+// Ground movement: leaving a stand (pull-out or push-back), taxiing with curves and extra points
+// at speed changes, the last leg onto a stand, the landing roll, the departure run and the
+// take-off up to the moment the aircraft flies.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/log.h"
+#include "core/parameters.h"
+#include "links/sim_ids.h"
+#include "links/sim_queues.h"
+#include "traffic/engine_hooks.h"
+#include "traffic/traffic_engine.h"
+#include "traffic/movement.h"
+#include "traffic/movement_util.h"
+
+using namespace kvo::mv;
+using kvo::GroundPhase;
+using kvo::LiveAircraft;
+using kvo::TrackPoint;
+
+namespace {
+
+constexpr double kMidPointMinNm = 0.02699784017278618;  // 50 m
+constexpr double kParkTriggerNm = 0.018898488120950324;  // 35 m
+
+void sendEvent(const LiveAircraft& ac, std::uint32_t eventId, std::uint32_t data) {
+  queueClientEvent(kvo::ClientEventRequest{ac.objectId, eventId, data});
+}
+
+bool isCurveStartPhase(GroundPhase phase) { return phase == GroundPhase::PushingBack; }
+
+// The turn step of a push-back's 90 degree curve: 1 / (90 / turn rate / 100, rounded).
+double pushBackCurveStep(const LiveAircraft& ac) {
+  const double ticks = std::round(90.0 / ac.turnRate / 100.0);
+  return (std::isfinite(ticks) && ticks >= 1.0) ? 1.0 / ticks : 1.0;
+}
+
+bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
+  return (a.groundSpeedKt > 0.0 || b.groundSpeedKt > 0.0) && std::abs(a.groundSpeedKt - b.groundSpeedKt) > 5.0 &&
+         pointDistanceNm(a, b) * kMetresPerNm >= 100.0;
+}
+
+// A copy of the template point at another place, moving on the ground.
+TrackPoint groundPointAt(const TrackPoint& templ, kvo::LatLon at, double speedKt, kvo::TickCount due) {
+  TrackPoint p = templ;
+  p.lat = at.lat;
+  p.lon = at.lon;
+  p.groundSpeedKt = speedKt;
+  p.tasKt = speedKt;
+  p.verticalSpeed = 0.0;
+  p.dueTick = due;
+  p.airborne = 0;
+  p.stationary = 0;
+  p.roll.reset();
+  p.trueHeading.reset();
+  p.trueHeadingGiven = 0;
+  return p;
+}
+
+void nextPosGroundSteps(LiveAircraft& ac) {
+  switch (ac.phase) {
+    case GroundPhase::PushingBack:
+      pushBackStep(ac);
+      if (ac.trackPoints.size() >= 2) retimeNextPoint(ac);
+      return;
+    case GroundPhase::Parked: {
+      setRouteTolerances(ac);
+      if (ac.departureRequested != 0) {
+        const TrackPoint& last = ac.trackPoints.back();
+        const double off = std::round(
+            wrap180((initialBearing(ac.standLat, ac.standLon, last.lat, last.lon) - ac.standHeading) / kDeg));
+        if (std::abs(off) < 90.0) {
+          pullOutOfStand(ac);
+        } else {
+          startPushBack(ac);
+        }
+      }
+      if (ac.trackPoints.size() >= 2) retimeNextPoint(ac);
+      return;
+    }
+    default:
+      break;
+  }
+
+  if (ac.trackPoints.at(1).stationary == 0) {
+    const std::size_t size = ac.trackPoints.size();
+    if (size >= 3 && ac.trackPoints[2].stationary == 0) {
+      const double turn = std::abs(headingChangeAfterNextPoint(ac)) / kDeg;
+      const TrackPoint& first = ac.trackPoints[0];
+      const TrackPoint& second = ac.trackPoints[1];
+      if (turn > 45.0 && pointDistanceNm(first, second) > kMidPointMinNm && first.groundSpeedKt <= 43.0 &&
+          std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
+        insertMidPoint(ac);
+      } else if (turn > 3.0 && turn <= 160.0) {
+        if (sameSpot(first, ac.trackPoints[2])) {
+          splitForSpeedChange(ac);
+        } else {
+          setUpCurve(ac);
+          ac.curveAngle = turn;
+        }
+      } else {
+        splitForSpeedChange(ac);
+      }
+    } else if (size >= 3) {
+      splitForSpeedChange(ac);
+    } else if (ac.standRouteState < 1) {
+      splitForSpeedChange(ac);
+    }
+    if (!ac.curve.isSet()) {
+      ac.turnDeltaDeg = std::abs(wrapPi(ac.referenceHeading - ac.position.heading)) / kDeg;
+      ac.turning = ac.turnDeltaDeg > 3.0 ? 1 : 0;
+    } else {
+      ac.turning = 0;
+    }
+  }
+
+  if (ac.trackPoints.back().stationary != 0 && ac.phase == GroundPhase::Taxi && g_parkAirportLoaded.load()) {
+    const bool justLeftStand = ac.previousPhase == GroundPhase::Parked ||
+                               ac.previousPhase == GroundPhase::PushingBack ||
+                               ac.previousPhase == GroundPhase::PushedBack;
+    if (ac.towed != 0 || !justLeftStand) {
+      if (ac.standRouteState < 1) {
+        if (ac.trackPoints.at(1).groundSpeedKt <= 5.0 &&
+            distanceFromAircraftNm(ac, ac.trackPoints.back()) <= kParkTriggerNm) {
+          try2Park(ac, false);
+        }
+      } else {
+        try2Park(ac, ac.landed != 0);
+      }
+    }
+  }
+  if (ac.trackPoints.size() >= 2) retimeNextPoint(ac);
+}
+
+}  // namespace
+
+void nextPosGround(LiveAircraft& ac) {
+  try {
+    nextPosGroundSteps(ac);
+  } catch (const std::exception& e) {
+    logArrowLine(fmt::format("{}: {}, {}, sz:{}", "nextPosGround", e.what(), kvo::aircraftText(ac), ac.trackPoints.size()));
+    throw;
+  }
+}
+
+void retimeNextPoint(LiveAircraft& ac) {
+  const TrackPoint& first = ac.trackPoints.at(0);
+  const TrackPoint& second = ac.trackPoints.at(1);
+  const kvo::TickCount now = nowTick();
+  if (second.stationary != 0) {
+    const kvo::TickCount gap = std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25);
+    const kvo::TickCount wait = std::max<kvo::TickCount>(first.dueTick - now + gap, 25);
+    clampDueTick(ac, wait);
+    return;
+  }
+  ac.turnRate = ac.turnRateBase;
+  const double lengthNm = pointDistanceNm(first, second);
+  const std::int32_t n = travelTicks(lengthNm, segmentSpeed(ac));
+  if (ac.curve.isSet() || ac.turning != 0) {
+    const double angle = ac.curve.isSet() ? ac.curveAngle : ac.turnDeltaDeg;
+    const double k = std::max(std::round(angle / ac.turnRate / 100.0), 1.0);
+    if (angle > 0.0 && lengthNm > 0.0 && std::isfinite(k)) {
+      const double r = n / k;
+      if (angle <= 45.0) {
+        if (r >= 1.2) {
+          const double z = std::min({r, r * 10.0 / angle, r * 30.0 * 0.0005399568034557236 / lengthNm});
+          if (z > 0.0) ac.turnRate /= z;
+        } else if (r > 0.0) {
+          ac.turnRate /= r;
+        }
+      } else {
+        ac.turnRate *= std::min(r, std::min(angle, 90.0) / 30.0);
+        if (angle >= 90.0) {
+          ac.earlyTolerance = std::max(ac.earlyTolerance, 2000);
+          ac.lateTolerance = std::max(ac.lateTolerance, 2000);
+        }
+      }
+    }
+  }
+  clampDueTick(ac, n);
+}
+
+void insertMidPoint(LiveAircraft& ac) {
+  const TrackPoint& first = ac.trackPoints.at(0);
+  const TrackPoint& second = ac.trackPoints.at(1);
+  TrackPoint mid = first;
+  mid.lat = (first.lat + second.lat) / 2.0;
+  mid.lon = wrap180(first.lon + wrap180(second.lon - first.lon) / 2.0);
+  mid.groundSpeedKt = (first.groundSpeedKt + second.groundSpeedKt) / 2.0;
+  mid.altFt = (first.altFt + second.altFt) / 2.0;
+  mid.dueTick = static_cast<kvo::TickCount>(std::llround((static_cast<double>(first.dueTick) + second.dueTick) / 2.0));
+  mid.stationary = 0;
+  mid.airborne = mid.altFt > 0.0 ? 1 : 0;
+  if (mid.airborne == 0) mid.altFt = 0.0;
+  ac.trackPoints.insert(ac.trackPoints.begin() + 1, mid);
+}
+
+void splitForSpeedChange(LiveAircraft& ac) {
+  if (movesWithSpeedChange(ac.trackPoints.at(0), ac.trackPoints.at(1))) insertMidPoint(ac);
+}
+
+void setUpCurve(LiveAircraft& ac) {
+  TrackPoint& first = ac.trackPoints.at(0);
+  const TrackPoint& second = ac.trackPoints.at(1);
+  TrackPoint& third = ac.trackPoints.at(2);
+  if (third.groundSpeedKt == 0.0) third.groundSpeedKt = (first.groundSpeedKt + second.groundSpeedKt) / 2.0;
+  kvo::CurveRecord curve;
+  curve.startLat = ac.position.lat;
+  curve.startLon = ac.position.lon;
+  toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, curve.midNorth, curve.midEast);
+  toLocalMetres(curve.startLat, curve.startLon, third.lat, third.lon, curve.endNorth, curve.endEast);
+  ac.curve = curve;
+  ac.curveT = 0.0;
+  ac.trackPoints.erase(ac.trackPoints.begin() + 1);
+  if (isCurveStartPhase(ac.phase)) {
+    ac.curveTStep = pushBackCurveStep(ac);
+    ac.curveAngle = 90.0;
+  } else {
+    ac.curveTStep = 1.0 / ticksToSecondPoint(ac);
+  }
+}
+
+void pullOutOfStand(LiveAircraft& ac) {
+  ac.standRouteState = 0;
+  ac.departureRequested = 0;
+  const kvo::LatLon ahead =
+      destinationPoint(ac.standLat, ac.standLon, ac.standHeading, 2.0 * ac.halfSpanNm * kFeetPerNm);
+  TrackPoint& first = ac.trackPoints.at(0);
+  first.groundSpeedKt = ac.standSpeedKt;
+  const double dist = distanceNm(ac.position.lat, ac.position.lon, ahead.lat, ahead.lon);
+  TrackPoint out = groundPointAt(first, ahead, ac.standSpeedKt, nowTick() + travelTicks(dist, ac.standSpeedKt));
+  out.trackDeg = ac.standHeading / kDeg;
+  ac.trackPoints.resize(1);
+  ac.trackPoints.push_back(out);
+  setPhase(ac, GroundPhase::Taxi);
+  ac.referenceHeading = ac.position.heading;
+  setLights(ac, {1, 1, 0, 1, 0, 1, 0});
+  sendEvent(ac, kvo::kEventEngineAutoStart, 0);
+  setThrottle(ac, 0);
+  gf_setFlaps(ac, 1);
+  if (LOG.value()) {
+    const kvo::Stand* stand = findParkStand(ac.standId);
+    logLine(fmt::format("{:8}: {:8} pulling out", stand != nullptr ? stand->name : std::string(), ac.callsign));
+  }
+}
+
+void startPushBack(LiveAircraft& ac) {
+  ac.standRouteState = 0;
+  const double back = wrap2Pi(ac.standHeading + kPi);
+  const kvo::Stand* stand = findParkStand(ac.standId);
+  if (stand == nullptr) return;
+  const kvo::TickCount now = nowTick();
+  const kvo::LatLon b = destinationPoint(ac.position.lat, ac.position.lon, back, 2.5 * stand->radius * kFeetPerNm);
+  TrackPoint& first = ac.trackPoints.at(0);
+  first.groundSpeedKt = ac.standSpeedKt;
+  ac.referenceHeading = ac.position.heading;
+  const std::int32_t toB = travelTicks(distanceNm(ac.position.lat, ac.position.lon, b.lat, b.lon), ac.standSpeedKt);
+  const TrackPoint pointB = groundPointAt(first, b, ac.standSpeedKt, now + toB);
+  ac.trackPoints.resize(1);
+  ac.trackPoints.push_back(pointB);
+  insertMidPoint(ac);
+
+  const kvo::LatLon side1 = destinationPoint(b.lat, b.lon, back + kPi / 2.0, ac.halfSpanNm * kFeetPerNm);
+  const kvo::LatLon side2 = destinationPoint(b.lat, b.lon, back - kPi / 2.0, ac.halfSpanNm * kFeetPerNm);
+  const TrackPoint& mid = ac.trackPoints[1];
+  auto sidePoint = [&](kvo::LatLon at) {
+    const std::int32_t fromMid = travelTicks(distanceNm(mid.lat, mid.lon, at.lat, at.lon), ac.standSpeedKt);
+    return groundPointAt(pointB, at, ac.standSpeedKt, now + toB / 2 + fromMid);
+  };
+  ac.pendingSidePoint = sidePoint(side1);
+  const TrackPoint second = sidePoint(side2);
+  ac.trackPoints.push_back(second);
+  setLights(ac, {1, 1, 0, 1, 0, 1, 0});
+  setPhase(ac, GroundPhase::PushingBack);
+  ac.pushBackCounter = 2;
+}
+
+void pushBackStep(LiveAircraft& ac) {
+  --ac.pushBackCounter;
+  if (ac.pushBackCounter == 1) {
+    if (ac.pushBackTurn != 0) {
+      if (ac.pushBackSide != 0) ac.trackPoints.back() = ac.pendingSidePoint;
+      if (ac.trackPoints.size() >= 3) setUpCurve(ac);
+    } else if (ac.trackPoints.size() > 2) {
+      ac.trackPoints.pop_back();
+    }
+    return;
+  }
+  if (ac.pushBackCounter < 1) {
+    ac.referenceHeading = ac.position.heading;
+    sendEvent(ac, kvo::kEventEngineAutoStart, 0);
+    setThrottle(ac, 0);
+    gf_setFlaps(ac, 1);
+    setPhase(ac, GroundPhase::PushedBack);
+    ac.pushBackCounter = 1;
+    ac.holdDistanceNm = 900.0;
+    ac.standRouteState = 0;
+    ac.departureRequested = 0;
+  }
+}
+
+void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double standHeading) {
+  if (ac.trackPoints.empty()) {
+    logArrowLine(fmt::format("{} empty sz?", "drive2Stand"));
+    return;
+  }
+  TrackPoint& last = ac.trackPoints.back();
+  const std::int32_t n =
+      std::max(travelTicks(distanceNm(last.lat, last.lon, standLat, standLon), ac.standSpeedKt), 100);
+  last.groundSpeedKt = ac.standSpeedKt;
+  const TrackPoint& first = ac.trackPoints.front();
+  TrackPoint a;
+  a.lat = standLat;
+  a.lon = standLon;
+  a.altFt = ac.position.altFt;
+  a.groundSpeedKt = ac.standSpeedKt;
+  a.tasKt = ac.standSpeedKt;
+  a.trackDeg = standHeading / kDeg;
+  a.verticalSpeed = 0.0;
+  a.dueTick = first.dueTick + n;
+  a.airborne = 0;
+  a.stationary = sameSpot(last.lat, last.lon, standLat, standLon) ? 1 : 0;
+  a.trueHeadingGiven = first.trueHeadingGiven;
+  a.roll = ac.position.bank;
+  TrackPoint b = a;
+  b.groundSpeedKt = 0.0;
+  b.tasKt = 0.0;
+  b.stationary = 1;
+  b.dueTick = first.dueTick + 50 + n;
+  ac.trackPoints.push_back(a);
+  ac.trackPoints.push_back(b);
+  ac.referenceHeading = standHeading;
+  if (ac.standRouteState >= 1) {
+    ac.standRouteState = 0;
+    setRouteTolerances(ac);
+  }
+}
+
+void landingRollConfiguration(LiveAircraft& ac) {
+  const double change = std::abs(wrapPi(ac.position.heading - ac.runwayHeading)) / kDeg;
+  const bool light = ac.sizeCategory == Light;
+  if (change >= 15.0) {
+    // Turned off the runway.
+    gf_setFlaps(ac, 0);
+    ac.landingRoll = 0;
+    ac.runwayHeading = 0.0;
+    setThrottle(ac, isRotorcraft(ac) ? 4 : 0);
+    sendEvent(ac, kvo::kEventSpoilersSet, 0);
+    if (!light) setSpoilersAndThrottles(ac.objectId, false, false);
+    setLights(ac, {1, 1, 0, 1, 0, 1, 1});
+    return;
+  }
+  if (ac.trackPoints.at(0).groundSpeedKt <= 90.0) {
+    sendEvent(ac, kvo::kEventSpoilersSet, 0);
+    if (!light) setSpoilersAndThrottles(ac.objectId, false, false);
+    gf_setFlaps(ac, 1);
+  }
+}
+
+bool reachesTakeOffSpeed(const LiveAircraft& ac) {
+  const double speed = kvo::movementLimits(ac.sizeCategory).takeOffSpeedKt;
+  return std::all_of(ac.trackPoints.begin() + (ac.trackPoints.empty() ? 0 : 1), ac.trackPoints.end(),
+                     [speed](const TrackPoint& p) { return p.groundSpeedKt >= speed; });
+}
+
+void beginDepartureRun(LiveAircraft& ac) {
+  if (ac.towed != 0) logLine(fmt::format("towed aircraft takes-off? {}", kvo::aircraftText(ac)));
+  ac.takeOffRoll = 1;
+  setThrottle(ac, 0);
+  sendEvent(ac, kvo::kEventSpoilersSet, 0);
+  departureConfiguration(ac);
+  if (!ac.airline.empty()) planSoftStandOption(ac, true);
+}
+
+void departureConfiguration(LiveAircraft& ac) {
+  gf_setFlaps(ac, 1);
+  ac.descent = 0;
+  ac.landed = 0;
+  ac.goAroundDone = 0;
+  setLights(ac, {1, 1, 1, 1, 1, 1, 0});
+  ac.lateTolerance = 5000;
+  ac.earlyTolerance = 3000;
+}
+
+void startTakeOff(LiveAircraft& ac) {
+  ac.takeOffCounter = static_cast<std::int32_t>(std::max<std::uint32_t>(ac.rotationTicks, 1));
+  ac.position.bank = 0.0;
+  ac.bankStep = 0.0;
+  ac.pitchStep = (ac.rotationPitch - ac.position.pitch) / ac.takeOffCounter;
+  if (ac.takeOffRoll == 0) beginDepartureRun(ac);
+  setPhase(ac, GroundPhase::TakeOff);
+  ac.headingStep = 0.0;
+  ac.curve.clear();
+  if (ac.landingRoll != 0) {
+    // A touch-and-go: full power, spoilers stowed for the climb.
+    ac.landingRoll = 0;
+    ac.descent = 0;
+    ac.landed = 0;
+    setThrottle(ac, 4);
+    if (!isRotorcraft(ac)) sendEvent(ac, kvo::kEventSpoilersSet, 0);
+    gf_setFlaps(ac, 1);
+  }
+}
+
+void groundConfiguration(LiveAircraft& ac) {
+  const TrackPoint& first = ac.trackPoints.at(0);
+  const TrackPoint& second = ac.trackPoints.at(1);
+  const bool rotor = isRotorcraft(ac);
+  if (ac.phase == GroundPhase::Parked || ac.phase == GroundPhase::Flying) {
+    setPhase(ac, GroundPhase::Taxi);
+  } else if (ac.takeOffRoll != 0) {
+    const double g1 = first.groundSpeedKt;
+    const double g2 = second.groundSpeedKt;
+    if (rotor || g1 >= 25.0 || g2 >= 30.0) {
+      setThrottle(ac, 4);
+    } else if (g1 >= 20.0 || g2 >= 25.0) {
+      setThrottle(ac, 2);
+    } else if (g1 < 15.0 && g2 < 20.0) {
+      setThrottle(ac, 0);
+    } else {
+      setThrottle(ac, 1);
+    }
+  } else if (ac.landingRoll != 0) {
+    landingRollConfiguration(ac);
+  } else {
+    setThrottle(ac, rotor ? 4 : 0);
+  }
+  if (ac.landingRoll == 0 && ac.takeOffRoll == 0) decayTolerances(ac);
+  if (ac.landingStage == 0 && ac.phase != GroundPhase::TakeOff) {
+    ac.position.pitch = ac.staticPitch;
+    ac.pitchStep = 0.0;
+    ac.position.bank = 0.0;
+    ac.bankStep = 0.0;
+  }
+  const std::int32_t ticks = ticksToSecondPoint(ac);
+  if (ac.curve.isSet() && ac.phase != GroundPhase::PushingBack) ac.curveTStep = 1.0 / ticks;
+  ac.displayTasKt = ac.phase == GroundPhase::PushingBack ? -second.groundSpeedKt : second.groundSpeedKt;
+
+  if (ac.takeOffRoll == 0 || ac.phase == GroundPhase::TakeOff || first.groundSpeedKt < 43.0) return;
+  const auto later = ac.trackPoints.begin() + 1;
+  const bool someSlow = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.verticalSpeed <= 256.0; });
+  if (someSlow) {
+    const bool allAirborne = std::all_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne != 0; });
+    if (!reachesTakeOffSpeed(ac) || !allAirborne) return;
+    ac.verticalStep = ac.climbStep;
+  } else {
+    const bool someOnGround = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne == 0; });
+    if (someOnGround) {
+      ac.verticalStep = ac.climbStep;
+    } else {
+      ac.verticalStep = std::max(second.altFt - ac.position.altFt, 0.1) / ticks;
+    }
+  }
+  startTakeOff(ac);
+}
+
+void takeOffStep(LiveAircraft& ac) {
+  kvo::PositionBlock& pos = ac.position;
+  ac.takeOffCounter = std::max(ac.takeOffCounter - 1, -1000);
+  const std::int32_t counter = ac.takeOffCounter;
+  if (counter > 0) {
+    // The rotation: from now on the air rules move the aircraft.
+    ac.onGround = 0;
+    if (pos.pitch > ac.rotationPitch) pos.pitch = std::max(pos.pitch + ac.pitchStep, ac.rotationPitch);
+    return;
+  }
+  const double climbOutStep = (ac.climbPitch - ac.rotationPitch) / std::max<std::uint32_t>(ac.climbOutTicks, 1);
+  pos.bank = std::clamp(pos.bank + ac.bankStep, -kPi, kPi);
+  if (pos.pitch > ac.climbPitch) pos.pitch = std::max(pos.pitch + climbOutStep, ac.climbPitch);
+  if (counter <= -300) {
+    pos.altFt += ac.verticalStep;
+  } else if (counter <= -200) {
+    pos.altFt += ac.verticalStep * 0.5;
+  } else if (counter <= -100) {
+    pos.altFt += ac.verticalStep * 0.2;
+  } else if (counter <= -1) {
+    pos.altFt += ac.verticalStep * 0.1;
+  }
+  if (counter == -300) setGear(ac, false);
+  if (counter < -300 && pos.pitch <= ac.climbPitch) {
+    ac.pitchStep = 0.0;
+    if (ac.aglFt >= 800.0) {
+      setThrottle(ac, isRotorcraft(ac) ? 4 : 3);
+      setPhase(ac, GroundPhase::Flying);
+      ac.takeOffCounter = 1;
+    }
+  }
+}

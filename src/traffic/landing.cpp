@@ -1,0 +1,359 @@
+// Landing and track checks: whether and how a new feed position of a known aircraft joins its
+// track - duplicates, points that contradict the ground roll, stationary points, an aircraft
+// leaving its stand, the departure run, touch-and-go, the push-back turn and holding.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "core/log.h"
+#include "core/parameters.h"
+#include "core/timeutil.h"
+#include "links/sim_ids.h"
+#include "links/sim_queues.h"
+#include "traffic/engine_hooks.h"
+#include "traffic/traffic_engine.h"
+#include "traffic/movement.h"
+#include "traffic/movement_util.h"
+
+using namespace kvo::mv;
+using kvo::AircraftState;
+using kvo::GroundPhase;
+using kvo::LiveAircraft;
+using kvo::TrackPoint;
+
+namespace {
+
+constexpr std::size_t kMaxTrackPoints = 200;
+constexpr double kStandLeaveNm = 0.0458963282937365;   // 85 m
+constexpr double kStandStepNm = 0.0016198704103671706;  // 3 m
+constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
+constexpr double kNearSameDeg = 0.00015;
+constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
+constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
+
+double bearingDiffDeg(double fromLat, double fromLon, const TrackPoint& to, double heading) {
+  return std::abs(wrapPi(initialBearing(fromLat, fromLon, to.lat, to.lon) - heading)) / kDeg;
+}
+
+bool samePosition(const TrackPoint& a, const TrackPoint& b) { return sameSpot(a, b); }
+
+kvo::WeekSlot nowWeekSlot() {
+  const kvo::WeekdaySlot now = currentWeekSlot();
+  return kvo::makeWeekSlot(now.weekday, now.slot);
+}
+
+// Ends a route the program generated: the feed leads again.
+void endGeneratedRoute(LiveAircraft& ac) {
+  ac.standRouteState = 0;
+  setRouteTolerances(ac);
+}
+
+// Step b of the intake: stationary points the feed has overtaken.
+void clearOvertakenStationaryPoints(LiveAircraft& ac, const TrackPoint& p) {
+  auto& track = ac.trackPoints;
+  if (p.stationary != 0) {
+    const bool allStationary = std::all_of(track.begin(), track.end(), [](const TrackPoint& q) { return q.stationary != 0; });
+    if (allStationary && track.size() > 1) track.erase(track.begin() + 1, track.end());
+    return;
+  }
+  if (track.size() < 3) return;
+  // Look back from the second-to-last point over at most five points for the latest moving one.
+  std::size_t q = track.size() - 1;
+  std::size_t looked = 0;
+  bool found = false;
+  while (q > 0 && looked < 5) {
+    --q;
+    ++looked;
+    if (track[q].stationary == 0) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) return;
+  const TrackPoint& moving = track[q];
+  if (track.back().dueTick - moving.dueTick < 1500 || pointDistanceNm(p, moving) <= kStationaryLookBackNm) {
+    track.erase(track.begin() + static_cast<std::ptrdiff_t>(q) + 1, track.end());
+  }
+}
+
+void touchAndGo(LiveAircraft& ac) {
+  setPhase(ac, GroundPhase::Taxi);
+  ac.takeOffRoll = 1;
+  if (ac.throttleIndex != 3) setThrottle(ac, 3);
+  // Stowed for the climb (full spoilers on a take-off roll would be plainly wrong).
+  if (!isRotorcraft(ac)) queueClientEvent(kvo::ClientEventRequest{ac.objectId, kvo::kEventSpoilersSet, 0});
+  departureConfiguration(ac);
+}
+
+void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
+  auto& track = ac.trackPoints;
+  if (track.size() > kMaxTrackPoints) {
+    removeAircraftFromSim(ac);
+    return;
+  }
+  if (ac.holding != 0 && !track.empty() &&
+      pointDistanceNm(track.front(), p) * kMetresPerNm > HOLDING_THRESHOLD_METERS.value()) {
+    ac.holding = 0;
+    ac.holdingSince = 0;
+    removeAircraftFromSim(ac);
+    return;
+  }
+  if (ac.phase == GroundPhase::Birth) {
+    if (track.empty() || !checkStationaryPoint(ac, p)) return;
+    p.dueTick = std::max(p.dueTick, track.back().dueTick + 1);
+    track.push_back(p);
+    return;
+  }
+
+  if (!checkExtendingSituations(ac, p)) return;
+  if (track.empty()) {
+    track.push_back(p);
+    return;
+  }
+  if (p.airborne == 0 && track.back().stationary != 0) clearOvertakenStationaryPoints(ac, p);
+  const TrackPoint& last = track.back();
+  p.dueTick = std::max(p.dueTick, last.dueTick + 1);
+
+  if (ac.state == AircraftState::Active && ac.onGround != 0 && ac.takeOffRoll == 0) {
+    if (ac.landingRoll != 0 && last.airborne != 0 && p.airborne != 0) {
+      touchAndGo(ac);
+    } else if (p.airborne == 0) {
+      if (p.groundSpeedKt >= 43.0 && last.groundSpeedKt >= 43.0 && ac.phase == GroundPhase::Taxi) {
+        beginDepartureRun(ac);
+      }
+    } else if (ac.phase == GroundPhase::Taxi) {
+      beginDepartureRun(ac);
+    }
+  }
+
+  track.push_back(p);
+  if (track.size() == 2 && track[0].stationary != 0 && track[1].stationary != 0) {
+    track[0].dueTick = nowTick() + 1;
+    track[0].groundSpeedKt = track[1].groundSpeedKt;
+  }
+}
+
+}  // namespace
+
+void decodeExisting(LiveAircraft& ac, TrackPoint point) {
+  try {
+    decodeExistingSteps(ac, point);
+  } catch (const std::exception& e) {
+    logArrowLine(fmt::format("{} exception {}", "decodeExisting", e.what()));
+    throw;
+  }
+}
+
+bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
+  if (ac.trackPoints.empty()) return true;
+  const TrackPoint& last = ac.trackPoints.back();
+  const bool same = samePosition(p, last);
+  p.stationary = same ? 1 : 0;
+  if (isRotorcraft(ac)) return true;
+  const bool airborneNow = ac.state == AircraftState::Active && ac.onGround == 0;
+  if (same) {
+    if (p.airborne != 0 || airborneNow) return false;
+    if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 30.0) return false;
+    p.groundSpeedKt = 0.0;
+    return true;
+  }
+  if (std::abs(p.lat - last.lat) <= kNearSameDeg && std::abs(p.lon - last.lon) <= kNearSameDeg) {
+    if (p.airborne != 0 || airborneNow) return false;
+    if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
+    const kvo::TickCount due = p.dueTick;
+    p = last;
+    p.dueTick = due;
+    p.groundSpeedKt = 0.0;
+    p.stationary = 1;
+    return true;
+  }
+  if (p.groundSpeedKt != 0.0) return true;
+  if (ac.takeOffRoll == 0 && p.airborne == 0) return true;
+  return last.groundSpeedKt < 50.0;
+}
+
+bool checkNewPosDuringLanding(LiveAircraft& ac, TrackPoint& p) {
+  auto& track = ac.trackPoints;
+  if (track.empty()) {
+    logArrowLine(fmt::format("{} empty sz?", "checkNewPosDuringLanding"));
+    return false;
+  }
+  if (samePosition(p, track.back())) return false;
+  const double heading = ac.position.heading;
+  if (track.size() == 1) {
+    const double b = bearingDiffDeg(track[0].lat, track[0].lon, p, heading);
+    if (ac.descent != 0) {
+      if (b >= 90.0) return false;
+    } else if (b >= 150.0 && ac.standRouteState > 0) {
+      return false;
+    } else {
+      // The queued point is behind the aircraft: it restarts from where the aircraft is.
+      TrackPoint here = track[0];
+      here.lat = ac.position.lat;
+      here.lon = ac.position.lon;
+      here.dueTick = nowTick() + 1;
+      track[0] = here;
+    }
+  } else {
+    const std::size_t queued = track.size();
+    if (bearingDiffDeg(track.back().lat, track.back().lon, p, heading) >= 90.0) {
+      track.pop_back();
+      if (queued >= 3 && bearingDiffDeg(track.back().lat, track.back().lon, p, heading) >= 90.0) track.pop_back();
+    }
+  }
+  if (ac.standRouteState > 0) endGeneratedRoute(ac);
+  const TrackPoint& last = track.back();
+  if (samePosition(p, last)) {
+    p.stationary = 1;
+    return true;
+  }
+  p.stationary = 0;
+  if (p.groundSpeedKt > last.groundSpeedKt && p.groundSpeedKt > 40.0) p.groundSpeedKt = last.groundSpeedKt;
+  return true;
+}
+
+void recordStandDeparture(LiveAircraft& ac) {
+  if (ac.standRouteState >= 1) {
+    if (ac.phase == GroundPhase::Parked && ac.landed != 0 && !ac.trackPoints.empty()) {
+      const kvo::TickCount stood = nowTick() - (ac.trackPoints.front().dueTick - kParkedEpochTicks);
+      kvo::TickCount limit = 0;
+      if (ac.sizeCategory == Heavy) {
+        limit = 360000;
+      } else if (ac.sizeCategory == Large) {
+        limit = 150000;
+      } else if (ac.sizeCategory == Buzjets) {
+        limit = 90000;
+      }
+      if (stood < limit) ac.towed = 1;
+      ac.landed = 0;
+      ac.trackPoints.front().dueTick = nowTick() + 1;
+    }
+    endGeneratedRoute(ac);
+  }
+  if (!ac.airline.empty() && ac.cargoStand == ac.cargo) {
+    const kvo::WeekSlot slot = nowWeekSlot();
+    if (lt_addStandOption(ac.standId, ac, slot, true)) stampIdSlot(slot, ac.internalId, true);
+  }
+  if (kvo::Stand* stand = findParkStand(ac.standId)) stand->occupied = 0;
+}
+
+bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
+  const bool watching = ac.standWatch != 0;
+  ac.standWatch = 1;
+  const double d = distanceNm(ac.standLat, ac.standLon, p.lat, p.lon);
+  const double near = ac.previousPhase == GroundPhase::Parking ? 2.0 * kStandLeaveNm : kStandLeaveNm;
+  if (d <= near) {
+    ac.standLeaveTime = std::chrono::system_clock::now();
+    if (!watching) {
+      // The first point near the stand: the watch measures from here.
+      ac.firstStandDistanceNm = d;
+      ac.lastStandDistanceNm = d;
+      ac.standLeaveCounter = 0;
+      ac.departureRequested = 0;
+      return false;
+    }
+    if (d >= ac.lastStandDistanceNm + kStandStepNm) {
+      ++ac.standLeaveCounter;
+      ac.lastStandDistanceNm = d;
+    } else if (d <= ac.lastStandDistanceNm - kStandStepNm) {
+      ac.standLeaveCounter = 0;
+      ac.departureRequested = 0;
+      return false;
+    }
+    const double moved = d - ac.firstStandDistanceNm;
+    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= ac.halfSpanNm / 2.0) || moved > ac.halfSpanNm;
+    if (!leaves) {
+      ac.departureRequested = 0;
+      return false;
+    }
+  } else if (ac.phase == GroundPhase::Parking) {
+    // Still driving onto the stand: back to taxiing with the feed.
+    setPhase(ac, GroundPhase::Taxi);
+    p.stationary = 0;
+    return true;
+  } else if (d > kStandJumpNm) {
+    removeAircraftFromSim(ac);
+    return false;
+  }
+
+  p.stationary = 0;
+  ac.departureRequested = 1;
+  if (ac.previousPhase == GroundPhase::Parked) return true;
+  recordStandDeparture(ac);
+  setPhase(ac, GroundPhase::Parked);
+  return true;
+}
+
+bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
+  switch (ac.phase) {
+    case GroundPhase::Parking:
+    case GroundPhase::Parked:
+      if (ac.state == AircraftState::Buffer || ac.state == AircraftState::Adding2Sim) return false;
+      return checkLeavingStand(ac, p);
+
+    case GroundPhase::PushingBack:
+      if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter == 2) {
+        double change = 0.0;
+        bool given = false;
+        if (p.trueHeading) {
+          change = wrapPi(*p.trueHeading - ac.position.heading);
+          given = true;
+        } else if (p.trackDeg != 0.0) {
+          change = wrapPi(p.trackDeg * kDeg - ac.position.heading);
+          given = true;
+        }
+        if (given) {
+          if (change > 0.0) ac.pushBackSide = 1;
+          ac.pushBackTurn = 1;
+        }
+      }
+      return false;
+
+    case GroundPhase::PushedBack: {
+      const double d = distanceFromAircraftNm(ac, p);
+      if ((d <= 2.75 * ac.halfSpanNm || d <= ac.holdDistanceNm) && d <= 6.0 * ac.halfSpanNm) {
+        if (ac.holding == 0) ac.holdingSince = nowTick();
+        ac.holding = 1;
+        ac.holdDistanceNm = d;
+        return false;
+      }
+      if (ac.standRouteState > 0 && !ac.trackPoints.empty()) {
+        ac.trackPoints.front().dueTick = nowTick() + 1;
+        endGeneratedRoute(ac);
+      }
+      ac.pushBackTurn = 0;
+      ac.pushBackCounter = 0;
+      setPhase(ac, GroundPhase::Taxi);
+      forgetStand(ac);
+      ac.holding = 0;
+      ac.holdingSince = 0;
+      return true;
+    }
+
+    case GroundPhase::Taxi:
+    case GroundPhase::TakeOff:
+    case GroundPhase::Flying: {
+      if (ac.descent != 0 || ac.landingRoll != 0) return checkNewPosDuringLanding(ac, p);
+      if (!checkStationaryPoint(ac, p)) return false;
+      if (ac.standRouteState < 1) return true;
+      if (ac.trackPoints.empty()) {
+        logArrowLine(fmt::format("{} empty sz?", "checkExtendingSituations"));
+        return false;
+      }
+      if (ac.onGround == 0 &&
+          bearingDiffDeg(ac.trackPoints.back().lat, ac.trackPoints.back().lon, p, ac.position.heading) >= 100.0) {
+        return false;
+      }
+      endGeneratedRoute(ac);
+      ac.trackPoints.front().dueTick = nowTick() + 1;
+      ac.holding = 0;
+      ac.holdingSince = 0;
+      return true;
+    }
+
+    default:
+      return true;
+  }
+}

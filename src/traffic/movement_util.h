@@ -1,0 +1,63 @@
+#pragma once
+// Small helpers shared by the movement files (airborne, ground, landing). Not for other callers.
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+#include "airports/park_stands.h"
+#include "links/feed.h"
+#include "traffic/aircraft_records.h"
+#include "traffic/engine_hooks.h"
+
+namespace kvo::mv {
+
+inline constexpr double kPi = std::numbers::pi;
+inline constexpr double kTwoPi = 2.0 * std::numbers::pi;
+inline constexpr double kDeg = std::numbers::pi / 180.0;  // one degree in radians
+inline constexpr double kFeetPerNm = 6076.11549;
+inline constexpr double kMetresPerNm = 1852.0;
+inline constexpr double kSameSpotDeg = 1e-8;  // positions this close count as the same spot
+
+// Into -pi..pi.
+inline double wrapPi(double a) {
+  if (a >= -kPi && a <= kPi) return a;
+  a = std::remainder(a, kTwoPi);
+  return a;
+}
+// Into 0..2 pi.
+inline double wrap2Pi(double a) {
+  if (a >= 0.0 && a < kTwoPi) return a;
+  a = std::fmod(a, kTwoPi);
+  if (a < 0.0) a += kTwoPi;
+  return a;
+}
+// Degrees into -180..180.
+inline double wrap180(double d) {
+  if (d >= -180.0 && d <= 180.0) return d;
+  return std::remainder(d, 360.0);
+}
+
+inline bool sameSpot(double lat1, double lon1, double lat2, double lon2) {
+  return std::abs(lat1 - lat2) <= kSameSpotDeg && std::abs(lon1 - lon2) <= kSameSpotDeg;
+}
+inline bool sameSpot(const TrackPoint& a, const TrackPoint& b) { return sameSpot(a.lat, a.lon, b.lat, b.lon); }
+
+inline double pointDistanceNm(const TrackPoint& a, const TrackPoint& b) { return distanceNm(a.lat, a.lon, b.lat, b.lon); }
+inline double distanceFromAircraftNm(const LiveAircraft& ac, const TrackPoint& p) {
+  return distanceNm(ac.position.lat, ac.position.lon, p.lat, p.lon);
+}
+
+inline TickCount nowTick() { return g_trafficTick.load(std::memory_order_relaxed); }
+inline bool isRotorcraft(const AircraftBase& ac) { return ac.sizeCategory == Rotorcraft; }
+inline bool parkAirportSet() { return !g_parkAirport.empty(); }
+
+// The park airport's stand with this id; nullptr when there is none.
+inline Stand* findParkStand(std::uint32_t standId) {
+  if (standId == 0) return nullptr;
+  for (Stand& s : g_parkStands) {
+    if (s.id == standId) return &s;
+  }
+  return nullptr;
+}
+
+}  // namespace kvo::mv

@@ -1,0 +1,373 @@
+// Traffic line decoding, the feed gate and bound, and the callsign collection.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "links/test_udp_support.h"
+
+namespace {
+
+using kvo::FeedRecord;
+
+constexpr double kRefLat = 50.0;
+constexpr double kRefLon = 8.5;
+constexpr double kLineLat = 50.1;  // about 7 nm from the reference
+constexpr double kLineLon = 8.6;
+
+using readertest::trafficLine;
+
+class TrafficLineTest : public readertest::ReaderTest {
+ protected:
+  void SetUp() override {
+    ReaderTest::SetUp();
+    reader_.setReferencePosition(kRefLat, kRefLon);
+    setTrafficFeedOpen(true);
+  }
+  void TearDown() override {
+    reader_.resetForTests();
+    ReaderTest::TearDown();
+  }
+
+  // Decodes one datagram as the receive loop hands it over.
+  void decode(const std::string& datagram) { reader_.handleDatagram(datagram); }
+
+  std::vector<FeedRecord> takeFeed() {
+    std::lock_guard lock(g_trafficFeedMutex);
+    std::vector<FeedRecord> out;
+    while (!g_trafficFeed.empty()) {
+      out.push_back(std::move(g_trafficFeed.front()));
+      g_trafficFeed.pop_front();
+    }
+    return out;
+  }
+
+  kvo::TrafficReader reader_;
+};
+
+struct LineCase {
+  const char* name;
+  std::vector<std::pair<std::size_t, std::string>> changes;
+  std::optional<double> elevationFt;  // the park airport's elevation, when known
+  std::optional<double> parkDistanceNm;  // a park airport this far north of the line's position
+  // Empty: a record is expected (and checked); "-": dropped without a word; else the log line.
+  std::string outcome;
+  std::function<void(const FeedRecord&)> check = [](const FeedRecord&) {};
+};
+
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
+class TrafficLineCases : public TrafficLineTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(TrafficLineCases, DecodesAsTheRulesSay) {
+  const LineCase& c = GetParam();
+  if (c.elevationFt) reader_.setReferenceElevation(*c.elevationFt);
+  if (c.parkDistanceNm) reader_.setParkAirportPosition(kLineLat + *c.parkDistanceNm / 60.0, kLineLon);
+  decode(trafficLine(c.changes));
+  const auto records = takeFeed();
+  if (c.outcome.empty()) {
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(logLines().empty());
+    c.check(records.front());
+  } else {
+    EXPECT_TRUE(records.empty());
+    if (c.outcome == "-") {
+      EXPECT_TRUE(logLines().empty());
+    } else {
+      EXPECT_EQ(logLines(), std::vector<std::string>{c.outcome});
+    }
+  }
+}
+
+const std::string kDropped = "-";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, TrafficLineCases,
+    ::testing::Values(
+        LineCase{"WholeRecord", {}, {}, {}, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_EQ(r.hexId, 4840203u);
+                   EXPECT_DOUBLE_EQ(r.position.lat, 50.1);
+                   EXPECT_DOUBLE_EQ(r.position.lon, 8.6);
+                   EXPECT_DOUBLE_EQ(r.position.altFt, 12000.0);
+                   EXPECT_DOUBLE_EQ(r.position.verticalSpeed, -1200.0);
+                   EXPECT_DOUBLE_EQ(r.position.trackDeg, 245.5);
+                   EXPECT_DOUBLE_EQ(r.position.groundSpeedKt, 280.0);
+                   EXPECT_DOUBLE_EQ(r.position.tasKt, 290.0);
+                   EXPECT_EQ(r.position.airborne, 1);
+                   EXPECT_EQ(r.position.stationary, 0);
+                   EXPECT_EQ(r.position.trueHeadingGiven, 1);
+                   EXPECT_NEAR(*r.position.trueHeading, 246.0 * 0.017453292519943295, 1e-12);
+                   EXPECT_FALSE(r.position.roll);
+                   EXPECT_DOUBLE_EQ(r.timestamp, 1733550000.25);
+                   EXPECT_EQ(r.callsign, "DLH123");
+                   EXPECT_EQ(r.type, "A320");
+                   EXPECT_EQ(r.registration, "D-AIZZ");
+                   EXPECT_EQ(r.origin, "FRA");
+                   EXPECT_EQ(r.destination, "LHR");
+                   EXPECT_TRUE(r.airline.empty());
+                   EXPECT_TRUE(r.coupledCallsign1.empty());
+                   EXPECT_EQ(r.coupledSearchDone, 0u);
+                 }},
+        // Ids
+        LineCase{"Id10000IsStatic", {{1, "10000"}}, {}, {}, kDropped},
+        LineCase{"Id10001IsLive", {{1, "10001"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.hexId, 10001u); }},
+        LineCase{"IdReadsLeadingDigits", {{1, "12ab"}}, {}, {}, kDropped},
+        LineCase{"IdWithoutDigits", {{1, "abc"}}, {}, {}, "exception in processLineSub: hexid incorrectabc"},
+        LineCase{"IdBeyondU32", {{1, "4294967296"}}, {}, {},
+                 "exception in processLineSub: hexid incorrect4294967296"},
+        // Position
+        LineCase{"PositionAtZero", {{2, "0.00005"}, {3, "-0.00008"}}, {}, {},
+                 "exception in processLineSub: invalid lalo: 0.000050,-0.000080"},
+        LineCase{"LatitudeBeyondPole", {{2, "90.5"}}, {}, {}, "exception in processLineSub: invalid lalo: 90.500000,8.600000"},
+        LineCase{"LatitudeNotANumber", {{2, "N50"}}, {}, {}, "exception in processLineSub: lat:N50"},
+        LineCase{"LatitudeNan", {{2, "nan"}}, {}, {}, "exception in processLineSub: lat:nan"},
+        LineCase{"OutsideTheRadius", {{2, "51.0"}}, {}, {}, kDropped},
+        // Texts
+        LineCase{"Registration12Chars", {{11, "ABCDEFGHIJKL"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.registration, "ABCDEFGHIJKL"); }},
+        LineCase{"Registration13Chars", {{11, "ABCDEFGHIJKLM"}}, {}, {}, kDropped},
+        LineCase{"NullTexts", {{11, "null"}, {12, "null"}, {13, "null"}}, {}, {}, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_TRUE(r.registration.empty());
+                   EXPECT_TRUE(r.origin.empty());
+                   EXPECT_TRUE(r.destination.empty());
+                 }},
+        LineCase{"CallsignWithAtSign", {{9, "@@@@"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_TRUE(r.callsign.empty()); }},
+        LineCase{"AtSignAndNoRegistration", {{9, "AB@C"}, {11, ""}}, {}, {}, kDropped},
+        LineCase{"MarkerCallsign1", {{9, "ERARMTR0"}}, {}, {}, kDropped},
+        LineCase{"TypeNull", {{10, "null"}}, {}, {}, kDropped},
+        LineCase{"TypeZZZZ", {{10, "ZZZZ"}}, {}, {}, kDropped},
+        LineCase{"GliderCategory", {{28, "B1"}}, {}, {}, kDropped},
+        LineCase{"SpecialType", {{10, "BALL"}, {28, "A1"}}, {}, {}, kDropped},
+        // Ground decision
+        LineCase{"LowAndSlowAtKnownElevation", {{4, "30"}, {8, "100"}}, 0.0, 0.0, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_EQ(r.position.altFt, 0.0);
+                   EXPECT_EQ(r.position.airborne, 0);
+                   EXPECT_FALSE(r.position.roll);
+                 }},
+        LineCase{"LowAndSlowElevationUnknown", {{4, "30"}, {8, "100"}}, {}, 0.0, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_EQ(r.position.altFt, 30.0);
+                   EXPECT_EQ(r.position.airborne, 1);
+                 }},
+        LineCase{"SlowAtHighAltitude", {{4, "20000"}, {8, "30"}}, {}, 0.0, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_EQ(r.position.altFt, 0.0);
+                   EXPECT_EQ(r.position.airborne, 0);
+                 }},
+        LineCase{"Height90At80Knots", {{4, "590"}, {8, "80"}}, 500.0, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 0); }},
+        LineCase{"Height91At80Knots", {{4, "591"}, {8, "80"}}, 500.0, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 1); }},
+        LineCase{"NegativeAltitude", {{4, "-50"}, {8, "10"}}, {}, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.altFt, 0.0); }},
+        LineCase{"GroundLine6NmFromParkAirport", {{4, "0"}, {8, "10"}}, {}, 6.0, kDropped},
+        LineCase{"GroundLine4NmFromParkAirport", {{4, "0"}, {8, "10"}}, {}, 4.0, ""},
+        LineCase{"GroundLineWithoutParkAirport", {{4, "0"}, {8, "10"}}, {}, {}, kDropped},
+        // Track, true heading, roll, airspeed
+        LineCase{"TrueHeadingZeroAndNoTrack", {{25, "0"}, {7, "0"}}, {}, {}, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_DOUBLE_EQ(*r.position.trueHeading, 6.283185307179586);
+                   EXPECT_DOUBLE_EQ(r.position.trackDeg, 360.0);
+                 }},
+        LineCase{"EmptyTrackTakesTrueHeading", {{7, ""}, {25, "90"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_NEAR(r.position.trackDeg, 90.0, 1e-9); }},
+        LineCase{"TrueHeading361", {{25, "361"}}, {}, {}, "exception in processLineSub: trueheading: 361.00"},
+        LineCase{"NegativeTrueHeading", {{25, "-5"}}, {}, {}, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_FALSE(r.position.trueHeading);
+                   EXPECT_EQ(r.position.trueHeadingGiven, 0);
+                 }},
+        LineCase{"TrueHeadingOnlyFromAdsb", {{17, "mlat"}, {25, "garbage"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_FALSE(r.position.trueHeading); }},
+        LineCase{"TrackUnreadable", {{7, "x1"}}, {}, {}, "exception in processLineSub: track incorrect x1"},
+        LineCase{"Roll15Airborne", {{23, "15"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_NEAR(*r.position.roll, -0.2618, 1e-4); }},
+        LineCase{"Roll15OnGround", {{23, "15"}, {4, "0"}, {8, "10"}}, {}, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_FALSE(r.position.roll); }},
+        LineCase{"RollZeroIsNone", {{23, "0"}}, {}, {}, "", [](const FeedRecord& r) { EXPECT_FALSE(r.position.roll); }},
+        LineCase{"RollUnreadable", {{23, "left"}}, {}, {}, "exception in processLineSub: roll:left"},
+        LineCase{"TasDefaultAt3000", {{20, "-1"}, {4, "3000"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.tasKt, 220.0); }},
+        LineCase{"TasDefaultAt30000", {{20, "-1"}, {4, "30000"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.tasKt, 430.0); }},
+        LineCase{"TasDefaultOnGround", {{20, "-1"}, {4, "0"}, {8, "10"}}, {}, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.tasKt, 180.0); }},
+        LineCase{"TasUnreadable", {{20, "fast"}}, {}, {}, "exception in processLineSub: TAS incorrectfast"},
+        LineCase{"VerticalSpeedUnreadable", {{5, "+5"}}, {}, {}, "exception in processLineSub: vs:+5"},
+        LineCase{"GroundSpeedInfinite", {{8, "inf"}}, {}, {}, "exception in processLineSub: gs:inf"},
+        LineCase{"TimestampUnreadable", {{14, " 1733550000"}}, {}, {}, "exception in processLineSub: timestamp: 1733550000"},
+        LineCase{"NumbersIgnoreTheirTail", {{5, "-1200fpm"}, {20, "290kt"}}, {}, {}, "",
+                 [](const FeedRecord& r) {
+                   EXPECT_EQ(r.position.verticalSpeed, -1200.0);
+                   EXPECT_EQ(r.position.tasKt, 290.0);
+                 }}),
+    [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
+TEST_F(TrafficLineTest, UnreadableAltitudeQuotesTheWholeDatagram) {
+  const std::string line = trafficLine({{4, "high"}});
+  decode(line);
+  EXPECT_TRUE(takeFeed().empty());
+  EXPECT_EQ(logLines(), std::vector<std::string>{"exception in processLineSub: altitude high incorrect, from: " + line});
+}
+
+TEST_F(TrafficLineTest, GroundVehiclesLeaveNoTrace) {
+  decode(trafficLine({{9, "FOLLOW VEH"}, {1, "abc"}}));
+  EXPECT_TRUE(takeFeed().empty());
+  EXPECT_TRUE(logLines().empty());
+  EXPECT_EQ(g_feedEpochTime.load(), 0.0);
+}
+
+TEST_F(TrafficLineTest, ShortLinesNeverReadPastTheirLastField) {
+  // Every cut of a good line short of 29 fields, as separate datagrams: none is read beyond its end
+  // (ASan watches the views), each is logged once.
+  const std::string line = trafficLine();
+  std::size_t commas = 0;
+  std::size_t lines = 0;
+  for (std::size_t i = 0; i < line.size() && commas < 28; ++i) {
+    if (line[i] == ',') {
+      ++commas;
+      decode(line.substr(0, i));  // commas fields
+      ++lines;
+    }
+  }
+  EXPECT_TRUE(takeFeed().empty());
+  const auto log = logLines();
+  ASSERT_EQ(log.size(), lines);
+  EXPECT_EQ(log.front(), "exception in processLineSub: line of 1 field, at least 29 needed");
+  EXPECT_EQ(log.back(), "exception in processLineSub: line of 28 fields, at least 29 needed");
+  // 29 fields are enough, and a trailing ',' counts as an empty field.
+  std::string cut = line;
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < cut.size(); ++i) {
+    if (cut[i] == ',' && ++seen == 29) {
+      cut.resize(i);
+      break;
+    }
+  }
+  decode(cut);
+  EXPECT_EQ(takeFeed().size(), 1u);
+}
+
+TEST_F(TrafficLineTest, TimestampMovesTheFeedTimeAlsoForDroppedLines) {
+  decode(trafficLine({{14, "1733550123.5"}, {1, "500"}}));
+  EXPECT_TRUE(takeFeed().empty());
+  EXPECT_EQ(g_feedEpochTime.load(), 1733550123.5);
+}
+
+TEST_F(TrafficLineTest, ControlCharactersOfADatagramNeverSplitTheLogLine) {
+  const std::string line = trafficLine({{4, "x\nforged line\r"}});
+  decode(line);
+  const auto log = logLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log.front().find("altitude x\\x0Aforged line\\x0D incorrect"), std::string::npos);
+}
+
+TEST_F(TrafficLineTest, FeedGateAndDueTick) {
+  g_trafficTick.store(123456);
+  decode(trafficLine());
+  auto records = takeFeed();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records.front().position.dueTick, 123456 + 3000);
+
+  // A record made while the feed is closed is dropped without a word.
+  setTrafficFeedOpen(false);
+  decode(trafficLine({{1, "4840204"}}));
+  EXPECT_TRUE(takeFeed().empty());
+  EXPECT_TRUE(logLines().empty());
+}
+
+TEST_F(TrafficLineTest, FullFeedDropsTheOldestAndLogsOncePerBurst) {
+  constexpr std::size_t kOver = 3;
+  for (std::size_t i = 0; i < kvo::kTrafficFeedCapacity + kOver; ++i) {
+    FeedRecord record;
+    record.hexId = static_cast<std::uint32_t>(10001 + i);
+    ASSERT_TRUE(appendToTrafficFeed(std::move(record)));
+  }
+  {
+    std::lock_guard lock(g_trafficFeedMutex);
+    ASSERT_EQ(g_trafficFeed.size(), kvo::kTrafficFeedCapacity);
+    for (std::size_t i = 0; i < g_trafficFeed.size(); ++i) {  // oldest first, across the ring's wrap
+      ASSERT_EQ(g_trafficFeed[i].hexId, 10001u + kOver + i);
+    }
+    // The tick takes two records.
+    g_trafficFeed.pop_front();
+    g_trafficFeed.pop_front();
+  }
+  EXPECT_EQ(trafficFeedPendingDrops(), kOver);
+  EXPECT_TRUE(logLines().empty());  // the burst is still on
+  appendToTrafficFeed(FeedRecord{});
+  appendToTrafficFeed(FeedRecord{});
+  EXPECT_EQ(logLines(), std::vector<std::string>{"===> Traffic feed full: 3 oldest records dropped"});
+  EXPECT_EQ(trafficFeedPendingDrops(), 0u);
+
+  // A burst still running when the feed closes is reported then.
+  appendToTrafficFeed(FeedRecord{});
+  setTrafficFeedOpen(false);
+  EXPECT_EQ(logLines().back(), "===> Traffic feed full: 1 oldest record dropped");
+}
+
+TEST_F(TrafficLineTest, CallsignCollection) {
+  decode(trafficLine({{9, "EARLY1"}}));
+  EXPECT_EQ(reader_.callsignCount(), 0u);  // not collecting
+
+  reader_.startCollectingCallsigns();
+  decode(trafficLine({{9, "DLH1"}}));
+  decode(trafficLine({{9, "DLH2"}, {10, "null"}}));  // collected, then dropped for its type
+  decode(trafficLine({{9, "DLH5"}, {2, "60.0"}}));  // out of range: dropped before collecting
+  decode(trafficLine({{9, "null"}}));
+  decode(trafficLine({{9, "A@B"}}));
+  decode(trafficLine({{9, "DLH3"}, {11, "ABCDEFGHIJKLMN"}}));  // dropped before collecting
+  const auto taken = reader_.takeCollectedCallsigns();
+  EXPECT_EQ(taken, (std::unordered_set<std::string>{"DLH1", "DLH2"}));
+  EXPECT_FALSE(reader_.collectCallsigns.load());
+  EXPECT_EQ(reader_.callsignCount(), 0u);
+  decode(trafficLine({{9, "DLH4"}}));
+  EXPECT_EQ(reader_.callsignCount(), 0u);
+}
+
+// The static parking pass runs on the worker while the reader inserts: every insert, copy and
+// clear must hold the same lock (ThreadSanitizer checks this test).
+TEST_F(TrafficLineTest, CallsignCollectionIsSafeAgainstTheReaderThread) {
+  setTrafficFeedOpen(false);
+  std::atomic<bool> done{false};
+  std::thread decoder([&] {
+    for (int i = 0; !done.load(); ++i) {
+      reader_.handleDatagram(trafficLine({{9, "CS" + std::to_string(i % 500)}}));
+    }
+  });
+  std::size_t seen = 0;
+  for (int pass = 0; pass < 200; ++pass) {
+    reader_.startCollectingCallsigns();
+    std::this_thread::yield();
+    seen += reader_.takeCollectedCallsigns().size();
+  }
+  done = true;
+  decoder.join();
+  EXPECT_EQ(reader_.callsignCount(), 0u);
+  (void)seen;
+}
+
+// Every input a fuzzer ever stumbled on stays a test.
+TEST_F(TrafficLineTest, FuzzRegressionInputs) {
+  const auto inputs = readertest::fuzzInputs("traffic_line");
+  EXPECT_FALSE(inputs.empty());
+  for (const auto& [file, data] : inputs) reader_.handleDatagram(data);
+  for (const auto& r : takeFeed()) {
+    EXPECT_TRUE(std::isfinite(r.position.lat) && std::abs(r.position.lat) <= 90.0);
+    EXPECT_GT(r.hexId, 10000u);
+    EXPECT_LE(r.registration.size(), 12u);
+  }
+}
+
+}  // namespace
