@@ -95,8 +95,9 @@ void startUpAndRun() {
   g_mainWindow.simaddonFileCount = countDirectoryEntries("airports/my_simaddon");
   repaint(g_statusAreaRect);
   if (stopping()) {
-    // The window was closed during the scans: quit without starting the traffic.
-    requestQuitByUser();
+    // The window was closed during the scans: quit without starting the traffic. A setting
+    // that asks for a new run keeps its restart.
+    if (!kvo::isRestartReason(g_exitReason.load()) || g_quitRequested.load()) requestQuitByUser();
     return;
   }
   createFlightPlanFolders();

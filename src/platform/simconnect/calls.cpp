@@ -12,7 +12,15 @@ using kvo::simstandin::Simulator;
 
 namespace {
 
-std::string quoted(const char* text) { return text == nullptr ? "null" : "\"" + std::string(text) + "\""; }
+std::string quoted(const char* text) {
+  if (text == nullptr) return "null";
+  std::string out;
+  out.reserve(std::char_traits<char>::length(text) + 2);
+  out.push_back('"');
+  out.append(text);
+  out.push_back('"');
+  return out;
+}
 std::string number(std::uint64_t value) { return std::to_string(value); }
 std::string signedNumber(std::int32_t value) { return std::to_string(value); }
 std::string real(double value) {
