@@ -174,6 +174,37 @@ void BM_MovementTick(benchmark::State& state) {
 
 BENCHMARK(BM_MovementTick)->Iterations(kTicks)->Unit(benchmark::kMicrosecond);
 
+// The worst tick: every aircraft reaches a point at once (the feed's points of all aircraft fall
+// due on the same ticks above too, once every 200 ticks). Each iteration jumps to the next due.
+void BM_EveryAircraftDue(benchmark::State& state) {
+  resetTrafficFeedForTests();
+  g_trafficTick.store(1000);
+  kvo::Stand stand;
+  stand.id = 1;
+  stand.radius = 0.02;
+  g_parkStands = {stand};
+  std::vector<kvo::LiveAircraft> aircraft;
+  aircraft.reserve(kAircraft);
+  for (int i = 0; i < kAircraft; ++i) aircraft.push_back(makeOne(i, static_cast<Kind>(i % 5)));
+  for (auto _ : state) {
+    for (kvo::LiveAircraft& ac : aircraft) {
+      if (ac.state != kvo::AircraftState::Active || ac.trackPoints.empty()) continue;
+      try {
+        nextPosMain(ac);
+        fillPositionSpeeds(ac);
+        if (ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty()) curveStep(ac);
+      } catch (const std::exception&) {
+      }
+    }
+    g_trafficTick.fetch_add(kPointGap);
+    std::lock_guard lock(g_simQueueMutex);
+    g_clientEventQueue.clear();
+  }
+  g_parkStands.clear();
+}
+
+BENCHMARK(BM_EveryAircraftDue)->Iterations(kPoints - 12)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -176,11 +176,13 @@ void runCallsignLookup() {
   const std::string wanted = CALLSIGN_2_OBJECTID.value();
   for (const auto& ac : g_liveAircraft) {
     if (isActive(ac) && ac.callsign == wanted) {
+      g_selectedObjectId = ac.objectId;  // its removal or respawn clears the shown id
       g_mainWindow.setDisplayText(&kvo::MainWindow::objectIdText, fmt::format("= {}", ac.objectId), g_panelRect);
       g_callsignLookupPending = false;
       return;
     }
   }
+  g_selectedObjectId = 0;
   g_mainWindow.setDisplayText(&kvo::MainWindow::objectIdText, {}, g_panelRect);
   g_mainWindow.invalidate(g_panelRect);
   g_mainWindow.showMessage(fmt::format("callsign '{}' is unknown", wanted), true);

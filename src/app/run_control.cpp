@@ -293,6 +293,7 @@ void resetForNewRun() {
   resetReaderState();
   resetSimConnectState();
   resetTraffic();
+  releaseLiveryTitles();  // no record of the old run holds a title any more
   g_mainWindow.resetForNewRunWindowFields();
   clearRunEndState();
   resetMainLoopState();

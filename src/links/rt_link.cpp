@@ -83,20 +83,15 @@ void dropClient() {
 // simulator; an aircraft whose creation still waits in the spawn queue is taken back (and
 // erased), one whose creation has gone out is removed as soon as it exists.
 void dropLiveTraffic() {
+  // The engine's removal takes a creation back wherever it waits (matched by internal id, as
+  // two aircraft may share a callsign) or marks it for removal once it exists; taken-back
+  // records leave the list at the end of the tick, keeping the order of the rest.
   for (auto& aircraft : g_liveAircraft) {
-    if (aircraft.state == kvo::AircraftState::Active) {
+    if (aircraft.state == kvo::AircraftState::Active ||
+        (aircraft.state == kvo::AircraftState::Adding2Sim && aircraft.removeRequested == 0)) {
       removeAircraftFromSim(aircraft);
-    } else if (aircraft.state == kvo::AircraftState::Adding2Sim && aircraft.removeRequested == 0) {
-      if (removeFromSpawnQueue(g_addingStack, aircraft.callsign)) {
-        aircraft.finished = 1;
-      } else {
-        aircraft.removeRequested = 1;
-      }
     }
   }
-  std::erase_if(g_liveAircraft, [](const kvo::LiveAircraft& a) {
-    return a.state == kvo::AircraftState::Adding2Sim && a.finished != 0;
-  });
 }
 
 // Both sockets closed and the server's own Winsock start-up ended; another component's start-up

@@ -232,10 +232,10 @@ bool UdpReader::claimThread(std::uint64_t& generation) {
 }
 
 void UdpReader::releaseThread() {
-  {
-    std::lock_guard lock(threadMutex_);
-    threadActive_ = false;
-  }
+  // Notified under the lock: a waiter that sees the thread ended may let the reader (and its
+  // condition variable) be destroyed at once, so nothing may touch it after the unlock.
+  std::lock_guard lock(threadMutex_);
+  threadActive_ = false;
   threadEnded_.notify_all();
 }
 

@@ -40,6 +40,9 @@ extern std::string g_reservedStand;
 extern std::atomic<bool> g_staticParkingBusy;
 
 // Park airports and static parking.
+// Least: with no park airport set and the user's aircraft on the ground, the closest airport
+// within 5 nm that has an airport file becomes the park airport and its stands are read (the
+// traffic reader then keeps ground traffic there); clearParkAirport and the reset forget it.
 void handleParkAirport(bool show);
 bool lf_readMyParkAirports();
 // Re-reads the park airport list (false when that fails) and checks the reserved stand; the

@@ -105,13 +105,6 @@ bool removeFromSpawnQueue(std::deque<CreateRequest>& queue, std::uint32_t intern
   return queue.size() != before;
 }
 
-bool removeFromSpawnQueue(std::deque<CreateRequest>& queue, std::string_view callsign) {
-  if (callsign.empty()) return false;
-  const auto before = queue.size();
-  std::erase_if(queue, [callsign](const CreateRequest& r) { return r.tailNumber == callsign; });
-  return queue.size() != before;
-}
-
 void removeGhost(std::string_view callsign) {
   const std::string ghostCallsign = std::string(callsign) + "_";
   const auto ghost = std::find_if(g_liveAircraft.begin(), g_liveAircraft.end(), [&](const LiveAircraft& a) {

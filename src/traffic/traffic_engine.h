@@ -134,9 +134,6 @@ void removeAircraftFromSim(kvo::StaticAircraft& aircraft);
 // Takes every request of the aircraft with this internal id out of the queue, keeping the
 // order of the rest; true when one was found.
 bool removeFromSpawnQueue(std::deque<kvo::CreateRequest>& queue, std::uint32_t internalId);
-// The same by tail number (false for an empty callsign). Two aircraft may share a callsign:
-// prefer the internal id.
-bool removeFromSpawnQueue(std::deque<kvo::CreateRequest>& queue, std::string_view callsign);
 void removeGhost(std::string_view callsign);
 void removeSameRegcodeOrCallsign(kvo::LiveAircraft& aircraft, bool onGround);
 void avoidCollisionWithStatic(kvo::LiveAircraft& aircraft);

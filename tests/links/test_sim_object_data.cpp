@@ -230,8 +230,12 @@ TEST_F(SimObjectDataTest, AFailedCreationIsMatchedByItsPacketId) {
 // A worker call between a creation and the read of its packet id would pair a failure with the
 // wrong aircraft; the worker's calls wait for the queue lock that the flush holds.
 TEST_F(SimObjectDataTest, TheRecordedPacketIdIsTheCreationsOwn) {
+  // Bounded: the stand-in records every call, and an unbounded loop fills memory on a fast machine.
   std::jthread worker([](std::stop_token stop) {
-    while (!stop.stop_requested()) setSpoilersAndThrottles(1001, true, false);
+    for (int n = 0; n < 20000 && !stop.stop_requested(); ++n) {
+      setSpoilersAndThrottles(1001, true, false);
+      std::this_thread::yield();
+    }
   });
   for (std::uint32_t i = 0; i < 50; ++i) sendCreation(20000 + i, "T" + std::to_string(i));
   worker.request_stop();

@@ -206,6 +206,8 @@ HANDLE Simulator::openLocked() {
 void Simulator::closeLocked(Connection& c) {
   if (world) worldConnectionClosedLocked(c);
   if (connection.get() == &c) connection.reset();
+  // A client may end right after it closes: the state file must already show its objects gone.
+  if (world) writeStateLocked();
 }
 
 }  // namespace kvo::simstandin

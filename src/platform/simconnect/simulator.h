@@ -108,6 +108,8 @@ struct Scenario {
   WorldObject user;
   std::vector<WorldObject> others;  // traffic of other programs
   std::string stateFile;
+  // Calls (by full function name) whose next n calls fail with E_FAIL, as a test's failCall().
+  std::map<std::string, int, std::less<>> failCalls;
 };
 
 struct World {

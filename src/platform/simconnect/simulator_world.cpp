@@ -138,6 +138,14 @@ Scenario readScenario(const std::filesystem::path& path) {
       s.others.push_back(readAircraft(other, s.groundAltitudeFt, "otherAircraft"));
     }
   }
+  if (j.contains("failCalls")) {
+    for (const auto& [function, times] : j.at("failCalls").items()) {
+      if (!function.starts_with("SimConnect_") || !times.is_number_integer() || times.get<int>() < 1) {
+        throw std::runtime_error("failCalls: a SimConnect function name with a count of 1 or more");
+      }
+      s.failCalls[function] = times.get<int>();
+    }
+  }
   return s;
 }
 
@@ -334,6 +342,8 @@ bool Simulator::ensureWorldLocked() {
     other.staticPitch = w.scenario.staticPitchDeg * kRadPerDeg;
     w.objects.push_back(std::move(other));
   }
+  // The scenario's failing calls count from the world's start, once for the simulator's life.
+  for (const auto& [function, times] : w.scenario.failCalls) failures[function] = times;
   writeStateLocked();
   w.nextStateAt = 1.0;
 

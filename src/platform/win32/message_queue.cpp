@@ -154,6 +154,10 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
   const auto self = std::this_thread::get_id();
   std::unique_lock lock(queue->mutex);
   for (;;) {
+    // Counted before looking: whatever is posted or invalidated from here on, also while the
+    // lock is let go for the paint look-up below, ends the wait and gets looked at.
+    const std::uint64_t postsSeen = queue->postCount;
+    const std::uint64_t wakesSeen = queue->wakeCount;
     for (auto it = queue->posted.begin(); it != queue->posted.end(); ++it) {
       if (matches(*it, window, filterMin, filterMax)) {
         *message = *it;
@@ -169,7 +173,6 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     if (inRange(WM_PAINT, filterMin, filterMax)) {
       // Looked up without the queue lock: the window registry has its own, and InvalidateRect
       // takes the window lock before it wakes this queue.
-      const std::uint64_t seen = queue->wakeCount;
       lock.unlock();
       const HWND dirty = windowNeedingPaint(self, window);
       lock.lock();
@@ -177,14 +180,9 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
         *message = MSG{dirty, WM_PAINT, 0, 0, tickCount(), POINT{0, 0}};
         return TRUE;
       }
-      if (seen != queue->wakeCount) {
-        continue;  // woken while looking: look again
-      }
     }
-    const std::uint64_t wakesBefore = queue->wakeCount;
-    const std::uint64_t postsBefore = queue->postCount;
     queue->wake.wait(lock, [&] {
-      return queue->postCount != postsBefore || queue->quitPosted || queue->wakeCount != wakesBefore;
+      return queue->postCount != postsSeen || queue->quitPosted || queue->wakeCount != wakesSeen;
     });
   }
 }

@@ -1,0 +1,327 @@
+// Ground movement: taxi turns (curve, extra point or straight), leaving a stand, the push-back
+// and its turn, the take-off decision, the landing roll and the last leg onto a stand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "core/geometry.h"
+#include "traffic/test_movement_support.h"
+
+using namespace movetest;
+using kvo::GroundPhase;
+using kvo::LiveAircraft;
+using kvo::TrackPoint;
+
+namespace {
+
+LiveAircraft taxiing(SizeCategory category = Large) {
+  LiveAircraft ac = makeAircraft(category);
+  ac.onGround = 1;
+  ac.phase = GroundPhase::Taxi;
+  ac.previousPhase = GroundPhase::Flying;
+  return ac;
+}
+
+// A taxi track A -> B (200 m north) -> C (200 m on, turned by the given angle).
+struct TurnCase {
+  const char* name;
+  double turnDeg;
+  double speedA;
+  double speedB;
+  kvo::TickCount gapAB;  // due tick of B - due tick of A
+  bool curve;
+  std::size_t pointsAfter;  // track size after nextPosGround
+};
+
+class TaxiTurns : public MovementTest, public ::testing::WithParamInterface<TurnCase> {};
+
+TEST_P(TaxiTurns, CurveExtraPointOrStraight) {
+  const TurnCase& c = GetParam();
+  LiveAircraft ac = taxiing();
+  const TrackPoint a = point(50.0, 8.0, kNow, c.speedA);
+  const TrackPoint b = pointFrom(a, 0.0, 200.0, kNow + c.gapAB, c.speedB);
+  const TrackPoint cc = pointFrom(b, c.turnDeg, 200.0, kNow + c.gapAB + 2000, c.speedB);
+  ac.trackPoints = {a, b, cc};
+  placeAtFirst(ac, 0.0);
+  ac.referenceHeading = 0.0;
+  nextPosGround(ac);
+  EXPECT_EQ(ac.curve.isSet(), c.curve) << c.name;
+  EXPECT_EQ(ac.trackPoints.size(), c.pointsAfter) << c.name;
+  if (c.curve) {
+    EXPECT_NEAR(ac.curveAngle, c.turnDeg, 0.01) << c.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ground, TaxiTurns,
+    ::testing::Values(TurnCase{"30 degrees: a curve", 30, 15, 15, 1000, true, 2},
+                      TurnCase{"3 degree bend: straight", 2.5, 15, 15, 1000, false, 3},
+                      TurnCase{"170 degrees with a speed change: straight with a midpoint", 170, 15, 30, 300, false, 4},
+                      TurnCase{"170 degrees at one speed: straight", 170, 15, 15, 300, false, 3},
+                      TurnCase{"90 degrees slow and long: an extra point first", 90, 10, 10, 800, false, 4},
+                      TurnCase{"90 degrees soon due: a curve", 90, 10, 10, 300, true, 2},
+                      TurnCase{"90 degrees fast: a curve", 90, 50, 50, 1000, true, 2}),
+    [](const ::testing::TestParamInfo<TurnCase>& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(MovementTest, CurvePositionFollowsTheCurveRecord) {
+  LiveAircraft ac = taxiing();
+  const TrackPoint a = point(50.0, 8.0, kNow, 15);
+  const TrackPoint b = pointFrom(a, 0.0, 150.0, kNow + 500, 15);
+  const TrackPoint c = pointFrom(b, 40.0, 150.0, kNow + 1000, 15);
+  ac.trackPoints = {a, b, c};
+  placeAtFirst(ac, 0.0);
+  nextPosMain(ac);
+  ASSERT_TRUE(ac.curve.isSet());
+  ASSERT_GT(ac.curveTStep, 0.0);
+  const kvo::CurveRecord curve = ac.curve;
+  for (int i = 1; i <= 400; ++i) {
+    curveStep(ac);
+    kvo::LatLon expected;
+    double heading = 0.0;
+    ASSERT_TRUE(interpolateCurve(curve, expected, heading, std::min(i * ac.curveTStep, 0.999999)));
+    ASSERT_NEAR(ac.position.lat, expected.lat, 1e-12) << i;
+    ASSERT_NEAR(ac.position.lon, expected.lon, 1e-12) << i;
+  }
+  // The curve starts at the aircraft, passes the middle point and ends at the last one.
+  kvo::LatLon end;
+  double heading = 0.0;
+  ASSERT_TRUE(interpolateCurve(curve, end, heading, 0.999999));
+  EXPECT_LT(distanceNm(end.lat, end.lon, c.lat, c.lon) * 1852.0, 0.1);
+  kvo::LatLon middle;
+  ASSERT_TRUE(interpolateCurve(curve, middle, heading, 0.5));
+  EXPECT_LT(distanceNm(middle.lat, middle.lon, b.lat, b.lon) * 1852.0, 0.1);
+}
+
+// A parked aircraft whose feed shows it departing: pull out forward or push back by the bearing
+// of the last point from the stand heading.
+class LeavingStand : public MovementTest {
+ protected:
+  LiveAircraft parkedAt(double departureBearingDeg) {
+    kvo::Stand stand;
+    stand.id = 7;
+    stand.name = "A12";
+    stand.latitude = 50.0;
+    stand.longitude = 8.0;
+    stand.radius = 0.02;
+    g_parkStands = {stand};
+    LiveAircraft ac = makeAircraft(Large);
+    ac.onGround = 1;
+    ac.phase = GroundPhase::Parked;
+    ac.standId = 7;
+    ac.standLat = 50.0;
+    ac.standLon = 8.0;
+    ac.standHeading = 0.0;
+    ac.departureRequested = 1;
+    const TrackPoint here = point(50.0, 8.0, kNow, 0);
+    ac.trackPoints = {here, pointFrom(here, departureBearingDeg, 100.0, kNow + 2000, 8)};
+    placeAtFirst(ac, 0.0);
+    return ac;
+  }
+};
+
+TEST_F(LeavingStand, HundredDegreesOffPushesBack) {
+  LiveAircraft ac = parkedAt(100.0);
+  nextPosGround(ac);
+  EXPECT_EQ(ac.phase, GroundPhase::PushingBack);
+  EXPECT_EQ(ac.previousPhase, GroundPhase::Parked);
+  EXPECT_EQ(ac.pushBackCounter, 2);
+  ASSERT_EQ(ac.trackPoints.size(), 4u);  // here, midpoint, B behind, one side point
+  const TrackPoint& b = ac.trackPoints[2];
+  const double behindNm = distanceNm(50.0, 8.0, b.lat, b.lon);
+  EXPECT_NEAR(behindNm, 2.5 * 0.02, 1e-6);
+  EXPECT_NEAR(initialBearing(50.0, 8.0, b.lat, b.lon), 3.141592653589793, 1e-6) << "straight back";
+  EXPECT_NEAR(distanceNm(b.lat, b.lon, ac.trackPoints[3].lat, ac.trackPoints[3].lon), ac.halfSpanNm, 1e-6);
+  EXPECT_NEAR(distanceNm(b.lat, b.lon, ac.pendingSidePoint.lat, ac.pendingSidePoint.lon), ac.halfSpanNm, 1e-6);
+  EXPECT_GT(ac.trackPoints[3].dueTick, ac.trackPoints[1].dueTick);
+  const auto events = takeEvents();
+  EXPECT_EQ(eventData(events, kvo::kEventTaxiLightsSet), std::vector<std::uint32_t>{1});
+}
+
+TEST_F(LeavingStand, EightyDegreesOffPullsOutForward) {
+  LiveAircraft ac = parkedAt(80.0);
+  nextPosGround(ac);
+  EXPECT_EQ(ac.phase, GroundPhase::Taxi);
+  ASSERT_EQ(ac.trackPoints.size(), 2u);
+  const TrackPoint& out = ac.trackPoints[1];
+  EXPECT_NEAR(distanceNm(50.0, 8.0, out.lat, out.lon), 2.0 * ac.halfSpanNm, 1e-6);
+  EXPECT_NEAR(initialBearing(50.0, 8.0, out.lat, out.lon), 0.0, 1e-6);
+  EXPECT_EQ(out.groundSpeedKt, ac.standSpeedKt);
+  EXPECT_EQ(ac.departureRequested, 0);
+  const auto events = takeEvents();
+  EXPECT_EQ(countEvents(events, kvo::kEventEngineAutoStart), 1u);
+  EXPECT_EQ(eventData(events, kvo::kEventFlapsSet), std::vector<std::uint32_t>{3072});
+}
+
+TEST_F(LeavingStand, UnknownStandStaysParked) {
+  LiveAircraft ac = parkedAt(170.0);
+  g_parkStands.clear();
+  nextPosGround(ac);
+  EXPECT_EQ(ac.phase, GroundPhase::Parked);
+  EXPECT_EQ(ac.trackPoints.size(), 2u);
+}
+
+// Runs a push-back from its start to the end of the turn leg.
+TEST_F(LeavingStand, PushBackTurnsOntoTheSideFromTheFeed) {
+  for (const bool turn : {true, false}) {
+    LiveAircraft ac = parkedAt(170.0);
+    nextPosGround(ac);
+    ASSERT_EQ(ac.phase, GroundPhase::PushingBack);
+    ac.trackPoints.pop_front();  // the aircraft moves on to the midpoint
+    ac.pushBackTurn = turn ? 1 : 0;
+    ac.pushBackSide = 1;
+    const TrackPoint side = ac.pendingSidePoint;
+    const TrackPoint b = ac.trackPoints[1];
+    nextPosGround(ac);
+    EXPECT_EQ(ac.pushBackCounter, 1);
+    if (!turn) {
+      EXPECT_FALSE(ac.curve.isSet());
+      ASSERT_EQ(ac.trackPoints.size(), 2u);
+      EXPECT_EQ(ac.trackPoints.back().lat, b.lat);
+      continue;
+    }
+    ASSERT_TRUE(ac.curve.isSet());
+    EXPECT_EQ(ac.curveAngle, 90.0);
+    EXPECT_NEAR(ac.curveTStep, 1.0 / std::round(90.0 / ac.turnRateBase / 100.0), 1e-12);
+    ASSERT_EQ(ac.trackPoints.size(), 2u);
+    EXPECT_EQ(ac.trackPoints.back().lat, side.lat) << "the pending side point ends the turn";
+    // Pushed backwards: the nose points away from the way the curve goes.
+    groundConfiguration(ac);
+    EXPECT_NEAR(ac.curveTStep, 1.0 / std::round(90.0 / ac.turnRateBase / 100.0), 1e-12)
+        << "the push-back turn keeps its own pace";
+    EXPECT_LT(ac.displayTasKt, 0.0);
+    ac.trackPoints.pop_front();
+    for (int i = 0; i < 3000; ++i) curveStep(ac);
+    kvo::LatLon at;
+    double curveHeading = 0.0;
+    ASSERT_TRUE(interpolateCurve(ac.curve, at, curveHeading, ac.curveT));
+    const double reversed = std::remainder(curveHeading + 3.141592653589793 - ac.position.heading, 2.0 * 3.141592653589793);
+    EXPECT_LT(std::abs(reversed), 1.0 * kDeg);
+  }
+}
+
+TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
+  LiveAircraft ac = parkedAt(170.0);
+  ac.trackPoints.resize(1);
+  ac.trackPoints.push_back(point(49.9995, 8.0001, kNow + 2000, 8));  // the feed: moving off behind
+  runTicks(ac, 20000);
+  ASSERT_EQ(ac.state, kvo::AircraftState::Active);
+  EXPECT_EQ(ac.phase, GroundPhase::PushedBack);
+  EXPECT_EQ(ac.holding, 1);
+  // Straight back by 2.5 stand radii, nose still on the stand heading.
+  EXPECT_NEAR(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon), 2.5 * 0.02, 0.002);
+  EXPECT_NEAR(initialBearing(50.0, 8.0, ac.position.lat, ac.position.lon), 3.141592653589793, 0.02);
+  EXPECT_NEAR(std::remainder(ac.position.heading, 2.0 * 3.141592653589793), 0.0, 1.0 * kDeg);
+
+  // The feed shows it taxiing away: it follows.
+  TrackPoint away = point(ac.position.lat - 0.0015, ac.position.lon, g_trafficTick.load() + 3000, 12);
+  decodeExisting(ac, away);
+  EXPECT_EQ(ac.phase, GroundPhase::Taxi);
+  EXPECT_EQ(ac.holding, 0);
+  // Starting from a standstill the schedule runs behind the feed by up to the late tolerance.
+  runTicks(ac, 12000);
+  EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, away.lat, away.lon) * 1852.0, 2.0);
+  EXPECT_NEAR(ac.position.heading, 3.141592653589793, 2.0 * kDeg) << "turned onto the taxi leg";
+}
+
+// The take-off decision on the departure run.
+struct TakeOffCase {
+  const char* name;
+  double firstSpeed;
+  std::vector<TrackPoint> later;
+  bool starts;
+  double expectedStep;  // vertical step when it starts (NaN: not checked)
+};
+
+TEST_F(MovementTest, TakeOffDecision) {
+  const TrackPoint air1 = point(50.01, 8.0, kNow + 1000, 150, 100, true, 0);
+  const TrackPoint air2 = point(50.02, 8.0, kNow + 2000, 160, 300, true, 0);
+  const TrackPoint gnd2 = point(50.02, 8.0, kNow + 2000, 150, 0, false, 0);
+  auto climbing = [](TrackPoint p) {
+    p.verticalSpeed = 1500;
+    return p;
+  };
+  auto slow = [](TrackPoint p) {
+    p.groundSpeedKt = 120;
+    return p;
+  };
+  const double climb = kvo::liveCategoryValues(Large).climbStep;
+  const std::vector<TakeOffCase> cases{
+      {"all later airborne at take-off speed", 120, {air1, air2}, true, climb},
+      {"one later point on the ground waits", 120, {air1, gnd2}, false, 0},
+      {"below take-off speed waits", 120, {slow(air1), slow(air2)}, false, 0},
+      {"all climbing, one on the ground", 120, {climbing(air1), climbing(gnd2)}, true, climb},
+      {"all climbing and airborne", 120, {climbing(air1), climbing(air2)}, true, 100.0 / 1000.0},
+      {"too slow to decide", 40, {air1, air2}, false, 0},
+  };
+  for (const TakeOffCase& c : cases) {
+    LiveAircraft ac = taxiing();
+    ac.takeOffRoll = 1;
+    ac.trackPoints = {point(50.0, 8.0, kNow, c.firstSpeed)};
+    ac.trackPoints.insert(ac.trackPoints.end(), c.later.begin(), c.later.end());
+    placeAtFirst(ac, 0.0);
+    groundConfiguration(ac);
+    EXPECT_EQ(ac.phase == GroundPhase::TakeOff, c.starts) << c.name;
+    if (c.starts) {
+      EXPECT_NEAR(ac.verticalStep, c.expectedStep, 1e-12) << c.name;
+      EXPECT_EQ(ac.takeOffCounter, static_cast<std::int32_t>(ac.rotationTicks)) << c.name;
+    }
+  }
+}
+
+// A departure fed point by point: lining up, the run, the lift-off and the climb-out, with the
+// simulator's ground reports every 20 ticks.
+TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {
+  constexpr double kElevation = 1400.0;
+  std::vector<TrackPoint> points;
+  kvo::TickCount due = kNow + 3000;
+  double along = 0.0;
+  double previous = 10.0;
+  auto add = [&](double speed, bool airborne, double altFt, double vs) {
+    along += (previous + speed) / 2.0 * 2.0 / 3600.0;
+    previous = speed;
+    const kvo::LatLon at = destinationPoint(47.0, 13.0, 90.0 * kDeg, along * 6076.11549);
+    points.push_back(point(at.lat, at.lon, due, speed, altFt, airborne, vs));
+    due += 200;
+  };
+  points.push_back(point(47.0, 13.0, due, 10));
+  due += 200;
+  for (const double speed : {10.0, 25.0, 45.0, 65.0, 85.0, 105.0, 125.0, 145.0, 155.0}) add(speed, false, 0.0, 0.0);
+  for (int i = 1; i <= 25; ++i) add(160.0, true, kElevation + i * 66.7, 2000.0);
+
+  LiveAircraft ac = makeAircraft(Large);
+  ac.onGround = 1;
+  ac.phase = GroundPhase::Taxi;
+  ac.trackPoints = {points[0], points[1]};
+  placeAtFirst(ac, 90.0 * kDeg);
+  ac.position.altFt = kElevation + ac.staticCgFt;
+  setTick(points[0].dueTick);
+
+  std::size_t fed = 2;
+  double worstNm = 0.0;
+  bool sawTakeOff = false;
+  bool gearUp = false;
+  double lowestAgl = 1e9;
+  for (int i = 0; i < 20000 && ac.state == kvo::AircraftState::Active; ++i) {
+    const kvo::TickCount now = g_trafficTick.load();
+    while (fed < points.size() && points[fed].dueTick - 3000 <= now) decodeExisting(ac, points[fed++]);
+    for (const TrackPoint& p : points) {
+      if (p.dueTick == now) worstNm = std::max(worstNm, distanceNm(ac.position.lat, ac.position.lon, p.lat, p.lon));
+    }
+    if (now % 20 == 0) reportGround(ac, kElevation);
+    sawTakeOff = sawTakeOff || ac.phase == GroundPhase::TakeOff;
+    for (const auto& e : takeEvents()) gearUp = gearUp || (e.eventId == kvo::kEventGearSet && e.data == 0);
+    lowestAgl = std::min(lowestAgl, ac.position.altFt - kElevation);
+    if (ac.phase == GroundPhase::Flying && ac.aglFt > 1000.0) break;
+    runTicks(ac, 1);
+  }
+  EXPECT_EQ(ac.takeOffRoll, 1) << "the departure run began";
+  EXPECT_TRUE(sawTakeOff);
+  EXPECT_EQ(ac.phase, GroundPhase::Flying);
+  EXPECT_EQ(ac.onGround, 0);
+  EXPECT_TRUE(gearUp);
+  EXPECT_GE(lowestAgl, ac.staticCgFt - 1.0);
+  EXPECT_LT(worstNm * 1852.0, 30.0) << "each point reached at its due tick";
+}
+
+}  // namespace

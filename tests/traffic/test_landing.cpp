@@ -1,0 +1,365 @@
+// Landing and track checks: how a new feed position of a known aircraft joins its track.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <vector>
+
+#include "core/geometry.h"
+#include "traffic/test_movement_support.h"
+
+using namespace movetest;
+using kvo::AircraftState;
+using kvo::GroundPhase;
+using kvo::LiveAircraft;
+using kvo::TrackPoint;
+
+namespace {
+
+LiveAircraft activeAircraft(bool onGround, GroundPhase phase) {
+  LiveAircraft ac = makeAircraft(Large);
+  ac.onGround = onGround ? 1 : 0;
+  ac.phase = phase;
+  return ac;
+}
+
+TEST_F(MovementTest, IdenticalPositionsOnTheGroundGiveOneStationaryPointAndAreRefusedInTheAir) {
+  LiveAircraft ground = activeAircraft(true, GroundPhase::Taxi);
+  const TrackPoint a = point(50.0, 8.0, kNow + 3000, 0);
+  ground.trackPoints = {a};
+  TrackPoint same = a;
+  same.dueTick = kNow + 3500;
+  same.groundSpeedKt = 3.0;
+  decodeExisting(ground, same);
+  ASSERT_EQ(ground.trackPoints.size(), 2u);
+  EXPECT_EQ(ground.trackPoints.back().stationary, 1);
+  EXPECT_EQ(ground.trackPoints.back().groundSpeedKt, 0.0);
+
+  LiveAircraft air = activeAircraft(false, GroundPhase::Flying);
+  const TrackPoint b = point(50.0, 8.0, kNow + 3000, 250, 5000, true);
+  air.trackPoints = {b};
+  TrackPoint again = b;
+  again.dueTick = kNow + 3500;
+  decodeExisting(air, again);
+  EXPECT_EQ(air.trackPoints.size(), 1u);
+}
+
+TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  const TrackPoint a = point(50.0, 8.0, kNow + 3000, 2);
+  ac.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
+  TrackPoint near = pointFrom(a, 0.0, 10.0, kNow + 3400, 1.0);
+  decodeExisting(ac, near);
+  ASSERT_EQ(ac.trackPoints.size(), 3u);
+  const TrackPoint& last = ac.trackPoints.back();
+  EXPECT_EQ(last.lat, a.lat);
+  EXPECT_EQ(last.lon, a.lon);
+  EXPECT_EQ(last.stationary, 1);
+  EXPECT_EQ(last.groundSpeedKt, 0.0);
+  EXPECT_EQ(last.dueTick, kNow + 3400);
+}
+
+TEST_F(MovementTest, ATrackBeyondTwoHundredPointsRemovesTheAircraft) {
+  LiveAircraft ac = activeAircraft(false, GroundPhase::Flying);
+  TrackPoint p = point(50.0, 8.0, kNow, 250, 5000, true);
+  for (int i = 0; i < 201; ++i) {
+    ac.trackPoints.push_back(p);
+    p = pointFrom(p, 0.0, 500.0, p.dueTick + 100, 250);
+  }
+  decodeExisting(ac, p);
+  EXPECT_EQ(ac.state, AircraftState::RemovingFromSim);
+  EXPECT_EQ(ac.trackPoints.size(), 201u);
+}
+
+TEST_F(MovementTest, OvertakenStationaryPointsAreCleared) {
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  const TrackPoint moving = point(50.0, 8.0, kNow + 3000, 10);
+  TrackPoint stop1 = pointFrom(moving, 0.0, 30.0, kNow + 3200, 0);
+  stop1.stationary = 1;
+  TrackPoint stop2 = stop1;
+  stop2.dueTick = kNow + 3400;
+  ac.trackPoints = {moving, stop1, stop2};
+  decodeExisting(ac, pointFrom(moving, 0.0, 80.0, kNow + 3600, 12));
+  ASSERT_EQ(ac.trackPoints.size(), 2u) << "the feed moved on: the stops behind it go";
+  EXPECT_EQ(ac.trackPoints.back().groundSpeedKt, 12.0);
+
+  // A stop that lasted long enough stays.
+  LiveAircraft waited = activeAircraft(true, GroundPhase::Taxi);
+  stop2.dueTick = kNow + 5000;
+  waited.trackPoints = {moving, stop1, stop2};
+  decodeExisting(waited, pointFrom(moving, 0.0, 80.0, kNow + 5200, 12));
+  EXPECT_EQ(waited.trackPoints.size(), 4u);
+}
+
+TEST_F(MovementTest, TouchAndGo) {
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  ac.landingRoll = 1;
+  ac.descent = 0;
+  ac.landed = 1;
+  ac.throttleIndex = 0;
+  const TrackPoint a = point(50.0, 8.0, kNow + 3000, 130, 200, true);
+  ac.trackPoints = {a};
+  ac.position.heading = 0.0;
+  decodeExisting(ac, pointFrom(a, 0.0, 500.0, kNow + 3300, 140));
+  EXPECT_EQ(ac.takeOffRoll, 1);
+  EXPECT_EQ(ac.landed, 0);
+  EXPECT_EQ(ac.flapsIndex, 1u);
+  const auto events = takeEvents();
+  EXPECT_EQ(eventData(events, kvo::kEventThrottleSet), std::vector<std::uint32_t>{11468});
+  EXPECT_EQ(eventData(events, kvo::kEventSpoilersSet), std::vector<std::uint32_t>{0}) << "stowed for the climb";
+  EXPECT_EQ(ac.trackPoints.size(), 2u);
+
+  // The take-off that follows keeps them stowed.
+  startTakeOff(ac);
+  EXPECT_EQ(ac.phase, GroundPhase::TakeOff);
+  EXPECT_EQ(ac.landingRoll, 0);
+  EXPECT_EQ(eventData(takeEvents(), kvo::kEventSpoilersSet), std::vector<std::uint32_t>{0});
+}
+
+TEST_F(MovementTest, LandingRollLowersAFasterPoint) {
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  ac.landingRoll = 1;
+  ac.takeOffRoll = 1;  // keeps the departure rules out of this test
+  const TrackPoint a = point(50.0, 8.0, kNow + 3000, 45);
+  ac.trackPoints = {point(49.999, 8.0, kNow + 2800, 60), a};
+  ac.position.heading = 0.0;
+  decodeExisting(ac, pointFrom(a, 0.0, 150.0, kNow + 3300, 60));
+  ASSERT_EQ(ac.trackPoints.size(), 3u);
+  EXPECT_EQ(ac.trackPoints.back().groundSpeedKt, 45.0);
+  decodeExisting(ac, pointFrom(a, 0.0, 300.0, kNow + 3600, 38));
+  EXPECT_EQ(ac.trackPoints.back().groundSpeedKt, 38.0);
+}
+
+// The watch on a parked aircraft.
+class StandWatch : public MovementTest {
+ protected:
+  LiveAircraft parked(double halfSpanMetres) {
+    kvo::Stand stand;
+    stand.id = 5;
+    stand.latitude = 50.0;
+    stand.longitude = 8.0;
+    stand.occupied = 1;
+    g_parkStands = {stand};
+    LiveAircraft ac = makeAircraft(Large, halfSpanMetres / 1852.0);
+    ac.onGround = 1;
+    ac.phase = GroundPhase::Parked;
+    ac.standId = 5;
+    ac.standLat = 50.0;
+    ac.standLon = 8.0;
+    ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 0)};
+    ac.trackPoints[0].stationary = 1;
+    placeAtFirst(ac, 0.0);
+    return ac;
+  }
+  static TrackPoint north(double metres, kvo::TickCount due) {
+    return pointFrom(point(50.0, 8.0, due, 0), 0.0, metres, due, 0.0);
+  }
+};
+
+TEST_F(StandWatch, CreepingAwayLeavesOnlyAfterAQuarterSpanInThreeSteps) {
+  LiveAircraft ac = parked(20.5);  // a quarter span is 10.25 m
+  int leftAt = -1;
+  for (int m = 0; m <= 20 && leftAt < 0; ++m) {
+    decodeExisting(ac, north(m * 1.01, kNow + 3000 + m * 100));
+    if (ac.departureRequested != 0) leftAt = m;
+  }
+  EXPECT_EQ(leftAt, 11);
+  EXPECT_EQ(ac.standLeaveCounter, 3);
+  EXPECT_EQ(g_parkStands[0].occupied, 0) << "the stand is free again";
+  EXPECT_EQ(ac.phase, GroundPhase::Parked) << "the ground mover starts the exit";
+}
+
+TEST_F(StandWatch, MovingMoreThanHalfASpanLeavesAtOnce) {
+  LiveAircraft ac = parked(20.0);
+  decodeExisting(ac, north(0, kNow + 3000));
+  EXPECT_EQ(ac.departureRequested, 0);
+  decodeExisting(ac, north(21, kNow + 3100));
+  EXPECT_EQ(ac.departureRequested, 1);
+  EXPECT_EQ(ac.trackPoints.size(), 2u);
+}
+
+TEST_F(StandWatch, JumpFarAwayRemovesTheAircraft) {
+  LiveAircraft ac = parked(20.0);
+  decodeExisting(ac, north(300, kNow + 3000));
+  EXPECT_EQ(ac.state, AircraftState::RemovingFromSim);
+  EXPECT_EQ(ac.trackPoints.size(), 1u);
+
+  LiveAircraft nearer = parked(20.0);
+  decodeExisting(nearer, north(150, kNow + 3000));
+  EXPECT_EQ(nearer.state, AircraftState::Active);
+  EXPECT_EQ(nearer.departureRequested, 1);
+}
+
+TEST_F(StandWatch, HeavyThatLeavesSoonAfterParkingWasTowed) {
+  for (const int minutes : {50, 70}) {
+    LiveAircraft ac = parked(30.0);
+    ac.sizeCategory = Heavy;
+    ac.landed = 1;
+    ac.standRouteState = 1;
+    // The point of a parked aircraft is due one week after it parked.
+    ac.trackPoints.front().dueTick = kNow - minutes * 6000 + 60480000;
+    recordStandDeparture(ac);
+    EXPECT_EQ(ac.towed, minutes == 50 ? 1 : 0) << minutes;
+    EXPECT_EQ(ac.landed, 0);
+    EXPECT_EQ(ac.standRouteState, 0);
+    EXPECT_EQ(ac.trackPoints.front().dueTick, kNow + 1);
+  }
+}
+
+TEST_F(MovementTest, PushBackTurnSideComesFromTheFeed) {
+  struct Case {
+    bool straightOnly;
+    double headingDeg;  // true heading of the feed point
+    std::uint8_t turn;
+    std::uint8_t side;
+  };
+  for (const Case& c : {Case{false, 30, 1, 1}, Case{false, -30, 1, 0}, Case{true, 30, 0, 0}}) {
+    STRAIGHT_PBS_ONLY.set(c.straightOnly);
+    LiveAircraft ac = activeAircraft(true, GroundPhase::PushingBack);
+    ac.pushBackCounter = 2;
+    ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 3)};
+    placeAtFirst(ac, 0.0);
+    TrackPoint p = point(50.0001, 8.0, kNow + 3000, 3);
+    p.trueHeading = c.headingDeg * kDeg;
+    decodeExisting(ac, p);
+    EXPECT_EQ(ac.trackPoints.size(), 1u) << "every point is refused while pushing back";
+    EXPECT_EQ(ac.pushBackTurn, c.turn) << c.headingDeg;
+    EXPECT_EQ(ac.pushBackSide, c.side) << c.headingDeg;
+  }
+  // A track of 0 and no true heading give no turn.
+  LiveAircraft ac = activeAircraft(true, GroundPhase::PushingBack);
+  ac.pushBackCounter = 2;
+  ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 3)};
+  decodeExisting(ac, point(50.0001, 8.0, kNow + 3000, 3));
+  EXPECT_EQ(ac.pushBackTurn, 0);
+}
+
+TEST_F(MovementTest, HoldingAfterThePushBack) {
+  HOLDING_THRESHOLD_METERS.set(250);
+  LiveAircraft ac = activeAircraft(true, GroundPhase::PushedBack);
+  ac.halfSpanNm = 0.01;
+  ac.holdDistanceNm = 900.0;
+  ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 0)};
+  placeAtFirst(ac, 0.0);
+  const TrackPoint& here = ac.trackPoints.front();
+  decodeExisting(ac, pointFrom(here, 0.0, 0.02 * 1852.0, kNow + 3000, 3));
+  EXPECT_EQ(ac.holding, 1);
+  EXPECT_EQ(ac.holdingSince, kNow);
+  EXPECT_EQ(ac.trackPoints.size(), 1u);
+
+  // Clearly away: taxi with the feed.
+  decodeExisting(ac, pointFrom(ac.trackPoints.front(), 0.0, 0.08 * 1852.0, kNow + 3100, 8));
+  EXPECT_EQ(ac.phase, GroundPhase::Taxi);
+  EXPECT_EQ(ac.holding, 0);
+  EXPECT_EQ(ac.trackPoints.size(), 2u);
+
+  // Holding and then too far from where it waits: removed.
+  LiveAircraft far = activeAircraft(true, GroundPhase::PushedBack);
+  far.holding = 1;
+  far.trackPoints = {point(50.0, 8.0, kNow + 1000, 0)};
+  decodeExisting(far, pointFrom(far.trackPoints.front(), 0.0, 300.0, kNow + 3000, 8));
+  EXPECT_EQ(far.state, AircraftState::RemovingFromSim);
+  EXPECT_EQ(far.holding, 0);
+}
+
+// A whole arrival at the park airport, fed point by point as the feed would deliver it (30 s
+// ahead of each due tick), with the simulator's ground reports every 20 ticks.
+struct FeedPoint {
+  TrackPoint point;
+  bool airborne;
+};
+
+class Arrival : public MovementTest {
+ protected:
+  static constexpr double kElevation = 1400.0;
+  static constexpr double kRunwayLat = 47.0;
+  static constexpr double kRunwayLon = 13.0;
+
+  static std::vector<TrackPoint> arrivalPoints() {
+    std::vector<TrackPoint> out;
+    kvo::TickCount due = kNow + 3000;
+    // Final approach: 140 kt on a 3 degree path from 4 nm out, a point every 2 s.
+    const double step = 140.0 * 2.0 / 3600.0;
+    for (int i = 52; i > 0; --i) {
+      const double d = i * step;
+      const kvo::LatLon at = destinationPoint(kRunwayLat, kRunwayLon, 270.0 * kDeg, d * 6076.11549);
+      out.push_back(point(at.lat, at.lon, due, 140, kElevation + d * 318.4, true, -742));
+      due += 200;
+    }
+    // The landing roll along the runway, slowing down, then a turn-off and a stop.
+    double along = 0.0;
+    double speed = 130.0;
+    while (speed > 20.0) {
+      const kvo::LatLon at = destinationPoint(kRunwayLat, kRunwayLon, 90.0 * kDeg, along * 6076.11549);
+      out.push_back(point(at.lat, at.lon, due, speed));
+      along += (speed - 4.5) * 2.0 / 3600.0;
+      speed -= 9.0;
+      due += 200;
+    }
+    kvo::LatLon at = destinationPoint(kRunwayLat, kRunwayLon, 90.0 * kDeg, along * 6076.11549);
+    for (int i = 0; i < 4; ++i) {
+      at = destinationPoint(at.lat, at.lon, (90.0 + 20.0 * (i + 1)) * kDeg, 20.0 * 2.0 / 3600.0 * 6076.11549);
+      out.push_back(point(at.lat, at.lon, due, 20));
+      due += 200;
+    }
+    out.push_back(point(at.lat, at.lon, due, 0));
+    out.push_back(point(at.lat, at.lon, due + 200, 0));
+    return out;
+  }
+};
+
+TEST_F(Arrival, ApproachFlareTouchdownRollOutAndStop) {
+  g_parkAirport = "LOWS";
+  g_parkAirportElevation = kElevation;
+  g_parkAirportLat = kRunwayLat;
+  g_parkAirportLon = kRunwayLon;
+  g_qnh = 1013;
+  const std::vector<TrackPoint> points = arrivalPoints();
+  LiveAircraft ac = makeAircraft(Large);
+  ac.phase = GroundPhase::Flying;
+  ac.trackPoints = {points[0], points[1]};
+  placeAtFirst(ac, 90.0 * kDeg);
+  setTick(points[0].dueTick);
+
+  std::size_t fed = 2;
+  double worstAirNm = 0.0;
+  double worstGroundNm = 0.0;
+  double lowestAgl = 1e9;
+  kvo::TickCount touchdownTick = -1;
+  double touchdownAlongNm = 0.0;
+  std::size_t maxLandingStage = 0;
+  for (int i = 0; i < 60000 && ac.state == AircraftState::Active; ++i) {
+    const kvo::TickCount now = g_trafficTick.load();
+    while (fed < points.size() && points[fed].dueTick - 3000 <= now) decodeExisting(ac, points[fed++]);
+    for (const TrackPoint& p : points) {
+      if (p.dueTick != now) continue;
+      const double d = distanceNm(ac.position.lat, ac.position.lon, p.lat, p.lon);
+      (p.airborne != 0 ? worstAirNm : worstGroundNm) = std::max(p.airborne != 0 ? worstAirNm : worstGroundNm, d);
+    }
+    if (now % 20 == 0) reportGround(ac, kElevation);
+    if (touchdownTick < 0 && ac.landed != 0) {
+      touchdownTick = now;
+      touchdownAlongNm = distanceNm(kRunwayLat, kRunwayLon, ac.position.lat, ac.position.lon) *
+                         (ac.position.lon >= kRunwayLon ? 1.0 : -1.0);
+    }
+    maxLandingStage = std::max<std::size_t>(maxLandingStage, static_cast<std::size_t>(ac.landingStage));
+    lowestAgl = std::min(lowestAgl, ac.position.altFt - kElevation);
+    runTicks(ac, 1);
+  }
+  EXPECT_LT(worstAirNm * 1852.0, 30.0) << "each approach point reached at its due tick";
+  EXPECT_LT(worstGroundNm * 1852.0, 40.0) << "each point of the roll and taxi reached at its due tick";
+  ASSERT_GE(touchdownTick, 0) << "touched down";
+  // The simulator reports the ground at the CG height + 3 ft, where the flare's last stage
+  // would begin.
+  EXPECT_GE(maxLandingStage, 3u) << "the flare ran";
+  EXPECT_GT(touchdownAlongNm, -0.2) << "not short of the runway";
+  EXPECT_LT(touchdownAlongNm, 0.5);
+  EXPECT_GE(lowestAgl, ac.staticCgFt - 1.0) << "never into the ground";
+  EXPECT_EQ(ac.onGround, 1);
+  EXPECT_EQ(ac.landingRoll, 0) << "turned off the runway";
+  EXPECT_EQ(ac.phase, GroundPhase::Taxi);
+  EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, points.back().lat, points.back().lon) * 1852.0, 5.0)
+      << "stopped where the feed stopped";
+}
+
+}  // namespace
