@@ -118,8 +118,10 @@ TEST_F(ParkAirportLeast, NoParkAirportUnlessTheUserStandsNearAnAirportWithAReada
       {"on-ground state not known yet", kStandLat, kStandLon, std::nullopt, {}, ""},
       {"no position yet", 0.0, 0.0, true, {}, ""},
       // 6 nm north of Salzburg, no other airport near.
-      {"6 nm from every airport", kLowsLat + 0.1, kLowsLon, true, {}, "User aircraft on the ground, no airport in sight"},
-      {"at an airport without a file", 47.2602, 11.3439, true, {}, "User aircraft on the ground at LOWI, no airport file found"},
+      {"6 nm from every airport", kLowsLat + 0.1, kLowsLon, true, {},
+       "User aircraft on the ground, no airport in sight"},
+      {"at an airport without a file", 47.2602, 11.3439, true, {},
+       "User aircraft on the ground at LOWI, no airport file found"},
       {"a file the reader refuses", kStandLat, kStandLon, true,
        [](const std::filesystem::path& stock) { coretest::writeFile(stock / "LOWS.xml", airportFile("LOWS", false)); },
        nullptr},

@@ -1,0 +1,483 @@
+// Movement through the whole program at Salzburg (LOWS), where the default scenario parks the
+// user's aircraft: a synthetic feed (made here, no recording of real traffic) of an approach and
+// landing on runway 15, a departure with take-off from runway 33 and a push-back from stand 10
+// followed by a taxi is sent to the real process on UDP. The stand-in simulator, running by
+// itself, writes where each created aircraft is into its state file every second; each aircraft
+// must pass close to each feed point about 30 s after it was sent, touch the ground where the
+// feed does and end where the feed ends. The three replay at once, in one run of the program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <numbers>
+
+#include "e2e_support.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr double kRad = std::numbers::pi / 180.0;
+constexpr double kFieldElevationFt = 1411.0;  // LOWS, and the default scenario's ground
+constexpr double kMetresPerNm = 1852.0;
+constexpr double kFeetPerNmOnGlidePath = 318.4;  // 3 degrees
+
+struct LatLonFt {
+  double lat;
+  double lon;
+};
+
+// Runway 15/33 of LOWS: the two thresholds, 2755 m apart on 148.8 degrees true.
+constexpr LatLonFt kThreshold15{47.8050, 12.9890};
+constexpr LatLonFt kThreshold33{47.7838, 13.0081};
+constexpr double kRunway15Deg = 148.8;
+constexpr double kRunway33Deg = 328.8;
+// Stand 10 of the shipped airport file (nose to the terminal), 400 m from the user's stand 1.
+constexpr LatLonFt kStand10{47.7935798, 13.0080592};
+constexpr double kStand10HeadingDeg = 63.5;
+
+LatLonFt offset(LatLonFt from, double bearingDeg, double nm) {
+  const double dLat = nm * std::cos(bearingDeg * kRad) / 60.0;
+  const double dLon = nm * std::sin(bearingDeg * kRad) / 60.0 / std::cos(from.lat * kRad);
+  return {from.lat + dLat, from.lon + dLon};
+}
+
+double wrap360(double deg) { return std::fmod(std::fmod(deg, 360.0) + 360.0, 360.0); }
+
+// Metres from p to the segment a-b, and where on it (0 at a, 1 at b) the nearest place is.
+double metresToSegment(LatLonFt p, LatLonFt a, LatLonFt b, double& along) {
+  const double cosLat = std::cos(p.lat * kRad);
+  const double ax = (a.lon - p.lon) * cosLat * 111132.95, ay = (a.lat - p.lat) * 111132.95;
+  const double bx = (b.lon - p.lon) * cosLat * 111132.95, by = (b.lat - p.lat) * 111132.95;
+  const double dx = bx - ax, dy = by - ay;
+  const double len2 = dx * dx + dy * dy;
+  along = len2 > 0.0 ? std::clamp(-(ax * dx + ay * dy) / len2, 0.0, 1.0) : 0.0;
+  return std::hypot(ax + along * dx, ay + along * dy);
+}
+
+double metresBetween(LatLonFt a, LatLonFt b) {
+  double along = 0.0;
+  return metresToSegment(a, b, b, along);
+}
+
+// Metres beside the runway's centre line, and metres along it from the threshold of 15.
+double metresFromCentreLine(LatLonFt p, double& fromThreshold15) {
+  double along = 0.0;
+  const double d = metresToSegment(p, kThreshold15, kThreshold33, along);
+  fromThreshold15 = along * metresBetween(kThreshold15, kThreshold33);
+  return d;
+}
+
+struct FeedPoint {
+  LatLonFt at;
+  double altFt;    // the field's elevation on the ground
+  double trackDeg;
+  double headingDeg;  // where the nose points: against the track while pushed back
+  double speedKt;
+  double vsFpm;
+  std::chrono::steady_clock::time_point sent{};
+
+  bool airborne() const { return altFt > kFieldElevationFt + 0.5; }
+};
+
+// A path flown or driven point by point, one point every 2 s as the feed reports it.
+class Path {
+ public:
+  Path(LatLonFt start, double headingDeg, double altFt) : at_(start), heading_(headingDeg), alt_(altFt) {}
+
+  // Standing still.
+  Path& hold(int count) {
+    for (int i = 0; i < count; ++i) {
+      if (speed_ > 0.0) move(track_, 0.0, 0.0);  // the stop
+      add(heading_, 0.0, 0.0);
+    }
+    return *this;
+  }
+  // Straight on the track, the speed going evenly to `toKt` (reached at the point `count` after
+  // the first one at `fromKt`) and the altitude changing at `vsFpm`; `backwards` keeps the nose
+  // against the track.
+  Path& straight(double trackDeg, double fromKt, double toKt, int count, double vsFpm = 0.0, bool backwards = false) {
+    for (int i = 1; i <= count; ++i) {
+      const double speed = count == 1 ? fromKt : fromKt + (toKt - fromKt) * (i - 1) / (count - 1);
+      move(trackDeg, speed, vsFpm);
+      add(backwards ? wrap360(trackDeg + 180.0) : trackDeg, speed, vsFpm, trackDeg);
+    }
+    return *this;
+  }
+  // A turn at constant speed: the track changes by `turnDeg` in even steps.
+  Path& turn(double fromTrackDeg, double turnDeg, double speedKt, int count, bool backwards = false) {
+    for (int i = 1; i <= count; ++i) {
+      const double track = wrap360(fromTrackDeg + turnDeg * (i - 0.5) / count);
+      move(track, speedKt, 0.0);
+      const double now = wrap360(fromTrackDeg + turnDeg * i / count);
+      add(backwards ? wrap360(now + 180.0) : now, speedKt, 0.0, now);
+    }
+    return *this;
+  }
+  // Jumps to a place without a point (the path's start on the glide path).
+  Path& at(LatLonFt place, double altFt) {
+    at_ = place;
+    alt_ = altFt;
+    return *this;
+  }
+  // One point here.
+  Path& point(double trackDeg, double speedKt, double vsFpm) {
+    speed_ = speedKt;
+    add(trackDeg, speedKt, vsFpm, trackDeg);
+    return *this;
+  }
+  std::vector<FeedPoint> points() const { return points_; }
+
+ private:
+  // Two seconds on the track, the speed changing evenly from the last point's.
+  void move(double trackDeg, double speedKt, double vsFpm) {
+    at_ = offset(at_, trackDeg, (speed_ + speedKt) / 2.0 * 2.0 / 3600.0);
+    speed_ = speedKt;
+    track_ = trackDeg;
+    alt_ = std::max(alt_ + vsFpm * 2.0 / 60.0, kFieldElevationFt);
+  }
+  void add(double headingDeg, double speedKt, double vsFpm, double trackDeg = -1.0) {
+    heading_ = headingDeg;
+    speed_ = speedKt;
+    points_.push_back({at_, speedKt > 0.0 || alt_ > kFieldElevationFt ? alt_ : kFieldElevationFt,
+                       trackDeg < 0.0 ? headingDeg : trackDeg, headingDeg, speedKt, vsFpm});
+  }
+
+  LatLonFt at_;
+  double heading_;
+  double alt_;
+  double speed_ = 0.0;
+  double track_ = 0.0;
+  std::vector<FeedPoint> points_;
+};
+
+struct Flight {
+  unsigned hexId;
+  std::string callsign;
+  std::string type;
+  std::string registration;
+  std::string origin;
+  std::string destination;
+  std::vector<FeedPoint> points;
+
+  std::string line(const FeedPoint& p, long long epoch) const {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "RTTFC,%u,%.7f,%.7f,%.0f,%.0f,1000,%.1f,%.1f,%s,%s,%s,%s,%s,%lld,0,0,adsb_icao,0,0,-1,0,0,-1,0,%.1f,0,0,A3",
+                  hexId, p.at.lat, p.at.lon, p.altFt, p.vsFpm, p.trackDeg, p.speedKt, callsign.c_str(), type.c_str(),
+                  registration.c_str(), origin.c_str(), destination.c_str(), epoch, p.headingDeg);
+    return text;
+  }
+};
+
+struct Sample {
+  std::chrono::steady_clock::time_point when;
+  LatLonFt at;
+  double altFt;
+  bool onGround;
+};
+
+// Landing on 15: 40 s down the glide path at 138 kt, touch-down 300 m past the threshold, the
+// roll-out braking at 4 kt/s, a left turn off the runway towards the apron and a taxi there.
+Flight landing() {
+  const LatLonFt touchdown = offset(kThreshold15, kRunway15Deg, 300.0 / kMetresPerNm);
+  const double stepNm = 138.0 * 2.0 / 3600.0;
+  const int approachPoints = 20;
+  const double fromNm = approachPoints * stepNm;
+  const double vs = -138.0 * kFeetPerNmOnGlidePath / 60.0;
+  Path path(offset(touchdown, kRunway15Deg + 180.0, fromNm), kRunway15Deg,
+            kFieldElevationFt + fromNm * kFeetPerNmOnGlidePath);
+  path.point(kRunway15Deg, 138.0, vs).straight(kRunway15Deg, 138.0, 138.0, approachPoints - 1, vs);
+  // The touch-down point itself, then the roll-out.
+  path.at(touchdown, kFieldElevationFt).point(kRunway15Deg, 135.0, 0.0);
+  path.straight(kRunway15Deg, 128.0, 26.0, 13).turn(kRunway15Deg, -60.0, 20.0, 3);
+  path.straight(kRunway15Deg - 60.0, 20.0, 20.0, 2);
+  return {4860001, "DLH7AB", "A20N", "D-AINB", "EDDF", "LOWS", path.points()};
+}
+
+// Departure from 33, a rolling take-off: taxiing in from the east at 20 kt, a right turn onto the
+// runway 150 m past the threshold, the take-off roll accelerating at 3.4 kt/s to lift-off at
+// 150 kt, then a climb at 2000 ft/min.
+Flight departure() {
+  const double in = wrap360(kRunway33Deg - 90.0);
+  Path path({47.79, 13.01}, in, kFieldElevationFt);
+  path.point(in, 20.0, 0.0).straight(in, 20.0, 20.0, 2).turn(in, 90.0, 20.0, 3);
+  path.straight(kRunway33Deg, 27.0, 150.0, 19).straight(kRunway33Deg, 155.0, 170.0, 15, 2000.0);
+  std::vector<FeedPoint> points = path.points();
+  // Moved so that the turn ends on the centre line.
+  const LatLonFt lineUp = offset(kThreshold33, kRunway33Deg, 150.0 / kMetresPerNm);
+  const double dLat = lineUp.lat - points[5].at.lat;
+  const double dLon = lineUp.lon - points[5].at.lon;
+  for (FeedPoint& p : points) p.at = {p.at.lat + dLat, p.at.lon + dLon};
+  return {4860002, "RYR5CD", "B738", "EI-DWB", "LOWS", "EDDF", points};
+}
+
+// Push-back from stand 10: the tug pushes the aircraft 18 m straight back and then round a
+// quarter turn to face south-south-east, engines start, and it taxis away at 20 kt. Shorter than
+// the others: it runs behind them (see its test).
+Flight pushBackAndTaxi() {
+  const double back = wrap360(kStand10HeadingDeg + 180.0);
+  Path path(kStand10, kStand10HeadingDeg, kFieldElevationFt);
+  path.hold(3).straight(back, 3.0, 3.0, 6, 0.0, true).turn(back, 90.0, 3.0, 12, true).hold(2);
+  const double out = wrap360(kStand10HeadingDeg + 90.0);
+  path.straight(out, 5.0, 20.0, 4).straight(out, 20.0, 20.0, 5);
+  return {4860003, "BAW9EF", "A321", "G-EUXD", "LOWS", "EGLL", path.points()};
+}
+
+// One run of the program with the three flights fed together; every test reads it.
+struct Replay {
+  bool ran = false;
+  std::string failure;
+  std::vector<Flight> flights;
+  std::map<std::string, std::vector<Sample>> samples;
+  std::chrono::steady_clock::time_point watchedUntil{};
+  std::string log;
+  std::optional<int> exitCode;
+};
+
+Replay runReplay() {
+  Replay r;
+  r.flights = {landing(), departure(), pushBackAndTaxi()};
+  Installation at;
+  at.writeScenario();
+  Program program(at);
+  if (!program.started()) {
+    r.failure = "the program did not start";
+    return r;
+  }
+  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
+    r.failure = "no traffic reader\n" + at.log();
+    return r;
+  }
+  TrafficSender sender;
+  // A line from far away, out of range: the run sees that traffic comes and starts its main loop,
+  // which sets the park airport (and so keeps the ground traffic there).
+  sender.send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+  if (!waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) {
+    r.failure = "LOWS did not become the park airport\n" + at.log();
+    return r;
+  }
+
+  std::mutex samplesMutex;
+  std::atomic<bool> watching{true};
+  std::thread watcher([&] {
+    double lastElapsed = -1.0;
+    while (watching.load()) {
+      if (auto state = at.state(); state && state->contains("objects")) {
+        const double elapsed = state->value("elapsedSeconds", -1.0);
+        if (elapsed != lastElapsed) {
+          lastElapsed = elapsed;
+          const auto now = std::chrono::steady_clock::now();
+          std::lock_guard lock(samplesMutex);
+          for (const auto& o : (*state)["objects"]) {
+            if (o.value("createdBy", "") != "program") continue;
+            r.samples[o.value("atcId", "")].push_back({now, {o.value("latitude", 0.0), o.value("longitude", 0.0)},
+                                                       o.value("altitudeFt", 0.0), o.value("onGround", false)});
+          }
+        }
+      }
+      std::this_thread::sleep_for(150ms);
+    }
+  });
+
+  std::size_t longest = 0;
+  for (const Flight& f : r.flights) longest = std::max(longest, f.points.size());
+  auto next = std::chrono::steady_clock::now();
+  // The feed's time goes in whole seconds with the points, however the sending jitters.
+  const long long epoch = nowEpoch();
+  for (std::size_t i = 0; i < longest; ++i) {
+    std::this_thread::sleep_until(next);
+    for (Flight& f : r.flights) {
+      if (i >= f.points.size()) continue;
+      f.points[i].sent = std::chrono::steady_clock::now();
+      sender.send(f.line(f.points[i], epoch + 2 * static_cast<long long>(i)));
+    }
+    next += 2s;
+  }
+  // The last points fall due 30 s after they were sent; then the tracks end.
+  std::this_thread::sleep_for(36s);
+  watching = false;
+  watcher.join();
+  r.watchedUntil = std::chrono::steady_clock::now();
+  program.signal(SIGTERM);
+  r.exitCode = program.waitForExit(30s);
+  r.log = at.log();
+  r.ran = true;
+  return r;
+}
+
+const Replay& replay() {
+  static const Replay r = runReplay();
+  return r;
+}
+
+const Flight& flight(const Replay& r, const std::string& callsign) {
+  return *std::find_if(r.flights.begin(), r.flights.end(), [&](const Flight& f) { return f.callsign == callsign; });
+}
+
+struct Following {
+  std::size_t checked = 0;
+  double worstMetres = 0.0;   // beside a point's place
+  double worstSeconds = 0.0;  // passing a point before or after its due time
+  double worstAltFt = 0.0;    // off an airborne point's altitude
+  double firstSeconds = 0.0;  // the first and the last point's, signed (late above 0)
+  double lastSeconds = 0.0;
+};
+
+// How closely the aircraft kept to its (moving) feed points: the nearest place on the sampled
+// track within `window` of a point's due time, and when it was there. Only the points from index
+// `first` on that fell due while the state was watched are looked at, and not the last: the
+// aircraft leaves the simulator as it gets there.
+Following following(const Flight& f, const std::vector<Sample>& track, std::chrono::steady_clock::time_point watchedUntil,
+                    std::size_t first = 0, std::chrono::seconds window = 6s) {
+  Following out;
+  if (track.size() < 2) return out;
+  // The first points go by while the aircraft is created and activated.
+  const auto from = track.front().when + 8s;
+  for (std::size_t i = first; i + 1 < f.points.size(); ++i) {
+    const FeedPoint& p = f.points[i];
+    const auto due = p.sent + 30s;
+    if (due < from || due + 4s > watchedUntil) continue;
+    ++out.checked;
+    double best = 1e9;
+    double altAtBest = 0.0;
+    double secondsOff = 1e9;
+    for (std::size_t k = 1; k < track.size(); ++k) {
+      if (track[k].when < due - window || track[k - 1].when > due + window) continue;
+      double along = 0.0;
+      const double d = metresToSegment(p.at, track[k - 1].at, track[k].at, along);
+      if (d < best) {
+        best = d;
+        altAtBest = track[k - 1].altFt + along * (track[k].altFt - track[k - 1].altFt);
+        const auto passed = track[k - 1].when + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                    (track[k].when - track[k - 1].when) * along);
+        secondsOff = std::chrono::duration<double>(passed - due).count();
+      }
+    }
+    out.worstMetres = std::max(out.worstMetres, best);
+    out.worstSeconds = std::max(out.worstSeconds, std::abs(secondsOff));
+    out.firstSeconds = out.checked == 1 ? secondsOff : out.firstSeconds;
+    out.lastSeconds = secondsOff;
+    if (p.airborne()) out.worstAltFt = std::max(out.worstAltFt, std::abs(altAtBest - p.altFt));
+  }
+  std::printf("%s: %zu points checked, farthest %.1f m, %.1f s off the due time, %.0f ft off the altitude\n",
+              f.callsign.c_str(), out.checked, out.worstMetres, out.worstSeconds, out.worstAltFt);
+  return out;
+}
+
+// Metres from the point to the nearest place on the whole sampled track, whenever it was there.
+double metresFromTrack(LatLonFt p, const std::vector<Sample>& track) {
+  double best = 1e9;
+  for (std::size_t k = 1; k < track.size(); ++k) {
+    double along = 0.0;
+    best = std::min(best, metresToSegment(p, track[k - 1].at, track[k].at, along));
+  }
+  return best;
+}
+
+class MovementEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Replay& r = replay();
+    ASSERT_TRUE(r.ran) << r.failure;
+  }
+  static const std::vector<Sample>& track(const std::string& callsign) {
+    static const std::vector<Sample> none;
+    const auto it = replay().samples.find(callsign);
+    return it == replay().samples.end() ? none : it->second;
+  }
+};
+
+TEST_F(MovementEndToEnd, TheProgramKeepsTheGroundTrafficOfItsParkAirportAndClosesCleanly) {
+  const Replay& r = replay();
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(contains(r.log, "User aircraft on the ground at LOWS"));
+  EXPECT_FALSE(contains(r.log, "nextPosMain")) << r.log;
+  EXPECT_FALSE(contains(r.log, "nextPosGround")) << r.log;
+  EXPECT_FALSE(contains(r.log, "decodeExisting")) << r.log;
+}
+
+TEST_F(MovementEndToEnd, ALandingFollowsTheGlidePathTouchesDownOnTheRunwayAndRollsOut) {
+  const Flight& f = flight(replay(), "DLH7AB");
+  const std::vector<Sample>& t = track(f.callsign);
+  ASSERT_GE(t.size(), 40u) << f.callsign << " was not created or not seen\n" << replay().log;
+  EXPECT_FALSE(t.front().onGround) << "created on the approach";
+  const Following follow = following(f, t, replay().watchedUntil);
+  EXPECT_GE(follow.checked, 25u);
+  EXPECT_LT(follow.worstMetres, 60.0) << "passes each feed point";
+  EXPECT_LT(follow.worstSeconds, 4.0) << "at each point's due time";
+  EXPECT_LT(follow.worstAltFt, 100.0) << "at the feed's altitude";
+
+  // Touches down once, on the runway near where the feed does, and stays down.
+  const auto firstDown = std::find_if(t.begin(), t.end(), [](const Sample& s) { return s.onGround; });
+  ASSERT_NE(firstDown, t.end()) << "never touched down";
+  EXPECT_TRUE(std::all_of(firstDown, t.end(), [](const Sample& s) { return s.onGround; })) << "bounced";
+  double fromThreshold = 0.0;
+  EXPECT_LT(metresFromCentreLine(firstDown->at, fromThreshold), 30.0) << "on the centre line";
+  EXPECT_GT(fromThreshold, 0.0) << "not short of the runway";
+  EXPECT_LT(fromThreshold, 900.0) << "in the touch-down zone";
+  // Ends on the ground where the feed ends, off the runway.
+  EXPECT_TRUE(t.back().onGround);
+  EXPECT_LT(metresBetween(t.back().at, f.points.back().at), 30.0);
+  EXPECT_GT(metresFromCentreLine(t.back().at, fromThreshold), 25.0) << "turned off the runway";
+}
+
+TEST_F(MovementEndToEnd, ADepartureTaxisOntoTheRunwayRollsAndLiftsOffBeforeItsEnd) {
+  const Flight& f = flight(replay(), "RYR5CD");
+  const std::vector<Sample>& t = track(f.callsign);
+  ASSERT_GE(t.size(), 40u) << f.callsign << " was not created or not seen\n" << replay().log;
+  EXPECT_TRUE(t.front().onGround) << "created taxiing";
+  const Following follow = following(f, t, replay().watchedUntil);
+  EXPECT_GE(follow.checked, 25u);
+  EXPECT_LT(follow.worstMetres, 60.0) << "passes each feed point";
+  EXPECT_LT(follow.worstSeconds, 4.0) << "at each point's due time";
+  EXPECT_LT(follow.worstAltFt, 150.0) << "at the feed's altitude";
+
+  // Leaves the ground once, over the runway, and climbs away.
+  const auto lift = std::find_if(t.begin(), t.end(), [](const Sample& s) { return !s.onGround; });
+  ASSERT_NE(lift, t.end()) << "never lifted off";
+  EXPECT_TRUE(std::none_of(lift, t.end(), [](const Sample& s) { return s.onGround; })) << "touched down again";
+  double fromThreshold = 0.0;
+  EXPECT_LT(metresFromCentreLine(lift->at, fromThreshold), 30.0) << "on the centre line";
+  EXPECT_GT(fromThreshold, 300.0) << "before the runway's end";
+  EXPECT_GT(t.back().altFt, kFieldElevationFt + 500.0);
+}
+
+// The feed's push-back: points 3 to 20 move backwards at 3 kt, 21 and 22 stand, the taxi follows.
+TEST_F(MovementEndToEnd, APushBackFromItsStandThenATaxiFollowTheFeedOnTheGround) {
+  const Flight& f = flight(replay(), "BAW9EF");
+  const std::vector<Sample>& t = track(f.callsign);
+  ASSERT_GE(t.size(), 40u) << f.callsign << " was not created or not seen\n" << replay().log;
+  EXPECT_LT(metresBetween(t.front().at, kStand10), 5.0) << "created on its stand";
+  EXPECT_TRUE(std::all_of(t.begin(), t.end(), [](const Sample& s) { return s.onGround; })) << "stays on the ground";
+
+  // Backwards first: away from the stand against the nose.
+  const auto moved = std::find_if(t.begin(), t.end(), [](const Sample& s) { return metresBetween(s.at, kStand10) > 3.0; });
+  ASSERT_NE(moved, t.end()) << "never left the stand";
+  const double away =
+      std::atan2((moved->at.lon - kStand10.lon) * std::cos(kStand10.lat * kRad), moved->at.lat - kStand10.lat) / kRad;
+  EXPECT_LT(std::abs(wrap360(away - (kStand10HeadingDeg + 180.0) + 180.0) - 180.0), 30.0) << "pushed back, bearing " << away;
+  // Round the push-back's turn and along the taxi, every point of the feed passed.
+  double worstOffPath = 0.0;
+  for (std::size_t i = 3; i + 1 < f.points.size(); ++i) {
+    worstOffPath = std::max(worstOffPath, metresFromTrack(f.points[i].at, t));
+  }
+  EXPECT_LT(worstOffPath, 10.0) << "along the feed's path";
+  // In time: parked on no stand of its own, the aircraft is moved by the taxi rules. The push-back's
+  // points lie closer together than those rules take for a move, so they count as standing until
+  // the aircraft is clear of them, and it runs behind as far as its schedule lets it (20 s while
+  // it turns round), catching up in one step when that narrows; the taxi keeps the feed's pace.
+  const Following taxi = following(f, t, replay().watchedUntil, 23, 25s);
+  EXPECT_GE(taxi.checked, 8u);
+  EXPECT_LT(taxi.worstMetres, 10.0) << "passes each taxi point";
+  EXPECT_LT(taxi.worstSeconds, 21.0) << "within its schedule's late tolerance";
+  const Following steady = following(f, t, replay().watchedUntil, 27, 25s);
+  EXPECT_LT(std::abs(steady.lastSeconds - steady.firstSeconds), 2.0) << "at the feed's pace";
+  EXPECT_LT(metresBetween(t.back().at, f.points.back().at), 30.0) << "ends where the feed ends";
+}
+
+}  // namespace
