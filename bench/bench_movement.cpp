@@ -120,7 +120,8 @@ kvo::LiveAircraft makeOne(int index, Kind kind) {
   return ac;
 }
 
-void BM_MovementTick(benchmark::State& state) {
+// One stand and kAircraft aircraft in every kind of movement, the tick at 1000.
+std::vector<kvo::LiveAircraft> setUpAircraft() {
   resetTrafficFeedForTests();
   g_trafficTick.store(1000);
   kvo::Stand stand;
@@ -130,6 +131,11 @@ void BM_MovementTick(benchmark::State& state) {
   std::vector<kvo::LiveAircraft> aircraft;
   aircraft.reserve(kAircraft);
   for (int i = 0; i < kAircraft; ++i) aircraft.push_back(makeOne(i, static_cast<Kind>(i % 5)));
+  return aircraft;
+}
+
+void BM_MovementTick(benchmark::State& state) {
+  std::vector<kvo::LiveAircraft> aircraft = setUpAircraft();
   {
     std::lock_guard lock(g_simQueueMutex);
     g_positionBufferFill->reserve(kAircraft);
@@ -177,15 +183,7 @@ BENCHMARK(BM_MovementTick)->Iterations(kTicks)->Unit(benchmark::kMicrosecond);
 // The worst tick: every aircraft reaches a point at once (the feed's points of all aircraft fall
 // due on the same ticks above too, once every 200 ticks). Each iteration jumps to the next due.
 void BM_EveryAircraftDue(benchmark::State& state) {
-  resetTrafficFeedForTests();
-  g_trafficTick.store(1000);
-  kvo::Stand stand;
-  stand.id = 1;
-  stand.radius = 0.02;
-  g_parkStands = {stand};
-  std::vector<kvo::LiveAircraft> aircraft;
-  aircraft.reserve(kAircraft);
-  for (int i = 0; i < kAircraft; ++i) aircraft.push_back(makeOne(i, static_cast<Kind>(i % 5)));
+  std::vector<kvo::LiveAircraft> aircraft = setUpAircraft();
   for (auto _ : state) {
     for (kvo::LiveAircraft& ac : aircraft) {
       if (ac.state != kvo::AircraftState::Active || ac.trackPoints.empty()) continue;
