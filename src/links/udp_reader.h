@@ -47,7 +47,7 @@ class UdpReader {
   UdpReader(const UdpReader&) = delete;
   UdpReader& operator=(const UdpReader&) = delete;
 
-  // ---- the Part's fields --------------------------------------------------------------------
+  // ---- the reader's fields -------------------------------------------------------------------
   std::string_view message;  // the datagram being decoded, inside buffer
   std::atomic<bool> stopRequested{false};
   std::atomic<std::uint32_t> datagramCount{0};  // accepted datagrams, duplicates included
