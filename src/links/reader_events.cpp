@@ -2,21 +2,12 @@
 
 #include <fmt/format.h>
 
-#include <mutex>
-
 // The main window (the display state of every subsystem) and the run control's ending rule
 // live with the application shell, above this library; the readers must reach both, which is
 // why links links the shell's library too.
 #include "app/main_window.h"
 #include "app/run_control_hooks.h"
 #include "core/log.h"
-
-namespace {
-
-std::mutex g_reportMutex;
-kvo::ReaderRunEndRequest g_report;  // under g_reportMutex
-
-}  // namespace
 
 void reportThreadStopped(std::string_view readerName, std::string_view errorText) {
   try {
@@ -25,22 +16,5 @@ void reportThreadStopped(std::string_view readerName, std::string_view errorText
     // Showing is a courtesy; ending the run below is what matters.
     logArrowLine("reportThreadStopped: the message could not be shown");
   }
-  if (!endRunWithReason(kvo::kExitReaderError, kvo::kReaderErrorRestartDelaySeconds)) return;
-  try {
-    std::lock_guard lock(g_reportMutex);
-    g_report = {kvo::kExitReaderError, kvo::kReaderErrorRestartDelaySeconds, std::string(readerName),
-                std::string(errorText)};
-  } catch (...) {
-    // Out of memory for the texts: the run ends all the same.
-  }
-}
-
-kvo::ReaderRunEndRequest readerRunEndRequest() {
-  std::lock_guard lock(g_reportMutex);
-  return g_report;
-}
-
-void resetReaderEvents() {
-  std::lock_guard lock(g_reportMutex);
-  g_report = {};
+  endRunWithReason(kvo::kExitReaderError, kvo::kReaderErrorRestartDelaySeconds);
 }

@@ -44,7 +44,6 @@ class ReaderTest : public ::testing::Test {
 
   static void resetAll() {
     clearRunEndState();
-    resetReaderEvents();
     g_mainWindow.resetForTests();
     resetReadersForTests();
     resetTrafficFeedForTests();
