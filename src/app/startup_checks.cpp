@@ -10,7 +10,6 @@
 #include "airports/airport_list.h"
 #include "app/app_pending.h"
 #include "app/main_loop.h"
-#include "app/main_window.h"
 #include "app/run_control.h"
 #include "app/sim_detection.h"
 #include "core/files.h"
@@ -18,6 +17,7 @@
 #include "core/timeutil.h"
 #include "core/user_error.h"
 #include "links/udp_reader.h"
+#include "shared_state/main_window.h"
 
 namespace fs = std::filesystem;
 
