@@ -93,18 +93,20 @@ bool matches(const MSG& message, HWND filter, UINT filterMin, UINT filterMax) {
   return filter == nullptr || isSelfOrDescendant(message.hwnd, filter);
 }
 
+void wakeQueue(ThreadQueue& queue) {
+  {
+    std::lock_guard lock(queue.mutex);
+    ++queue.wakeCount;
+  }
+  queue.wake.notify_all();
+}
+
 }  // namespace
 
 void wakeThread(std::thread::id thread) {
-  const auto queue = queueOf(thread, false);
-  if (!queue) {
-    return;  // a thread without a queue is not waiting in GetMessageW
-  }
-  {
-    std::lock_guard lock(queue->mutex);
-    ++queue->wakeCount;
-  }
-  queue->wake.notify_all();
+  if (const auto queue = queueOf(thread, false)) {
+    wakeQueue(*queue);
+  }  // a thread without a queue is not waiting in GetMessageW
 }
 
 void wakeAllThreads() {
@@ -117,11 +119,7 @@ void wakeAllThreads() {
     }
   }
   for (const auto& queue : all) {
-    {
-      std::lock_guard lock(queue->mutex);
-      ++queue->wakeCount;
-    }
-    queue->wake.notify_all();
+    wakeQueue(*queue);
   }
 }
 

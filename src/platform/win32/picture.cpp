@@ -232,8 +232,8 @@ std::optional<WindowPicture> windowPicture(HWND window) {
   }
   const RECT client = clientRect(window);
   WindowPicture picture;
-  picture.width = client.right;
-  picture.height = client.bottom;
+  picture.width = std::max<int>(client.right, 0);
+  picture.height = std::max<int>(client.bottom, 0);
   cairo_surface_t* surface = nullptr;
   {
     std::lock_guard lock(drawMutex());

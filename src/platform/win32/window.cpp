@@ -339,20 +339,6 @@ RECT clientRect(HWND window) {
   return RECT{0, 0, object->rect.right - object->rect.left, object->rect.bottom - object->rect.top};
 }
 
-HWND topLevelOf(HWND window) {
-  for (HWND current = window; current != nullptr;) {
-    auto object = findWindow(current);
-    if (!object) {
-      return nullptr;
-    }
-    if (!object->child) {
-      return current;
-    }
-    current = object->parent;
-  }
-  return nullptr;
-}
-
 HWND firstTopLevelWindow() {
   auto& r = registry();
   std::lock_guard lock(r.mutex);

@@ -119,9 +119,6 @@ std::vector<RECT> takeUpdateRegion(HWND window, bool& erase);
 RECT clientRect(HWND window);
 // The live top-level window created first; nullptr when there is none.
 HWND firstTopLevelWindow();
-// The top-level window at the root of the window's parent chain (the window itself when it is
-// one); nullptr for a window that is gone.
-HWND topLevelOf(HWND window);
 // `window` is `ancestor` or lies below it.
 bool isSelfOrDescendant(HWND window, HWND ancestor);
 
