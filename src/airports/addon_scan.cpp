@@ -291,6 +291,39 @@ bool isHandmadeFile(const fs::path& path) {
   return kvo::parseAirportFile(path, parsed, true).empty() && parsed.record.handmade;
 }
 
+struct WriteJob {
+  std::string icao;
+  fs::path target;
+  kvo::AirportFileRecord record;
+  std::size_t helipads = 0;
+};
+
+struct WriteOutcome {
+  enum class State { Written, Handmade, Failed };
+  State state = State::Failed;
+  std::string error;
+  bool copied = false;  // also into the offline-learning folder
+};
+
+// Writes one airport file unless a handmade file stands in its place; with an offline folder
+// the file is copied there too.
+WriteOutcome writeAirport(const WriteJob& job, const fs::path& offlineFolder) {
+  WriteOutcome out;
+  if (isHandmadeFile(job.target)) {
+    out.state = WriteOutcome::State::Handmade;
+    return out;
+  }
+  std::error_code ec;
+  fs::create_directories(job.target.parent_path(), ec);
+  if (ec || !kvo::writeAirportFile(job.record, job.target)) {
+    out.error = ec ? ": " + ec.message() : std::string();
+    return out;
+  }
+  out.state = WriteOutcome::State::Written;
+  out.copied = !offlineFolder.empty() && kvo::writeAirportFile(job.record, offlineFolder / (job.icao + ".xml"));
+  return out;
+}
+
 std::string countText(std::size_t n, std::string_view noun) { return fmt::format("{} {}{}", n, noun, pluralSuffix(n)); }
 
 }  // namespace
@@ -423,6 +456,7 @@ AddonScanResult runAddonAirportScan(const AddonScanSettings& settings) {
   std::error_code ec;
   const bool offline = fs::is_directory(g_offlineLearningFolder, ec);
   std::unordered_map<const Package*, kvo::PackageInfo> manifests;
+  auto jobs = std::make_shared<std::vector<WriteJob>>();
   for (auto& [icao, m] : airports) {
     if (m.package == nullptr) continue;  // records that never brought stands
     BuiltAirport built = buildStands(icao, m, result.helipadPositions);
@@ -466,22 +500,34 @@ AddonScanResult runAddonAirportScan(const AddonScanSettings& settings) {
     record.altitude = static_cast<std::int32_t>(std::lround(altitude * kFeetPerMetre));
     record.stands = std::move(built.stands);
 
-    const fs::path target = thirdpartyAirportFilePath(icao);
-    if (isHandmadeFile(target)) {
-      report.info(fmt::format("{}: handmade file {} kept", icao, utf8Of(target)));
-      continue;
+    jobs->push_back({icao, thirdpartyAirportFilePath(icao), std::move(record), built.helipads});
+  }
+
+  // The files are written by the workers too: replacing many files is slow on some file systems.
+  fs::create_directories(g_airportsFolder / "my_thirdparty", ec);
+  const fs::path offlineFolder = offline ? g_offlineLearningFolder : fs::path();
+  std::vector<std::optional<WriteOutcome>> outcomes = runScanWorkers<WriteOutcome>(
+      jobs->size(), [jobs, offlineFolder](std::size_t i) { return writeAirport((*jobs)[i], offlineFolder); }, outcome,
+      settings.workerTimeout, "Airport scan worker");
+  if (outcome.stopped) {
+    result.completed = false;  // the files written so far are whole; the next start scans again
+    return result;
+  }
+  for (std::size_t i = 0; i < jobs->size(); ++i) {
+    const WriteJob& job = (*jobs)[i];
+    const std::string target = utf8Of(job.target);
+    if (!outcomes[i] || outcomes[i]->state == WriteOutcome::State::Failed) {
+      report.problem(fmt::format("{}: {} could not be written{}", job.icao, target,
+                                 outcomes[i] ? outcomes[i]->error : std::string(": no answer from its worker")));
+    } else if (outcomes[i]->state == WriteOutcome::State::Handmade) {
+      report.info(fmt::format("{}: handmade file {} kept", job.icao, target));
+    } else {
+      ++result.airportFiles;
+      if (outcomes[i]->copied) ++result.offlineCopies;
+      report.info(fmt::format("{}: {} written ({}, publisher {}, {}, {})", job.icao, target, job.record.name,
+                              job.record.publisher, countText(job.record.stands.size(), "stand"),
+                              countText(job.helipads, "helipad")));
     }
-    fs::create_directories(target.parent_path(), ec);
-    if (ec || !kvo::writeAirportFile(record, target)) {
-      report.problem(fmt::format("{}: {} could not be written{}", icao, utf8Of(target),
-                                 ec ? ": " + ec.message() : std::string()));
-      continue;
-    }
-    ++result.airportFiles;
-    report.info(fmt::format("{}: {} written ({}, publisher {}, {}, {})", icao, utf8Of(target), record.name,
-                            record.publisher, countText(record.stands.size(), "stand"),
-                            countText(built.helipads, "helipad")));
-    if (offline && kvo::writeAirportFile(record, g_offlineLearningFolder / (icao + ".xml"))) ++result.offlineCopies;
   }
 
   report.info(fmt::format("{}, {}, {} written, {}", countText(result.packages, "package"),

@@ -51,7 +51,8 @@ struct AddonScanResult {
   std::size_t problems = 0;      // report lines about things that could not be read or written
   std::vector<std::string> report;
   std::vector<HelipadPosition> helipadPositions;
-  bool completed = true;  // false when a stop request ended the scan; nothing was written then
+  // False when a stop request ended the scan: no report then, and only some (whole) files.
+  bool completed = true;
 };
 
 }  // namespace kvo
