@@ -1,10 +1,5 @@
-# The RealTraffic UDP readers: the link to the main window, the regression inputs of the tests,
-# and the libFuzzer targets of the two datagram decoders.
-
-# The readers write the main window's lamps, QNH and message line. The window object is the
-# display state of every subsystem and lives in app, above links; linking links to app makes
-# the mutually dependent static libraries one group, which CMake repeats on the link line.
-target_link_libraries(links PUBLIC app)
+# The RealTraffic UDP readers: the regression inputs of the tests and the libFuzzer targets of
+# the two datagram decoders.
 
 set(AMBV_FUZZ_DIR ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
 
@@ -28,16 +23,17 @@ if(AMBV_FUZZ)
   foreach(lib platform core)
     target_compile_options(${lib} PRIVATE -Wno-error ${ambv_fuzz_compile})
   endforeach()
-  # The decoders' own sources go straight into each fuzzer, so that a fuzz build does not
-  # depend on the rest of the links, traffic and app libraries compiling with clang.
+  # The decoders' own sources and the shared display and run state they write go straight into
+  # each fuzzer, so that a fuzz build does not depend on the rest of the links, traffic and app
+  # libraries compiling with clang.
+  file(GLOB ambv_shared_state_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/shared_state/*.cpp)
   set(ambv_reader_sources
       ${CMAKE_CURRENT_SOURCE_DIR}/src/links/udp_reader.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/src/links/traffic_reader.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/src/links/qnh_reader.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/src/links/feed.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/src/links/reader_events.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/src/app/main_window.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/src/app/run_control_hooks.cpp)
+      ${ambv_shared_state_sources})
   foreach(name traffic_line qnh)
     add_executable(fuzz_${name} ${AMBV_FUZZ_DIR}/fuzz_${name}.cpp ${ambv_reader_sources})
     target_include_directories(fuzz_${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)

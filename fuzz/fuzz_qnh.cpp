@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/main_window.h"
 #include "links/qnh_reader.h"
 #include "links/udp_reader.h"
+#include "shared_state/main_window.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static kvo::QnhReader* const reader = [] {

@@ -4,6 +4,7 @@
 #include <array>
 #include <mutex>
 #include <shared_mutex>
+#include <stdexcept>
 #include <unordered_map>
 
 std::atomic<double> g_maxHalfWingSpan{0.0};
@@ -41,6 +42,14 @@ SizeCategory categoryOfMask(unsigned mask) {
 }
 
 }  // namespace
+
+std::string_view kvo::sizeCategoryText(SizeCategory category) {
+  static constexpr std::array<std::string_view, kSizeCategoryCount> kTexts{"Light", "Buzjets", "Large",
+                                                                           "Heavy", "HighPerf", "Rotorcraft"};
+  // The message the table lookups have always thrown with.
+  if (category >= kTexts.size()) throw std::out_of_range("invalid unordered_map<K, T> key");
+  return kTexts[category];
+}
 
 double categoryHalfSpanNm(SizeCategory category) {
   return kCategorySpanMetres.at(category) / 2.0 / kMetresPerNm;

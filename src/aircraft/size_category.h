@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 // Aircraft size class; the key of every per-category table.
 enum SizeCategory : std::uint32_t {
@@ -11,3 +12,8 @@ enum SizeCategory : std::uint32_t {
   Rotorcraft = 5,
 };
 constexpr std::uint32_t kSizeCategoryCount = 6;
+
+namespace kvo {
+// "Light", "Buzjets", ... "Rotorcraft"; throws std::out_of_range for a value outside the enumeration.
+std::string_view sizeCategoryText(SizeCategory category);
+}  // namespace kvo

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/main_window.h"
 #include "core/parameters.h"
+#include "shared_state/main_window.h"
 
 void createControls(HWND, const CREATESTRUCTW*) { g_mainWindow.invalidate(g_panelRect); }
 

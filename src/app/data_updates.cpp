@@ -12,10 +12,10 @@
 #include "aircraft/dbase.h"
 #include "airports/airport_folders.h"
 #include "app/data_updates_input.h"
-#include "app/main_window.h"
 #include "core/download.h"
 #include "core/log.h"
 #include "core/parameters.h"
+#include "shared_state/main_window.h"
 
 namespace fs = std::filesystem;
 

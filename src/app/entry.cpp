@@ -4,12 +4,13 @@
 
 #include <system_error>
 
-#include "app/main_window.h"
 #include "app/run_control.h"
 #include "app/window_proc.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/run_flags.h"
+#include "shared_state/main_window.h"
+#include "traffic/engine_hooks.h"
 
 std::filesystem::path g_appDataFolder;
 
@@ -42,6 +43,7 @@ int wWinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPWSTR /*comman
 }
 
 int runApplication(HINSTANCE instance) {
+  installEngineCalls();  // before any run starts a link thread
   WCHAR title[100];
   if (LoadStringW(instance, kTitleStringId, title, 100) == 0) {
     logLine("Failed to load application title");

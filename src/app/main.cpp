@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "app/entry.h"
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "platform/win32/resources.h"
 #include "platform/win32/win32.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 
 namespace {
 

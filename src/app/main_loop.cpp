@@ -13,7 +13,6 @@
 #include "airports/park_stands.h"
 #include "airports/stand.h"
 #include "app/app_pending.h"
-#include "app/main_window.h"
 #include "app/run_timing.h"
 #include "core/geometry.h"
 #include "core/log.h"
@@ -29,12 +28,11 @@
 #include "links/traffic_reader.h"
 #include "links/udp_reader.h"
 #include "platform/mmtimer/mmtimer.h"
+#include "shared_state/main_window.h"
 #include "traffic/aircraft_records.h"
 #include "traffic/engine_hooks.h"
 
-std::int32_t g_userSampleCount = 0;
 bool g_flightPaused = false;
-std::atomic<std::uint64_t> g_currentWeekSlot{0};
 std::atomic<bool> g_parkPassPending{false};
 bool g_parkPassPhase = false;
 std::atomic<bool> g_parkCheckPending{false};
@@ -228,11 +226,6 @@ kvo::SampleJobs kvo::sampleJobsAt(std::int32_t n) {
 std::int32_t kvo::minutesToNextPassAt(std::int32_t n) {
   const std::int32_t m = n / 60;
   return 20 * (m / 20 + 1) - m;
-}
-
-void refreshCurrentWeekSlot() {
-  const auto now = currentWeekSlot();
-  g_currentWeekSlot = kvo::makeWeekSlot(now.weekday, now.slot);
 }
 
 bool startUserAircraftRequests() {

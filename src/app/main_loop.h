@@ -6,12 +6,11 @@
 #include <atomic>
 #include <cstdint>
 
-// User samples handled in this run (worker only): the run's clock in seconds.
-extern std::int32_t g_userSampleCount;
+// The user-sample count and the week slot that the loop keeps.
+#include "shared_state/run_clock.h"
+
 // The not-running work was done for the current pause (worker only).
 extern bool g_flightPaused;
-// The current (weekday, half-hour slot) as a kvo::WeekSlot; refreshed by the loop.
-extern std::atomic<std::uint64_t> g_currentWeekSlot;
 // A static parking pass is due; its first phase is done (worker only).
 extern std::atomic<bool> g_parkPassPending;
 extern bool g_parkPassPhase;
@@ -60,9 +59,6 @@ void processUserSample();
 void runPeriodicJobs();
 void handleFlightNotRunning();
 void finishParkAirportCheck();
-
-// g_currentWeekSlot = the week slot of now.
-void refreshCurrentWeekSlot();
 
 // The job groups of one user sample at count n (what mainLoopStep runs after the sample).
 void runSampleJobs(std::int32_t n);

@@ -14,7 +14,6 @@
 #include "airports/airport_list.h"
 #include "app/app_pending.h"
 #include "app/main_loop.h"
-#include "app/main_window.h"
 #include "app/run_timing.h"
 #include "app/startup_checks.h"
 #include "core/files.h"
@@ -33,6 +32,7 @@
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
 #include "links/udp_reader.h"
+#include "shared_state/main_window.h"
 #include "traffic/engine_hooks.h"
 
 namespace fs = std::filesystem;

@@ -3,13 +3,13 @@
 // thread (startupWorker), passes the start-up checks and the scans, runs the traffic with its
 // main loop (runTraffic), and closes down (lf_closingDown), which posts WM_APP+1 again for a
 // restart or WM_APP+2 to quit. The exit reasons and their first-reason-wins rule are in
-// app/run_control_hooks.h.
+// shared_state/run_end.h.
 #include <atomic>
 #include <string>
 #include <string_view>
 #include <thread>
 
-#include "app/run_control_hooks.h"
+#include "shared_state/run_end.h"
 
 // Set by the closing down when it chose a restart; read by the start-up checks (no data-file
 // version check on a restart).

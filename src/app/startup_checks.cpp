@@ -11,7 +11,6 @@
 #include "app/app_pending.h"
 #include "app/data_updates.h"
 #include "app/main_loop.h"
-#include "app/main_window.h"
 #include "app/run_control.h"
 #include "app/sim_detection.h"
 #include "core/files.h"
@@ -19,6 +18,7 @@
 #include "core/timeutil.h"
 #include "core/user_error.h"
 #include "links/udp_reader.h"
+#include "shared_state/main_window.h"
 
 namespace fs = std::filesystem;
 

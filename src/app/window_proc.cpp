@@ -11,12 +11,12 @@
 #include <thread>
 
 #include "app/app_pending.h"
-#include "app/main_window.h"
 #include "app/run_control.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/timeutil.h"
+#include "shared_state/main_window.h"
 
 namespace {
 

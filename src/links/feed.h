@@ -13,9 +13,9 @@
 #include <mutex>
 #include <vector>
 
-// The feed record shares its text block and track point with the aircraft records; those parts
-// are header-only so that this lower library needs nothing of the traffic library's code.
-#include "traffic/record_parts.h"
+// The feed record shares its text block and track point with the traffic engine's aircraft
+// records, which build on these parts.
+#include "links/record_parts.h"
 
 namespace kvo {
 

@@ -11,11 +11,8 @@
 
 #include <gsl/narrow>
 
-// The main window is the display state that every subsystem writes into (QNH, lamp); it lives
-// with the application shell, above this library, which is why links links the shell's
-// library too.
-#include "app/main_window.h"
 #include "core/log.h"
+#include "shared_state/main_window.h"
 
 kvo::QnhReader g_qnhReader;
 std::atomic<std::int32_t> g_qnh{kvo::kStandardQnh};

@@ -2,12 +2,9 @@
 
 #include <fmt/format.h>
 
-// The main window (the display state of every subsystem) and the run control's ending rule
-// live with the application shell, above this library; the readers must reach both, which is
-// why links links the shell's library too.
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "core/log.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 
 void reportThreadStopped(std::string_view readerName, std::string_view errorText) {
   try {

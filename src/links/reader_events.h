@@ -1,6 +1,6 @@
 #pragma once
 // How a UDP reader thread that ended with an error ends the run: the least the readers need
-// of the run control, which owns the exit reasons and their rule (app/run_control_hooks.h).
+// of the run's end request, which owns the exit reasons and their rule (shared_state/run_end.h).
 #include <cstdint>
 #include <string_view>
 

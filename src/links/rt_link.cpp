@@ -11,18 +11,15 @@
 #include <stdexcept>
 #include <vector>
 
-// The main window shows the link and its messages; the run control owns the exit reason. Both
-// sit above this library (see app/run_control_hooks.h). The live traffic that a lost link drops
-// belongs to the traffic engine, also above (traffic/engine_hooks.h).
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "core/log.h"
 #include "core/run_flags.h"
 #include "core/timeutil.h"
 #include "core/wsa_error.h"
+#include "links/engine_calls.h"
 #include "links/sim_queues.h"
 #include "platform/winsock/winsock.h"
-#include "traffic/engine_hooks.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 
 kvo::SocketHandle g_rtListenSocket = kvo::kNoSocket;
 kvo::SocketHandle g_rtClientSocket = kvo::kNoSocket;
@@ -77,21 +74,6 @@ bool waitReadable(SOCKET socket, std::optional<std::chrono::milliseconds> timeou
 void dropClient() {
   g_rtConnected = false;
   closeSocket(g_rtClientSocket);
-}
-
-// The live traffic goes when RealTraffic is gone: active aircraft are removed from the
-// simulator; an aircraft whose creation still waits in the spawn queue is taken back (and
-// erased), one whose creation has gone out is removed as soon as it exists.
-void dropLiveTraffic() {
-  // The engine's removal takes a creation back wherever it waits (matched by internal id, as
-  // two aircraft may share a callsign) or marks it for removal once it exists; taken-back
-  // records leave the list at the end of the tick, keeping the order of the rest.
-  for (auto& aircraft : g_liveAircraft) {
-    if (aircraft.state == kvo::AircraftState::Active ||
-        (aircraft.state == kvo::AircraftState::Adding2Sim && aircraft.removeRequested == 0)) {
-      removeAircraftFromSim(aircraft);
-    }
-  }
 }
 
 // Both sockets closed and the server's own Winsock start-up ended; another component's start-up
@@ -323,7 +305,7 @@ void sendUserPositionToRT() {
   // The link is lost.
   g_mainWindow.g_rtLinkUp = false;
   g_mainWindow.invalidate(g_statusAreaRect);
-  if (!g_quitRequested.load()) dropLiveTraffic();
+  if (!g_quitRequested.load()) g_dropLiveTrafficCall();
   resetReaderState();
   g_mainWindow.showMessage(
       fmt::format("{} RealTraffic gone? Wait for RealTraffic to re-connect ...", currentTimeText()), true);

@@ -10,10 +10,6 @@
 #include <string_view>
 #include <thread>
 
-// The main window shows the connection and the simulator; the run control ends the run. Both
-// sit above this library (see app/run_control_hooks.h).
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/run_flags.h"
@@ -24,6 +20,8 @@
 #include "links/sim_queues.h"
 #include "links/sim_user_model.h"
 #include "platform/mmtimer/mmtimer.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 
 std::atomic<HANDLE> g_simConnect{nullptr};
 std::atomic<bool> g_flightRunning{false};

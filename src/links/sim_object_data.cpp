@@ -5,19 +5,18 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "core/geometry.h"
 #include "core/log.h"
 #include "core/run_flags.h"
 #include "core/timeutil.h"
 #include "core/user_error.h"
+#include "links/engine_calls.h"
 #include "links/sim_client.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
 #include "links/sim_user_model.h"
-// The stand search and the park airport list belong to the traffic engine (see the header).
-#include "traffic/engine_hooks.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 
 std::atomic<std::uint32_t> g_userObjectId{2};
 kvo::AtomicOptionalBool g_userOnGround;
@@ -91,7 +90,7 @@ void onUserPosition(const SimObjectDataMessage& m) {
   }
   g_previousUserPosition = position;
 
-  const std::string stand = findStandAt(position);
+  const std::string stand = g_findStandAtCall(position);
   if (!stand.empty() && stand != g_userStand) {
     g_mainWindow.setDisplayText(&MainWindow::userStandText, stand, g_statusAreaRect);
     g_mainWindow.invalidate(g_statusAreaRect);
@@ -257,9 +256,9 @@ void saveUserStand() {
     groundSpeed = g_userAircraftSnapshot.groundSpeedKt;
   }
   if (groundSpeed > 2.0) return;
-  const std::string stand = findStandAt(LatLon{g_userAircraft.lat, g_userAircraft.lon});
+  const std::string stand = g_findStandAtCall(LatLon{g_userAircraft.lat, g_userAircraft.lon});
   if (stand.empty()) return;
-  saveUserStandAtParkAirport(stand);
+  g_saveUserStandCall(stand);
 }
 
 void resetSimObjectDataState() {

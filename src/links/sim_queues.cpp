@@ -2,14 +2,14 @@
 
 #include <fmt/format.h>
 
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "core/log.h"
 #include "core/timeutil.h"
 #include "links/sim_client.h"
 #include "links/sim_ids.h"
 #include "links/sim_object_data.h"
 #include "platform/simconnect/simconnect.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 
 std::mutex g_simQueueMutex;
 std::atomic<bool> g_simQueuesNotReady{false};

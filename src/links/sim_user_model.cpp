@@ -6,11 +6,9 @@
 #include <optional>
 
 #include "aircraft/aircraft_types.h"
-#include "app/main_window.h"
 #include "core/log.h"
 #include "links/sim_ids.h"
-// sizeCategoryText belongs to the aircraft records of the traffic engine.
-#include "traffic/aircraft_records.h"
+#include "shared_state/main_window.h"
 
 std::string g_userAircraftTitle;
 kvo::AtomicOptionalDouble g_userHalfWingSpan;

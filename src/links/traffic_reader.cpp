@@ -8,16 +8,13 @@
 #include <stdexcept>
 #include <utility>
 
-// The main window is the display state that every subsystem writes into (the lamps); it lives
-// with the application shell, above this library, which is why links links the shell's
-// library too.
-#include "app/main_window.h"
 #include "core/filters.h"
 #include "core/geometry.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/text.h"
 #include "core/timeutil.h"
+#include "shared_state/main_window.h"
 
 kvo::TrafficReader g_trafficReader;
 

@@ -7,10 +7,6 @@
 #include <thread>
 #include <type_traits>
 
-// The main window is the display state that every subsystem writes into (lamps, message line);
-// it lives with the application shell, above this library, which is why links links the
-// shell's library too.
-#include "app/main_window.h"
 #include "core/log.h"
 #include "core/timeutil.h"
 #include "core/wsa_error.h"
@@ -18,6 +14,7 @@
 #include "links/reader_events.h"
 #include "links/traffic_reader.h"
 #include "platform/winsock/winsock.h"
+#include "shared_state/main_window.h"
 
 static_assert(std::is_same_v<SOCKET, kvo::SocketHandle>);
 static_assert(INVALID_SOCKET == kvo::kNoSocket);

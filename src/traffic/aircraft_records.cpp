@@ -46,15 +46,6 @@ constexpr std::array<std::pair<GroundPhase, std::string_view>, 8> kPhaseTexts{{
     {GroundPhase::Birth, "birth"},
 }};
 
-constexpr std::array<std::pair<SizeCategory, std::string_view>, 6> kCategoryTexts{{
-    {Light, "Light"},
-    {Buzjets, "Buzjets"},
-    {Large, "Large"},
-    {Heavy, "Heavy"},
-    {HighPerf, "HighPerf"},
-    {Rotorcraft, "Rotorcraft"},
-}};
-
 constexpr std::array<std::pair<SizeCategory, CategoryValues>, 6> kCategoryValues{{
     // rotation pitch, climb pitch (degrees), turn rate (degrees per tick), flare, ground-slot,
     // rotation and climb-out ticks
@@ -104,7 +95,6 @@ void copyNonTextFields(AircraftBase& target, const AircraftBase& source) {
 
 std::string_view aircraftStateText(AircraftState state) { return lookup(kStateTexts, state); }
 std::string_view groundPhaseText(GroundPhase phase) { return lookup(kPhaseTexts, phase); }
-std::string_view sizeCategoryText(SizeCategory category) { return lookup(kCategoryTexts, category); }
 
 const CategoryValues& categoryValues(SizeCategory category) { return lookup(kCategoryValues, category); }
 const LiveCategoryValues& liveCategoryValues(SizeCategory category) {

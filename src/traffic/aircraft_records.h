@@ -2,7 +2,7 @@
 // The records of every aircraft the traffic engine manages, their enumerations and the small
 // text and identity helpers that the traffic code uses for log lines and matching.
 // Everything here is used on the start-up worker thread only; the records that cross threads
-// are in traffic/sim_records.h.
+// are in links/sim_records.h.
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -16,8 +16,8 @@
 #include "aircraft/size_category.h"
 #include "airports/stand.h"
 #include "core/geometry.h"
-#include "traffic/record_parts.h"
-#include "traffic/sim_records.h"
+#include "links/record_parts.h"
+#include "links/sim_records.h"
 
 namespace kvo {
 
@@ -45,10 +45,10 @@ enum class GroundPhase : std::uint32_t {
   Birth = 7,
 };
 
-// The texts of the enumerations; a value outside the enumeration throws std::out_of_range.
+// The texts of the enumerations (the size class's is in aircraft/size_category.h); a value
+// outside the enumeration throws std::out_of_range.
 std::string_view aircraftStateText(AircraftState state);
 std::string_view groundPhaseText(GroundPhase phase);
-std::string_view sizeCategoryText(SizeCategory category);
 
 // Per-category values that every aircraft takes from its size class (angles in degrees, as
 // tabled; the records hold radians).

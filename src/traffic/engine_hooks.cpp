@@ -9,15 +9,20 @@
 #include "airports/airport_folders.h"
 #include "airports/airport_list.h"
 #include "airports/park_stands.h"
-// The main window (the park airport's name and stand count) belongs to the application shell
-// above this library.
-#include "app/main_window.h"
 #include "core/log.h"
 #include "core/parameters.h"
+#include "links/engine_calls.h"
 #include "links/feed.h"
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
+#include "shared_state/main_window.h"
+
+void installEngineCalls() {
+  g_dropLiveTrafficCall = dropLiveTraffic;
+  g_findStandAtCall = findStandAt;
+  g_saveUserStandCall = saveUserStandAtParkAirport;
+}
 
 // No park airport exists before the stand search and the park airport list are built.
 std::string findStandAt(kvo::LatLon) { return {}; }

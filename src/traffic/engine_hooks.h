@@ -1,7 +1,6 @@
 #pragma once
-// Traffic-engine functions that the simulator client (links) calls on its own thread although it
-// is a lower library: the stand search owns the park airport's stands and the park airport list.
-// These bodies do the least; the stand search and the park airport list replace them.
+// The traffic engine's park airport, stands, static parking and flight plans as the run and the
+// links call them; most bodies do the least until their own code replaces them.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -14,9 +13,15 @@
 
 #include "core/geometry.h"
 #include "traffic/aircraft_records.h"
-// The tick, spawning, results and removal, which the run and the simulator client call too.
+// The tick, spawning, results and removal, which the run calls too.
 #include "traffic/traffic_engine.h"
 
+// Points the links' calls into the engine (links/engine_calls.h) at the engine's functions; the
+// program calls it at start-up, before any link thread runs.
+void installEngineCalls();
+
+// ---- the stand search and the park airport list as the simulator client calls them -----------
+// Client thread. Least: no park airport stands are searched and no list is written.
 // Name of the park airport's stand nearest to the position (within 55 m), else the empty text.
 std::string findStandAt(kvo::LatLon position);
 

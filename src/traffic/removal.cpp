@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "airports/park_stands.h"
-// The main window (the selected object's text) belongs to the application shell above this
-// library.
-#include "app/main_window.h"
 #include "core/files.h"
 #include "core/geometry.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "platform/win32/win32.h"
+#include "shared_state/main_window.h"
 #include "traffic/engine_detail.h"
 #include "traffic/engine_hooks.h"
 #include "traffic/traffic_engine.h"
@@ -191,6 +189,18 @@ void listParkedAircraft() {
   std::sort(lines.begin(), lines.end());
   if (!writeLines(lines, g_callsignListFile)) {
     logArrowLine(fmt::format("{}: {} could not be written", "listParkedAircraft", g_callsignListFile.string()));
+  }
+}
+
+void dropLiveTraffic() {
+  // The removal takes a creation back wherever it waits (matched by internal id, as two
+  // aircraft may share a callsign) or marks it for removal once it exists; taken-back records
+  // leave the list at the end of the tick, keeping the order of the rest.
+  for (auto& aircraft : g_liveAircraft) {
+    if (aircraft.state == AircraftState::Active ||
+        (aircraft.state == AircraftState::Adding2Sim && aircraft.removeRequested == 0)) {
+      removeAircraftFromSim(aircraft);
+    }
   }
 }
 

@@ -10,8 +10,6 @@
 #include <mutex>
 
 #include "aircraft/livery_match.h"
-// The current week slot belongs to the application shell above this library.
-#include "app/main_loop.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/text.h"
@@ -20,6 +18,7 @@
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/win32/win32.h"
+#include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
 #include "traffic/engine_hooks.h"
 #include "traffic/traffic_engine.h"

@@ -11,10 +11,6 @@
 #include "aircraft/dbase.h"
 #include "aircraft/livery_db.h"
 #include "aircraft/livery_match.h"
-// The current week slot and the main window belong to the application shell above this
-// library (see traffic_tick.cpp).
-#include "app/main_loop.h"
-#include "app/main_window.h"
 #include "core/geometry.h"
 #include "core/log.h"
 #include "core/parameters.h"
@@ -23,6 +19,8 @@
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/win32/win32.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
 #include "traffic/engine_hooks.h"
 #include "traffic/movement.h"

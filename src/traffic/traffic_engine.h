@@ -137,6 +137,10 @@ bool removeFromSpawnQueue(std::deque<kvo::CreateRequest>& queue, std::uint32_t i
 void removeGhost(std::string_view callsign);
 void removeSameRegcodeOrCallsign(kvo::LiveAircraft& aircraft, bool onGround);
 void avoidCollisionWithStatic(kvo::LiveAircraft& aircraft);
+// RealTraffic is gone: active live aircraft are removed from the simulator; one whose creation
+// still waits in a spawn queue is taken back (and erased), one whose creation has gone out is
+// removed as soon as it exists.
+void dropLiveTraffic();
 // Removes the active live aircraft above MAX_LIVE_SEL, farthest from the user first.
 void trimLiveAircraft();
 // Writes "Callsign2ObjectId.txt": one sorted line per active live aircraft.

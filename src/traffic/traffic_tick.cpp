@@ -12,10 +12,6 @@
 #include "aircraft/dbase.h"
 #include "aircraft/livery_db.h"
 #include "airports/park_stands.h"
-// The current week slot and the main window belong to the application shell above this
-// library; the engine reads the one and resets the park-airport values of the other.
-#include "app/main_loop.h"
-#include "app/main_window.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/user_error.h"
@@ -25,6 +21,8 @@
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/simconnect/simconnect.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
 #include "traffic/engine_hooks.h"
 #include "traffic/movement.h"

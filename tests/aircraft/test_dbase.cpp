@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "aircraft/aircraft_types.h"
 #include "aircraft/dbase.h"
 #include "aircraft_test_support.h"
@@ -161,3 +163,9 @@ TEST_F(Dbase, UserFilesInWindows1252AreRead) {
 }
 
 }  // namespace
+
+TEST(SizeCategoryText, EveryValueAndOutOfRange) {
+  const char* categories[] = {"Light", "Buzjets", "Large", "Heavy", "HighPerf", "Rotorcraft"};
+  for (std::uint32_t i = 0; i < 6; ++i) EXPECT_EQ(kvo::sizeCategoryText(static_cast<SizeCategory>(i)), categories[i]);
+  EXPECT_THROW(kvo::sizeCategoryText(static_cast<SizeCategory>(6)), std::out_of_range);
+}

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "app/main_loop.h"
-#include "app/main_window.h"
 #include "app/run_control.h"
 #include "app/run_timing.h"
 #include "app/startup_checks.h"
@@ -27,6 +26,7 @@
 #include "links/udp_reader.h"
 #include "platform/test_support.h"
 #include "platform/win32/testing.h"
+#include "shared_state/main_window.h"
 #include "support/test_support.h"
 #include "traffic/engine_hooks.h"
 
@@ -47,6 +47,7 @@ class AppTest : public ::testing::Test {
     fs::current_path(folder_.path());
     resetParametersForTests();
     resetAll();
+    installEngineCalls();  // as runApplication does
     ASSERT_TRUE(openLogFile(folder_.path()));
     kvo::setRunWaitHookForTests([this](std::chrono::milliseconds d) { onWait(d); });
   }

@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "aircraft/aircraft_types.h"
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/run_flags.h"
@@ -20,6 +18,8 @@
 #include "links/sim_user_model.h"
 #include "platform/simconnect/simconnect.h"
 #include "platform/simconnect/testing.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
 #include "support/test_support.h"
 
 namespace simclienttest {

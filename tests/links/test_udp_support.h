@@ -12,9 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/run_control_hooks.h"
-#include "support/test_support.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/run_flags.h"
@@ -24,6 +21,9 @@
 #include "links/reader_events.h"
 #include "links/traffic_reader.h"
 #include "links/udp_reader.h"
+#include "shared_state/main_window.h"
+#include "shared_state/run_end.h"
+#include "support/test_support.h"
 
 namespace readertest {
 

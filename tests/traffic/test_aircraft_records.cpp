@@ -123,12 +123,9 @@ TEST(EnumTexts, EveryValueAndOutOfRange) {
   for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(aircraftStateText(static_cast<AircraftState>(i)), states[i]);
   const char* phases[] = {"pushing_back", "pushed_back", "taxi", "take_off", "flying", "parking", "parked", "birth"};
   for (std::uint32_t i = 0; i < 8; ++i) EXPECT_EQ(groundPhaseText(static_cast<GroundPhase>(i)), phases[i]);
-  const char* categories[] = {"Light", "Buzjets", "Large", "Heavy", "HighPerf", "Rotorcraft"};
-  for (std::uint32_t i = 0; i < 6; ++i) EXPECT_EQ(sizeCategoryText(static_cast<SizeCategory>(i)), categories[i]);
 
   EXPECT_THROW(aircraftStateText(static_cast<AircraftState>(5)), std::out_of_range);
   EXPECT_THROW(groundPhaseText(static_cast<GroundPhase>(8)), std::out_of_range);
-  EXPECT_THROW(sizeCategoryText(static_cast<SizeCategory>(6)), std::out_of_range);
   EXPECT_THROW(categoryValues(static_cast<SizeCategory>(6)), std::out_of_range);
   EXPECT_THROW(liveCategoryValues(static_cast<SizeCategory>(0xFFFFFFFFu)), std::out_of_range);
 }

@@ -1,9 +1,8 @@
 #pragma once
-// The part of the run control that threads below the application shell call to end a run: the
-// exit reason with its first-reason-wins rule, and the simulator's disconnection. The simulator
-// client and the readers (links) call these although they are a lower library: the run control
-// owns the reason. The run control itself (start-up worker, closing down, restart) is in
-// app/run_control.h.
+// The run's end request that every subsystem may make: the exit reason with its
+// first-reason-wins rule, and the simulator's disconnection. The simulator client and the readers
+// call these on their threads; the run control (app/run_control.h: start-up worker, closing
+// down, restart) acts on the reason.
 #include <atomic>
 #include <cstdint>
 #include <string_view>

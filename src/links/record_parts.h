@@ -1,7 +1,6 @@
 #pragma once
-// The parts of the aircraft records that the feed record of the links subsystem shares: the
-// text block and the track point. Header-only so that the traffic reader can use them without
-// linking the traffic library.
+// The parts of the aircraft records that the feed record shares: the text block and the track
+// point. The traffic engine's records (traffic/aircraft_records.h) build on them.
 #include <cstdint>
 #include <optional>
 #include <string>

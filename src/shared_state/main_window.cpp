@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "shared_state/main_window.h"
 
 #include <fmt/format.h>
 

@@ -1,4 +1,4 @@
-#include "app/run_control_hooks.h"
+#include "shared_state/run_end.h"
 
 #include <fmt/format.h>
 

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/main_window.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/run_flags.h"
 #include "platform/win32/testing.h"
 #include "platform/win32/win32.h"
+#include "shared_state/main_window.h"
 
 namespace fs = std::filesystem;
 
