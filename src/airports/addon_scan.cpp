@@ -47,15 +47,6 @@ constexpr double kMaxStandRadiusMetres = 1000.0;
 constexpr double kMaxAltitudeMetres = 10000.0;
 constexpr double kFeetPerMetre = 1.0 / 0.3048;
 
-fs::path pathFromUtf8(std::string_view text) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
-
-std::string utf8Of(const fs::path& path) {
-  const std::u8string s = path.u8string();
-  return std::string(reinterpret_cast<const char*>(s.data()), s.size());
-}
-
 std::string lowerName(const fs::path& path) { return toLowerAscii(utf8Of(path.filename())); }
 
 std::vector<fs::path> subFolders(const fs::path& folder) {
