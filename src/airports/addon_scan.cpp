@@ -75,7 +75,6 @@ std::vector<fs::path> communityRoots(const fs::path& packages) {
 struct Package {
   fs::path folder;
   std::string label;  // the package folder's name
-  kvo::PackageInfo info;
   bool encrypted = false;
   std::vector<fs::path> bgls;
 };
@@ -363,7 +362,9 @@ std::string standNameOf(std::uint8_t nameCode, std::uint16_t number, std::uint8_
     prefix = std::string(1, static_cast<char>('A' + (nameCode - bgl::kNameGateA)));
   }
   std::string name = fmt::format("{}{}", prefix, number);
-  if (suffix >= bgl::kNameGateA && suffix <= bgl::kNameGateZ) name.push_back(static_cast<char>('A' + (suffix - bgl::kNameGateA)));
+  if (suffix >= bgl::kNameGateA && suffix <= bgl::kNameGateZ) {
+    name.push_back(static_cast<char>('A' + (suffix - bgl::kNameGateA)));
+  }
   return name;
 }
 
@@ -435,12 +436,14 @@ AddonScanResult runAddonAirportScan(const AddonScanSettings& settings) {
       if (a.parkings.empty() && a.helipads.empty()) {
         ++empty;
       } else {
-        report.info(fmt::format("{}: {} '{}' with {} and {}", label, a.icao, a.name, countText(a.parkings.size(), "parking"),
-                                countText(a.helipads.size(), "helipad")));
+        report.info(fmt::format("{}: {} '{}' with {} and {}", label, a.icao, a.name,
+                                countText(a.parkings.size(), "parking"), countText(a.helipads.size(), "helipad")));
       }
       mergeRecord(a, package, refs[i].path, airports[a.icao]);
     }
-    if (empty > 0) report.info(fmt::format("{}: {} without parkings or helipads", label, countText(empty, "airport record")));
+    if (empty > 0) {
+      report.info(fmt::format("{}: {} without parkings or helipads", label, countText(empty, "airport record")));
+    }
     for (const std::string& line : read.notes) report.info(fmt::format("{}: {}", label, line));
   }
 
