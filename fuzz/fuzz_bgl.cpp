@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   namespace bgl = kvo::bgl;
   const bgl::ReadResult r = bgl::readBgl(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!r.scenery && (!r.airports.empty() || !r.problems.empty())) __builtin_trap();
-  if (r.problems.size() > bgl::kMaxProblemLines) __builtin_trap();
+  if (r.problems.size() > bgl::kMaxProblemLines || r.notes.size() > bgl::kMaxProblemLines) __builtin_trap();
   std::size_t parkings = 0;
   std::size_t helipads = 0;
   for (const bgl::Airport& a : r.airports) {

@@ -133,15 +133,18 @@ class Reader {
   }
 
  private:
-  void problem(std::string text) {
-    if (out_.problems.size() < kMaxProblemLines) {
-      out_.problems.push_back(std::move(text));
+  // At most kMaxProblemLines lines of each kind; the last one then counts the rest.
+  static void addCapped(std::vector<std::string>& lines, std::size_t& dropped, std::string text,
+                        std::string_view what) {
+    if (lines.size() < kMaxProblemLines) {
+      lines.push_back(std::move(text));
     } else {
-      ++droppedProblems_;
-      out_.problems.back() = fmt::format("... and {} more problems", droppedProblems_ + 1);
+      ++dropped;
+      lines.back() = fmt::format("... and {} more {}", dropped + 1, what);
     }
   }
-  void note(std::string text) { out_.notes.push_back(std::move(text)); }
+  void problem(std::string text) { addCapped(out_.problems, droppedProblems_, std::move(text), "problems"); }
+  void note(std::string text) { addCapped(out_.notes, droppedNotes_, std::move(text), "notes"); }
 
   // Reads within the per-file budget.
   bool readCounted(std::uint64_t offset, std::uint64_t n, std::string& out) {
@@ -378,6 +381,7 @@ class Reader {
   ReadResult& out_;
   std::uint64_t readSoFar_ = 0;
   std::size_t droppedProblems_ = 0;
+  std::size_t droppedNotes_ = 0;
   bool givenUp_ = false;
   std::map<std::string, std::size_t> identCount_;
   std::set<std::uint32_t> unknownChildren_;

@@ -120,7 +120,7 @@ struct ReadResult {
 };
 
 // Limits: no data block above 64 MiB is read, nor more than 256 MiB of one file; at most 50
-// problem lines are kept per file.
+// problem lines and 50 note lines are kept per file.
 inline constexpr std::uint64_t kMaxBlockBytes = std::uint64_t{64} << 20;
 inline constexpr std::uint64_t kMaxFileReadBytes = std::uint64_t{256} << 20;
 inline constexpr std::size_t kMaxProblemLines = 50;
