@@ -18,8 +18,6 @@ void selectComboValue(std::int32_t rangeNm) {
 
 void refreshCounters() { g_mainWindow.invalidate(g_statusAreaRect); }
 
-void checkVersions() {}
-
 void setDestination(std::string_view code, kvo::LatLon) {
   setAndSaveStringParameter(DESTINATION, std::string(code));
   g_mainWindow.showMessage(fmt::format("New destination: {}", code), true);

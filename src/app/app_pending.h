@@ -17,8 +17,6 @@ void applyAutoRange();
 void selectComboValue(std::int32_t rangeNm);
 // The counters of the status area. Here: a repaint of the status area.
 void refreshCounters();
-// The version check of the data files and their download. Here: nothing.
-void checkVersions();
 // The destination airport: DESTINATION stored and saved, "New destination: {}" shown and logged.
 void setDestination(std::string_view code, kvo::LatLon position);
 // WM_COMMAND of the option controls; true when a handler took it. Here: none does.
