@@ -300,7 +300,7 @@ bool stampIdSlot(WeekSlot weekSlot, std::uint32_t hexId, bool force) {
     g_idSlotStamps.push_back({hexId, half});
     return true;
   }
-  if (!force && (half + 48 - it->slot % 48) % 48 < 3) return false;
+  if (!force && (half + 48 - it->slot) % 48 < 3) return false;
   it->slot = half;
   return true;
 }
