@@ -343,8 +343,10 @@ void extendTrack(LiveAircraft& aircraft, std::int32_t count) {
     p.stationary = 1;
     p.groundSpeedKt = 0.0;
   } else if (!onGround) {
-    const double factor = aircraft.descent == 0 ? 0.95 : count >= 4 ? 0.9 : 1.0;
-    p.groundSpeedKt = std::max(p.groundSpeedKt * factor, 1.0);
+    // Slowing down in the air; on the approach only while more points are to come.
+    if (aircraft.descent == 0 || count >= 4) {
+      p.groundSpeedKt = std::max(p.groundSpeedKt * (aircraft.descent == 0 ? 0.95 : 0.9), 1.0);
+    }
   } else if (aircraft.landingRoll != 0) {
     p.groundSpeedKt = landingRollSpeed(p.groundSpeedKt);
     p.verticalSpeed = 0.0;

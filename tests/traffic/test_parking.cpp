@@ -284,8 +284,11 @@ TEST_F(StandTest, ACreatedAircraftClaimsItsStandButNotTheUsersNorAReservedOne) {
   setUser(traffictest::kUserLat, traffictest::kUserLon, 0.0, true);
   EXPECT_FALSE(claimStandForArrival(ac).has_value()) << "the user stands there";
 
-  // A moving first point without a second: nothing, and no crash.
+  // A moving first point without a second: nothing. (A point once behind it and taken off again
+  // would look slow and near enough.)
   ac.trackPoints.front().stationary = 0;
+  ac.trackPoints.push_back(ac.trackPoints.front());
+  ac.trackPoints.pop_back();
   EXPECT_FALSE(claimStandForArrival(ac).has_value());
   // Far from the park airport: nothing.
   g_parkAirportLat += 0.2;

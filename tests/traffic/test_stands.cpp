@@ -212,12 +212,13 @@ TEST_F(StandTest, TheRankedSearchOffersStandsByKind) {
 TEST_F(StandTest, TheRankedSearchTakesTheClosestFitAndFallsBackToAnyFreeStand) {
   kvo::LiveAircraft& wide = ground(0xAA0001, "BAW1", "B77W", 0.0, GroundPhase::Taxi);  // half span 32.4 m
   wide.airline = "BAW";
-  // Scores in 21 m steps: 40 m larger is 2 steps, 20 m larger 1; 2 m smaller does not fit.
+  // Above 17.8 m of half span scores go in 21 m steps: 40 m larger is 2 steps, 20 m larger 1;
+  // 2 m smaller does not fit.
+  stand(1, "big", 0.0, 72.4);
+  stand(2, "good", 100.0, 52.4);
+  stand(3, "small", 200.0, 30.4);
   std::vector<kvo::StandOption> options;
-  std::int32_t best = 100;
-  checkStandSizeStatic(stand(1, "big", 0.0, 72.4), slot(3, 10), kvo::kLargeStepNm, wide, best, options);
-  checkStandSizeStatic(stand(2, "good", 100.0, 52.4), slot(3, 10), kvo::kLargeStepNm, wide, best, options);
-  checkStandSizeStatic(stand(3, "small", 200.0, 30.4), slot(3, 10), kvo::kLargeStepNm, wide, best, options);
+  checkStandSize(slot(3, 10), true, wide, options);
   ASSERT_EQ(options.size(), 2u);
   EXPECT_EQ(options[0].score, 2);
   EXPECT_EQ(options[1].score, 1);
