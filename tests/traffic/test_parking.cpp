@@ -283,6 +283,8 @@ TEST_F(StandTest, ACreatedAircraftClaimsItsStandButNotTheUsersNorAReservedOne) {
   g_reservedStand.clear();
   setUser(traffictest::kUserLat, traffictest::kUserLon, 0.0, true);
   EXPECT_FALSE(claimStandForArrival(ac).has_value()) << "the user stands there";
+  setUser(traffictest::kUserLat + 1.0, traffictest::kUserLon, 5000.0, false);
+  ASSERT_TRUE(claimStandForArrival(ac).has_value());
 
   // A moving first point without a second: nothing. (A point once behind it and taken off again
   // would look slow and near enough.)
