@@ -112,10 +112,6 @@ void takeOffRollSpeed(TrackPoint& p) {
   }
 }
 
-bool isReservedStand(const Stand& s) {
-  return s.reserved != 0 || (!g_reservedStand.empty() && s.name == g_reservedStand);
-}
-
 }  // namespace
 
 bool resolveCallsignConflict(std::uint32_t standId, std::string_view callsign) {
@@ -211,10 +207,7 @@ void try2Park(LiveAircraft& aircraft, bool wide) {
   aircraft.lastParkTryLon = last.lon;
   Stand* stand = findStandForArrival(kvo::LatLon{last.lat, last.lon}, aircraft,
                                      wide ? kvo::kStandReachNm : kvo::kTryParkNm, wide);
-  if (stand == nullptr || isReservedStand(*stand) ||
-      stand->id == findStandIdAt(kvo::LatLon{g_userAircraftSnapshot.lat, g_userAircraftSnapshot.lon})) {
-    return;
-  }
+  if (stand == nullptr || userHoldsStand(*stand)) return;
   LiveAircraft* l = liveAtStand(stand->id);
   if (l != nullptr && l != &aircraft && l->phase == GroundPhase::Parked && l->state == AircraftState::Active) {
     logIfOn(fmt::format("{:8}: {:8} removed, {} wants to park there", stand->name, l->callsign, aircraft.callsign));

@@ -181,16 +181,17 @@ double stepFor(const AircraftBase& aircraft) {
   return aircraft.halfSpanNm <= kvo::kSmallHalfSpanNm ? kvo::kSmallStepNm : kvo::kLargeStepNm;
 }
 
-bool isReserved(const Stand& s) { return s.reserved != 0 || (!g_reservedStand.empty() && s.name == g_reservedStand); }
-
 bool withinParkAirport(double lat, double lon) {
   return distanceNm(lat, lon, g_parkAirportLat, g_parkAirportLon) <= kvo::kParkAirportReachNm;
 }
 
-// The worker writes the snapshot itself, so it reads it without the lock.
-std::uint32_t userStandId() { return findStandIdAt(LatLon{g_userAircraftSnapshot.lat, g_userAircraftSnapshot.lon}); }
-
 }  // namespace
+
+bool userHoldsStand(const Stand& stand) {
+  if (stand.reserved != 0 || (!g_reservedStand.empty() && stand.name == g_reservedStand)) return true;
+  // The worker writes the snapshot of the user aircraft itself, so it reads it without the lock.
+  return stand.id == findStandIdAt(LatLon{g_userAircraftSnapshot.lat, g_userAircraftSnapshot.lon});
+}
 
 void parkStandsChanged() {
   auto points = std::make_shared<StandPoints>();
@@ -337,7 +338,7 @@ std::optional<Stand> claimStandForArrival(kvo::LiveAircraft& aircraft) {
     position = LatLon{points.back().lat, points.back().lon};
   }
   Stand* stand = findStandForArrival(position, aircraft, kvo::kStandReachNm, first.stationary != 0);
-  if (stand == nullptr || isReserved(*stand) || stand->id == userStandId()) return std::nullopt;
+  if (stand == nullptr || userHoldsStand(*stand)) return std::nullopt;
   if (!resolveCallsignConflict(stand->id, aircraft.callsign) ||
       checkAdjacentStands(stand->adjacentIds, *stand, aircraft) != stand->adjacentIds.size()) {
     aircraft.finished = 1;

@@ -47,6 +47,9 @@ std::string findStandAt(kvo::LatLon position);
 // The same search giving the stand's id (0 for none), for the worker's comparisons.
 std::uint32_t findStandIdAt(kvo::LatLon position);
 
+// The user's reserved stand, or the stand the user aircraft stands at: no live aircraft takes it.
+bool userHoldsStand(const kvo::Stand& stand);
+
 // The nearest free stand within maxDistance that fits the aircraft (a stand within 20 m that is
 // too small is taken and enlarged); with wide, a stand up to 85 m away whose real uses match the
 // aircraft. nullptr when none.

@@ -249,14 +249,15 @@ Flight departure() {
   return {4860002, "RYR5CD", "B738", "EI-DWB", "LOWS", "EDDF", points};
 }
 
-// Push-back from stand 10: the tug pushes the aircraft 18 m straight back and then round a
-// quarter turn to face south-south-east, engines start while it stands for 52 s, and it taxis
-// away at 20 kt. The program pushes back by its own rule, longer than the feed's, and takes the
-// feed up again once it has done so.
+// Push-back from stand 10: after 50 s on the stand (the program watches a parked aircraft from
+// its creation on) the tug pushes the aircraft 18 m straight back and then round a quarter turn
+// to face south-south-east, engines start while it stands for 12 s, and it taxis away at 20 kt.
+// The program pushes back by its own rule, longer than the feed's, refusing the feed meanwhile,
+// and takes the feed up again once it has done so.
 Flight pushBackAndTaxi() {
   const double back = wrap360(kStand10HeadingDeg + 180.0);
   Path path(kStand10, kStand10HeadingDeg, kFieldElevationFt);
-  path.hold(3).straight(back, 3.0, 3.0, 6, 0.0, true).turn(back, 90.0, 3.0, 12, true).hold(26);
+  path.hold(25).straight(back, 3.0, 3.0, 6, 0.0, true).turn(back, 90.0, 3.0, 12, true).hold(6);
   const double out = wrap360(kStand10HeadingDeg + 90.0);
   path.straight(out, 5.0, 20.0, 4).straight(out, 20.0, 20.0, 10);
   return {4860003, "BAW9EF", "A321", "G-EUXD", "LOWS", "EGLL", path.points()};
@@ -527,7 +528,7 @@ TEST_F(MovementEndToEnd, ADepartureTaxisOntoTheRunwayRollsAndLiftsOffBeforeItsEn
   EXPECT_GT(t.back().altFt, kFieldElevationFt + 500.0);
 }
 
-// The feed's push-back: points 3 to 20 move backwards at 3 kt, 21 to 46 stand, the taxi follows.
+// The feed's push-back: points 25 to 42 move backwards at 3 kt, 43 to 48 stand, the taxi follows.
 // Created on stand 10, the aircraft is given that stand and pushes back from it in the push-back
 // phase (straight back by 2.5 stand radii and round), then holds until the feed moves on.
 TEST_F(MovementEndToEnd, APushBackFromItsStandThenATaxiFollowTheFeedOnTheGround) {
