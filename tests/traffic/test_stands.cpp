@@ -163,14 +163,6 @@ TEST_F(StandTest, StampsKeepAnAircraftFromBeingPlannedAgainWithinThreeHalfHours)
   EXPECT_FALSE(slotOrNeighbourSet(slot(3, 0), "D-X", use)) << "another day";
 }
 
-TEST(StandOptions, MatchesComeFirstThenTheSmallerScore) {
-  std::vector<kvo::StandOption> options{{1, 0, 0}, {2, 3, 1}, {3, 1, 1}, {4, -1, 0}};
-  std::sort(options.begin(), options.end(), kvo::standOptionBefore);
-  std::vector<std::uint32_t> order;
-  for (const auto& o : options) order.push_back(o.standId);
-  EXPECT_EQ(order, (std::vector<std::uint32_t>{3, 2, 4, 1}));
-}
-
 // The ranked search by kind: which stand an aircraft gets among a gate, a ramp, a cargo and a
 // helicopter stand, each 40 m wide in radius.
 struct KindCase {
