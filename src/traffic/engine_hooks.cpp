@@ -24,9 +24,6 @@ void installEngineCalls() {
   g_saveUserStandCall = saveUserStandAtParkAirport;
 }
 
-// No park airport exists before the stand search and the park airport list are built.
-std::string findStandAt(kvo::LatLon) { return {}; }
-
 bool saveUserStandAtParkAirport(std::string_view) { return false; }
 
 // ---- the traffic engine as the run control and the main loop call it (least behaviour) --------
@@ -52,6 +49,7 @@ void closeParkAirportLeast() {
   g_parkAirportElevation = 0.0;
   g_reservedStand.clear();
   resetParkStands();
+  parkStandsChanged();
   g_trafficReader.clearParkAirportPosition();
   g_trafficReader.clearReferenceElevation();
   g_mainWindow.parkFileLoaded = false;
@@ -87,6 +85,7 @@ std::string readParkAirportFile() {
   const std::string error = gf_readApf(file, info, quality, g_parkStands, facts);
   if (!error.empty()) return error;
   g_parkStands.shrink_to_fit();
+  parkStandsChanged();
   // A file without an altitude would put the ground at sea level: the list's elevation stays.
   if (facts.elevationFt != 0.0) g_parkAirportElevation = facts.elevationFt;
   g_trafficReader.setParkAirportPosition(g_parkAirportLat, g_parkAirportLon);
@@ -137,36 +136,11 @@ bool gf_removeFlightPlanFolder() { return true; }
 double g_parkAirportElevation = 0.0;
 double g_parkAirportLat = 0.0;
 double g_parkAirportLon = 0.0;
-// Least: only what a push-back needs to end and wait for the feed (a stationary point 3 s on,
-// holding up to MAX_HOLDING_MINUTES after the push-back); every other track end has no points.
-bool continueAtTrackEnd(kvo::LiveAircraft& aircraft) {
-  const bool pushing = aircraft.phase == kvo::GroundPhase::PushingBack;
-  if ((!pushing && aircraft.phase != kvo::GroundPhase::PushedBack) || aircraft.trackPoints.empty()) return false;
-  const kvo::TickCount now = g_trafficTick.load();
-  if (!pushing) {
-    if (aircraft.holding != 0 && (now - aircraft.holdingSince) / 6000 > MAX_HOLDING_MINUTES.value()) return false;
-    if (aircraft.holding == 0) aircraft.holdingSince = now;
-    aircraft.holding = 1;
-  }
-  kvo::TrackPoint wait = aircraft.trackPoints.front();
-  wait.dueTick += 300;
-  wait.groundSpeedKt = 0.0;
-  wait.stationary = 1;
-  aircraft.trackPoints.push_back(wait);
-  aircraft.standRouteState = 1;
-  return true;
-}
-bool planSoftStandOption(kvo::LiveAircraft&, bool) { return false; }
-void try2Park(kvo::LiveAircraft&, bool) {}
-bool lt_addStandOption(std::uint32_t, const kvo::LiveAircraft&, kvo::WeekSlot, bool) { return false; }
-bool stampIdSlot(kvo::WeekSlot, std::uint32_t, bool) { return false; }
+std::atomic<bool> g_learnSoftAllowed{true};
 
 // ---- stands, static parking and flight plans as the tick calls them (least behaviour) --------
 std::vector<StaticCandidate> g_staticCandidates;
 void spawnStaticAircraft() {}
-std::optional<kvo::Stand> claimStandForArrival(kvo::LiveAircraft&) { return std::nullopt; }
-void setCargoAttribute(kvo::LiveAircraft&) {}
-void enforceMaxPark(std::uint8_t) {}
 std::filesystem::path g_flightPlanFolder;
 std::filesystem::path flightPlanPath(std::uint32_t objectId) {
   return g_flightPlanFolder / (std::to_string(objectId) + ".pln");

@@ -15,15 +15,16 @@
 #include "traffic/aircraft_records.h"
 // The tick, spawning, results and removal, which the run calls too.
 #include "traffic/traffic_engine.h"
+// The stand search (findStandAt for the simulator client), stand options, parking and the limit
+// on parked aircraft, which the movement and the tick call.
+#include "traffic/park_limits.h"
+#include "traffic/parking.h"
+#include "traffic/stand_options.h"
+#include "traffic/stand_search.h"
 
 // Points the links' calls into the engine (links/engine_calls.h) at the engine's functions; the
 // program calls it at start-up, before any link thread runs.
 void installEngineCalls();
-
-// ---- the stand search and the park airport list as the simulator client calls them -----------
-// Client thread. Least: no park airport stands are searched and no list is written.
-// Name of the park airport's stand nearest to the position (within 55 m), else the empty text.
-std::string findStandAt(kvo::LatLon position);
 
 // When the first entry of the park airport list is the current park airport and its reserved
 // stand differs from the name: the entry takes the name as its reserved stand and the list is
@@ -74,17 +75,9 @@ bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
 extern double g_parkAirportElevation;
 extern double g_parkAirportLat;
 extern double g_parkAirportLon;
-// More points at the end of an active aircraft's track (predicted points or holding); true when
-// a point was added. Least: only the wait at the end of a push-back.
-bool continueAtTrackEnd(kvo::LiveAircraft& aircraft);
-// Soft stand planning near the park airport; least: nothing planned.
-bool planSoftStandOption(kvo::LiveAircraft& aircraft, bool onGround);
-// Parking of a live aircraft that landed at the park airport; least: nothing.
-void try2Park(kvo::LiveAircraft& aircraft, bool wide);
-// A real stand use for the aircraft at the week slot; least: nothing booked (false).
-bool lt_addStandOption(std::uint32_t standId, const kvo::LiveAircraft& aircraft, kvo::WeekSlot weekSlot, bool book);
-// The aircraft's entry in the id-slot stamps takes the slot; least: nothing stamped (false).
-bool stampIdSlot(kvo::WeekSlot weekSlot, std::uint32_t hexId, bool force);
+// Soft stand options may be learned at the park airport (the park airport file clears it for a
+// file that is good enough without them); least: always.
+extern std::atomic<bool> g_learnSoftAllowed;
 
 // ---- stands, static parking and flight plans as the tick calls them (least behaviour) --------
 // One stand to be filled with a static parked aircraft (the static parking plan).
@@ -102,12 +95,6 @@ struct StaticCandidate {
 extern std::vector<StaticCandidate> g_staticCandidates;
 // Creates the static aircraft of the last candidate into g_queuedCreates; least: nothing.
 void spawnStaticAircraft();
-// The stand for a live aircraft created on the ground, claimed for it; least: none.
-std::optional<kvo::Stand> claimStandForArrival(kvo::LiveAircraft& aircraft);
-// The stand's cargo mark after an aircraft was put on it; least: nothing.
-void setCargoAttribute(kvo::LiveAircraft& aircraft);
-// At most the max park count of parked aircraft (extra: one is about to park); least: nothing.
-void enforceMaxPark(std::uint8_t extra);
 // The flight plan folder (empty until it is set up: the working folder).
 extern std::filesystem::path g_flightPlanFolder;
 // The flight plan file of an object ("{}.pln" in the flight plan folder) and its writing;
