@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "core/parameters.h"
+#include "traffic/park_airports.h"
 
 void createControls(HWND, const CREATESTRUCTW*) { g_mainWindow.invalidate(g_panelRect); }
 
@@ -20,9 +21,12 @@ void refreshCounters() { g_mainWindow.invalidate(g_statusAreaRect); }
 
 void checkVersions() {}
 
-void setDestination(std::string_view code, kvo::LatLon) {
+void setDestination(std::string_view code, kvo::LatLon position) {
   setAndSaveStringParameter(DESTINATION, std::string(code));
+  setTextBoxString(DESTINATION);
   g_mainWindow.showMessage(fmt::format("New destination: {}", code), true);
+  addParkAirport(std::string(code), position);
+  if (HWND button = g_reReadButton.binding.hwnd) EnableWindow(button, FALSE);
 }
 
 bool lf_HandleWMCOMMAND(HWND, WPARAM) { return false; }
