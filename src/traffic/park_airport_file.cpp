@@ -197,15 +197,14 @@ void saveAirportFile() {
   } catch (const std::exception& e) {
     logArrowLine(fmt::format("{}: {}", "saveAirportFile", e.what()));
   }
-  if (saved) {
-    g_mainWindow.showMessage(fmt::format("{}{} '{}' saved with {} update{} {}", currentTimeText(),
-                                         handmade ? " handmade" : "", path.string(), g_standUpdates,
-                                         pluralSuffix(g_standUpdates),
-                                         g_parkParamsChanged.load() ? "and one or more parameter changes" : ""),
-                             true);
-  } else {
-    g_mainWindow.showMessage(fmt::format("{} saving '{}' did not succeed", currentTimeText(), path.string()), true);
-  }
+  const std::string text =
+      saved ? fmt::format("{}{} '{}' saved with {} update{} {}", currentTimeText(), handmade ? " handmade" : "",
+                          path.string(), g_standUpdates, pluralSuffix(g_standUpdates),
+                          g_parkParamsChanged.load() ? "and one or more parameter changes" : "")
+            : fmt::format("{} saving '{}' did not succeed", currentTimeText(), path.string());
+  // Logged also while the run closes down, when the message line logs nothing more.
+  g_mainWindow.showMessage(text, false);
+  logLine(text);
   g_standUpdates = 0;
   g_parkParamsChanged = false;
 }
