@@ -78,15 +78,20 @@ TEST_F(ParkAirportList, BadFilesAtScaleGiveShortLogLinesAndKeepTheGoodEntries) {
   EXPECT_THAT(text, HasSubstr("my_park_airports.txt: 9982 more lines not logged"));
   EXPECT_LT(text.size(), 8000u) << "no line of 100 kB in the log";
 
-  // Many known airports: all stay candidates, with the warning.
+  // Many known airports: all stay candidates, above 3000 with the warning.
   std::vector<kvo::Airport> airports;
   std::string many;
   for (int i = 0; i < 3001; ++i) {
     airports.push_back({fmt::format("A{:04}", i), "", 40.0 + i * 0.001, 10.0, 0.0});
-    many += airports.back().icao + "\n";
+    if (i < 3000) many += airports.back().icao + "\n";
   }
   setAirportList(airports);
   writeList(many);
+  g_mainWindow.clearMessage();
+  EXPECT_TRUE(lf_readMyParkAirports());
+  EXPECT_EQ(listCodes().size(), 3000u);
+  EXPECT_THAT(message(), IsEmpty());
+  writeList(many + "A3000\n");
   EXPECT_TRUE(lf_readMyParkAirports());
   EXPECT_EQ(listCodes().size(), 3001u);
   EXPECT_EQ(message(),
@@ -272,6 +277,17 @@ TEST_F(ParkAirportChoice, OutOfSightOrANearerCandidateClearsThePark) {
   EXPECT_THAT(log(), HasSubstr("LOWN is in sight (4.0 nm), parked aircraft at LOWS (SZG) will be removed first"));
   handleParkAirport(false);
   EXPECT_EQ(g_parkAirport, "LOWN");
+
+  // A destination first in the list that lies farther than the park airport leaves it alone.
+  clearParkAirport();
+  flyAt(5.0, 3000.0);  // LOWS 5 nm, LOWN 7 nm
+  handleParkAirport(true);
+  handleParkAirport(true);
+  ASSERT_TRUE(g_parkAirportLoaded.load());
+  DESTINATION.set("LOWN");
+  addParkAirport("LOWN", {kLowsLat - 12.0 / 60.0, kLowsLon});
+  handleParkAirport(false);
+  EXPECT_EQ(g_parkAirport, "LOWS");
 }
 
 TEST_F(ParkAirportChoice, OnTheGroundTheClosestAirportWithAFile) {
