@@ -19,7 +19,7 @@
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
 
-// No park airport exists before the stand search and the park airport list are built.
+// No stand is found before the stand search is built.
 std::string findStandAt(kvo::LatLon) { return {}; }
 
 void parkStandsChanged() {}  // the stand search publishes its snapshot here

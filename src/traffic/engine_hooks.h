@@ -1,7 +1,7 @@
 #pragma once
 // Traffic-engine functions that the simulator client (links) calls on its own thread although it
-// is a lower library: the stand search owns the park airport's stands and the park airport list.
-// These bodies do the least; the stand search replaces them.
+// is a lower library: the stand search owns the park airport's stands. These bodies do the least;
+// the stand search replaces them.
 #include <atomic>
 #include <cstdint>
 #include <deque>
