@@ -45,12 +45,11 @@ bool flightPlanCodesUsable(const kvo::LiveAircraft& ac) {
 bool writeFlightPlan(const fs::path& path, const kvo::LiveAircraft& ac) {
   if (!isAirportCode(ac.origin) || !isAirportCode(ac.destination)) return false;
   if (path.parent_path().empty()) return false;  // no folder made: nothing lands in the working folder
-  const std::string text =
-      fmt::format("{}\n{}\n{}\n{}{}{}\n{}{}{}\n{}{}{}\n{}\n{}\n", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
-                  "<SimBase.Document Type=\"AceXML\" version=\"4,3\">", "<FlightPlan.FlightPlan>", "<FPType>",
-                  flightPlanRule(ac.sizeCategory), "</FPType>", "<DepartureID>", ac.origin, "</DepartureID>",
-                  "<DestinationID>", ac.destination, "</DestinationID>", "</FlightPlan.FlightPlan>",
-                  "</SimBase.Document>");
+  const std::string text = fmt::format(
+      "{}\n{}\n{}\n{}{}{}\n{}{}{}\n{}{}{}\n{}\n{}\n", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+      "<SimBase.Document Type=\"AceXML\" version=\"4,3\">", "<FlightPlan.FlightPlan>", "<FPType>",
+      flightPlanRule(ac.sizeCategory), "</FPType>", "<DepartureID>", ac.origin, "</DepartureID>", "<DestinationID>",
+      ac.destination, "</DestinationID>", "</FlightPlan.FlightPlan>", "</SimBase.Document>");
   return writeFileAtomically(path, text);
 }
 

@@ -85,8 +85,8 @@ std::string rememberUserStand() {
 void takeReservedStand(const std::string& name) {
   g_reservedStand.clear();
   if (name.empty()) return;
-  const auto it = std::find_if(g_parkStands.begin(), g_parkStands.end(),
-                               [&](const kvo::Stand& s) { return s.name == name; });
+  const auto it =
+      std::find_if(g_parkStands.begin(), g_parkStands.end(), [&](const kvo::Stand& s) { return s.name == name; });
   if (it != g_parkStands.end()) {
     g_reservedStand = name;
     it->reserved = 1;

@@ -104,7 +104,8 @@ void orderList(LatLon position, bool resort) {
   if (!resort) return;
   const std::string destination = DESTINATION.value();
   if (destination.empty()) {
-    g_parkAirports.sort([](const ParkAirportEntry& a, const ParkAirportEntry& b) { return a.distanceNm < b.distanceNm; });
+    g_parkAirports.sort(
+        [](const ParkAirportEntry& a, const ParkAirportEntry& b) { return a.distanceNm < b.distanceNm; });
     return;
   }
   const auto it = std::find_if(g_parkAirports.begin(), g_parkAirports.end(),
@@ -151,8 +152,8 @@ bool lf_readMyParkAirports() {
         continue;
       }
       if (const kvo::Airport* airport = findAirport(code)) {
-        g_parkAirports.push_back({code, fields.size() == 2 ? fields[1] : std::string(), airport->latitude,
-                                  airport->longitude, 0.0});
+        g_parkAirports.push_back(
+            {code, fields.size() == 2 ? fields[1] : std::string(), airport->latitude, airport->longitude, 0.0});
       } else {
         ok = false;
         if (skipped.next()) g_mainWindow.showMessage(fmt::format("airport {} is unknown", shortLine(code)), true);
@@ -199,7 +200,8 @@ std::size_t addMyThirdpartyParkAirports() {
 
 bool isListableStandName(std::string_view name) {
   if (name.empty() || name.size() > kMaxListedStandName) return false;
-  return std::none_of(name.begin(), name.end(), [](char c) { return c == ',' || static_cast<unsigned char>(c) < 0x20; });
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == ',' || static_cast<unsigned char>(c) < 0x20; });
 }
 
 bool updateMyParkAirportStand(const ParkAirportEntry& entry, std::string_view line) {

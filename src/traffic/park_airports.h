@@ -25,10 +25,10 @@ namespace kvo {
 
 struct ParkAirportEntry {
   std::string code;
-  std::string stand;          // the reserved stand's name; empty when none
-  double latitude = 0.0;      // degrees, from the airport list
+  std::string stand;      // the reserved stand's name; empty when none
+  double latitude = 0.0;  // degrees, from the airport list
   double longitude = 0.0;
-  double distanceNm = 0.0;    // from the user; 0 until computed
+  double distanceNm = 0.0;  // from the user; 0 until computed
 };
 
 }  // namespace kvo

@@ -116,8 +116,10 @@ Approach runApproach() {
     const long long start = nowEpoch();
     for (int round = 0; sending.load() && round < 60; ++round) {
       const double north = round * 2.0 * 300.0 / 3600.0 / 60.0;
-      sender.send(feedLine(4870001, "DLH31", "EDDF", "LOWS", kLowsLat - 25.0 / 60.0 + north, kLowsLon - 0.1, start + 2 * round));
-      sender.send(feedLine(4870002, "DLH32", "EDDF", "LO/WS", kLowsLat - 26.0 / 60.0 + north, kLowsLon + 0.1, start + 2 * round));
+      sender.send(feedLine(4870001, "DLH31", "EDDF", "LOWS", kLowsLat - 25.0 / 60.0 + north, kLowsLon - 0.1,
+                           start + 2 * round));
+      sender.send(feedLine(4870002, "DLH32", "EDDF", "LO/WS", kLowsLat - 26.0 / 60.0 + north, kLowsLon + 0.1,
+                           start + 2 * round));
       std::this_thread::sleep_for(2s);
     }
   });
@@ -128,7 +130,8 @@ Approach runApproach() {
             const std::string callsign = o.value("atcId", "");
             if (o.value("createdBy", "") != "program" || r.plan.count(callsign) != 0) continue;
             const std::string path = o.value("flightPlan", "");
-            if (path.empty() && callsign != "DLH32" && o.value("createdAtSeconds", 0.0) + 3.0 > state->value("elapsedSeconds", 0.0)) {
+            if (path.empty() && callsign != "DLH32" &&
+                o.value("createdAtSeconds", 0.0) + 3.0 > state->value("elapsedSeconds", 0.0)) {
               continue;  // the plan follows the creation
             }
             r.plan[callsign] = path;
@@ -282,7 +285,8 @@ bool runParkedAtSalzburg(const Installation& at, const std::function<void()>& at
     const bool connected = waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s);
     if (connected) {
       // A line from far away: the run sees that traffic comes and starts its main loop.
-      TrafficSender(at).send(FeedAircraft{4879999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+      TrafficSender(at).send(
+          FeedAircraft{4879999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
     }
     ok = connected && waitUntil([] { return g_parkAirportLoaded.load(); }, 60s);
     if (!ok) failure = "Salzburg was not loaded\n" + at.log();
@@ -330,7 +334,8 @@ TEST(ParkAirportLearning, UsesOfTheStandsAreSavedAtTheCloseAndReadAtTheNextStart
   const fs::path file = at.work() / "airports" / "learned" / "stock" / "LOWS.xml";
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file(file.c_str())) << at.log();
-  const pugi::xml_node use = doc.child("airport").child("parkpositions").find_child_by_attribute("parkpos", "id", "1").child("opt");
+  const pugi::xml_node use =
+      doc.child("airport").child("parkpositions").find_child_by_attribute("parkpos", "id", "1").child("opt");
   EXPECT_STREQ(use.attribute("airline").value(), "AUA");
   EXPECT_STREQ(use.attribute("type").value(), "A320");
   EXPECT_EQ(use.attribute("day").as_uint(), learned.weekday);

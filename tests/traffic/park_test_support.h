@@ -32,11 +32,16 @@ struct FileSpec {
 // An airport file of LOWS in the program's format.
 inline std::string airportFile(const FileSpec& f) {
   std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<airport icao=\"LOWS\">\n";
-  if (f.meta) text += " <meta>\n  <info name=\"author\" value=\"Ambrelvane\" />\n  <info name=\"MSFS\" value=\"MSFS\" />\n </meta>\n";
-  text += " <parameters>\n  <parameter name=\"airport_name\" value=\"Salzburg Airport\" />\n  <parameter name=\"publisher\" "
-          "value=\"" + f.publisher + "\" />\n  <parameter name=\"handmade\" value=\"" + (f.handmade ? "true" : "false") +
-          "\" />\n  <parameter name=\"Qf_real\" value=\"" + std::to_string(f.qfReal) +
-          "\" />\n  <parameter name=\"altitude\" value=\"1411\" />\n </parameters>\n <parkpositions>\n";
+  if (f.meta)
+    text +=
+        " <meta>\n  <info name=\"author\" value=\"Ambrelvane\" />\n  <info name=\"MSFS\" value=\"MSFS\" />\n </meta>\n";
+  text +=
+      " <parameters>\n  <parameter name=\"airport_name\" value=\"Salzburg Airport\" />\n  <parameter "
+      "name=\"publisher\" "
+      "value=\"" +
+      f.publisher + "\" />\n  <parameter name=\"handmade\" value=\"" + (f.handmade ? "true" : "false") +
+      "\" />\n  <parameter name=\"Qf_real\" value=\"" + std::to_string(f.qfReal) +
+      "\" />\n  <parameter name=\"altitude\" value=\"1411\" />\n </parameters>\n <parkpositions>\n";
   for (int i = 1; i <= f.stands; ++i) {
     const double lat = kStandLat - 0.0004 * (i - 1);
     text += "  <parkpos id=\"" + std::to_string(i) + "\" lat=\"" + std::to_string(lat) + "\" lon=\"" +
@@ -70,7 +75,9 @@ class ParkAirportTest : public traffictest::TrafficTest {
   static void writeStock(const FileSpec& spec) {
     coretest::writeFile(g_airportsFolder / "archive" / "stock" / "LOWS.xml", airportFile(spec));
   }
-  static void writeList(const std::string& text) { coretest::writeFile(g_airportsFolder / "my_park_airports.txt", text); }
+  static void writeList(const std::string& text) {
+    coretest::writeFile(g_airportsFolder / "my_park_airports.txt", text);
+  }
   static std::string listFile() { return coretest::readFile(g_airportsFolder / "my_park_airports.txt"); }
   static std::vector<std::string> listCodes() {
     std::vector<std::string> out;

@@ -47,7 +47,8 @@ class ParkAirportFile : public ParkAirportTest {
   std::set<std::string> files() const {
     std::set<std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(folder_.path())) {
-      if (e.is_regular_file() && e.path().filename() != "Log.txt") out.insert(e.path().lexically_relative(folder_.path()).string());
+      if (e.is_regular_file() && e.path().filename() != "Log.txt")
+        out.insert(e.path().lexically_relative(folder_.path()).string());
     }
     return out;
   }
@@ -159,7 +160,9 @@ TEST_F(ParkAirportFile, ARefusedFileLeavesNothingThatCouldBeSavedOverTheGoodCopy
 
   chooseLows();
   EXPECT_TRUE(g_parkAirport.empty()) << "closed again";
+  EXPECT_THAT(message(), HasSubstr("LOWS.xml")) << "the reader's reason is shown";
   EXPECT_FALSE(g_parkAirportLoaded.load());
+  EXPECT_FALSE(g_trafficReader.reference().parkAirportSet);
   EXPECT_TRUE(g_parkStands.empty());
   g_standUpdates = 3;  // whatever the stand code counts meanwhile
   g_parkParamsChanged = true;
@@ -168,10 +171,11 @@ TEST_F(ParkAirportFile, ARefusedFileLeavesNothingThatCouldBeSavedOverTheGoodCopy
 }
 
 TEST_F(ParkAirportFile, WellLearnedLargeAirportsLearnNoSoftOptions) {
-  const HWND main = CreateWindowExW(0, u"ParkTestMain", u"", WS_CAPTION, 0, 0, 880, 516, nullptr, nullptr, nullptr, nullptr);
-  LEARN_SOFT.binding.hwnd = CreateWindowExW(0, u"button", u"", WS_CHILD | BS_CHECKBOX, 0, 0, 10, 10, main,
-                                            reinterpret_cast<HMENU>(std::intptr_t{LEARN_SOFT.binding.controlId}), nullptr,
-                                            nullptr);
+  const HWND main =
+      CreateWindowExW(0, u"ParkTestMain", u"", WS_CAPTION, 0, 0, 880, 516, nullptr, nullptr, nullptr, nullptr);
+  LEARN_SOFT.binding.hwnd =
+      CreateWindowExW(0, u"button", u"", WS_CHILD | BS_CHECKBOX, 0, 0, 10, 10, main,
+                      reinterpret_cast<HMENU>(std::intptr_t{LEARN_SOFT.binding.controlId}), nullptr, nullptr);
   struct Case {
     int qfReal;
     int stands;
@@ -236,14 +240,12 @@ TEST_F(ParkAirportFile, TheListRemembersTheAirportAndItsReservedStand) {
     if (!c.destination.empty()) addParkAirport(c.destination, {47.2602, 11.3439});
     chooseLows();
     ASSERT_TRUE(g_parkAirportLoaded.load());
-    {
-      std::lock_guard lock(g_parkAirportsMutex);
-      EXPECT_EQ(g_parkAirports.front().code, "LOWS");
-    }
+    EXPECT_EQ(listCodes().front().substr(0, 4), "LOWS");
     EXPECT_EQ(listFile(), c.fileAfter);
     EXPECT_EQ(g_reservedStand, c.reserved);
     EXPECT_EQ(g_mainWindow.reservedStandFound.load(), c.found);
-    const auto reserved = std::count_if(g_parkStands.begin(), g_parkStands.end(), [](const kvo::Stand& s) { return s.reserved != 0; });
+    const auto reserved =
+        std::count_if(g_parkStands.begin(), g_parkStands.end(), [](const kvo::Stand& s) { return s.reserved != 0; });
     EXPECT_EQ(reserved, c.found ? 1 : 0);
   }
 }
