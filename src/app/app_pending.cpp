@@ -6,6 +6,7 @@
 
 #include "core/parameters.h"
 #include "shared_state/main_window.h"
+#include "traffic/park_airports.h"
 
 void createControls(HWND, const CREATESTRUCTW*) { g_mainWindow.invalidate(g_panelRect); }
 
@@ -18,9 +19,12 @@ void selectComboValue(std::int32_t rangeNm) {
 
 void refreshCounters() { g_mainWindow.invalidate(g_statusAreaRect); }
 
-void setDestination(std::string_view code, kvo::LatLon) {
+void setDestination(std::string_view code, kvo::LatLon position) {
   setAndSaveStringParameter(DESTINATION, std::string(code));
+  setTextBoxString(DESTINATION);
   g_mainWindow.showMessage(fmt::format("New destination: {}", code), true);
+  addParkAirport(std::string(code), position);
+  if (HWND button = g_reReadButton.binding.hwnd) EnableWindow(button, FALSE);
 }
 
 bool lf_HandleWMCOMMAND(HWND, WPARAM) { return false; }

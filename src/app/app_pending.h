@@ -17,7 +17,8 @@ void applyAutoRange();
 void selectComboValue(std::int32_t rangeNm);
 // The counters of the status area. Here: a repaint of the status area.
 void refreshCounters();
-// The destination airport: DESTINATION stored and saved, "New destination: {}" shown and logged.
+// The destination airport: DESTINATION stored and saved, "New destination: {}" shown and logged,
+// the airport put at the front of the park airport list, the "Re-read" button disabled.
 void setDestination(std::string_view code, kvo::LatLon position);
 // WM_COMMAND of the option controls; true when a handler took it. Here: none does.
 bool lf_HandleWMCOMMAND(HWND window, WPARAM wParam);

@@ -1,6 +1,6 @@
 #pragma once
 // The traffic engine's park airport, stands, static parking and flight plans as the run and the
-// links call them; most bodies do the least until their own code replaces them.
+// links call them; the static parking bodies do the least until their own code replaces them.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -13,6 +13,11 @@
 
 #include "core/geometry.h"
 #include "traffic/aircraft_records.h"
+// The park airport list and choice, its file and the flight plans, which the run, the main loop
+// and the simulator client call too.
+#include "traffic/flight_plans.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/park_airports.h"
 // The tick, spawning, results and removal, which the run calls too.
 #include "traffic/traffic_engine.h"
 // The stand search (findStandAt for the simulator client), stand options, parking and the limit
@@ -26,15 +31,12 @@
 // program calls it at start-up, before any link thread runs.
 void installEngineCalls();
 
-// When the first entry of the park airport list is the current park airport and its reserved
-// stand differs from the name: the entry takes the name as its reserved stand and the list is
-// written to its file. Nothing when the list is empty. True when the list was written.
-bool saveUserStandAtParkAirport(std::string_view standName);
 
 // ---- the traffic engine as the run control and the main loop call it -------------------------
-// The run (app) calls these on the start-up worker. Until static parking, park airports, the
-// stand search and flight plans are built, they do the least that keeps a run sound: every
-// park-airport and static-parking job finds nothing to do. Each is replaced by its own code.
+// The run (app) calls these on the start-up worker. Until static parking and the stand search
+// are built, they do the least that keeps a run sound: every static-parking job finds nothing to
+// do, and closing a park airport saves its learned state and forgets it. Each is replaced by its
+// own code.
 
 // The park airport's code; empty while there is none (worker only).
 extern std::string g_parkAirport;
@@ -45,27 +47,28 @@ extern std::string g_reservedStand;
 // A static parking plan is being carried out (the window thread reads it).
 extern std::atomic<bool> g_staticParkingBusy;
 
-// Park airports and static parking.
-// Least: with no park airport set and the user's aircraft on the ground, the closest airport
-// within 5 nm that has an airport file becomes the park airport and its stands are read (the
-// traffic reader then keeps ground traffic there); clearParkAirport and the reset forget it.
-void handleParkAirport(bool show);
-bool lf_readMyParkAirports();
-// Re-reads the park airport list (false when that fails) and checks the reserved stand; the
-// message is what to show, empty for nothing.
-bool checkParkAirports(bool checkStand, std::string& message);
-void freeReservedStand();
+// Static parking at the park airport (least: nothing is parked statically).
+// Ends static parking at the park airport and closes it.
 void clearParkAirport();
+// Saves the learned state when something changed and forgets the park airport.
+void closeParkAirport();
+// Removes the aircraft on the user's reserved stand.
+void freeReservedStand();
 void disableControlsForStaticParking();
+void enableControlsAfterStaticParking();
+// The pass state of a first plan reset and its request flag raised.
+void resetStaticParkingPass();
+// The first plan of a newly loaded park airport with its report.
+void reportStaticParking();
+// The parked-aircraft gauges of the window; the counts.
+std::uint64_t updateStaticParkGauge(bool withAverage);
+std::uint64_t updateLiveParkGauge(bool withAverage);
 void adjustParking();
 void removeAllStaticAircraft();
 
 // Per-aircraft checks of the user-sample job.
 void lf_searchForCoupledCsAroundThisTime(kvo::LiveAircraft& aircraft, kvo::WeekSlot slot);
 
-// Flight plans.
-bool createFlightPlanFolders();
-bool gf_removeFlightPlanFolder();
 // The live aircraft moved since its previous step (its position differs from the previous
 // position by at least 1e-8 degree in latitude or longitude).
 bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
@@ -75,9 +78,6 @@ bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
 extern double g_parkAirportElevation;
 extern double g_parkAirportLat;
 extern double g_parkAirportLon;
-// Soft stand options may be learned at the park airport (the park airport file clears it for a
-// file that is good enough without them); least: always.
-extern std::atomic<bool> g_learnSoftAllowed;
 
 // ---- stands, static parking and flight plans as the tick calls them (least behaviour) --------
 // One stand to be filled with a static parked aircraft (the static parking plan).
@@ -95,13 +95,7 @@ struct StaticCandidate {
 extern std::vector<StaticCandidate> g_staticCandidates;
 // Creates the static aircraft of the last candidate into g_queuedCreates; least: nothing.
 void spawnStaticAircraft();
-// The flight plan folder (empty until it is set up: the working folder).
-extern std::filesystem::path g_flightPlanFolder;
-// The flight plan file of an object ("{}.pln" in the flight plan folder) and its writing;
-// least: no file is written (false).
-std::filesystem::path flightPlanPath(std::uint32_t objectId);
-bool writeFlightPlan(const std::filesystem::path& path, const kvo::LiveAircraft& aircraft);
 // The park airport list, the park-airport search flags, the id-slot stamps, the static
 // parking plan's lists and the texts of the park airport file back to their start for a new
-// run (part of resetTraffic); least: nothing to clear.
+// run (part of resetTraffic); nothing is saved.
 void resetParkingStateForNewRun();
