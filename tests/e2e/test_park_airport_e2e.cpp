@@ -30,7 +30,9 @@
 #include "platform/test_support.h"
 #include "platform/win32/resources.h"
 #include "platform/win32/testing.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/stand_options.h"
+#include "traffic/stand_search.h"
+#include "traffic/traffic_engine.h"
 
 using namespace e2e;
 
