@@ -317,7 +317,8 @@ std::uint64_t updateLiveParkGauge(bool withAverage) {
 void disableControlsForStaticParking() {
   g_staticParkingBusy.exchange(true);
   enableParkingControls(false);
-  g_mainWindow.clearMessage();
+  // The message line keeps what it shows: the plan's callers tell the user why the controls are
+  // off ("... is disabled while static parking takes place", "... in sight").
   g_mainWindow.invalidate(g_panelRect);
 }
 

@@ -526,10 +526,13 @@ TEST_F(StaticParkingTest, TheParkingControlsAreOffWhileAPlanIsCarriedOut) {
   reportStaticParking();
   EXPECT_TRUE(g_staticParkingBusy.load());
   for (ControlBinding* b : bindings) EXPECT_FALSE(IsWindowEnabled(b->hwnd));
+  EXPECT_EQ(g_mainWindow.displayText(&kvo::MainWindow::messageText),
+            "Making changes to airport parking parameters is disabled while static parking takes place ...");
   spawnStaticAircraft();
   handleParkAirport(false);  // the candidates are used up
   EXPECT_FALSE(g_staticParkingBusy.load());
   EXPECT_EQ(g_mainWindow.minutesToNextPass.load(), 19);
+  EXPECT_EQ(g_mainWindow.displayText(&kvo::MainWindow::messageText), "");
   for (ControlBinding* b : bindings) {
     EXPECT_TRUE(IsWindowEnabled(b->hwnd));
     b->hwnd = nullptr;
