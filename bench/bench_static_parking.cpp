@@ -1,8 +1,8 @@
 // Static parking at a park airport of 500 stands whose uses cover every half hour of the week
 // (48 x 7 uses per stand, a quarter of them soft, each stand next to the two beside it): the plan
-// for a slot of the week (the real pass, widened as far as MAX_FIT, and the soft pass), for the
-// default share of stands and for all of them; and the traffic tick with 500 static and 300 live
-// aircraft while 50 more are created from the plan's candidates.
+// for a slot of the week (the real pass, widened as far as MAX_FIT, and the soft pass, RANDOM on),
+// for the default share of stands, for all of them, and for a day without uses; and the traffic
+// tick with 500 static and 300 live aircraft while 50 more are created from the plan's candidates.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -80,10 +80,16 @@ void setUp() {
 }
 
 // The plan of one slot of the week, the stands' marks and uses fresh for every round.
+// The second argument 1 takes Sunday's uses away and plans for Sunday: round after round comes
+// back empty until the fit reaches back into Saturday.
 void BM_CalculateStaticParking(benchmark::State& state) {
   setUp();
+  RANDOM.set(true);
   resetTrafficEngineForTests();
   loadParkAirport();
+  if (state.range(1) != 0) {
+    for (kvo::Stand& s : g_parkStands) std::erase_if(s.uses, [](const kvo::StandUse& u) { return u.weekday == 7; });
+  }
   CUSTOM_PARKING_PERCENTAGE.set(static_cast<std::int32_t>(state.range(0)));
   const std::int64_t wanted = wantedStaticCount();
   std::uint32_t round = 0;
@@ -96,7 +102,7 @@ void BM_CalculateStaticParking(benchmark::State& state) {
       std::int32_t n = 0;
       for (kvo::StandUse& u : s.uses) u.number = ++n;
     }
-    const kvo::WeekSlot now = kvo::makeWeekSlot(1 + round % 7, (round * 7) % 48);
+    const kvo::WeekSlot now = kvo::makeWeekSlot(state.range(1) != 0 ? 7 : 1 + round % 7, (round * 7) % 48);
     ++round;
     state.ResumeTiming();
     calculateStaticParking(now, wanted, 0);
@@ -104,12 +110,12 @@ void BM_CalculateStaticParking(benchmark::State& state) {
   }
   state.counters["wanted"] = static_cast<double>(wanted);
   state.counters["planned"] = static_cast<double>(planned);
-  state.counters["uses"] = static_cast<double>(kStands * 48 * 7);
+  state.counters["uses"] = static_cast<double>(kStands * 48 * (state.range(1) != 0 ? 6 : 7));
   g_staticCandidates.clear();
   g_parkStands.clear();
   parkStandsChanged();
 }
-BENCHMARK(BM_CalculateStaticParking)->Arg(30)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CalculateStaticParking)->Args({30, 0})->Args({100, 0})->Args({30, 1})->Unit(benchmark::kMillisecond);
 
 // 300 live aircraft flying with their tracks ahead, 500 static aircraft parked on the stands
 // and 50 candidates still to be created on stands of their own.

@@ -7,6 +7,7 @@
 #include <gsl/gsl>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <unordered_map>
@@ -81,28 +82,123 @@ void takeStand(Stand& stand) {
   }
 }
 
-// The first active static aircraft on each stand (the neighbour spacing test of the search).
-std::unordered_map<std::uint32_t, const StaticAircraft*> activeStaticsByStand() {
-  std::unordered_map<std::uint32_t, const StaticAircraft*> out;
-  for (const StaticAircraft& s : g_staticAircraft) {
-    if (s.state == AircraftState::Active && s.standId != 0) out.emplace(s.standId, &s);
+// What the searches of one plan look up again and again, gathered once: the first active static
+// aircraft on each stand (the neighbour spacing test), the airframes and callsigns already shown
+// or planned (the taken test), and per stand the half hours its uses can offer on each weekday,
+// learned at its first full look (every later round skips a stand that cannot offer the target).
+struct StandOffer {
+  bool known = false;
+  std::array<std::uint64_t, 8> real{};  // by weekday; [0] all days
+  std::array<std::uint64_t, 8> soft{};
+};
+
+struct PlanContext {
+  std::unordered_map<std::uint32_t, const StaticAircraft*> staticsByStand;
+  std::unordered_set<std::string> staticCallsigns;      // first coupled callsigns, not empty
+  std::unordered_set<std::string> staticRegistrations;  // an empty one too: two empty ones are equal
+  std::unordered_set<std::string> plannedCallsigns;     // candidates' first callsigns, not empty
+  std::unordered_set<std::string> plannedRegistrations;
+  std::vector<StandOffer> offers;
+
+  void open() {
+    staticsByStand.clear();
+    staticCallsigns.clear();
+    staticRegistrations.clear();
+    for (const StaticAircraft& s : g_staticAircraft) {
+      if (s.state == AircraftState::Active && s.standId != 0) staticsByStand.emplace(s.standId, &s);
+      if (!s.coupledCallsign1.empty()) staticCallsigns.insert(s.coupledCallsign1);
+      staticRegistrations.insert(s.registration);
+    }
+    offers.assign(g_parkStands.size(), StandOffer{});
+    indexCandidates({});
   }
-  return out;
+  void plan(const StaticCandidate& c) {
+    if (!c.callsign1.empty()) plannedCallsigns.insert(c.callsign1);
+    plannedRegistrations.insert(c.registration);
+  }
+  void indexCandidates(const std::vector<StaticCandidate>& batch) {
+    plannedCallsigns.clear();
+    plannedRegistrations.clear();
+    for (const StaticCandidate& c : g_staticCandidates) plan(c);
+    for (const StaticCandidate& c : batch) plan(c);
+  }
+};
+
+PlanContext g_plan;
+bool g_planOpen = false;  // calculateStaticParking keeps the context for all its rounds
+
+// Opens the context for one plan, or for a single search made outside one.
+class PlanScope {
+ public:
+  PlanScope() : owner_(!g_planOpen) {
+    if (owner_) {
+      g_plan.open();
+      g_planOpen = true;
+    }
+  }
+  ~PlanScope() {
+    if (owner_) g_planOpen = false;
+  }
+  PlanScope(const PlanScope&) = delete;
+  PlanScope& operator=(const PlanScope&) = delete;
+
+ private:
+  bool owner_;
+};
+
+bool anyIn(const std::unordered_set<std::string>& set, const std::string& text) {
+  return !text.empty() && set.contains(text);
+}
+
+// The use is shown or about to be shown elsewhere, or flies live: by registration (the same
+// airframe), by a live callsign, by an aircraft's or a candidate's callsign, by a live parked
+// aircraft's callsign. Callsigns count only when both are set.
+bool isUseTaken(const StandUse& use) {
+  if (!use.key.empty() && g_plan.plannedRegistrations.contains(use.key)) return true;
+  if (isLiveCallsign(use.callsign) || isLiveCallsign(use.secondCallsign)) return true;
+  if (anyIn(g_plan.staticCallsigns, use.callsign) || anyIn(g_plan.staticCallsigns, use.secondCallsign) ||
+      g_plan.staticRegistrations.contains(use.key)) {
+    return true;
+  }
+  if (anyIn(g_plan.plannedCallsigns, use.callsign) || anyIn(g_plan.plannedCallsigns, use.secondCallsign) ||
+      g_plan.plannedRegistrations.contains(use.key)) {
+    return true;
+  }
+  return std::any_of(g_liveParked.begin(), g_liveParked.end(),
+                     [&](const kvo::LiveParkedEntry& e) { return callsignOfUse(e.callsign, use); });
 }
 
 // The use's type fits beside the active static aircraft on the stand's neighbours.
-bool clearOfNeighbours(const Stand& stand, const StandUse& use,
-                       const std::unordered_map<std::uint32_t, const StaticAircraft*>& statics) {
-  if (statics.empty()) return true;
+bool clearOfNeighbours(const Stand& stand, const StandUse& use) {
+  if (g_plan.staticsByStand.empty()) return true;
   double halfSpan = -1.0;
   for (std::uint32_t id : stand.adjacentIds) {
-    const auto it = statics.find(id);
-    if (it == statics.end()) continue;
+    const auto it = g_plan.staticsByStand.find(id);
+    if (it == g_plan.staticsByStand.end()) continue;
     if (halfSpan < 0.0) halfSpan = getWingspan(use.type);
     const StaticAircraft& s = *it->second;
     if (halfSpan + s.halfSpanNm > distanceNm(s.standLat, s.standLon, stand.latitude, stand.longitude)) return false;
   }
   return true;
+}
+
+void learnOffer(StandOffer& offer, const StandUse& u) {
+  if (u.number == 0 || u.weekday > 7) return;
+  // The real pass takes every use but the soft ones, the soft pass every use but the real ones.
+  if (u.real != 0) {
+    offer.real[u.weekday] |= u.halfHours;
+    offer.real[0] |= u.halfHours;
+  }
+  if (u.real != 1) {
+    offer.soft[u.weekday] |= u.halfHours;
+    offer.soft[0] |= u.halfHours;
+  }
+}
+
+// False when the stand surely has no use for the pass at the weekday (0: any) and half hour.
+bool mayOffer(const StandOffer& offer, int mode, std::uint32_t day, std::uint64_t bit) {
+  if (!offer.known || day > 7 || (mode != kvo::kRealPass && mode != kvo::kSoftPass)) return true;
+  return ((mode == kvo::kRealPass ? offer.real : offer.soft)[day] & bit) != 0;
 }
 
 // The stand's use of that number; the first one wins.
@@ -142,23 +238,6 @@ bool useContinues(const Stand& stand, const StandUse& use, WeekSlot now) {
   const WeekSlot next = kvo::nextWeekSlot(now);
   if (kvo::weekSlotDay(next) == kvo::weekSlotDay(now)) return hasSlot(use, kvo::weekSlotHalfHour(next));
   return continuesNextDay(stand, use, kvo::weekSlotDay(next));
-}
-
-bool isUseOfStaticAircraft(const StandUse& use) {
-  return std::any_of(g_staticAircraft.begin(), g_staticAircraft.end(), [&](const StaticAircraft& s) {
-    return callsignOfUse(s.coupledCallsign1, use) || s.registration == use.key;
-  });
-}
-
-bool isUseOfCandidate(const StandUse& use, const std::vector<StaticCandidate>& candidates) {
-  return std::any_of(candidates.begin(), candidates.end(), [&](const StaticCandidate& c) {
-    return callsignOfUse(c.callsign1, use) || c.registration == use.key;
-  });
-}
-
-bool registrationOnCandidate(const StandUse& use, const std::vector<StaticCandidate>& candidates) {
-  return std::any_of(candidates.begin(), candidates.end(),
-                     [&](const StaticCandidate& c) { return c.registration == use.key; });
 }
 
 std::string fitHoursText(std::int32_t steps) { return formatNumber(steps * 0.5 + 0.5); }
@@ -314,27 +393,11 @@ void removeLiveOnStand(std::uint32_t standId) {
 // ---- the search ---------------------------------------------------------------------------------
 
 bool isLiveCallsign(std::string_view callsign) {
-  if (g_liveCallsigns.empty()) return false;
+  if (callsign.empty() || g_liveCallsigns.empty()) return false;
   std::string text(callsign);
   if (g_liveCallsigns.contains(text)) return true;
   text += '_';
   return g_liveCallsigns.contains(text);
-}
-
-bool isUseTaken(const StandUse& use, const std::vector<StaticCandidate>& batch) {
-  // The same airframe is never shown twice: also not twice within the round being searched.
-  if (!use.key.empty() && (registrationOnCandidate(use, g_staticCandidates) || registrationOnCandidate(use, batch))) {
-    return true;
-  }
-  if ((!use.callsign.empty() && isLiveCallsign(use.callsign)) ||
-      (!use.secondCallsign.empty() && isLiveCallsign(use.secondCallsign))) {
-    return true;
-  }
-  if (isUseOfStaticAircraft(use) || isUseOfCandidate(use, g_staticCandidates) || isUseOfCandidate(use, batch)) {
-    return true;
-  }
-  return std::any_of(g_liveParked.begin(), g_liveParked.end(),
-                     [&](const kvo::LiveParkedEntry& e) { return callsignOfUse(e.callsign, use); });
 }
 
 void lf_searchStands(WeekSlot now, int mode, std::int32_t fitSteps, std::vector<StaticCandidate>& batch) {
@@ -342,32 +405,40 @@ void lf_searchStands(WeekSlot now, int mode, std::int32_t fitSteps, std::vector<
   const std::uint32_t day = kvo::weekSlotDay(target);
   const std::uint64_t bit = slotBit(kvo::weekSlotHalfHour(target));
   try {
+    const PlanScope scope;
+    if (g_plan.offers.size() != g_parkStands.size()) g_plan.offers.assign(g_parkStands.size(), StandOffer{});
     const bool anyDay = WEEK.value();
     const bool helicopters = HELICOPTERS.value();
     const bool random = RANDOM.value();
-    const auto statics = activeStaticsByStand();
     std::vector<std::int32_t> numbers;
     numbers.reserve(kQualifyingRoom);
-    for (Stand& stand : g_parkStands) {
+    for (std::size_t i = 0; i < g_parkStands.size(); ++i) {
+      Stand& stand = g_parkStands[i];
       if (stand.taken != 0 || stand.blocked != 0 || stand.neighbourTaken != 0) continue;
       if (stand.heli != 0 && !helicopters) continue;
+      StandOffer& offer = g_plan.offers[i];
+      if (!mayOffer(offer, mode, anyDay ? 0 : day, bit)) continue;
       numbers.clear();
+      const bool learn = !offer.known;
       for (const StandUse& u : stand.uses) {
+        if (learn) learnOffer(offer, u);
         if (u.number == 0 || (u.halfHours & bit) == 0 || (!anyDay && u.weekday != day)) continue;
         if ((mode == kvo::kRealPass && u.real == 0) || (mode == kvo::kSoftPass && u.real == 1)) continue;
-        if (clearOfNeighbours(stand, u, statics)) numbers.push_back(u.number);
+        if (clearOfNeighbours(stand, u)) numbers.push_back(u.number);
       }
+      offer.known = true;
       if (numbers.empty()) continue;
       if (numbers.size() >= 2 && random) orderStandUses(stand, numbers);
       StandUse* use = useByNumber(stand, numbers.front());
       if (use == nullptr) continue;
-      if (isUseTaken(*use, batch)) {
+      if (isUseTaken(*use)) {
         use->number = 0;  // off until the next re-plan renumbers the uses
         continue;
       }
       const std::uint8_t continues = use->secondCallsign.empty() || useContinues(stand, *use, now) ? 1 : 0;
       batch.push_back(StaticCandidate{stand.id, fitSteps, use->airline, use->type, use->callsign, use->secondCallsign,
                                       use->key, continues});
+      g_plan.plan(batch.back());
       takeStand(stand);
     }
   } catch (const std::exception& e) {
@@ -378,6 +449,8 @@ void lf_searchStands(WeekSlot now, int mode, std::int32_t fitSteps, std::vector<
 
 bool fitStaticPositions(WeekSlot now, int mode, std::int64_t wanted, std::vector<StaticCandidate>& batch) {
   if (wanted == 0) return true;
+  const PlanScope scope;
+  g_plan.indexCandidates(batch);
   const std::size_t before = takenStandCount();
   const std::int32_t maxFit = MAX_FIT.value();
   std::int32_t k = 0;
@@ -429,6 +502,7 @@ void fitStaticPositionsAllModes(WeekSlot now, std::int64_t wanted, std::int64_t 
 }
 
 void calculateStaticParking(WeekSlot now, std::int64_t wanted, std::int64_t alreadyParked) {
+  const PlanScope scope;
   g_realFitSteps = 0;
   g_softFitSteps = -1;
   fitStaticPositionsAllModes(now, wanted, alreadyParked, kvo::kRealPass);

@@ -104,8 +104,6 @@ void clearPlanMarks();
 void blockReservedAndUserStands();
 // The text is a live callsign (also with a trailing "_").
 bool isLiveCallsign(std::string_view callsign);
-// The use is shown or about to be shown elsewhere, or flies live; the batch is the current round.
-bool isUseTaken(const kvo::StandUse& use, const std::vector<StaticCandidate>& batch);
 void collectLiveParked();
 void reconcileStaticAircraft(kvo::WeekSlot now);
 void trimParkingSurplus(std::int64_t wanted);
