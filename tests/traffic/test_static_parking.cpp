@@ -164,6 +164,29 @@ TEST_F(StaticParkingTest, ThePlanTakesTheUsesOfTheHalfHourRealFirstAsTheSettings
   EXPECT_EQ(kvo::weekSlotBack(slot(1, 1), 2), slot(7, 47));
 }
 
+TEST_F(StaticParkingTest, TheWantedCountIsAShareOfTheStandsUpToMaxPark) {
+  struct Case {
+    std::size_t stands;
+    std::int32_t percent;
+    std::int32_t maxPark;
+    std::int64_t wanted;
+    std::int32_t shownPercent;
+  };
+  const std::vector<Case> cases{
+      {0, 30, 500, 1, 0}, {1, 30, 500, 1, 100}, {3, 30, 500, 1, 33}, {3, 50, 500, 2, 67},
+      {4, 30, 500, 1, 25}, {10, 30, 500, 3, 30}, {10, 100, 4, 4, 40}, {10, 100, 0, 0, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stands << " stands, " << c.percent << " %, max " << c.maxPark);
+    g_parkStands.clear();
+    for (std::size_t i = 1; i <= c.stands; ++i) planStand(static_cast<std::uint32_t>(i), {});
+    CUSTOM_PARKING_PERCENTAGE.set(c.percent);
+    MAX_PARK_SEL.set(c.maxPark);
+    EXPECT_EQ(wantedStaticCount(), c.wanted);
+    EXPECT_EQ(g_mainWindow.wantedParkPercent.load(), c.shownPercent);
+  }
+}
+
 TEST_F(StaticParkingTest, ReservedUsersTakenAndTooNarrowStandsStayFree) {
   planStand(1, {use("DLH", "D-AAA1", "DLH1", 3, halves(20, 20))});  // reserved
   planStand(2, {use("DLH", "D-AAA2", "DLH2", 3, halves(20, 20))});  // flies live as DLH2_
@@ -365,6 +388,30 @@ TEST_F(StaticParkingTest, TheReplanKeepsWhatStillFitsAndReplacesAddsOrRecreatesT
   for (const auto& s : g_staticAircraft) created.push_back(s.callsign);
   EXPECT_EQ(created, (std::vector<std::string>{"DLH6*", "DLH5*", "DLH3*", "DLH1*", "DLH2*", "DLH7*", "EZY5*", "EZY4*",
                                                "DLH4*"}));
+}
+
+// Across midnight the fit window reaches into yesterday's last half hours.
+TEST_F(StaticParkingTest, AStaticPlacedBeforeMidnightStaysWhileItsUseIsWithinTheFit) {
+  struct Case {
+    std::uint64_t halfHours;
+    AircraftState after;
+  };
+  for (const Case& c : {Case{halves(46, 47), AircraftState::Active}, Case{halves(44, 45), AircraftState::RemovingFromSim}}) {
+    SCOPED_TRACE(c.halfHours);
+    g_parkStands.clear();
+    g_staticAircraft.clear();
+    g_removeQueue.clear();
+    MAX_FIT.set(47);
+    planStand(1, {use("DLH", "D-AAA1", "DLH1", 3, c.halfHours)});
+    g_currentWeekSlot = slot(3, 47);
+    reportStaticParking();
+    createAll();
+    MAX_FIT.set(0);
+    g_currentWeekSlot = slot(4, 0);
+    adjustParking();
+    ASSERT_EQ(g_staticAircraft.size(), 1u);
+    EXPECT_EQ(g_staticAircraft[0].state, c.after);
+  }
 }
 
 TEST_F(StaticParkingTest, ASurplusDropsCandidatesThenTheEarliestStaticsThenTheLongestParkedLive) {
