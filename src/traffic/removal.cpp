@@ -15,7 +15,6 @@
 #include "platform/win32/win32.h"
 #include "shared_state/main_window.h"
 #include "traffic/engine_detail.h"
-#include "traffic/engine_hooks.h"
 #include "traffic/traffic_engine.h"
 
 using namespace kvo;
