@@ -8,10 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <map>
-#include <mutex>
 #include <numbers>
 #include <pugixml.hpp>
 #include <set>
@@ -121,7 +119,7 @@ struct Run {
   bool ran = false;
   std::string failure;
   std::map<std::string, std::vector<Sample>> samples;
-  std::string parkedArrival;     // callsign, stand
+  std::string parkedArrival;  // callsign, and the stand it stopped on
   std::string parkedStand;
   std::string departure;
   std::string departureStand;
@@ -183,9 +181,7 @@ Run runSession() {
     return r;
   }
   const auto start = std::chrono::steady_clock::now();
-  std::mutex samplesMutex;
   auto found = [&] {
-    std::lock_guard lock(samplesMutex);
     bool arrival = !r.parkedArrival.empty();
     bool departure = !r.departure.empty();
     for (const auto& [callsign, t] : r.samples) {
@@ -213,7 +209,6 @@ Run runSession() {
       if (elapsed != lastElapsed) {
         lastElapsed = elapsed;
         const double second = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::lock_guard lock(samplesMutex);
         r.failedCreations = state->value("failedCreations", -1);
         for (const auto& o : (*state)["objects"]) {
           if (o.value("createdBy", "") != "program") continue;

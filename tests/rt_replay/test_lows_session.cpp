@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include <pugixml.hpp>
+
 #include "lows_session.h"
 #include "session.h"
 #include "support/test_support.h"
@@ -98,20 +100,28 @@ const AirportFile& airport() {
   return file;
 }
 
-// Half spans (metres) and size classes of the data base's types.
-const std::map<std::string, std::pair<double, std::string>>& types() {
-  static const auto table = [] {
-    std::map<std::string, std::pair<double, std::string>> out;
-    std::istringstream in(coretest::readFile(kSource / "data/src/aircraft_types.csv"));
-    for (std::string line; std::getline(in, line);) {
-      if (line.empty() || line[0] == '#' || line.starts_with("icao,")) continue;
-      const auto f = split(line);
-      out[f[0]] = {std::stod(f[2]) / 2.0, f[3].empty() ? "light" : f[3]};
+// What the program's data base (data/src/dbase.xml) knows: half spans (metres) and size classes
+// of its types, and its airlines.
+struct DataBase {
+  std::map<std::string, std::pair<double, std::string>> types;
+  std::set<std::string> airlines;
+};
+
+const DataBase& dbase() {
+  static const DataBase base = [] {
+    DataBase out;
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_file((kSource / "data/src/dbase.xml").c_str()));
+    for (const auto t : doc.child("dbase").child("aircraft").children("type")) {
+      const std::string size = t.attribute("sets").value();
+      out.types[t.attribute("icao").value()] = {t.attribute("span_m").as_double() / 2.0, size.empty() ? "light" : size};
     }
+    for (const auto a : doc.child("dbase").child("airlines").children("airline")) out.airlines.insert(a.attribute("icao").value());
     return out;
   }();
-  return table;
+  return base;
 }
+const auto& types() { return dbase().types; }
 
 double halfSpan(const std::string& type) { return types().count(type) != 0 ? types().at(type).first : 30.0; }
 
@@ -225,6 +235,8 @@ TEST_P(LowsSession, EveryFlightReportsEveryTwoSecondsWithItsIdentityAsRealTraffi
     EXPECT_LE(f.callsign().size(), 8u);
     EXPECT_LE(f.fields[11].size(), 12u);
     EXPECT_TRUE(types().count(f.type()) != 0) << "the data base knows " << f.type();
+    const std::string airline = airlineOf(f.callsign());
+    EXPECT_TRUE(airline.empty() || dbase().airlines.count(airline) != 0) << "the data base knows " << airline;
     EXPECT_FALSE(f.fields[28].empty());
     for (const int i : {12, 13}) {
       EXPECT_TRUE(f.fields[i].empty() || (f.fields[i].size() == 3 && letters(f.fields[i], 0, 3))) << f.fields[i];

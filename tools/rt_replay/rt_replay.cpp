@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -63,34 +62,6 @@ bool parse(int argc, char** argv, Options& o) {
     }
   }
   return true;
-}
-
-// A feed time as the traffic line carries it: whole seconds, or with hundredths where a replay at
-// another speed puts lines between whole seconds. Cut to whole seconds, lines 2 s apart replayed
-// 1.5 times as fast would come 1 s apart in turn, and the program drops a line not more than 1 s
-// newer than the last one it took.
-std::string feedTime(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", seconds);
-  std::string out = text;
-  while (out.back() == '0') out.pop_back();
-  if (out.back() == '.') out.pop_back();
-  return out;
-}
-
-// The fields of a traffic line that hold a speed or a rate: vertical rate, ground speed,
-// indicated and true airspeed, turn rate, geometric vertical rate.
-constexpr std::size_t kRateFields[] = {5, 8, 19, 20, 22, 26};
-
-// Multiplies a numeric field; a field that is no number, or -1 (none), stays as it is.
-void scaleField(std::string& line, std::size_t index, double factor) {
-  const std::string text = rtreplay::field(line, index);
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || end != text.c_str() + text.size() || value == -1.0) return;
-  char scaled[32];
-  std::snprintf(scaled, sizeof scaled, "%.1f", value * factor);
-  rtreplay::replaceField(line, index, scaled);
 }
 
 }  // namespace
@@ -145,16 +116,7 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_until(due);
       std::string payload = d.payload;
       if (d.port == 49005 && recordedStart >= 0) {
-        const long long recorded = std::atoll(rtreplay::field(payload, rtreplay::kTimestampField).c_str());
-        const double seconds = static_cast<double>(recorded - recordedStart) / o.speed;
-        rtreplay::replaceField(payload, rtreplay::kTimestampField, feedTime(static_cast<double>(epochStart) + seconds));
-        if (o.speed != 1.0) {
-          for (const std::size_t index : kRateFields) scaleField(payload, index, o.speed);
-        }
-        if (round > 0) {
-          const unsigned long hex = std::strtoul(rtreplay::field(payload, rtreplay::kHexIdField).c_str(), nullptr, 10);
-          rtreplay::replaceField(payload, rtreplay::kHexIdField, std::to_string(hex + round * 100000ul));
-        }
+        payload = rtreplay::replayedTrafficLine(std::move(payload), recordedStart, epochStart, o.speed, round);
       }
       target.sin_port = htons(static_cast<std::uint16_t>(d.port));
       if (::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target) < 0) {

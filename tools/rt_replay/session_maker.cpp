@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -90,7 +89,6 @@ AirportFile readAirportFile(const std::filesystem::path& path) {
     s.headingDeg = p.attribute("heading").as_double();
     s.radiusM = p.attribute("radius").as_double();
     s.cargo = p.attribute("cargo").as_bool();
-    s.ramp = p.attribute("ramp").as_bool();
     s.heli = p.attribute("heli").as_bool();
     out.stands.push_back(s);
   }
@@ -362,6 +360,9 @@ Report Track::at(double t) const {
 
 // ---- the session file ------------------------------------------------------------------------
 
+namespace {
+
+// One traffic line (fields 0 to 28) of a report.
 std::string trafficLine(const Identity& id, const Report& r, LatLon at, long long epochSeconds, double magneticVariationDeg,
                         int qnhHpa) {
   const bool air = !r.onGround;
@@ -379,6 +380,8 @@ std::string trafficLine(const Identity& id, const Report& r, LatLon at, long lon
        << fixed(wrapDeg(r.headingDeg), 1) << ',' << fixed(r.verticalFpm, 0) << ",none," << id.category;
   return line.str();
 }
+
+}  // namespace
 
 std::string writeSession(const SessionSettings& settings, const std::vector<Flight>& flights) {
   std::ostringstream out;

@@ -8,7 +8,6 @@
 // changes at constant acceleration between waypoints (the square of the speed is linear in the
 // distance), the altitude linearly with the distance. The track is sampled every 2 s into
 // RealTraffic's traffic lines.
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -63,7 +62,6 @@ struct Stand {
   double headingDeg = 0.0;
   double radiusM = 0.0;
   bool cargo = false;
-  bool ramp = false;
   bool heli = false;
 };
 
@@ -186,10 +184,6 @@ struct SessionSettings {
   int qnhSeconds = 10;
   double magneticVariationDeg = 0.0;  // east above 0
 };
-
-// One traffic line (fields 0 to 28) of a report.
-std::string trafficLine(const Identity& id, const Report& r, LatLon at, long long epochSeconds, double magneticVariationDeg,
-                        int qnhHpa);
 
 // The whole session file: comment lines (the title and one line per flight with its events), then
 // "<milliseconds> <port> <datagram>" lines in time order.
