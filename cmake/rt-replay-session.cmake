@@ -18,9 +18,11 @@ if(AMBV_TESTS)
     add_test(NAME rt_replay COMMAND test_rt_replay)
     set_tests_properties(rt_replay PROPERTIES LABELS "unit" TIMEOUT 300)
   endif()
-  # The end-to-end run of the run command's session starts the replay tool itself.
+  # The end-to-end run of the run command's session starts the replay tool itself and reads the
+  # stands with the maker's reader.
   if(TARGET test_e2e)
     target_compile_definitions(test_e2e PRIVATE AMBV_RT_REPLAY="$<TARGET_FILE:ambv_rt_replay>")
+    target_link_libraries(test_e2e PRIVATE ambv_session_maker)
     add_dependencies(test_e2e ambv_rt_replay)
   endif()
 endif()

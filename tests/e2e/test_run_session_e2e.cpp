@@ -10,70 +10,40 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numbers>
-#include <pugixml.hpp>
 #include <set>
 
 #include "e2e_support.h"
+#include "lows_session.h"
 
 using namespace e2e;
 
 namespace {
 
-constexpr double kRad = std::numbers::pi / 180.0;
 // Faster than real time by this much (the replay scales the feed times, speeds and rates alike,
 // so that the aircraft still move as fast as their lines say).
 constexpr double kReplaySpeed = 1.5;
 
-struct Place {
-  double lat;
-  double lon;
-};
+using rtsession::Vec;
+// Positions in metres around Salzburg, as the session's maker places them.
+const rtsession::LocalFrame kFrame = rtsession::lows::settings().frame;
 
-double metresBetween(Place a, Place b) {
-  const double north = (b.lat - a.lat) * 111132.95;
-  const double east = (b.lon - a.lon) * 111132.95 * std::cos(a.lat * kRad);
-  return std::hypot(north, east);
+const rtsession::AirportFile& lows() {
+  static const rtsession::AirportFile file =
+      rtsession::readAirportFile(fs::path(AMBV_SOURCE_DIR) / "data/airports/archive/stock/LOWS.xml");
+  return file;
 }
 
-double bearingDeg(Place from, Place to) {
-  const double north = (to.lat - from.lat) * 111132.95;
-  const double east = (to.lon - from.lon) * 111132.95 * std::cos(from.lat * kRad);
-  return std::fmod(std::atan2(east, north) / kRad + 360.0, 360.0);
-}
-
-double offDeg(double a, double b) { return std::abs(std::remainder(a - b, 360.0)); }
-
-struct Stand {
-  std::string id;
-  Place at;
-  double headingDeg;
-};
-
-std::vector<Stand> lowsStands() {
-  pugi::xml_document doc;
-  const fs::path file = fs::path(AMBV_SOURCE_DIR) / "data/airports/archive/stock/LOWS.xml";
-  EXPECT_TRUE(doc.load_file(file.c_str()));
-  std::vector<Stand> out;
-  for (const auto p : doc.child("airport").child("parkpositions").children("parkpos")) {
-    out.push_back({p.attribute("id").value(), {p.attribute("lat").as_double(), p.attribute("lon").as_double()},
-                   p.attribute("heading").as_double()});
-  }
-  return out;
-}
-
-const Stand* standNear(const std::vector<Stand>& stands, Place at, double withinM) {
-  for (const Stand& s : stands) {
-    if (metresBetween(s.at, at) <= withinM) return &s;
+const rtsession::Stand* standNear(Vec at, double withinM) {
+  for (const rtsession::Stand& s : lows().stands) {
+    if (rtsession::length(kFrame.toLocal(s.at) - at) <= withinM) return &s;
   }
   return nullptr;
 }
 
 struct Sample {
   double second;  // since the replay started
-  Place at;
+  Vec at;
   double altFt;
-  double headingDeg;
   bool onGround;
 };
 
@@ -129,25 +99,26 @@ struct Run {
 };
 
 // An aircraft that came down from the air and stands still on the ground on a stand.
-bool parkedArrival(const std::vector<Sample>& t, const std::vector<Stand>& stands, std::string& stand) {
+bool parkedArrival(const std::vector<Sample>& t, std::string& stand) {
   if (t.size() < 6 || t.front().onGround) return false;
   const Sample& last = t.back();
   std::size_t still = 0;
-  for (auto it = t.rbegin(); it != t.rend() && it->onGround && metresBetween(it->at, last.at) < 0.3; ++it) ++still;
-  const Stand* s = standNear(stands, last.at, 3.0);
+  for (auto it = t.rbegin(); it != t.rend() && it->onGround && rtsession::length(it->at - last.at) < 0.3; ++it) ++still;
+  const rtsession::Stand* s = standNear(last.at, 3.0);
   if (still < 5 || s == nullptr) return false;
   stand = s->id;
   return true;
 }
 
 // An aircraft that first stood on a stand, left it tail first and later climbed above 3000 ft.
-bool pushedBackAndClimbed(const std::vector<Sample>& t, const std::vector<Stand>& stands, std::string& stand) {
+bool pushedBackAndClimbed(const std::vector<Sample>& t, std::string& stand) {
   if (t.empty() || !t.front().onGround) return false;
-  const Stand* s = standNear(stands, t.front().at, 3.0);
+  const rtsession::Stand* s = standNear(t.front().at, 3.0);
   if (s == nullptr) return false;
-  const auto away = std::find_if(t.begin(), t.end(), [&](const Sample& x) { return metresBetween(s->at, x.at) > 6.0; });
+  const Vec standAt = kFrame.toLocal(s->at);
+  const auto away = std::find_if(t.begin(), t.end(), [&](const Sample& x) { return rtsession::length(x.at - standAt) > 6.0; });
   if (away == t.end() || !away->onGround) return false;
-  const bool tailFirst = offDeg(bearingDeg(s->at, away->at), s->headingDeg + 180.0) < 30.0;
+  const bool tailFirst = std::abs(rtsession::signedDeg(rtsession::bearingOf(away->at - standAt) - s->headingDeg - 180.0)) < 30.0;
   const bool climbed = std::any_of(away, t.end(), [](const Sample& x) { return !x.onGround && x.altFt > 3000.0; });
   stand = s->id;
   return tailFirst && climbed;
@@ -155,7 +126,6 @@ bool pushedBackAndClimbed(const std::vector<Sample>& t, const std::vector<Stand>
 
 Run runSession() {
   Run r;
-  const std::vector<Stand> stands = lowsStands();
   Installation at;
   at.writeScenario();
   Program program(at);
@@ -186,12 +156,12 @@ Run runSession() {
     bool departure = !r.departure.empty();
     for (const auto& [callsign, t] : r.samples) {
       std::string stand;
-      if (!arrival && parkedArrival(t, stands, stand)) {
+      if (!arrival && parkedArrival(t, stand)) {
         r.parkedArrival = callsign;
         r.parkedStand = stand;
         arrival = true;
       }
-      if (!departure && pushedBackAndClimbed(t, stands, stand)) {
+      if (!departure && pushedBackAndClimbed(t, stand)) {
         r.departure = callsign;
         r.departureStand = stand;
         departure = true;
@@ -212,11 +182,9 @@ Run runSession() {
         r.failedCreations = state->value("failedCreations", -1);
         for (const auto& o : (*state)["objects"]) {
           if (o.value("createdBy", "") != "program") continue;
-          r.samples[o.value("atcId", "")].push_back({second,
-                                                     {o.value("latitude", 0.0), o.value("longitude", 0.0)},
-                                                     o.value("altitudeFt", 0.0),
-                                                     o.value("headingDeg", 0.0),
-                                                     o.value("onGround", false)});
+          r.samples[o.value("atcId", "")].push_back(
+              {second, kFrame.toLocal({o.value("latitude", 0.0), o.value("longitude", 0.0)}), o.value("altitudeFt", 0.0),
+               o.value("onGround", false)});
         }
       }
     }

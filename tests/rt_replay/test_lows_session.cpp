@@ -167,13 +167,14 @@ const std::vector<Livery>& liveries() {
   return all;
 }
 
-// The airline a callsign names (three letters and a digit), else none.
+// Whether the text holds capital letters from `from` on, `count` of them.
 bool letters(const std::string& text, std::size_t from, std::size_t count) {
   return text.size() >= from + count &&
          std::all_of(text.begin() + static_cast<long>(from), text.begin() + static_cast<long>(from + count),
                      [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
+// The airline a callsign names (three letters and a digit), else none.
 std::string airlineOf(const std::string& callsign) {
   return letters(callsign, 0, 3) && callsign.size() > 3 && std::isdigit(static_cast<unsigned char>(callsign[3]))
              ? callsign.substr(0, 3)
