@@ -56,7 +56,7 @@ TEST_F(DefaultInstallationTest, IsFoundScannedAndMatchesTheScenario) {
   EXPECT_TRUE(scan.reports.invalidAircraft.empty());
   EXPECT_TRUE(scan.reports.invalidAirlines.empty());
   EXPECT_EQ(titles, scenarioLiveries());
-  EXPECT_EQ(titles.size(), 10u);
+  EXPECT_EQ(titles.size(), 13u);
 }
 
 }  // namespace

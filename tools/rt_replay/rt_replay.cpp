@@ -5,7 +5,12 @@
 //   ambv_rt_replay [--file SESSION] [--host 127.0.0.1] [--loop] [--speed 1.0] [--quiet]
 //
 // --loop starts the session again when it ends (the aircraft get new ids each round, so that
-// the program sees new flights). Sends only to an IPv4 address given as digits.
+// the program sees new flights). --speed plays the session that much faster (or slower): the
+// lines come sooner, their feed times lie closer together, and the speeds and rates they report
+// (ground speed, vertical rate, airspeeds, turn rate) are scaled alike, so that every aircraft
+// still moves as fast as its lines say. Below 2 no two lines of an aircraft come within a second
+// of each other (the program drops the later of two such lines). Sends only to an IPv4 address
+// given as digits.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -111,14 +116,7 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_until(due);
       std::string payload = d.payload;
       if (d.port == 49005 && recordedStart >= 0) {
-        const long long recorded = std::atoll(rtreplay::field(payload, rtreplay::kTimestampField).c_str());
-        const double seconds = static_cast<double>(recorded - recordedStart) / o.speed;
-        rtreplay::replaceField(payload, rtreplay::kTimestampField,
-                               std::to_string(epochStart + static_cast<long long>(seconds)));
-        if (round > 0) {
-          const unsigned long hex = std::strtoul(rtreplay::field(payload, rtreplay::kHexIdField).c_str(), nullptr, 10);
-          rtreplay::replaceField(payload, rtreplay::kHexIdField, std::to_string(hex + round * 100000ul));
-        }
+        payload = rtreplay::replayedTrafficLine(std::move(payload), recordedStart, epochStart, o.speed, round);
       }
       target.sin_port = htons(static_cast<std::uint16_t>(d.port));
       if (::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target) < 0) {

@@ -1,0 +1,238 @@
+// The run command's own picture end to end: the working folder laid out as scripts/run does,
+// the stand-in simulator with its default scenario, and the replay tool sending the run command's
+// session (tools/rt_replay/session-lows.rtrec, invented traffic at Salzburg). The simulator's
+// state file shows where each created aircraft is; within the session's first minutes an
+// arrival must come to rest on a stand of the shipped LOWS airport file, and a departure must
+// leave its stand backwards and later climb above 3000 ft. The checks are on positions only, so
+// they hold whether the program or the feed puts an aircraft onto its stand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "e2e_support.h"
+#include "lows_session.h"
+
+using namespace e2e;
+
+namespace {
+
+// Faster than real time by this much (the replay scales the feed times, speeds and rates alike,
+// so that the aircraft still move as fast as their lines say).
+constexpr double kReplaySpeed = 1.5;
+
+using rtsession::Vec;
+// Positions in metres around Salzburg, as the session's maker places them.
+const rtsession::LocalFrame kFrame = rtsession::lows::settings().frame;
+
+const rtsession::AirportFile& lows() {
+  static const rtsession::AirportFile file =
+      rtsession::readAirportFile(fs::path(AMBV_SOURCE_DIR) / "data/airports/archive/stock/LOWS.xml");
+  return file;
+}
+
+const rtsession::Stand* standNear(Vec at, double withinM) {
+  for (const rtsession::Stand& s : lows().stands) {
+    if (rtsession::length(kFrame.toLocal(s.at) - at) <= withinM) return &s;
+  }
+  return nullptr;
+}
+
+struct Sample {
+  double second;  // since the replay started
+  Vec at;
+  double altFt;
+  bool onGround;
+};
+
+// The replay tool sending the session once into the installation's network.
+class ReplayTool {
+ public:
+  ReplayTool(const Installation& at, double speed) {
+    const std::string output = (at.folder() / "rt_replay.out").string();
+    const std::string file = (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string();
+    const std::string speedText = std::to_string(speed);
+    std::string tool = AMBV_RT_REPLAY;
+    std::vector<std::string> args{tool, "--file", file, "--speed", speedText, "--quiet"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int netns = at.network().descriptor();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (netns >= 0 && ::setns(netns, CLONE_NEWNET) != 0) ::_exit(126);
+      const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) ::_exit(126);
+      ::execv(tool.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  ~ReplayTool() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  ReplayTool(const ReplayTool&) = delete;
+  ReplayTool& operator=(const ReplayTool&) = delete;
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// What the run showed: every program-made aircraft's samples, by callsign.
+struct Run {
+  bool ran = false;
+  std::string failure;
+  std::map<std::string, std::vector<Sample>> samples;
+  std::string parkedArrival;  // callsign, and the stand it stopped on
+  std::string parkedStand;
+  std::string departure;
+  std::string departureStand;
+  std::optional<int> exitCode;
+  int failedCreations = -1;
+  std::string log;
+};
+
+// An aircraft that came down from the air and stands still on the ground on a stand.
+bool parkedArrival(const std::vector<Sample>& t, std::string& stand) {
+  if (t.size() < 6 || t.front().onGround) return false;
+  const Sample& last = t.back();
+  std::size_t still = 0;
+  for (auto it = t.rbegin(); it != t.rend() && it->onGround && rtsession::length(it->at - last.at) < 0.3; ++it) ++still;
+  const rtsession::Stand* s = standNear(last.at, 3.0);
+  if (still < 5 || s == nullptr) return false;
+  stand = s->id;
+  return true;
+}
+
+// An aircraft that first stood on a stand, left it tail first and later climbed above 3000 ft.
+bool pushedBackAndClimbed(const std::vector<Sample>& t, std::string& stand) {
+  if (t.empty() || !t.front().onGround) return false;
+  const rtsession::Stand* s = standNear(t.front().at, 3.0);
+  if (s == nullptr) return false;
+  const Vec standAt = kFrame.toLocal(s->at);
+  const auto away = std::find_if(t.begin(), t.end(), [&](const Sample& x) { return rtsession::length(x.at - standAt) > 6.0; });
+  if (away == t.end() || !away->onGround) return false;
+  const bool tailFirst = std::abs(rtsession::signedDeg(rtsession::bearingOf(away->at - standAt) - s->headingDeg - 180.0)) < 30.0;
+  const bool climbed = std::any_of(away, t.end(), [](const Sample& x) { return !x.onGround && x.altFt > 3000.0; });
+  stand = s->id;
+  return tailFirst && climbed;
+}
+
+Run runSession() {
+  Run r;
+  Installation at;
+  at.writeScenario();
+  Program program(at);
+  if (!program.started()) {
+    r.failure = "the program did not start";
+    return r;
+  }
+  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
+    r.failure = "no traffic reader\n" + at.log();
+    return r;
+  }
+  // A line from far away starts the main loop, which sets the park airport; ground traffic is
+  // kept only once it is set.
+  TrafficSender(at).send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+  if (!waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) {
+    r.failure = "LOWS did not become the park airport\n" + at.log();
+    return r;
+  }
+
+  ReplayTool replay(at, kReplaySpeed);
+  if (!replay.started()) {
+    r.failure = "the replay tool did not start";
+    return r;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  auto found = [&] {
+    bool arrival = !r.parkedArrival.empty();
+    bool departure = !r.departure.empty();
+    for (const auto& [callsign, t] : r.samples) {
+      std::string stand;
+      if (!arrival && parkedArrival(t, stand)) {
+        r.parkedArrival = callsign;
+        r.parkedStand = stand;
+        arrival = true;
+      }
+      if (!departure && pushedBackAndClimbed(t, stand)) {
+        r.departure = callsign;
+        r.departureStand = stand;
+        departure = true;
+      }
+    }
+    return arrival && departure;
+  };
+  double lastElapsed = -1.0;
+  // The session's first departure climbs through 3000 ft about 3:20 into it, the feed is 30 s
+  // late: both show well within this bound.
+  const auto bound = std::chrono::milliseconds(static_cast<long long>(1000.0 * (230.0 / kReplaySpeed + 60.0)));
+  while (!found() && std::chrono::steady_clock::now() - start < bound) {
+    if (auto state = at.state(); state && state->contains("objects")) {
+      const double elapsed = state->value("elapsedSeconds", -1.0);
+      if (elapsed != lastElapsed) {
+        lastElapsed = elapsed;
+        const double second = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        r.failedCreations = state->value("failedCreations", -1);
+        for (const auto& o : (*state)["objects"]) {
+          if (o.value("createdBy", "") != "program") continue;
+          r.samples[o.value("atcId", "")].push_back(
+              {second, kFrame.toLocal({o.value("latitude", 0.0), o.value("longitude", 0.0)}), o.value("altitudeFt", 0.0),
+               o.value("onGround", false)});
+        }
+      }
+    }
+    std::this_thread::sleep_for(200ms);
+  }
+  program.signal(SIGTERM);
+  r.exitCode = program.waitForExit(30s);
+  r.log = at.log();
+  r.ran = true;
+  return r;
+}
+
+const Run& run() {
+  static const Run r = runSession();
+  return r;
+}
+
+class RunSessionEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(run().ran) << run().failure; }
+};
+
+TEST_F(RunSessionEndToEnd, AnArrivalComesToRestOnAStandOfTheAirportFile) {
+  EXPECT_FALSE(run().parkedArrival.empty()) << "no arrival parked; aircraft seen: " << run().samples.size();
+  std::printf("%s parked on stand %s\n", run().parkedArrival.c_str(), run().parkedStand.c_str());
+}
+
+TEST_F(RunSessionEndToEnd, ADepartureLeavesItsStandBackwardsAndClimbsAbove3000Feet) {
+  EXPECT_FALSE(run().departure.empty()) << "no departure pushed back and climbed out";
+  std::printf("%s pushed back from stand %s\n", run().departure.c_str(), run().departureStand.c_str());
+}
+
+TEST_F(RunSessionEndToEnd, EveryFlightOfTheFirstMinutesAppearsWithALiveryAndTheProgramClosesCleanly) {
+  // Every flight that reports from the session's start: the whole-life flights and the first
+  // overflight.
+  std::set<std::string> expected;
+  for (const auto& f : rtsession::lows::flights(lows())) {
+    if (f.startSecond <= 0.0) expected.insert(f.id.callsign);
+  }
+  EXPECT_GE(expected.size(), 11u);
+  std::set<std::string> seen;
+  for (const auto& [callsign, t] : run().samples) seen.insert(callsign);
+  for (const std::string& callsign : expected) EXPECT_EQ(seen.count(callsign), 1u) << callsign << " never appeared";
+  EXPECT_EQ(run().failedCreations, 0);
+  EXPECT_EQ(run().exitCode, 0);
+  for (const char* fault : {"nextPosMain", "nextPosGround", "decodeExisting", "exception"}) {
+    EXPECT_FALSE(contains(run().log, fault)) << fault << "\n" << run().log;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#pragma once
+// The made-up session at Salzburg (LOWS) that the run command replays: its airport layout and
+// flights (tools/rt_replay/make_session.cpp describes the layout).
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "session_maker.h"
+
+namespace rtsession::lows {
+
+// The session's settings: title, frame around the airport, length, QNH.
+SessionSettings settings();
+// The flights, their stands taken from the airport file.
+std::vector<Flight> flights(const AirportFile& airport);
+// The session file's text.
+std::string makeSession(const std::filesystem::path& airportFile);
+
+// The layout, for the session's checks: the runway's thresholds (15 first) in the session's frame.
+struct Runway {
+  Vec threshold15;
+  Vec threshold33;
+};
+Runway runway();
+
+}  // namespace rtsession::lows
