@@ -185,7 +185,6 @@ TEST_F(ParkAirportApproach, TheFeedsAircraftCarryFlightPlansThatExistWhileTheRun
   EXPECT_TRUE(r.planFolderGone) << "removed at the close";
 }
 
-
 // ---- (b): what arrivals that parked taught the stands, saved at the close, read at the next start
 
 // A use of a stand as the learned file holds it.
