@@ -264,7 +264,9 @@ void clearParkAirport() {
   closeParkAirport();
   const std::int32_t saved = g_savedMaxLive.load();
   if (MAX_LIVE_SEL.value() != saved) {
+    // The value raised or lowered for this park airport is not the user's: the user's is kept.
     MAX_LIVE_SEL.set(saved);
+    saveIntParameter(MAX_LIVE_SEL);
     trimLiveAircraft();
   }
 }
