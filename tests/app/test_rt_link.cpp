@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "app_fixture.h"
+#include "links/qnh_reader.h"
+#include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/winsock/testing.h"
 
@@ -221,6 +223,41 @@ TEST_F(RtLinkTest, AStopEndsTheWaitsForRealTraffic) {
   closer2.join();
 }
 
+// The run's link step: a server and RealTraffic's handshake only with RealTraffic on this PC and
+// AEROWINX off; otherwise nothing to wait for, and the link counts as up.
+TEST_F(RtLinkTest, TheRunOpensTheLinkOnlyForRealTrafficOnThisPcWithoutAerowinx) {
+  struct Case {
+    bool here, aerowinx, server;
+  };
+  for (const Case c : {Case{true, false, true}, Case{true, true, false}, Case{false, false, false}}) {
+    SCOPED_TRACE(fmt::format("here {} aerowinx {}", c.here, c.aerowinx));
+    resetRealTrafficLinkForTests();  // the port is free again for the run's server
+    g_mainWindow.g_rtLinkUp = false;
+    g_mainWindow.beforeLinkStep = true;
+    g_rtProfEdition = c.aerowinx;  // AEROWINX clears it
+    g_realTrafficOnThisPc = c.here;
+    AEROWINX.set(c.aerowinx);
+    PORT_NUMBER.set(std::to_string(port_));
+    g_simTime = 1700000000;
+    std::thread run(openRealTrafficLink);
+    if (c.server) {
+      std::unique_ptr<FakeRealTraffic> rt;
+      ASSERT_TRUE(coretest::waitFor([&] {
+        rt = std::make_unique<FakeRealTraffic>(port_);
+        return rt->connected();
+      }));
+      EXPECT_EQ(rt->readLine(), "Qs999=version");
+      rt->send(R"({"version":"9","level":2})");
+      EXPECT_EQ(rt->readLine(), "Qs123=1700000000000");  // a professional edition gets the time
+    }
+    run.join();
+    EXPECT_TRUE(g_mainWindow.g_rtLinkUp.load());
+    EXPECT_FALSE(g_mainWindow.beforeLinkStep.load());
+    EXPECT_EQ(g_rtProfEdition.load(), c.server);
+    EXPECT_EQ(realTrafficServerPort() != 0, c.server);
+  }
+}
+
 TEST_F(RtLinkTest, PositionLinesOnlyForAKnownPosition) {
   auto rt = handshake(R"({"version":"9","level":1})");
   userAt(0.00005, 0.00003);
@@ -245,6 +282,9 @@ TEST_F(RtLinkTest, EveryByteOfALongTextIsSent) {
 TEST_F(RtLinkTest, ALostLinkDropsTheLiveTrafficAndAReconnectionIsPolled) {
   auto rt = handshake(R"({"version":"9"})");
   userAt(50.0, 8.5);
+  // What the readers hold of the lost link goes with it.
+  g_feedEpochTime = 1733550000.0;
+  g_qnhReader.lastQnh = 1000;
   kvo::LiveAircraft active;
   active.state = kvo::AircraftState::Active;
   active.objectId = 101;
@@ -271,6 +311,8 @@ TEST_F(RtLinkTest, ALostLinkDropsTheLiveTrafficAndAReconnectionIsPolled) {
   }
   ASSERT_FALSE(g_rtConnected.load());
   EXPECT_FALSE(g_mainWindow.g_rtLinkUp.load());
+  EXPECT_EQ(g_feedEpochTime.load(), 0.0);
+  EXPECT_EQ(g_qnhReader.lastQnh.load(), kvo::kStandardQnh);
   EXPECT_TRUE(contains(message(), "RealTraffic gone? Wait for RealTraffic to re-connect ..."));
   // The queued creation was taken back (its record goes at the end of the tick); the one
   // already sent is removed once its object exists.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/user_error.h"
+#include "links/engine_calls.h"
 #include "test_sim_support.h"
 
 using namespace simclienttest;
@@ -332,6 +333,24 @@ TEST_F(SimClientThreadTest, AVersionMismatchEndsTheClientWithUserError95) {
   EXPECT_EQ(g_mainWindow.displayText(&kvo::MainWindow::errorText), "95: SimConnect Version Mismatch, dwIndex: 3");
   EXPECT_FALSE(g_stopRequested.load());
   EXPECT_EQ(g_simConnect.load(), nullptr);
+}
+
+// Any other failure on the client thread shows its text and ends the run: "SIM WAS CLOSED".
+TEST_F(SimClientThreadTest, AnyOtherFailureOnTheClientThreadEndsTheRun) {
+  const auto kept = g_findStandAtCall;
+  g_findStandAtCall = [](kvo::LatLon) -> std::string { throw std::runtime_error("stand search failed"); };
+  simtest::setPresent(true);
+  client_ = std::jthread(SimClient);
+  ASSERT_TRUE(coretest::waitFor([] { return g_mainWindow.g_simConnected.load(); }));
+  sendUserData(userData(50.0, 8.0));
+  ASSERT_TRUE(coretest::waitFor([] { return !simtest::isConnected(); }));
+  client_.join();
+  g_findStandAtCall = kept;
+  EXPECT_EQ(g_mainWindow.displayText(&kvo::MainWindow::errorText), "stand search failed");
+  EXPECT_TRUE(g_stopRequested.load());
+  EXPECT_EQ(g_exitReason.load(), kvo::kExitSimWasClosed);
+  EXPECT_FALSE(g_flightRunning.load());
+  EXPECT_THAT(log(), HasSubstr("Flight Simulator no longer connected, Ambrelvane will stop ..."));
 }
 
 TEST_F(SimClientThreadTest, AFailedCloseIsOnlyLogged) {

@@ -68,11 +68,11 @@ UdpSender::~UdpSender() {
   WSACleanup();
 }
 
-bool UdpSender::send(std::uint16_t port, std::string_view datagram) const {
+bool UdpSender::send(std::uint16_t port, std::string_view datagram, const char* address) const {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (inet_pton(AF_INET, address, &to.sin_addr) != 1) return false;
   const int sent = sendto(socket_, datagram.data(), static_cast<int>(datagram.size()), 0,
                           reinterpret_cast<const sockaddr*>(&to), sizeof to);
   return sent == static_cast<int>(datagram.size());

@@ -99,8 +99,8 @@ class UdpSender {
   UdpSender(const UdpSender&) = delete;
   UdpSender& operator=(const UdpSender&) = delete;
 
-  // True when the whole datagram went out.
-  bool send(std::uint16_t port, std::string_view datagram) const;
+  // True when the whole datagram went out; to 127.0.0.1 unless another IPv4 address is given.
+  bool send(std::uint16_t port, std::string_view datagram, const char* address = "127.0.0.1") const;
 
  private:
   kvo::SocketHandle socket_;

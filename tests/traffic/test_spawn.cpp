@@ -237,6 +237,77 @@ TEST_F(Spawn, WithoutGuidChangesTheCallsignChangesInPlace) {
   EXPECT_TRUE(g_removeQueue.empty());
 }
 
+// A new airline or special livery readies an aircraft for its new creation; without the
+// respawn it must go on as it was: a taxiing aircraft still takes its moving points and
+// starts its take-off run.
+TEST_F(Spawn, WithoutGuidChangesANewLiveryKeepsTheAircraftGoing) {
+  GUID_CHANGES.set(false);
+  installDataBase("<reg reg=\"D-AIAA\" airline=\"DLH\" type=\"A20N\"/><reg reg=\"G-EZAA\" airline=\"EZY\" type=\"A20N\"/>");
+  buildLiveryDb({livery("DLH", "A20N", "Airbus A320neo DLH"), livery("DLH", "A20N", "DLH special", "D-AIXX"),
+                 livery("EZY", "A20N", "Airbus A320neo EZY")});
+  struct Case {
+    const char* name;
+    std::string oldRegistration, newRegistration, callsign;
+  };
+  const Case cases[] = {{"special livery", "", "D-AIXX", "DLH1"}, {"airline", "D-AIAA", "G-EZAA", "EZY12"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetTrafficEngineForTests();
+    kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
+    ac.registration = c.oldRegistration;
+    ac.phase = GroundPhase::Taxi;
+    ac.onGround = 1;
+    for (kvo::TrackPoint& p : ac.trackPoints) {
+      p.airborne = 0;
+      p.altFt = 0.0;
+      p.groundSpeedKt = 20.0;
+    }
+    double time = 1000.0;
+    for (double speed : {50.0, 60.0}) {
+      time += 5.0;
+      kvo::FeedRecord r =
+          record(30000, c.callsign, time, ac.position.lat, ac.position.lon + 0.06 + (time - 1000.0) * 4e-4, 0.0, false, speed);
+      r.registration = c.newRegistration;
+      processFeedRecord(r);
+    }
+    const kvo::LiveAircraft* a = live(30000);
+    EXPECT_EQ(a->state, AircraftState::Active);
+    EXPECT_EQ(a->phase, GroundPhase::Taxi);
+    EXPECT_EQ(a->liveryTitle, "Airbus A320neo DLH");  // what its object wears
+    EXPECT_EQ(a->registration, c.newRegistration);
+    EXPECT_EQ(a->trackPoints.size(), 4u);
+    EXPECT_EQ(a->takeOffRoll, 1);
+    EXPECT_TRUE(g_removeQueue.empty());
+  }
+}
+
+// Both ends of the route changed: a new flight of the airframe, created anew. The return leg to
+// the park airport before the feed has caught up is not one.
+TEST_F(Spawn, ANewLegRespawnsTheAircraftButNotItsReturnToTheParkAirport) {
+  struct Case {
+    const char* name;
+    std::string parkIata, origin, destination;
+    bool respawned;
+  };
+  const Case cases[] = {{"new leg", "", "MUC", "CDG", true},
+                        {"return to the park airport", "FRA", "LHR", "FRA", false},
+                        {"new destination only", "", "FRA", "CDG", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetTrafficEngineForTests();
+    g_parkAirportIata = c.parkIata;
+    kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
+    ac.origin = "FRA";
+    ac.destination = "LHR";
+    kvo::FeedRecord r = update(ac, "DLH1");
+    r.origin = c.origin;
+    r.destination = c.destination;
+    processFeedRecord(r);
+    EXPECT_EQ(live(30000)->state, c.respawned ? AircraftState::LiveryRespawn : AircraftState::Active);
+    EXPECT_EQ(g_removeQueue.size(), c.respawned ? 1u : 0u);
+  }
+}
+
 TEST_F(Spawn, AGhostThatGetsItsPlainCallsignIsRespawnedOnce) {
   kvo::LiveAircraft& ac = addLive(30000, "AB123_", AircraftState::Active, 150);
   kvo::FeedRecord r = update(ac, "AB123");
