@@ -3,6 +3,9 @@
 #include <random>
 
 #include "aircraft/cfg_text.h"
+#include "cfg_text_input.h"
+#include "data_file_input.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -97,6 +100,20 @@ TEST(ParseCfg, FltsimIndex) {
   for (const Case& c : {Case{"FLTSIM.0", 0}, Case{"FLTSIM.12", 12}, Case{"FLTSIM.", -1}, Case{"FLTSIM.1A", -1},
                         Case{"FLTSIM", -1}, Case{"FLTSIM.-1", -1}, Case{"GENERAL", -1}}) {
     EXPECT_EQ(fltsimIndex(c.name), c.index) << c.name;
+  }
+}
+
+// Every input the fuzzers of the aircraft data keep (aircraft.cfg in each encoding, the data
+// files' decryption and their content), replayed through the fuzzers' own drivers.
+TEST(AircraftDataFuzzInputs, ReplayWithoutABrokenPromise) {
+  using Driver = bool (*)(std::string_view);
+  const std::pair<const char*, Driver> targets[] = {{"cfg_text", fuzzinput::scanAircraftCfgInput},
+                                                    {"data_decrypt", fuzzinput::decryptDataInput},
+                                                    {"data_xml", fuzzinput::parseDataInput}};
+  for (const auto& [target, driver] : targets) {
+    const auto inputs = coretest::fuzzInputs(target);
+    EXPECT_FALSE(inputs.empty()) << target;
+    for (const auto& [file, data] : inputs) EXPECT_TRUE(driver(data)) << file;
   }
 }
 

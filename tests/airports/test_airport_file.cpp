@@ -7,6 +7,7 @@
 
 #include "airports/airport_file.h"
 #include "airports/park_stands.h"
+#include "airport_file_input.h"
 #include "airport_test_support.h"
 #include "core/files.h"
 #include "core/geometry.h"
@@ -426,6 +427,14 @@ TEST_F(AirportFile, ShippedStockFileIsWholeAndPlausible) {
   EXPECT_GE(cargo, 1);
   EXPECT_GE(ramp, 1);
   EXPECT_GT(static_cast<int>(r.stands.size()) - heli - cargo - ramp, 10);  // gates of the main apron
+}
+
+// Every input the airport files' fuzzer keeps, replayed through its driver: a file read is
+// written and read back to the same stands, a list read serves the closest-airport search.
+TEST(AirportFuzzInputs, ReplayWithoutABrokenPromise) {
+  const auto inputs = coretest::fuzzInputs("airport_file");
+  EXPECT_FALSE(inputs.empty());
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::readAirportInput(data)) << file;
 }
 
 }  // namespace

@@ -11,11 +11,14 @@
 
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "app_fixture.h"
 #include "links/qnh_reader.h"
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/winsock/testing.h"
+#include "rt_reply_input.h"
 
 using namespace apptest;
 using namespace std::chrono_literals;
@@ -373,6 +376,24 @@ TEST_F(RtLinkTest, ATakenPortIsAClearErrorAndLeavesNothingOpen) {
   EXPECT_EQ(kvo::winsocktest::openSocketCount(), socketsBefore);
   EXPECT_EQ(realTrafficServerPort(), 0);
   EXPECT_EQ(kvo::winsocktest::startupCount(), startupsBefore_);
+}
+
+// However a reply is cut into pieces, it is complete at the piece that ends its JSON value, and
+// not before; the fuzzer's inputs hold the same for every cut.
+TEST(RealTrafficReply, CompleteExactlyWhenItsValueEnds) {
+  for (const std::string reply : {R"({"version":"10.0.200","level":2})", R"(  [1,{"a":"}]"}] )", R"("text with \" and }")",
+                                  "true", "12"}) {
+    kvo::ReplyReader reader;
+    std::size_t used = 0;
+    kvo::ReplyProgress progress = kvo::ReplyProgress::Partial;
+    while (progress == kvo::ReplyProgress::Partial && used < reply.size()) progress = reader.add(reply.substr(used++, 1));
+    EXPECT_EQ(progress, kvo::ReplyProgress::Complete) << reply;
+    EXPECT_TRUE(nlohmann::json::accept(reader.text())) << reply;
+    EXPECT_FALSE(nlohmann::json::accept(reader.text().substr(0, reader.text().size() - 1))) << reply;
+  }
+  kvo::ReplyReader big;
+  EXPECT_EQ(big.add(std::string(kvo::kRtReceiveBufferSize, ' ')), kvo::ReplyProgress::Overrun);
+  for (const auto& [file, data] : coretest::fuzzInputs("rt_reply")) EXPECT_TRUE(fuzzinput::readRealTrafficReplyInput(data)) << file;
 }
 
 }  // namespace

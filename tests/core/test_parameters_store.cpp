@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/timeutil.h"
+#include "parameters_input.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -280,6 +281,14 @@ TEST_F(ParameterStore, NamesThatCouldBreakTheLookupAreRefused) {
   EXPECT_NO_THROW(outcome = loadIntParameter(evil, doc, false));
   EXPECT_EQ(outcome, LoadOutcome::Missing);
   EXPECT_FALSE(saveIntParameter(evil));
+}
+
+// Every parameters.xml the fuzzer keeps: the values in force lie within their limits, and the
+// file the load wrote back reads back to them.
+TEST_F(ParameterStore, FuzzInputsLoadWithinTheLimitsAndReadBackAlike) {
+  const auto inputs = coretest::fuzzInputs("parameters");
+  EXPECT_FALSE(inputs.empty());
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::loadParametersInput(data, tmp_.path())) << file;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "core/user_error.h"
 #include "links/engine_calls.h"
+#include "sim_message_input.h"
 #include "test_sim_support.h"
 
 using namespace simclienttest;
@@ -374,6 +375,14 @@ TEST_F(SimClientTest, ADisconnectedSimulatorEndsTheRunOnlyOnce) {
   g_exitReason = kvo::kExitReaderError;
   handleSimDisconnected();
   EXPECT_EQ(g_exitReason.load(), kvo::kExitReaderError);
+}
+
+// Every message the fuzzer keeps, handed to the client's dispatch through the stand-in's
+// raw-message hook.
+TEST_F(SimClientTest, FuzzInputsAreDispatchedWithoutHarm) {
+  const auto inputs = coretest::fuzzInputs("sim_message");
+  EXPECT_FALSE(inputs.empty());
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::dispatchSimMessageInput(data)) << file;
 }
 
 }  // namespace

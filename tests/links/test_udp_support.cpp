@@ -1,9 +1,6 @@
 // The socket side of the reader tests' helpers; the only test file that sees the Winsock names.
 #include "links/test_udp_support.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/winsock/winsock.h"
 
 namespace readertest {
@@ -37,20 +34,6 @@ std::string trafficLine(const std::vector<std::pair<std::size_t, std::string>>& 
     line += fields[i];
   }
   return line;
-}
-
-std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std::string_view target) {
-  const std::filesystem::path root(AMBV_FUZZ_DIR);
-  std::vector<std::pair<std::filesystem::path, std::string>> inputs;
-  for (const char* kind : {"regressions", "corpus"}) {
-    const auto dir = root / kind / target;
-    if (!std::filesystem::exists(dir)) continue;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      inputs.emplace_back(entry.path(), std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-    }
-  }
-  return inputs;
 }
 
 UdpSender::UdpSender() {

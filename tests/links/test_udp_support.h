@@ -87,9 +87,7 @@ class ReaderTest : public ::testing::Test {
 // replaced by index.
 std::string trafficLine(const std::vector<std::pair<std::size_t, std::string>>& changes = {});
 
-// Every input kept for a fuzz target ("traffic_line", "qnh"): its regression inputs and its seed
-// corpus, as (file, bytes).
-std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std::string_view target);
+using coretest::fuzzInputs;
 
 // Sends datagrams to 127.0.0.1:port through the Winsock stand-in.
 class UdpSender {
