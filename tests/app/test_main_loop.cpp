@@ -164,7 +164,13 @@ TEST_F(MainLoopTest, WithoutAFlightTheFeedClosesAndThePauseIsLoggedOnce) {
     g_positionBufferFill->push_back({});
     g_positionBufferSend->push_back({});
   }
-  for (int i = 0; i < 250; ++i) ASSERT_TRUE(mainLoopStep());
+  // The idle work (here a pending "Re-read") comes once a second: every 100th step.
+  g_parkCheckPending = true;
+  for (int i = 0; i < 99; ++i) ASSERT_TRUE(mainLoopStep());
+  EXPECT_TRUE(g_parkCheckPending.load());
+  ASSERT_TRUE(mainLoopStep());
+  EXPECT_FALSE(g_parkCheckPending.load());
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(mainLoopStep());
   EXPECT_FALSE(g_trafficFeedOpen.load());
   EXPECT_TRUE(g_flightPaused);
   {
@@ -226,6 +232,42 @@ TEST_F(MainLoopTest, AircraftOnTheRunwayAheadGoesOnlyBelow500Feet) {
   }
 }
 
+// The user in the air: a live aircraft within 4 nm and 1000 ft whose course passes the user
+// within 700 ft goes; one that passes farther, flies farther away or higher, or (on the runway
+// ahead) stands more than 50 ft to the side of the user's line, stays.
+TEST_F(MainLoopTest, AirborneChecksByDistanceAltitudeAndMissDistance) {
+  flightRuns();
+  g_userOnGround.store(false);
+  const double eastDeg = 1.0 / 60.0 / std::cos(50.0 * 3.14159265 / 180.0);  // one nm east at 50 N
+  struct Case {
+    const char* name;
+    double eastNm, altFt, headingDeg;
+    bool onGround;
+    double aglFt;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"crossing 600 ft off", 2.0, 5200.0, 267.17, false, 5000.0, true},
+      {"crossing 1000 ft off", 2.0, 5200.0, 265.28, false, 5000.0, false},
+      {"crossing 5 nm away", 5.0, 5200.0, 270.0, false, 5000.0, false},
+      {"crossing 1200 ft higher", 2.0, 6200.0, 270.0, false, 5000.0, false},
+      {"on the runway 80 ft to the side", 80.0 / 6076.11549, 100.0, 0.0, true, 400.0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_liveAircraft.clear();
+    if (c.onGround) {
+      // Ahead on the runway (north), to the side by eastNm.
+      g_liveAircraft.push_back(activeLive(20001, 50.0 + 0.8 / 60.0, 8.0 + c.eastNm * eastDeg, c.altFt, 0.0, true));
+    } else {
+      g_liveAircraft.push_back(activeLive(20001, 50.0, 8.0 + c.eastNm * eastDeg, c.altFt, c.headingDeg * 3.14159265358979 / 180.0, false));
+    }
+    userAt(50.0, 8.0, 5000.0, c.aglFt, 0.0);
+    ASSERT_TRUE(sampleOnly());
+    EXPECT_EQ(g_liveAircraft[0].state == kvo::AircraftState::RemovingFromSim, c.removed);
+  }
+}
+
 TEST_F(MainLoopTest, AircraftWhoseTrackCrossesTheUserGoesOnePerSample) {
   flightRuns();
   g_userOnGround.store(false);
@@ -268,6 +310,17 @@ TEST_F(MainLoopTest, StaticGroundCheckRunsOncePerUserPosition) {
   userAt(50.0000001, 8.0, 300.0, 0.0, 0.0);
   ASSERT_TRUE(sampleOnly());
   EXPECT_EQ(g_staticAircraft[1].state, kvo::AircraftState::RemovingFromSim);
+
+  // Overlapping is 1.1 x both half spans (here 0.022 nm) or closer.
+  for (const auto& [northNm, removed] : {std::pair{0.021, true}, std::pair{0.024, false}}) {
+    g_staticAircraft.clear();
+    kvo::StaticAircraft next = far;
+    next.standLat = 50.0 + northNm / 60.0;
+    g_staticAircraft.push_back(next);
+    userAt(50.0, 8.0 + northNm / 1000.0, 300.0, 0.0, 0.0);  // a new position each time
+    ASSERT_TRUE(sampleOnly());
+    EXPECT_EQ(g_staticAircraft[0].state == kvo::AircraftState::RemovingFromSim, removed) << northNm;
+  }
 }
 
 // The user on the ground: a live aircraft on the ground that overlaps the user (1.15 x both

@@ -113,7 +113,9 @@ TEST_F(ParameterStore, LoadedValuesAreClampedAndSnappedAndWrittenBack) {
       {"parking_percentage", "150", "100"},
       {"MAX_HOLDING_MINUTES", "-5", "1"},
       {"HOLDING_THRESHOLD_METERS", "99999999999999999999999", "4000"},
+      {"HOLDING_THRESHOLD_METERS", "-99999999999999999999999", "10"},
       {"MAX_FIT_FL", "0.2", "0.5"},
+      {"MAX_FIT_FL", "1e-60", "0.5"},     // too small for a float: 0, then the minimum
       {"MAX_FIT_FL", "1e60", "24"},
       {"MAX_FIT", " 12 ", "12"},
       {"LOG", "False", "false"},

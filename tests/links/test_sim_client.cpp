@@ -375,6 +375,8 @@ TEST_F(SimClientTest, ADisconnectedSimulatorEndsTheRunOnlyOnce) {
   g_exitReason = kvo::kExitReaderError;
   handleSimDisconnected();
   EXPECT_EQ(g_exitReason.load(), kvo::kExitReaderError);
+  const std::string text = log();
+  EXPECT_EQ(text.find("no longer connected"), text.rfind("no longer connected"));  // said once
 }
 
 // Every message the fuzzer keeps, handed to the client's dispatch through the stand-in's

@@ -174,6 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 0); }},
         LineCase{"Height91At80Knots", {{4, "591"}, {8, "80"}}, 500.0, 0.0, "",
                  [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 1); }},
+        // The ground decision looks at the height only below 14000 ft (a high airport's traffic).
+        LineCase{"LowAboveAHighAirport", {{4, "13990"}, {8, "100"}}, 13980.0, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 0); }},
+        LineCase{"AboveTheGroundCheckCeiling", {{4, "14000"}, {8, "100"}}, 13990.0, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 1); }},
         LineCase{"NegativeAltitude", {{4, "-50"}, {8, "10"}}, {}, 0.0, "",
                  [](const FeedRecord& r) { EXPECT_EQ(r.position.altFt, 0.0); }},
         LineCase{"GroundLine6NmFromParkAirport", {{4, "0"}, {8, "10"}}, {}, 6.0, kDropped},

@@ -295,6 +295,23 @@ TEST_F(MovementTest, LandingRollConfigurationBySpeedAndTurn) {
   }
 }
 
+// On the take-off roll the throttle follows the speeds of the next two points.
+TEST_F(MovementTest, TakeOffRollThrottleBySpeed) {
+  struct Case {
+    double g1, g2;
+    std::uint32_t throttle;
+  };
+  for (const Case c : {Case{26, 10, 4}, Case{10, 31, 4}, Case{21, 10, 2}, Case{10, 26, 2}, Case{16, 10, 1},
+                       Case{10, 21, 1}, Case{14, 19, 0}}) {
+    LiveAircraft ac = taxiing();
+    ac.takeOffRoll = 1;
+    ac.trackPoints = {point(50.0, 8.0, kNow, c.g1), point(50.001, 8.0, kNow + 500, c.g2)};
+    placeAtFirst(ac, 0.0);
+    groundConfiguration(ac);
+    EXPECT_EQ(ac.throttleIndex, c.throttle) << c.g1 << " " << c.g2;
+  }
+}
+
 // A departure fed point by point: lining up, the run, the lift-off and the climb-out, with the
 // simulator's ground reports every 20 ticks.
 TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {

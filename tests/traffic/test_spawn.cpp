@@ -96,6 +96,18 @@ TEST_F(Spawn, TheLiveMaximumRemovesAFartherAircraftOrGivesWay) {
   }
 }
 
+// While 11 creations wait, a new aircraft is not born: its front point goes instead.
+TEST_F(Spawn, AFullAddingStackHoldsBirthsBack) {
+  for (const std::size_t waiting : {10u, 11u}) {
+    resetTrafficEngineForTests();
+    for (std::uint32_t i = 0; i < waiting; ++i) g_addingStack.push_back(request(30000 + i, "W" + std::to_string(i)));
+    kvo::LiveAircraft& ac = buffered(20001, "DLH1", g_trafficTick.load(), {true, true, true});
+    decideSpawn(ac);
+    EXPECT_EQ(live(20001)->state, waiting < 11 ? AircraftState::Adding2Sim : AircraftState::Buffer) << waiting;
+    EXPECT_EQ(live(20001)->trackPoints.size(), waiting < 11 ? 3u : 2u) << waiting;
+  }
+}
+
 TEST_F(Spawn, GhostsStayOutWhileTheirOriginalFlies) {
   addLive(30000, "AB123", AircraftState::Active, 150);
   decideSpawn(buffered(20001, "AB123_", g_trafficTick.load()));
@@ -178,11 +190,15 @@ TEST_F(Spawn, TheUserCollisionGuard) {
     bool userOnGround;
     double userAglFt, northNm, eastNm;
     bool pointAirborne, tooCloseBefore, dropped;
+    double userSpeedKt = -1.0;  // unless given: 0 on the ground, 200 in the air
   };
   const Case cases[] = {
       {"user on the ground, point 100 m away", true, 0.0, 0.054, 0.0, false, false, true},
       {"user on the ground, point 200 m away", true, 0.0, 0.108, 0.0, false, false, false},
+      {"user taxiing, airborne point of an aircraft once too close", true, 0.0, 3.0, 0.0, true, true, true, 10.0},
+      {"user standing, airborne point of an aircraft once too close", true, 0.0, 3.0, 0.0, true, true, false, 5.0},
       {"user in the air, point ahead", false, 5000.0, 3.0, 0.0, true, false, true},
+      {"user in the air, point passing 1800 ft off", false, 5000.0, 3.0, 0.3, true, false, true},
       {"user in the air, point abeam", false, 5000.0, 0.0, 3.0, true, false, false},
       {"user in the air, far point of an aircraft once too close", false, 5000.0, 10.0, 0.0, true, true, true},
       {"user on approach, ground point ahead", false, 800.0, 1.0, 0.0, false, false, true},
@@ -192,6 +208,7 @@ TEST_F(Spawn, TheUserCollisionGuard) {
     SCOPED_TRACE(c.name);
     resetTrafficEngineForTests();
     setUser(kUserLat, kUserLon, c.userOnGround ? 0.0 : 5500.0, c.userOnGround, c.userAglFt);
+    if (c.userSpeedKt >= 0.0) g_userAircraftSnapshot.groundSpeedKt = c.userSpeedKt;
     const double lon = kUserLon + c.eastNm * kNmLat / std::cos(kUserLat * kDeg);
     kvo::FeedRecord r = record(20001, "DLH1", 1000.0, kUserLat + c.northNm * kNmLat, lon,
                                c.pointAirborne ? 6000.0 : 0.0, c.pointAirborne, 150.0);
