@@ -134,7 +134,11 @@ TEST(PositionLine, FieldsAsRealTrafficReadsThem) {
 }
 
 TEST_F(RtLinkTest, HandshakeWithAProfessionalEdition) {
+  g_feedEpochTime = 1733550000.0;  // of the link before: a new link starts the readers afresh
+  g_qnhReader.lastQnh = 1000;
   auto rt = handshake(R"({"version":"10.0.200","level":2})");
+  EXPECT_EQ(g_feedEpochTime.load(), 0.0);
+  EXPECT_EQ(g_qnhReader.lastQnh.load(), kvo::kStandardQnh);
   EXPECT_TRUE(g_rtConnected.load());
   EXPECT_TRUE(g_rtProfEdition.load());
   EXPECT_EQ(edition(), "RT prof edition: 10.0.200");

@@ -233,7 +233,7 @@ TEST_F(RunControlTest, ACloseDuringTheRestartIsNeverLost) {
   makeMainWindow();
   std::atomic<bool> countdownOver{false};
   g_simClientThread = std::jthread([&](std::stop_token stop) {
-    while (!stop.stop_requested() || !countdownOver.load()) std::this_thread::yield();
+    coretest::waitFor([&] { return stop.stop_requested() && countdownOver.load(); });
     requestQuitByUser();
   });
   onWaitAction = [&](std::chrono::milliseconds d) {
