@@ -3,8 +3,6 @@
 // fuzzer and the tests that replay its inputs. The first byte chooses the reader: an airport file
 // (which, when read, must write and read back to the same stands) or the airport list (whose
 // airports must then be usable for the closest-airport search).
-#include <unistd.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -16,20 +14,11 @@
 
 namespace fuzzinput {
 
-// A folder of this process for the files of one input.
-inline const std::filesystem::path& airportScratchFolder() {
-  static const std::filesystem::path folder = [] {
-    auto f = std::filesystem::temp_directory_path() / ("ambv-fuzz-airports-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(f);
-    return f;
-  }();
-  return folder;
-}
-
-inline bool readAirportInput(std::string_view input) {
+// The files of the input are written to `folder`.
+inline bool readAirportInput(std::string_view input, const std::filesystem::path& folder) {
   if (input.empty()) return true;
   const bool list = (static_cast<unsigned char>(input[0]) & 1u) != 0;
-  const std::filesystem::path file = airportScratchFolder() / (list ? "airports_fuzz.xml" : "ZZZZ.xml");
+  const std::filesystem::path file = folder / (list ? "airports_fuzz.xml" : "ZZZZ.xml");
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(input.data() + 1, static_cast<std::streamsize>(input.size() - 1));
@@ -51,7 +40,7 @@ inline bool readAirportInput(std::string_view input) {
   }
   kvo::AirportFileRecord record;
   if (!readAirportFile(file, record).empty()) return record.stands.empty();
-  const std::filesystem::path copy = airportScratchFolder() / "ZZZZ-copy.xml";
+  const std::filesystem::path copy = folder / "ZZZZ-copy.xml";
   if (!kvo::writeAirportFile(record, copy)) return false;
   kvo::AirportFileRecord again;
   if (!readAirportFile(copy, again).empty()) return false;

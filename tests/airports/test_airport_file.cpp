@@ -456,7 +456,8 @@ TEST_F(AirportFile, ShippedStockFileIsWholeAndPlausible) {
 TEST(AirportFuzzInputs, ReplayWithoutABrokenPromise) {
   const auto inputs = coretest::fuzzInputs("airport_file");
   EXPECT_FALSE(inputs.empty());
-  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::readAirportInput(data)) << file;
+  const coretest::TempFolder folder;
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::readAirportInput(data, folder.path())) << file;
 }
 
 }  // namespace
