@@ -258,11 +258,11 @@ bool startUserAircraftRequests() {
 
 void warnNoTraffic() {
   // Bounded by 150 rounds (15 s); a stop ends it sooner, as every wait of the run does.
-  for (int round = 0; round < 150 && static_cast<std::int64_t>(g_feedEpochTime.load()) == 0; ++round) {
+  for (int round = 0; round < 150 && g_feedEpochTime.load() == 0.0; ++round) {
     if (stopping()) return;
     kvo::runWait(100ms);
   }
-  if (static_cast<std::int64_t>(g_feedEpochTime.load()) == 0) logLine("No traffic in this region?");
+  if (g_feedEpochTime.load() == 0.0) logLine("No traffic in this region?");
 }
 
 void runMainLoop() {

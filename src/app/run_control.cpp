@@ -167,11 +167,11 @@ bool closeRun() {
       saveBoolParameter(SCAN_AIRPORTS);
     }
     restartCountdown();
-    if (g_quitRequested.load()) {
-      g_restarting = false;  // closed during the countdown
+    // Closed during the countdown, or during the reset: the close wins.
+    if (g_quitRequested.load() || !resetForNewRun()) {
+      g_restarting = false;
       return false;
     }
-    resetForNewRun();
     return true;
   }
   g_restarting = false;
@@ -224,6 +224,23 @@ void runTraffic() {
     applyAutoRange();
     enableControl(RANGE.binding, false);
   }
+  openRealTrafficLink();
+  if (stopping()) return;
+  setTrafficFeedOpen(false);
+  std::thread(qnhReaderThread, kvo::kQnhPort).detach();
+  kvo::runWait(2s);
+  std::thread(trafficReaderThread, kvo::kTrafficPort).detach();
+  sendUserPositionToRT();
+  {
+    std::lock_guard lock(g_simQueueMutex);
+    g_trafficReader.setReferencePosition(g_userAircraftSnapshot.lat, g_userAircraftSnapshot.lon);
+  }
+  warnNoTraffic();
+  refreshCurrentWeekSlot();
+  runMainLoop();
+}
+
+void openRealTrafficLink() {
   if (g_realTrafficOnThisPc.load() && !AEROWINX.value()) {
     startRealTrafficServer(PORT_NUMBER.value());
   } else {
@@ -239,19 +256,6 @@ void runTraffic() {
     connectRealTraffic();
     if (g_rtProfEdition.load()) sendSimTimeToRT(g_simTime.load());
   }
-  if (stopping()) return;
-  setTrafficFeedOpen(false);
-  std::thread(qnhReaderThread, kvo::kQnhPort).detach();
-  kvo::runWait(2s);
-  std::thread(trafficReaderThread, kvo::kTrafficPort).detach();
-  sendUserPositionToRT();
-  {
-    std::lock_guard lock(g_simQueueMutex);
-    g_trafficReader.setReferencePosition(g_userAircraftSnapshot.lat, g_userAircraftSnapshot.lon);
-  }
-  warnNoTraffic();
-  refreshCurrentWeekSlot();
-  runMainLoop();
 }
 
 void lf_closingDown() {
@@ -287,7 +291,7 @@ void restartCountdown() {
   }
 }
 
-void resetForNewRun() {
+bool resetForNewRun() {
   // The client thread was asked to stop by the closing down; its state is reset below.
   if (g_simClientThread.joinable()) {
     g_simClientThread.request_stop();
@@ -298,11 +302,12 @@ void resetForNewRun() {
   resetTraffic();
   releaseLiveryTitles();  // no record of the old run holds a title any more
   g_mainWindow.resetForNewRunWindowFields();
-  clearRunEndState();
   resetMainLoopState();
   g_rtProfEdition = false;
   g_scanChangeRestarts = true;
   selectComboValue(RANGE.value());
+  // Last: a close that came during the reset keeps its stop.
+  return clearRunEndStateForRestart();
 }
 
 void startRunThread() {

@@ -32,13 +32,18 @@ void startupWorker();
 // One traffic run after the start-up; returns when the main loop ends or the run was stopped
 // before it.
 void runTraffic();
+// runTraffic's link to RealTraffic: with RealTraffic on this PC and AEROWINX off, the TCP server
+// on PORT_NUMBER, RealTraffic's connection and handshake (and the simulator time for a
+// professional edition); otherwise no link to wait for, and the link counts as up.
+void openRealTrafficLink();
 // Closes the run and always posts WM_APP+1 (restart) or WM_APP+2 (quit) to the main window.
 void lf_closingDown();
 // The countdown before a restart ("Restarting after {} second{}").
 void restartCountdown();
 // Every run-scoped value back to its start value. The simulator client of the ended run is
-// joined first: its state is reset here.
-void resetForNewRun();
+// joined first: its state is reset here. The stop, quit and exit reason are cleared last, unless
+// the user has closed the window meanwhile: then they stay and the answer is false (quit).
+bool resetForNewRun();
 
 // Starts a run on a fresh g_startupThread, stopping and joining the previous one (WM_APP+1).
 void startRunThread();

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -74,17 +76,28 @@ fs::path readInstalledPackagesPath() {
     logLine("No UserCfg.opt found?");
     return {};
   }
-  fs::path result;
   std::ifstream in(userCfg, std::ios::binary);
-  for (const std::string& line : readLines(in)) {
-    if (line.find("InstalledPackagesPath") != std::string::npos) {
-      result = fs::path(extractQuoted(line));
-      break;
-    }
-  }
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  fs::path result = fs::path(installedPackagesPathIn(text));
   if (!result.empty() && !existsOrThrow(result)) result.clear();
   logLine(fmt::format("UserCfg.opt: InstalledPackagesPath={}", result.empty() ? "???" : result.string()));
   return result;
+}
+
+std::string installedPackagesPathIn(std::string_view text) {
+  constexpr std::string_view kKey = "installedpackagespath";
+  // Lines end at CR LF, LF or a lone CR.
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    const std::size_t at = toLowerAscii(line).find(kKey);
+    if (at == std::string::npos) continue;
+    if (line.find('"') != std::string_view::npos) return extractQuoted(line);
+    // Never seen, yet possible: the path without quotes, as the rest of the line.
+    return trim(line.substr(at + kKey.size()));
+  }
+  return {};
 }
 
 bool checkPackagesPath(const fs::path& path) {

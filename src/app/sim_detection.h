@@ -4,6 +4,7 @@
 // in the places of the Steam, Store and boxed editions when the stored path of the chosen
 // edition is empty. Read-only; runs on the start-up worker. The edition is g_simIs2020.
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 // "Microsoft.FlightSimulator_8wekyb3d8bbwe" or "Microsoft.Limitless_8wekyb3d8bbwe".
@@ -18,6 +19,10 @@ std::filesystem::path findSteamPackages();
 // The packages folder named by the InstalledPackagesPath line of UserCfg.opt; empty when there
 // is no such file, line or folder.
 std::filesystem::path readInstalledPackagesPath();
+// The packages folder a UserCfg.opt text names: on the first line that holds
+// "InstalledPackagesPath" (in any case), the text between its first two double quotes, or the
+// rest of the line, trimmed, when it has none; empty when no line names one.
+std::string installedPackagesPathIn(std::string_view text);
 // Not empty, exists, and holds "Community" and the edition's own packages folder.
 bool checkPackagesPath(const std::filesystem::path& path);
 // The Steam packages folder, else the one UserCfg.opt names, when usable; else empty.

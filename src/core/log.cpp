@@ -89,3 +89,49 @@ bool isLogOpen() {
   std::lock_guard lock(g_logMutex);
   return g_logFile != nullptr;
 }
+
+namespace kvo {
+
+void RepeatedLogLines::write(std::string_view kind, std::string_view line, Writer writer) {
+  const auto now = utcNow();
+  for (Kind& k : kinds_) {
+    if (k.name != kind) continue;
+    // A clock set back counts as a new period too.
+    if (now >= k.periodStart && now - k.periodStart < period_) {
+      k.suppressed += 1;
+      anySuppressed_ = true;
+      return;
+    }
+    writeCount(k);
+    k.periodStart = now;
+    k.writer = writer;
+    writer(line);
+    return;
+  }
+  kinds_.push_back(Kind{std::string(kind), writer, now, 0});
+  writer(line);
+}
+
+void RepeatedLogLines::flush(bool all) {
+  if (!anySuppressed_) return;
+  const auto now = utcNow();
+  bool left = false;
+  for (Kind& k : kinds_) {
+    if (k.suppressed == 0) continue;
+    if (all || now < k.periodStart || now - k.periodStart >= period_) {
+      writeCount(k);
+    } else {
+      left = true;
+    }
+  }
+  anySuppressed_ = left;
+}
+
+void RepeatedLogLines::writeCount(Kind& kind) {
+  if (kind.suppressed == 0) return;
+  kind.writer(fmt::format("{} more \"{}\" line{} in {} s", kind.suppressed, kind.name, kind.suppressed == 1 ? "" : "s",
+                          period_.count()));
+  kind.suppressed = 0;
+}
+
+}  // namespace kvo

@@ -1,9 +1,13 @@
 #pragma once
 // Log.txt in the working folder. Every writer takes the log lock and writes nothing while the
 // file is not open; none throws to the caller.
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <vector>
 
 extern std::mutex g_logMutex;
 
@@ -17,3 +21,41 @@ void logLineIfRunning(std::string_view text); // nothing once a stop or quit is 
 bool openLogFile(const std::filesystem::path& folder = {});
 void closeLogFile();
 bool isLogOpen();
+
+namespace kvo {
+
+// Lines that outside input sets off at its own pace (one per bad datagram): of each kind, the
+// first line of a period is written and the rest are only counted; the count follows as one
+// line, "{n} more \"{kind}\" line{s} in {p} s", once the period is over. So a sender that
+// floods a reader with bad datagrams adds a few lines per period to Log.txt, not one per
+// datagram. Used by one thread at a time (the reader that owns it); not locked.
+class RepeatedLogLines {
+ public:
+  using Writer = void (*)(std::string_view);
+  static constexpr std::chrono::seconds kDefaultPeriod{10};
+
+  explicit RepeatedLogLines(std::chrono::seconds period = kDefaultPeriod) : period_(period) {}
+
+  // Writes `line` through `writer` when it is the first of its kind in the period; else counts it.
+  void write(std::string_view kind, std::string_view line, Writer writer = logLine);
+  // Writes the counts of the kinds whose period is over; with `all`, every count now (at the
+  // end of the owner's work). Cheap when nothing was counted.
+  void flush(bool all = false);
+  // Forgets every kind and count (tests).
+  void reset() { kinds_.clear(); }
+
+ private:
+  struct Kind {
+    std::string name;
+    Writer writer;
+    std::chrono::system_clock::time_point periodStart;
+    std::uint64_t suppressed = 0;
+  };
+  void writeCount(Kind& kind);
+
+  std::chrono::seconds period_;
+  std::vector<Kind> kinds_;
+  bool anySuppressed_ = false;
+};
+
+}  // namespace kvo

@@ -61,11 +61,17 @@ void resetTimeState() {
 
 std::time_t utcNowSeconds() { return kvo::Clock::to_time_t(kvo::utcNow()); }
 
+bool isPlausibleFeedTime(double seconds) {
+  constexpr double kFrom2000 = 946684800.0;
+  constexpr double kFrom2100 = 4102444800.0;
+  return seconds >= kFrom2000 && seconds < kFrom2100;
+}
+
 std::time_t simUtcSeconds() {
   if (g_rtProfEdition.load()) {
     const double feed = g_feedEpochTime.load();
-    // A time outside +/- 10^12 s is no time of this world; the system clock is safer.
-    if (feed != 0.0 && std::isfinite(feed) && std::abs(feed) < 1e12) return static_cast<std::time_t>(std::floor(feed));
+    // Not yet a feed time, or none of this world: the system clock is safer.
+    if (isPlausibleFeedTime(feed)) return static_cast<std::time_t>(std::floor(feed));
   }
   return utcNowSeconds();
 }

@@ -31,6 +31,11 @@ extern std::atomic<double> g_feedEpochTime;
 // RealTraffic reported a professional edition: its feed time is then the program's "now".
 extern std::atomic<bool> g_rtProfEdition;
 
+// A feed time stamp that can be taken as the feed time: from 2000-01-01 up to, not including,
+// 2100-01-01 (UTC). Anything else (1e300, a negative or a NaN value) is no time of this world,
+// and converting it to an integer would be undefined.
+bool isPlausibleFeedTime(double seconds);
+
 // Back to the start state: no feed time, no professional edition, no fixed clock.
 void resetTimeState();
 

@@ -61,7 +61,7 @@ void QnhReader::processMessage() {
     }
     const auto found = document.find("QNH");
     if (found == document.end() || found->is_null()) {
-      logLine(fmt::format("no QNH {}", printableForLog(message)));
+      badDatagramLines.write("no QNH", fmt::format("no QNH {}", printableForLog(message)));
       return;
     }
     std::int32_t qnh = 0;
@@ -75,23 +75,25 @@ void QnhReader::processMessage() {
       // An optional '-' and decimal digits, read up to the first other character.
       const auto& text = found->get_ref<const std::string&>();
       if (std::from_chars(text.data(), text.data() + text.size(), qnh).ec != std::errc()) {
-        logArrowLine(fmt::format("QNH string parse error: {} in {}", printableForLog(text), printableForLog(message)));
+        badDatagramLines.write(
+            "QNH string parse error",
+            fmt::format("QNH string parse error: {} in {}", printableForLog(text), printableForLog(message)), logArrowLine);
         return;
       }
     } else {
-      logLine(fmt::format("no QNH {}", printableForLog(message)));
+      badDatagramLines.write("no QNH", fmt::format("no QNH {}", printableForLog(message)));
       return;
     }
     if (qnh > kHighestQnh) qnh = inHgHundredthsToHpa(qnh);
     if (qnh < kLowestQnh || qnh > kHighestQnh) {
-      logLine(fmt::format("? Strange QNH {} found in {}", qnh, printableForLog(message)));
+      badDatagramLines.write("Strange QNH", fmt::format("? Strange QNH {} found in {}", qnh, printableForLog(message)));
       return;
     }
     // The standard value is published again every time.
     if (qnh == lastQnh.load() && qnh != kStandardQnh) return;
     publish(*this, qnh);
   } catch (const std::exception& e) {
-    logLine(fmt::format("Exception {}, in {}", printableForLog(e.what()), printableForLog(message)));
+    badDatagramLines.write("Exception", fmt::format("Exception {}, in {}", printableForLog(e.what()), printableForLog(message)));
   }
 }
 

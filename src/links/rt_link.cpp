@@ -210,7 +210,8 @@ bool sendDataPacket(std::string_view text) {
 
 std::string receive(std::chrono::milliseconds timeout) {
   if (g_rtClientSocket == kvo::kNoSocket) return {};
-  std::string reply;
+  kvo::ReplyReader reader;
+  const std::string& reply = reader.text();
   std::vector<char> buffer(kvo::kRtReceiveBufferSize, '\0');
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
@@ -226,14 +227,51 @@ std::string receive(std::chrono::milliseconds timeout) {
       return {};
     }
     if (n == 0) return reply;  // closed by RealTraffic
-    reply.append(buffer.data(), static_cast<std::size_t>(n));
-    if (reply.size() >= kvo::kRtReceiveBufferSize) {
-      logLineIfRunning(fmt::format("receive: buffer overrun: {}", reply.size()));
-      return {};
+    switch (reader.add(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
+      case kvo::ReplyProgress::Overrun:
+        logLineIfRunning(fmt::format("receive: buffer overrun: {}", reply.size()));
+        return {};
+      case kvo::ReplyProgress::Complete:
+        return reply;
+      case kvo::ReplyProgress::Partial:
+        break;
     }
-    // A reply may arrive in pieces: it is complete once it reads as one JSON value.
-    if (nlohmann::json::accept(reply)) return reply;
   }
+}
+
+kvo::ReplyProgress kvo::ReplyReader::add(std::string_view piece) {
+  text_.append(piece);
+  if (text_.size() >= kRtReceiveBufferSize) return ReplyProgress::Overrun;
+  bool mayBeComplete = false;
+  for (const char c : piece) {
+    if (inString_) {
+      if (escaped_) {
+        escaped_ = false;
+      } else if (c == '\\') {
+        escaped_ = true;
+      } else if (c == '"') {
+        inString_ = false;
+        mayBeComplete = mayBeComplete || !structured_;
+      }
+      continue;
+    }
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    if (!started_) {
+      started_ = true;
+      structured_ = c == '{' || c == '[';
+    }
+    if (c == '"') {
+      inString_ = true;
+    } else if (c == '{' || c == '[') {
+      ++depth_;
+    } else if (c == '}' || c == ']') {
+      mayBeComplete = mayBeComplete || --depth_ == 0;
+    } else if (!structured_) {
+      mayBeComplete = true;  // a number or a literal standing alone
+    }
+  }
+  if (!mayBeComplete) return ReplyProgress::Partial;
+  return nlohmann::json::accept(text_) ? ReplyProgress::Complete : ReplyProgress::Partial;
 }
 
 void parseRealTrafficVersion(std::string_view reply) {

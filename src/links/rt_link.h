@@ -33,6 +33,25 @@ inline constexpr std::chrono::milliseconds kRtSendTimeout{2000};
 // whether one is waiting.
 enum class ClientWait { UntilStopped, PollOnly };
 
+// A reply that arrives in pieces: complete once it reads as one JSON value, an overrun once it
+// holds kRtReceiveBufferSize bytes or more. The JSON reader looks at the reply only when a piece
+// may have completed it (an object or array closed to its outermost level, or the end of a
+// value that stands alone), so a reply sent byte by byte costs as much as one sent whole.
+enum class ReplyProgress { Partial, Complete, Overrun };
+class ReplyReader {
+ public:
+  ReplyProgress add(std::string_view piece);
+  const std::string& text() const noexcept { return text_; }
+
+ private:
+  std::string text_;
+  int depth_ = 0;
+  bool started_ = false;     // a value has begun
+  bool structured_ = false;  // it is an object or an array
+  bool inString_ = false;
+  bool escaped_ = false;
+};
+
 // The "Qs121" line of a user position (with its CR LF).
 std::string userPositionLine(double pitchRad, double bankRad, double headingRad, double altFt, double groundSpeedKt,
                              double latDeg, double lonDeg);

@@ -87,7 +87,8 @@ void TrafficReader::processLineSub() {
     FeedRecord record;
     if (decodeLine(record)) appendToTrafficFeed(std::move(record));
   } catch (const std::exception& e) {
-    logLine(fmt::format("exception in processLineSub: {}", printableForLog(e.what())));
+    badDatagramLines.write("exception in processLineSub",
+                           fmt::format("exception in processLineSub: {}", printableForLog(e.what())));
   }
 }
 
@@ -118,8 +119,11 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   }
   TrackPoint& point = record.position;
 
-  // 1. Every line with a readable time stamp moves the feed time, also one dropped later.
+  // 1. Every line with a readable time stamp moves the feed time, also one dropped later. A
+  // time stamp outside this century is as unreadable: it would become the feed time and each
+  // aircraft's clock.
   const double timestamp = readLabelled(fields[kFieldTimestamp], "timestamp");
+  if (!isPlausibleFeedTime(timestamp)) throw std::runtime_error(fmt::format("{}:{}", "timestamp", fields[kFieldTimestamp]));
   g_feedEpochTime.store(timestamp);
   record.timestamp = timestamp;
 

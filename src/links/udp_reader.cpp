@@ -36,8 +36,6 @@ bool socketIsGone(int error) {
   throw std::runtime_error(fmt::format("receive error: {}", wsaErrorText(error)));
 }
 
-void logOverrun(std::string_view count) { logLineIfRunning(fmt::format("buffer overrun: {} bytes", count)); }
-
 void setLamp(std::atomic<std::int32_t>& lamp, std::int32_t value) {
   lamp.store(value);
   g_mainWindow.invalidate(g_statusAreaRect);
@@ -100,6 +98,7 @@ void UdpReader::receiveLoop() {
     FD_SET(socket, &readable);
     const timeval wait{1, 0};
     const int ready = select(0, &readable, nullptr, nullptr, &wait);
+    badDatagramLines.flush();  // a burst of bad datagrams that has ended is summed up
     if (ready == SOCKET_ERROR) {
       const int error = WSAGetLastError();
       if (socketIsGone(error)) throwReceiveError(error);
@@ -131,6 +130,10 @@ void UdpReader::receiveLoop() {
   onStopped();
 }
 
+void UdpReader::logOverrun(std::string_view count) {
+  badDatagramLines.write("buffer overrun", fmt::format("buffer overrun: {} bytes", count), logLineIfRunning);
+}
+
 void UdpReader::handleReceived(std::size_t length) {
   buffer[length] = '\0';
   message = std::string_view(buffer.data(), length);
@@ -160,6 +163,7 @@ void UdpReader::resetForTests() {
   lastSeenCount.store(0);
   previousDatagram.clear();
   buffer.fill('\0');
+  badDatagramLines.reset();
 }
 
 void UdpReader::closeSocketIfOpen() {
@@ -180,6 +184,7 @@ void UdpReader::runThread(std::uint16_t port) {
   } release{*this};
 
   auto cleanUp = [this] {
+    badDatagramLines.flush(true);
     closeSocketIfOpen();
     // Only a start-up of our own is ended: another reader's or the TCP link's must stay.
     if (winsockStarted_) {
@@ -248,7 +253,9 @@ bool UdpReader::waitForThreadEnd(std::chrono::milliseconds bound) const {
 
 std::string printableForLog(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
+  const std::size_t total = text.size();
+  text = text.substr(0, kLoggedTextLimit);
+  out.reserve(text.size() + 24);
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
@@ -257,6 +264,7 @@ std::string printableForLog(std::string_view text) {
       out.push_back(c);
     }
   }
+  if (total > text.size()) fmt::format_to(std::back_inserter(out), "... ({} bytes)", total);
   return out;
 }
 

@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/log.h"
+
 struct WSADATA;
 
 namespace kvo {
@@ -56,6 +58,8 @@ class UdpReader {
   std::string previousDatagram;  // used only when RealTraffic runs on another PC
   std::unique_ptr<WSADATA> wsaData;
   SocketHandle socket = kNoSocket;
+  // The log lines of bad datagrams, summed up per kind and period (the reader thread's).
+  RepeatedLogLines badDatagramLines;
 
   // ---- decoding (derived readers) ----------------------------------------------------------
   // Decodes `message`; catches its own exceptions.
@@ -95,6 +99,9 @@ class UdpReader {
   // than 16383 bytes are logged as an overrun and dropped, as the loop does.
   void handleDatagram(std::string_view datagram);
 
+  // "buffer overrun: {} bytes" (summed up with the other overruns of its period).
+  void logOverrun(std::string_view count);
+
   // The port the socket is bound to; 0 while none.
   std::uint16_t boundPort() const noexcept { return boundPort_.load(); }
   // A thread is running on this object.
@@ -126,7 +133,9 @@ class UdpReader {
 };
 
 // Control characters of untrusted text (datagrams, texts quoting them) as "\xNN", so that one
-// datagram always gives one log line.
+// datagram always gives one log line; beyond its first kLoggedTextLimit bytes the text is cut,
+// marked "... ({} bytes)" with its whole length, so that one line stays short.
+inline constexpr std::size_t kLoggedTextLimit = 1024;
 std::string printableForLog(std::string_view text);
 
 // "{} connected" / "{} disconnected" as continuation lines (ten blanks first).

@@ -70,10 +70,23 @@ void handleSimDisconnected() {
   endRunWithReason(kvo::kExitSimWasClosed, 0);
 }
 
-void clearRunEndState() {
-  std::lock_guard lock(g_runEndMutex);
+namespace {
+void clearLocked() {
   g_quitRequested.store(false);
   g_stopRequested.store(false);
   g_exitReason.store(kvo::kExitNotYetSet);
   g_restartDelaySeconds.store(0);
+}
+}  // namespace
+
+void clearRunEndState() {
+  std::lock_guard lock(g_runEndMutex);
+  clearLocked();
+}
+
+bool clearRunEndStateForRestart() {
+  std::lock_guard lock(g_runEndMutex);
+  if (g_quitRequested.load()) return false;
+  clearLocked();
+  return true;
 }

@@ -59,6 +59,10 @@ void handleSimDisconnected();
 // RealTraffic has connected over the TCP link (links), read by the option handlers.
 extern std::atomic<bool> g_scanChangeRestarts;
 
-// Clears the stop and quit flags and the reason and delay together (a new run, or a test's
-// fresh start).
+// Clears the stop and quit flags and the reason and delay together (a test's fresh start).
 void clearRunEndState();
+
+// The same for the next run of an in-process restart, unless the user has closed the window:
+// then nothing is cleared and the answer is false. Decided and done under the lock of
+// requestQuitByUser, so a close that comes at any moment of the restart is never cleared away.
+bool clearRunEndStateForRestart();

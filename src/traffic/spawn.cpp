@@ -118,7 +118,18 @@ void putOnStand(LiveAircraft& ac, const Stand& stand) {
 
 // A new flight identity on the feed: the aircraft changes its callsign, or is created anew.
 bool respawnActive(LiveAircraft& ac, const FeedRecord& record) {
+  const GroundPhase phase = ac.phase;
+  const GroundPhase previousPhase = ac.previousPhase;
+  const std::string_view title = ac.liveryTitle;
   const bool ok = checkRouteChange(ac, record) && checkRegistrationChange(ac, record);
+  if (!GUID_CHANGES.value() && ac.phase == GroundPhase::Birth && phase != GroundPhase::Birth) {
+    // A new airline or special livery readies the aircraft for a new creation; without the
+    // respawn its object stays as it is and must go on flying (a flying object in the birth
+    // phase would take no moving point: it would slide along the ground through its take-off).
+    ac.phase = phase;
+    ac.previousPhase = previousPhase;
+    ac.liveryTitle = title;
+  }
   const std::string& newCallsign = record.callsign;
   if (!newCallsign.empty() && newCallsign != ac.callsign && newCallsign != ac.registration) {
     if (!endsWithUnderscore(newCallsign)) {

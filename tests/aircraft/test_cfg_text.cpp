@@ -3,6 +3,9 @@
 #include <random>
 
 #include "aircraft/cfg_text.h"
+#include "cfg_text_input.h"
+#include "data_file_input.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -53,11 +56,21 @@ TEST(DecodeText, BinaryContentIsRefused) {
   EXPECT_THROW(decodeTextBytes(std::string("[FLTSIM.0]\ntitle=a\0b\n", 21)), TextDecodeError);
   EXPECT_THROW(decodeTextBytes(std::string("\xFF\xFE\x00\xD8", 4)), TextDecodeError);  // a lone surrogate
   EXPECT_THROW(decodeTextBytes("\xEF\xBB\xBF\xC3"), TextDecodeError);  // cut UTF-8 after a mark
+  // Too short, or too few zero bytes in every other place (60 %), to be UTF-16 without a mark:
+  // the zero bytes are binary content.
+  EXPECT_THROW(decodeTextBytes(std::string("A\0", 2)), TextDecodeError);
+  EXPECT_THROW(decodeTextBytes(std::string("A\0B\0C\0D\0E\0F\0GHIJKLMN", 20)), TextDecodeError);
+  // A few control characters in a long text are no binary content: at most one in 200 bytes.
+  std::string text(1800, 'x');
+  for (int i = 0; i < 9; ++i) text[static_cast<std::size_t>(i) * 200] = '\x01';
+  EXPECT_NO_THROW(decodeTextBytes(text));
+  EXPECT_THROW(decodeTextBytes(text.substr(0, 1790)), TextDecodeError);
 }
 
 TEST(DecodeText, Utf8IsCheckedStrictly) {
   EXPECT_TRUE(isValidUtf8("plain \xE2\x82\xAC \xF0\x9F\x98\x80"));
-  for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xE2\x82"}) {
+  for (const char* bad :
+       {"\xC0\xAF", "\xE0\x80\xAF", "\xE0\x82\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xE2\x82"}) {
     EXPECT_FALSE(isValidUtf8(bad)) << bad;
   }
 }
@@ -68,6 +81,7 @@ TEST(ParseCfg, SectionsKeysQuotesAndComments) {
       "[fltsim.0]\n"
       "Title = \"Name ; with semicolon\" ; trailing comment\n"
       "icao_airline=DLH// comment\n"
+      "texture = KLM/PH-BXA\n"
       "atc_id = \"\" ;\n"
       "ui_variation = \"unclosed\n"
       "no equals sign here\n"
@@ -81,6 +95,7 @@ TEST(ParseCfg, SectionsKeysQuotesAndComments) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->get("title"), "Name ; with semicolon");
   EXPECT_EQ(s->get("icao_airline"), "DLH");
+  EXPECT_EQ(s->get("texture"), "KLM/PH-BXA");  // one slash starts no comment
   ASSERT_NE(s->find("atc_id"), nullptr);
   EXPECT_EQ(s->get("atc_id"), "");
   EXPECT_EQ(s->get("ui_variation"), "unclosed");
@@ -94,9 +109,24 @@ TEST(ParseCfg, FltsimIndex) {
     const char* name;
     int index;
   };
-  for (const Case& c : {Case{"FLTSIM.0", 0}, Case{"FLTSIM.12", 12}, Case{"FLTSIM.", -1}, Case{"FLTSIM.1A", -1},
+  for (const Case& c : {Case{"FLTSIM.0", 0}, Case{"FLTSIM.12", 12}, Case{"FLTSIM.999999", 999999},
+                        Case{"FLTSIM.1234567", -1}, Case{"FLTSIM.", -1}, Case{"FLTSIM.1A", -1},
                         Case{"FLTSIM", -1}, Case{"FLTSIM.-1", -1}, Case{"GENERAL", -1}}) {
     EXPECT_EQ(fltsimIndex(c.name), c.index) << c.name;
+  }
+}
+
+// Every input the fuzzers of the aircraft data keep (aircraft.cfg in each encoding, the data
+// files' decryption and their content), replayed through the fuzzers' own drivers.
+TEST(AircraftDataFuzzInputs, ReplayWithoutABrokenPromise) {
+  using Driver = bool (*)(std::string_view);
+  const std::pair<const char*, Driver> targets[] = {{"cfg_text", fuzzinput::scanAircraftCfgInput},
+                                                    {"data_decrypt", fuzzinput::decryptDataInput},
+                                                    {"data_xml", fuzzinput::parseDataInput}};
+  for (const auto& [target, driver] : targets) {
+    const auto inputs = coretest::fuzzInputs(target);
+    EXPECT_FALSE(inputs.empty()) << target;
+    for (const auto& [file, data] : inputs) EXPECT_TRUE(driver(data)) << file;
   }
 }
 

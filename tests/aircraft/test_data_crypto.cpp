@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sodium.h>
+
 #include <random>
 
 #include "aircraft/data_crypto.h"
@@ -52,6 +54,26 @@ TEST(DataCrypto, ATruncatedOrExtendedStreamIsRefused) {
   extended.push_back(0);
   EXPECT_THROW(decrypt(extended), DataDecryptError);
   EXPECT_THROW(decrypt(std::vector<std::uint8_t>(good.begin(), good.begin() + 10)), DataDecryptError);
+}
+
+// Authentic chunks after the final one (a stream that goes on past its end) are refused too.
+TEST(DataCrypto, ChunksAfterTheFinalOneAreRefused) {
+  std::vector<std::uint8_t> out(kDataHeaderBytes);
+  crypto_secretstream_xchacha20poly1305_state state;
+  crypto_secretstream_xchacha20poly1305_init_push(&state, out.data(), builtInDataKey().data());
+  const std::string plain = patternText(kDataChunkPlainBytes);
+  for (const unsigned char tag : {crypto_secretstream_xchacha20poly1305_TAG_FINAL, crypto_secretstream_xchacha20poly1305_TAG_MESSAGE}) {
+    std::vector<std::uint8_t> chunk(plain.size() + kDataChunkExtraBytes);
+    crypto_secretstream_xchacha20poly1305_push(&state, chunk.data(), nullptr, reinterpret_cast<const unsigned char*>(plain.data()),
+                                               plain.size(), nullptr, 0, tag);
+    out.insert(out.end(), chunk.begin(), chunk.end());
+  }
+  try {
+    decrypt(out);
+    ADD_FAILURE() << "taken";
+  } catch (const DataDecryptError& e) {
+    EXPECT_STREQ(e.what(), "extra bytes after the final chunk");
+  }
 }
 
 TEST(DataCrypto, AnotherKeyIsRefusedAndEachEncryptionDiffers) {

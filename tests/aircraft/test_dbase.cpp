@@ -152,6 +152,24 @@ TEST(UserRegcodes, LinesAreCheckedFieldByField) {
   EXPECT_NE(r.rejected[0].find("mine.txt line 6"), std::string::npos) << r.rejected[0];
 }
 
+// The limits of what the data files may name: registrations of up to 12 characters (the
+// simulator's tail number), special livery titles of up to 255 (its title buffer), type
+// designators of 2 to 4 characters.
+TEST(DataFileRecords, LimitsOfRegistrationsTitlesAndTypes) {
+  const std::string title255(255, 'T');
+  const DbaseContent c = parseRegcodesXml(minimalRegcodes(
+      "<reg reg=\"ABCDEFGHIJKL\" airline=\"DLH\" type=\"A20N\"/><reg reg=\"ABCDEFGHIJKLM\" airline=\"DLH\" type=\"A20N\"/>",
+      "<livery reg=\"D-AIXX\" title=\"" + title255 + "\"/><livery reg=\"D-AIXY\" title=\"" + title255 + "U\"/>"));
+  ASSERT_EQ(c.registrations.size(), 1u);
+  EXPECT_EQ(c.registrations[0].first, "ABCDEFGHIJKL");
+  ASSERT_EQ(c.specialLiveries.size(), 1u);
+  EXPECT_EQ(c.specialLiveries[0].registration, "D-AIXX");
+  EXPECT_EQ(c.skipped, 2u);
+  for (const auto& [text, valid] : {std::pair{"A3", true}, {"A320", true}, {"A3201", false}, {"A", false}, {"3A20", false}}) {
+    EXPECT_EQ(isTypeDesignator(text), valid) << text;
+  }
+}
+
 TEST_F(Dbase, UserFilesInWindows1252AreRead) {
   writeEncrypted(work.path() / "input" / "dbase.enc", minimalDbase("<type icao=\"A20N\" span_m=\"35.8\"/>"));
   writeEncrypted(work.path() / "input" / "AIG-regcodes.enc", minimalRegcodes(""));

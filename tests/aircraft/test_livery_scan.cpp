@@ -72,7 +72,8 @@ class FakeInstall : public ::testing::Test {
     write(packages() / "Official/OneStore/justflight-traffic/manifest.json", R"({"title":"Traffic"})");
     write(packages() / "Official/OneStore/justflight-traffic/SimObjects/Airplanes/JF_B744/aircraft.cfg",
           "[GENERAL]\nicao_type_designator=B744\n"
-          "[FLTSIM.0]\ntitle=\"JF B744 Lufthansa Cargo Fr\xE4hter\"\nicao_airline=GEC\natc_parking_types=\"CARGO\"\n");
+          "[FLTSIM.0]\ntitle=\"JF B744 Lufthansa Cargo Fr\xE4hter\"\nicao_airline=GEC\natc_parking_types=\"CARGO\"\n"
+          "[FLTSIM.1]\ntitle=\"JF B744 GEC 2\"\nicao_airline=GEC\natc_parking_types=\"GATE, mil_cargo\"\n");
   }
   void TearDown() override {
     clearDbaseTables();
@@ -119,7 +120,8 @@ TEST_F(FakeInstall, ScanTakesEveryAiPackageInPackageOrder) {
                             Expected{"FSLTL A20N EZY easyJet", "EZY", "A20N", "", 0, 0},
                             Expected{"AIG B738 DLH D-ABCD", "DLH", "B738", "D-ABCD", 1, 0},
                             Expected{"AIG A20N DLH", "DLH", "A20N", "", 1, 0},
-                            Expected{"JF B744 Lufthansa Cargo Fr\xC3\xA4hter", "GEC", "B744", "", 2, 1}}) {
+                            Expected{"JF B744 Lufthansa Cargo Fr\xC3\xA4hter", "GEC", "B744", "", 2, 1},
+                            Expected{"JF B744 GEC 2", "GEC", "B744", "", 2, 1}}) {  // a military cargo stand
     SCOPED_TRACE(e.title);
     const LiveryData* l = byTitle(r, e.title);
     ASSERT_NE(l, nullptr);
@@ -128,7 +130,7 @@ TEST_F(FakeInstall, ScanTakesEveryAiPackageInPackageOrder) {
   EXPECT_EQ(byTitle(r, "FSLTL_A20N_AIB_Airbus-Industrie-STUB"), nullptr);  // SUPPRESS_STUB
   EXPECT_EQ(byTitle(r, "scenery plane"), nullptr);
   EXPECT_NE(byTitle(r, "FSLTL A20N DLH Star Alliance"), nullptr);
-  EXPECT_EQ(r.liveries.size(), 7u);
+  EXPECT_EQ(r.liveries.size(), 8u);
 
   const ScanReports& rep = r.reports;
   const std::vector<std::pair<const std::vector<std::string>*, const char*>> findings{
@@ -210,8 +212,8 @@ TEST_F(FakeInstall, ScanLiveriesWritesItsFilesAndSwitchesTheScanOff) {
   const fs::path work = root.path() / "work";
 
   const std::uint64_t count = scanLiveries(work);
-  EXPECT_EQ(count, 7u);
-  EXPECT_EQ(liveryDbSize(), 7u);
+  EXPECT_EQ(count, 8u);
+  EXPECT_EQ(liveryDbSize(), 8u);
   EXPECT_TRUE(g_scannedLiveriesProcessed.load());
   EXPECT_FALSE(SCAN_LIVERIES.value());
   EXPECT_NE(readFile(parametersFilePath()).find("name=\"SCAN_LIVERIES\" value=\"false\""), std::string::npos);
@@ -229,7 +231,7 @@ TEST_F(FakeInstall, ScanLiveriesWritesItsFilesAndSwitchesTheScanOff) {
   clearLiveryDb();
   EXPECT_EQ(scanLiveries(work), 0u);
   g_scannedLiveriesProcessed = false;
-  EXPECT_EQ(scanLiveries(work), 7u);
+  EXPECT_EQ(scanLiveries(work), 8u);
 
   g_scannedLiveriesProcessed = false;
   resetParametersForTests();

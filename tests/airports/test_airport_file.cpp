@@ -7,6 +7,7 @@
 
 #include "airports/airport_file.h"
 #include "airports/park_stands.h"
+#include "airport_file_input.h"
 #include "airport_test_support.h"
 #include "core/files.h"
 #include "core/geometry.h"
@@ -176,7 +177,7 @@ TEST_F(AirportFile, RefusesHugeFilesUnread) {
 
 TEST_F(AirportFile, RefusesMoreStandsThanTheLimit) {
   std::string stands;
-  for (std::size_t i = 0; i <= kvo::kMaxStandsPerFile; ++i) stands += parkpos(std::to_string(i), 1, 1, 10);
+  for (std::size_t i = 0; i <= 20000; ++i) stands += parkpos(std::to_string(i), 1, 1, 10);
   kvo::AirportFileRecord r;
   EXPECT_NE(kvo::readAirportFile(put("many.xml", airportFileText(stands)), r).find("more than"), std::string::npos);
   EXPECT_TRUE(r.stands.empty());
@@ -198,6 +199,8 @@ TEST_F(AirportFile, SkipsBadStandsAndKeepsTheRest) {
       {"nan radius", "<parkpos id=\"A\" lat=\"1\" lon=\"1\" radius=\"nan\"/>" + ok, {"OK"}},
       {"infinite radius", "<parkpos id=\"A\" lat=\"1\" lon=\"1\" radius=\"inf\"/>" + ok, {"OK"}},
       {"zero radius", parkpos("A", 1, 1, 0) + ok, {"OK"}},
+      {"radius 1000 m", parkpos("A", 1, 1, 1000) + ok, {"A", "OK"}},
+      {"radius 1001 m", parkpos("A", 1, 1, 1001) + ok, {"OK"}},
       {"negative radius", parkpos("A", 1, 1, -5) + ok, {"OK"}},
       {"radius with unit", "<parkpos id=\"A\" lat=\"1\" lon=\"1\" radius=\"20m\"/>" + ok, {"OK"}},
       {"nan latitude", "<parkpos id=\"A\" lat=\"NaN\" lon=\"1\" radius=\"10\"/>" + ok, {"OK"}},
@@ -218,6 +221,26 @@ TEST_F(AirportFile, SkipsBadStandsAndKeepsTheRest) {
   }
   EXPECT_NE(logText().find("stand 'OK' skipped: its id is used by an earlier stand"), std::string::npos);
   EXPECT_NE(logText().find("stand 'A' skipped: radius 'nan'"), std::string::npos);
+}
+
+// A file's skipped records: the first 20 are logged, then only their count; a stand count
+// that num_parkpos states wrongly and an altitude of no airport are noted too.
+TEST_F(AirportFile, SkippedRecordsAreLoggedUpToTwentyThenCounted) {
+  std::string stands;
+  for (int i = 0; i < 22; ++i) stands += parkpos("BAD" + std::to_string(i), 1, 1, 0);
+  stands += parkpos("OK", 10, 10, 20);
+  kvo::AirportFileRecord r;
+  ASSERT_EQ(kvo::readAirportFile(put("skips.xml", airportFileText(stands, "<parameter name=\"num_parkpos\" value=\"3\"/>"
+                                                                           "<parameter name=\"altitude\" value=\"150000\"/>")),
+                                 r),
+            "");
+  EXPECT_EQ(standNames(r.stands), std::vector<std::string>{"OK"});
+  EXPECT_EQ(r.altitude, 0);
+  const std::string text = logText();
+  EXPECT_NE(text.find("altitude '150000' is not a number of feet, 0 taken"), std::string::npos);
+  EXPECT_NE(text.find("stand 'BAD18' skipped"), std::string::npos);
+  EXPECT_EQ(text.find("stand 'BAD19' skipped"), std::string::npos);  // the 21st record
+  EXPECT_NE(text.find("skips.xml: 4 more skipped records not listed"), std::string::npos) << text;
 }
 
 TEST_F(AirportFile, SkipsBadUsesAndKeepsTheStand) {
@@ -427,6 +450,15 @@ TEST_F(AirportFile, ShippedStockFileIsWholeAndPlausible) {
   EXPECT_GE(cargo, 1);
   EXPECT_GE(ramp, 1);
   EXPECT_GT(static_cast<int>(r.stands.size()) - heli - cargo - ramp, 10);  // gates of the main apron
+}
+
+// Every input the airport files' fuzzer keeps, replayed through its driver: a file read is
+// written and read back to the same stands, a list read serves the closest-airport search.
+TEST(AirportFuzzInputs, ReplayWithoutABrokenPromise) {
+  const auto inputs = coretest::fuzzInputs("airport_file");
+  EXPECT_FALSE(inputs.empty());
+  const coretest::TempFolder folder;
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::readAirportInput(data, folder.path())) << file;
 }
 
 }  // namespace

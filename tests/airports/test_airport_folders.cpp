@@ -125,6 +125,7 @@ TEST_F(AirportFolders, CodesThatAreNoFileNamesFindNothingAndAskNobody) {
   EXPECT_EQ(requests(), 0u);
   EXPECT_EQ(publisherFolderName(".."), "unknown");
   EXPECT_EQ(publisherFolderName(" . Acme\\x . "), "Acme_x");
+  EXPECT_EQ(publisherFolderName(std::string(150, 'p')), std::string(100, 'p'));  // a folder name of a sane length
 }
 
 TEST_F(AirportFolders, MissingStockFileIsDownloadedChecked) {

@@ -164,7 +164,13 @@ TEST_F(MainLoopTest, WithoutAFlightTheFeedClosesAndThePauseIsLoggedOnce) {
     g_positionBufferFill->push_back({});
     g_positionBufferSend->push_back({});
   }
-  for (int i = 0; i < 250; ++i) ASSERT_TRUE(mainLoopStep());
+  // The idle work (here a pending "Re-read") comes once a second: every 100th step.
+  g_parkCheckPending = true;
+  for (int i = 0; i < 99; ++i) ASSERT_TRUE(mainLoopStep());
+  EXPECT_TRUE(g_parkCheckPending.load());
+  ASSERT_TRUE(mainLoopStep());
+  EXPECT_FALSE(g_parkCheckPending.load());
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(mainLoopStep());
   EXPECT_FALSE(g_trafficFeedOpen.load());
   EXPECT_TRUE(g_flightPaused);
   {
@@ -226,6 +232,42 @@ TEST_F(MainLoopTest, AircraftOnTheRunwayAheadGoesOnlyBelow500Feet) {
   }
 }
 
+// The user in the air: a live aircraft within 4 nm and 1000 ft whose course passes the user
+// within 700 ft goes; one that passes farther, flies farther away or higher, or (on the runway
+// ahead) stands more than 50 ft to the side of the user's line, stays.
+TEST_F(MainLoopTest, AirborneChecksByDistanceAltitudeAndMissDistance) {
+  flightRuns();
+  g_userOnGround.store(false);
+  const double eastDeg = 1.0 / 60.0 / std::cos(50.0 * 3.14159265 / 180.0);  // one nm east at 50 N
+  struct Case {
+    const char* name;
+    double eastNm, altFt, headingDeg;
+    bool onGround;
+    double aglFt;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"crossing 600 ft off", 2.0, 5200.0, 267.17, false, 5000.0, true},
+      {"crossing 1000 ft off", 2.0, 5200.0, 265.28, false, 5000.0, false},
+      {"crossing 5 nm away", 5.0, 5200.0, 270.0, false, 5000.0, false},
+      {"crossing 1200 ft higher", 2.0, 6200.0, 270.0, false, 5000.0, false},
+      {"on the runway 80 ft to the side", 80.0 / 6076.11549, 100.0, 0.0, true, 400.0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_liveAircraft.clear();
+    if (c.onGround) {
+      // Ahead on the runway (north), to the side by eastNm.
+      g_liveAircraft.push_back(activeLive(20001, 50.0 + 0.8 / 60.0, 8.0 + c.eastNm * eastDeg, c.altFt, 0.0, true));
+    } else {
+      g_liveAircraft.push_back(activeLive(20001, 50.0, 8.0 + c.eastNm * eastDeg, c.altFt, c.headingDeg * 3.14159265358979 / 180.0, false));
+    }
+    userAt(50.0, 8.0, 5000.0, c.aglFt, 0.0);
+    ASSERT_TRUE(sampleOnly());
+    EXPECT_EQ(g_liveAircraft[0].state == kvo::AircraftState::RemovingFromSim, c.removed);
+  }
+}
+
 TEST_F(MainLoopTest, AircraftWhoseTrackCrossesTheUserGoesOnePerSample) {
   flightRuns();
   g_userOnGround.store(false);
@@ -268,6 +310,115 @@ TEST_F(MainLoopTest, StaticGroundCheckRunsOncePerUserPosition) {
   userAt(50.0000001, 8.0, 300.0, 0.0, 0.0);
   ASSERT_TRUE(sampleOnly());
   EXPECT_EQ(g_staticAircraft[1].state, kvo::AircraftState::RemovingFromSim);
+
+  // Overlapping is 1.1 x both half spans (here 0.022 nm) or closer.
+  for (const auto& [northNm, removed] : {std::pair{0.021, true}, std::pair{0.024, false}}) {
+    g_staticAircraft.clear();
+    kvo::StaticAircraft next = far;
+    next.standLat = 50.0 + northNm / 60.0;
+    g_staticAircraft.push_back(next);
+    userAt(50.0, 8.0 + northNm / 1000.0, 300.0, 0.0, 0.0);  // a new position each time
+    ASSERT_TRUE(sampleOnly());
+    EXPECT_EQ(g_staticAircraft[0].state == kvo::AircraftState::RemovingFromSim, removed) << northNm;
+  }
+}
+
+// The user on the ground: a live aircraft on the ground that overlaps the user (1.15 x both
+// half spans) goes; one in the air or clear of the user stays, and so does every one while the
+// check is off.
+TEST_F(MainLoopTest, LiveAircraftOverlappingTheUserOnTheGroundGo) {
+  flightRuns();
+  g_userOnGround.store(true);
+  g_userHalfWingSpan.store(0.01);
+  userAt(50.0, 8.0, 300.0, 0.0, 0.0);
+  struct Case {
+    double northNm;  // the half spans add up to 0.02 nm: the limit is 0.023 nm
+    bool onGround, checkOn, removed;
+  };
+  const Case cases[] = {{0.022, true, true, true},   {0.0215, true, true, true}, {0.024, true, true, false},
+                        {0.010, false, true, false}, {0.010, true, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.northNm);
+    g_liveAircraft.clear();
+    COLLISION_USER_GND.set(c.checkOn);
+    g_liveAircraft.push_back(activeLive(20001, 50.0 + c.northNm / 60.0, 8.0, 300.0, 0.0, c.onGround));
+    ASSERT_TRUE(sampleOnly());
+    EXPECT_EQ(g_liveAircraft[0].state == kvo::AircraftState::RemovingFromSim, c.removed);
+  }
+}
+
+// Every aircraft queued for the duplicate check is checked at one user sample, in order: here
+// each finds the static twin of its airframe (same registration), which goes.
+TEST_F(MainLoopTest, TheDuplicateCheckTakesOneQueuedAircraftPerSample) {
+  flightRuns();
+  for (std::uint32_t i = 0; i < 2; ++i) {
+    g_liveAircraft.push_back(activeLive(20001 + i, 10.0, 10.0 + i, 0.0, 0.0, true));
+    g_liveAircraft.back().registration = "D-AIA" + std::to_string(i);
+    kvo::StaticAircraft twin;
+    twin.state = kvo::AircraftState::Active;
+    twin.objectId = 301 + i;
+    twin.internalId = 1 + i;
+    twin.registration = "D-AIA" + std::to_string(i);
+    g_staticAircraft.push_back(twin);
+  }
+  g_duplicateCheckQueue = {99999, 20001, 20002};  // the first has gone meanwhile
+  for (int sample = 0; sample < 3; ++sample) ASSERT_TRUE(sampleOnly());
+  EXPECT_EQ(g_staticAircraft[0].state, kvo::AircraftState::RemovingFromSim);
+  EXPECT_EQ(g_staticAircraft[1].state, kvo::AircraftState::RemovingFromSim);
+  EXPECT_TRUE(g_duplicateCheckQueue.empty());
+}
+
+// "Flush static": taken at the next sample, once, and from then on only the initial load.
+TEST_F(MainLoopTest, FlushingStaticAircraftIsTakenOnceAndKeepsTheInitialLoadOnly) {
+  flightRuns();
+  INITIAL_LOAD_ONLY.set(false);
+  g_flushStaticPending = true;
+  ASSERT_TRUE(sampleOnly());
+  EXPECT_FALSE(g_flushStaticPending.load());
+  EXPECT_TRUE(INITIAL_LOAD_ONLY.value());
+}
+
+// A live aircraft that moves on the ground (taxi or parking) removes a static aircraft it
+// would run into; one that stands still, flies or keeps clear removes none, and none is removed
+// while the check is off.
+TEST_F(MainLoopTest, ALiveAircraftTaxiingIntoAStaticOneRemovesIt) {
+  flightRuns();
+  g_userOnGround.store(false);
+  COLLISION_USER_AIR.set(false);
+  struct Case {
+    const char* name;
+    kvo::GroundPhase phase;
+    bool moved, checkOn;
+    double northNm;  // from the static aircraft; the limit is 1.1 x 0.02 nm
+    bool removed;
+  };
+  const Case cases[] = {{"taxiing into it", kvo::GroundPhase::Taxi, true, true, 0.021, true},
+                        {"parking into it", kvo::GroundPhase::Parking, true, true, 0.021, true},
+                        {"taxiing past it", kvo::GroundPhase::Taxi, true, true, 0.023, false},
+                        {"standing", kvo::GroundPhase::Taxi, false, true, 0.010, false},
+                        {"parked", kvo::GroundPhase::Parked, true, true, 0.010, false},
+                        {"check off", kvo::GroundPhase::Taxi, true, false, 0.010, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_liveAircraft.clear();
+    g_staticAircraft.clear();
+    COLLISION_LIVE_PARKED_GND.set(c.checkOn);
+    kvo::StaticAircraft parked;
+    parked.state = kvo::AircraftState::Active;
+    parked.objectId = 301;
+    parked.internalId = 1;
+    parked.callsign = "STAT1*";
+    parked.standLat = 10.0;
+    parked.standLon = 10.0;
+    parked.halfSpanNm = 0.01;
+    g_staticAircraft.push_back(parked);
+    g_liveAircraft.push_back(activeLive(20001, 10.0 + c.northNm / 60.0, 10.0, 0.0, 0.0, true));
+    g_liveAircraft[0].phase = c.phase;
+    g_liveAircraft[0].previousLat = g_liveAircraft[0].position.lat - (c.moved ? 1e-6 : 0.0);
+    g_liveAircraft[0].previousLon = g_liveAircraft[0].position.lon;
+    ASSERT_TRUE(sampleOnly());
+    EXPECT_EQ(g_staticAircraft[0].state == kvo::AircraftState::RemovingFromSim, c.removed);
+  }
 }
 
 TEST_F(MainLoopTest, BlockedCallsignAndLookupAreTakenAtTheNextSample) {
@@ -305,6 +456,24 @@ TEST_F(MainLoopTest, StaticTwinOfALiveAircraftOnTheGroundGoes) {
   g_userSampleCount = 60;
   ASSERT_TRUE(sampleOnly());  // n = 61
   EXPECT_EQ(g_staticAircraft[0].state, kvo::AircraftState::RemovingFromSim);
+}
+
+// "Callsign2ObjectId.txt" is written every 62nd sample, and only for MSFS 2020.
+TEST_F(MainLoopTest, TheCallsignListIsWrittenOnlyForTheOlderSimulator) {
+  flightRuns();
+  g_liveAircraft.push_back(activeLive(20001, 10.0, 10.0, 0.0, 0.0, false));
+  CALLSIGN_OBJECTIDS.set(true);
+  for (const bool is2020 : {false, true}) {
+    g_simIs2020 = is2020;
+    g_userSampleCount = 61;
+    ASSERT_TRUE(sampleOnly());  // n = 62
+    EXPECT_EQ(fs::exists(g_callsignListFile), is2020) << is2020;
+  }
+  fs::remove(g_callsignListFile);
+  CALLSIGN_OBJECTIDS.set(false);
+  g_userSampleCount = 123;
+  ASSERT_TRUE(sampleOnly());  // n = 124, the option off
+  EXPECT_FALSE(fs::exists(g_callsignListFile));
 }
 
 TEST_F(MainLoopTest, WaitsForTheFlightAndTheUserAircraft) {

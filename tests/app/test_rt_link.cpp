@@ -11,9 +11,14 @@
 
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "app_fixture.h"
+#include "links/qnh_reader.h"
+#include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/winsock/testing.h"
+#include "rt_reply_input.h"
 
 using namespace apptest;
 using namespace std::chrono_literals;
@@ -129,7 +134,11 @@ TEST(PositionLine, FieldsAsRealTrafficReadsThem) {
 }
 
 TEST_F(RtLinkTest, HandshakeWithAProfessionalEdition) {
+  g_feedEpochTime = 1733550000.0;  // of the link before: a new link starts the readers afresh
+  g_qnhReader.lastQnh = 1000;
   auto rt = handshake(R"({"version":"10.0.200","level":2})");
+  EXPECT_EQ(g_feedEpochTime.load(), 0.0);
+  EXPECT_EQ(g_qnhReader.lastQnh.load(), kvo::kStandardQnh);
   EXPECT_TRUE(g_rtConnected.load());
   EXPECT_TRUE(g_rtProfEdition.load());
   EXPECT_EQ(edition(), "RT prof edition: 10.0.200");
@@ -221,6 +230,41 @@ TEST_F(RtLinkTest, AStopEndsTheWaitsForRealTraffic) {
   closer2.join();
 }
 
+// The run's link step: a server and RealTraffic's handshake only with RealTraffic on this PC and
+// AEROWINX off; otherwise nothing to wait for, and the link counts as up.
+TEST_F(RtLinkTest, TheRunOpensTheLinkOnlyForRealTrafficOnThisPcWithoutAerowinx) {
+  struct Case {
+    bool here, aerowinx, server;
+  };
+  for (const Case c : {Case{true, false, true}, Case{true, true, false}, Case{false, false, false}}) {
+    SCOPED_TRACE(fmt::format("here {} aerowinx {}", c.here, c.aerowinx));
+    resetRealTrafficLinkForTests();  // the port is free again for the run's server
+    g_mainWindow.g_rtLinkUp = false;
+    g_mainWindow.beforeLinkStep = true;
+    g_rtProfEdition = c.aerowinx;  // AEROWINX clears it
+    g_realTrafficOnThisPc = c.here;
+    AEROWINX.set(c.aerowinx);
+    PORT_NUMBER.set(std::to_string(port_));
+    g_simTime = 1700000000;
+    std::thread run(openRealTrafficLink);
+    if (c.server) {
+      std::unique_ptr<FakeRealTraffic> rt;
+      ASSERT_TRUE(coretest::waitFor([&] {
+        rt = std::make_unique<FakeRealTraffic>(port_);
+        return rt->connected();
+      }));
+      EXPECT_EQ(rt->readLine(), "Qs999=version");
+      rt->send(R"({"version":"9","level":2})");
+      EXPECT_EQ(rt->readLine(), "Qs123=1700000000000");  // a professional edition gets the time
+    }
+    run.join();
+    EXPECT_TRUE(g_mainWindow.g_rtLinkUp.load());
+    EXPECT_FALSE(g_mainWindow.beforeLinkStep.load());
+    EXPECT_EQ(g_rtProfEdition.load(), c.server);
+    EXPECT_EQ(realTrafficServerPort() != 0, c.server);
+  }
+}
+
 TEST_F(RtLinkTest, PositionLinesOnlyForAKnownPosition) {
   auto rt = handshake(R"({"version":"9","level":1})");
   userAt(0.00005, 0.00003);
@@ -245,6 +289,9 @@ TEST_F(RtLinkTest, EveryByteOfALongTextIsSent) {
 TEST_F(RtLinkTest, ALostLinkDropsTheLiveTrafficAndAReconnectionIsPolled) {
   auto rt = handshake(R"({"version":"9"})");
   userAt(50.0, 8.5);
+  // What the readers hold of the lost link goes with it.
+  g_feedEpochTime = 1733550000.0;
+  g_qnhReader.lastQnh = 1000;
   kvo::LiveAircraft active;
   active.state = kvo::AircraftState::Active;
   active.objectId = 101;
@@ -271,6 +318,8 @@ TEST_F(RtLinkTest, ALostLinkDropsTheLiveTrafficAndAReconnectionIsPolled) {
   }
   ASSERT_FALSE(g_rtConnected.load());
   EXPECT_FALSE(g_mainWindow.g_rtLinkUp.load());
+  EXPECT_EQ(g_feedEpochTime.load(), 0.0);
+  EXPECT_EQ(g_qnhReader.lastQnh.load(), kvo::kStandardQnh);
   EXPECT_TRUE(contains(message(), "RealTraffic gone? Wait for RealTraffic to re-connect ..."));
   // The queued creation was taken back (its record goes at the end of the tick); the one
   // already sent is removed once its object exists.
@@ -331,6 +380,24 @@ TEST_F(RtLinkTest, ATakenPortIsAClearErrorAndLeavesNothingOpen) {
   EXPECT_EQ(kvo::winsocktest::openSocketCount(), socketsBefore);
   EXPECT_EQ(realTrafficServerPort(), 0);
   EXPECT_EQ(kvo::winsocktest::startupCount(), startupsBefore_);
+}
+
+// However a reply is cut into pieces, it is complete at the piece that ends its JSON value, and
+// not before; the fuzzer's inputs hold the same for every cut.
+TEST(RealTrafficReply, CompleteExactlyWhenItsValueEnds) {
+  for (const std::string reply : {R"({"version":"10.0.200","level":2})", R"(  [1,{"a":"}]"}] )", R"("text with \" and }")",
+                                  "true", "12"}) {
+    kvo::ReplyReader reader;
+    std::size_t used = 0;
+    kvo::ReplyProgress progress = kvo::ReplyProgress::Partial;
+    while (progress == kvo::ReplyProgress::Partial && used < reply.size()) progress = reader.add(reply.substr(used++, 1));
+    EXPECT_EQ(progress, kvo::ReplyProgress::Complete) << reply;
+    EXPECT_TRUE(nlohmann::json::accept(reader.text())) << reply;
+    EXPECT_FALSE(nlohmann::json::accept(reader.text().substr(0, reader.text().size() - 1))) << reply;
+  }
+  kvo::ReplyReader big;
+  EXPECT_EQ(big.add(std::string(kvo::kRtReceiveBufferSize, ' ')), kvo::ReplyProgress::Overrun);
+  for (const auto& [file, data] : coretest::fuzzInputs("rt_reply")) EXPECT_TRUE(fuzzinput::readRealTrafficReplyInput(data)) << file;
 }
 
 }  // namespace

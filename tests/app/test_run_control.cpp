@@ -43,8 +43,8 @@ TEST_P(ReasonOutcome, RestartOrQuitAsTheReasonSays) {
   makeMainWindow();
   SCAN_LIVERIES.set(true);
   SCAN_AIRPORTS.set(true);
-  DESTINATION.set("EDDF");
-  BLOCK_CALLSIGN.set("DLH123");
+  setAndSaveStringParameter(DESTINATION, "EDDF");
+  setAndSaveStringParameter(BLOCK_CALLSIGN, "DLH123");
   g_liveAircraft.emplace_back();
   if (c.reason == kvo::kExitSystemError) {
     // The user closes the window while the error stands.
@@ -61,8 +61,11 @@ TEST_P(ReasonOutcome, RestartOrQuitAsTheReasonSays) {
   EXPECT_EQ(!SCAN_AIRPORTS.value(), c.scansOff);
   EXPECT_EQ(waitsOf(1s), c.secondWaits);
   EXPECT_EQ(waitsOf(10s), c.notice ? 1 : 0);
+  // Both are run-scoped: emptied in parameters.xml too, so that no later start takes them up.
   EXPECT_EQ(DESTINATION.value(), "");
   EXPECT_EQ(BLOCK_CALLSIGN.value(), "");
+  EXPECT_EQ(storedValue("DESTINATION"), "");
+  EXPECT_EQ(storedValue("BLOCK_CALLSIGN"), "");
   const std::string text = log();
   EXPECT_TRUE(contains(text, fmt::format("Exiting: {}", kvo::exitReasonText(c.reason))));
   EXPECT_EQ(contains(text, "Prepare for a restart ..."), c.posted == WM_APP + 1);
@@ -225,6 +228,36 @@ TEST_F(RunControlTest, ClosingDuringTheCountdownQuits) {
   EXPECT_FALSE(g_restarting.load());
 }
 
+// The window's close may come at any moment of a restart; it always wins. Here it comes from
+// the simulator client's thread as the restart's reset joins it, after the countdown, so after
+// the closing down's own look at the quit flag.
+TEST_F(RunControlTest, ACloseDuringTheRestartIsNeverLost) {
+  makeMainWindow();
+  std::atomic<bool> countdownOver{false};
+  g_simClientThread = std::jthread([&](std::stop_token stop) {
+    coretest::waitFor([&] { return stop.stop_requested() && countdownOver.load(); });
+    requestQuitByUser();
+  });
+  onWaitAction = [&](std::chrono::milliseconds d) {
+    if (d == 1s && waitsOf(1s) == 2) countdownOver = true;
+  };
+  ASSERT_TRUE(endRunWithReason(kvo::kExitReaderError, 2));
+  lf_closingDown();
+  EXPECT_EQ(postedRunMessage(), WM_APP + 2);
+  EXPECT_TRUE(g_quitRequested.load());
+  EXPECT_TRUE(g_stopRequested.load());
+  EXPECT_FALSE(g_restarting.load());
+
+  // Closed before the reset: nothing of the run's end is cleared.
+  clearRunEndState();
+  endRunWithReason(kvo::kExitNewSettings, 0);
+  requestQuitByUser();
+  EXPECT_FALSE(resetForNewRun());
+  EXPECT_TRUE(g_quitRequested.load());
+  EXPECT_TRUE(g_stopRequested.load());
+  EXPECT_EQ(g_exitReason.load(), kvo::kExitNewSettings);
+}
+
 TEST_F(RunControlTest, CountdownShowsEverySecondAndSkipsAZeroDelay) {
   std::vector<std::string> shown;
   onWaitAction = [&](std::chrono::milliseconds) { shown.push_back(message()); };
@@ -243,7 +276,6 @@ TEST_F(RunControlTest, CountdownShowsEverySecondAndSkipsAZeroDelay) {
 
 TEST_F(RunControlTest, ResetPutsEveryRunValueBack) {
   endRunWithReason(kvo::kExitNewSettings, 3);
-  requestQuitByUser();
   g_userSampleCount = 77;
   g_flightPaused = true;
   g_parkPassPending = true;
@@ -260,7 +292,7 @@ TEST_F(RunControlTest, ResetPutsEveryRunValueBack) {
   g_ghostCallsigns.push_back("X");
   RANGE.set(20);
 
-  resetForNewRun();
+  EXPECT_TRUE(resetForNewRun());
 
   EXPECT_FALSE(g_stopRequested.load());
   EXPECT_FALSE(g_quitRequested.load());

@@ -2,6 +2,7 @@
 // Store, Steam and boxed editions, each checked for Community and the edition's own packages.
 #include "app/sim_detection.h"
 #include "app_fixture.h"
+#include "usercfg_input.h"
 
 using namespace apptest;
 
@@ -81,6 +82,22 @@ TEST_F(SimDetectionTest, TheFirstLineNamingThePathCounts) {
   EXPECT_EQ(readInstalledPackagesPath(), packages);
   MSFS_INSTALL_PATH.set(packages.string());
   EXPECT_EQ(getSimPackagesPath("Community"), packages / "Community");
+}
+
+// The packages path of a UserCfg.opt text: the first line naming it, in any case; the text
+// between its first two quotes (backslashes are no escapes), or without quotes the rest of the
+// line; lines end at CR LF, LF or a lone CR.
+TEST(UserCfgText, ThePackagesPathInEveryFormSeen) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"{Sound\r\n}\r\nInstalledPackagesPath \"D:\\MSFS\\Packages\"\r\n", "D:\\MSFS\\Packages"},
+      {"InstalledPackagesPath \"H:\\MSFS2024\\\"", "H:\\MSFS2024\\"},
+      {"installedpackagespath  D:\\My Packages  \n", "D:\\My Packages"},
+      {"{Graphics\rInstalledPackagesPath \"C:\\A\"\rOther \"x\"", "C:\\A"},
+      {"InstalledPackagesPath\rC:\\B", ""},
+      {"{Graphics\n}\n", ""},
+  };
+  for (const auto& [text, path] : cases) EXPECT_EQ(installedPackagesPathIn(text), path) << text;
+  for (const auto& [file, data] : coretest::fuzzInputs("usercfg")) EXPECT_TRUE(fuzzinput::readUserCfgInput(data)) << file;
 }
 
 }  // namespace

@@ -144,6 +144,8 @@ TEST(Geometry, LocalMetresTakeTheShortWayAndTheShiftedLatitude) {
   double north = 0, east = 0;
   toLocalMetres(0.0, 179.9999, 0.0, -179.9999, north, east);
   EXPECT_NEAR(east, 0.0002 * kMetresPerDegree, 1e-6);
+  toLocalMetres(0.0, -179.9999, 0.0, 179.9999, north, east);
+  EXPECT_NEAR(east, -0.0002 * kMetresPerDegree, 1e-6);
   // A start latitude above 180 stands for latitude - 360.
   double n1 = 0, e1 = 0, n2 = 0, e2 = 0;
   toLocalMetres(370.0, 0.0, 370.0, 0.001, n1, e1);

@@ -105,4 +105,32 @@ TEST_F(LogFile, LinesFromManyThreadsStayWhole) {
   }
 }
 
+// Per kind: the first line of a period written, the rest counted and the count written once
+// the period is over (or at the end); each kind keeps its own writer and period.
+TEST_F(LogFile, RepeatedLinesAreCountedPerKindAndPeriod) {
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  const auto start = sys_days{2024y / March / 4} + hours{5};
+  kvo::setUtcNowForTests(start);
+  kvo::RepeatedLogLines repeated;
+  repeated.flush(true);  // nothing counted: nothing written
+  for (int i = 0; i < 3; ++i) repeated.write("a", fmt::format("a {}", i));
+  repeated.write("b", "b 0", logArrowLine);
+  repeated.write("b", "b 1", logArrowLine);
+  kvo::setUtcNowForTests(start + seconds{9});
+  repeated.write("a", "a 3");
+  repeated.flush();  // within the period: nothing
+  kvo::setUtcNowForTests(start + seconds{10});
+  repeated.flush();  // both periods over
+  repeated.write("a", "a 4");  // a new period
+  repeated.write("a", "a 5");
+  kvo::setUtcNowForTests(start + seconds{5});  // a clock set back before a period starts a new one
+  repeated.write("a", "a 6");
+  repeated.write("b", "b 2", logArrowLine);  // still in the period of "b 0"
+  repeated.flush(true);
+  const auto l = lines();
+  EXPECT_EQ(std::vector<std::string>(l.begin() + 1, l.end()),
+            (std::vector<std::string>{"a 0", "===> b 0", "3 more \"a\" lines in 10 s", "===> 1 more \"b\" line in 10 s",
+                                      "a 4", "1 more \"a\" line in 10 s", "a 6", "===> 1 more \"b\" line in 10 s"}));
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/timeutil.h"
+#include "parameters_input.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -112,7 +113,9 @@ TEST_F(ParameterStore, LoadedValuesAreClampedAndSnappedAndWrittenBack) {
       {"parking_percentage", "150", "100"},
       {"MAX_HOLDING_MINUTES", "-5", "1"},
       {"HOLDING_THRESHOLD_METERS", "99999999999999999999999", "4000"},
+      {"HOLDING_THRESHOLD_METERS", "-99999999999999999999999", "10"},
       {"MAX_FIT_FL", "0.2", "0.5"},
+      {"MAX_FIT_FL", "1e-60", "0.5"},     // too small for a float: 0, then the minimum
       {"MAX_FIT_FL", "1e60", "24"},
       {"MAX_FIT", " 12 ", "12"},
       {"LOG", "False", "false"},
@@ -280,6 +283,14 @@ TEST_F(ParameterStore, NamesThatCouldBreakTheLookupAreRefused) {
   EXPECT_NO_THROW(outcome = loadIntParameter(evil, doc, false));
   EXPECT_EQ(outcome, LoadOutcome::Missing);
   EXPECT_FALSE(saveIntParameter(evil));
+}
+
+// Every parameters.xml the fuzzer keeps: the values in force lie within their limits, and the
+// file the load wrote back reads back to them.
+TEST_F(ParameterStore, FuzzInputsLoadWithinTheLimitsAndReadBackAlike) {
+  const auto inputs = coretest::fuzzInputs("parameters");
+  EXPECT_FALSE(inputs.empty());
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::loadParametersInput(data, tmp_.path())) << file;
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "core/user_error.h"
+#include "links/engine_calls.h"
+#include "sim_message_input.h"
 #include "test_sim_support.h"
 
 using namespace simclienttest;
@@ -334,6 +336,24 @@ TEST_F(SimClientThreadTest, AVersionMismatchEndsTheClientWithUserError95) {
   EXPECT_EQ(g_simConnect.load(), nullptr);
 }
 
+// Any other failure on the client thread shows its text and ends the run: "SIM WAS CLOSED".
+TEST_F(SimClientThreadTest, AnyOtherFailureOnTheClientThreadEndsTheRun) {
+  const auto kept = g_findStandAtCall;
+  g_findStandAtCall = [](kvo::LatLon) -> std::string { throw std::runtime_error("stand search failed"); };
+  simtest::setPresent(true);
+  client_ = std::jthread(SimClient);
+  ASSERT_TRUE(coretest::waitFor([] { return g_mainWindow.g_simConnected.load(); }));
+  sendUserData(userData(50.0, 8.0));
+  ASSERT_TRUE(coretest::waitFor([] { return !simtest::isConnected(); }));
+  client_.join();
+  g_findStandAtCall = kept;
+  EXPECT_EQ(g_mainWindow.displayText(&kvo::MainWindow::errorText), "stand search failed");
+  EXPECT_TRUE(g_stopRequested.load());
+  EXPECT_EQ(g_exitReason.load(), kvo::kExitSimWasClosed);
+  EXPECT_FALSE(g_flightRunning.load());
+  EXPECT_THAT(log(), HasSubstr("Flight Simulator no longer connected, Ambrelvane will stop ..."));
+}
+
 TEST_F(SimClientThreadTest, AFailedCloseIsOnlyLogged) {
   simtest::setPresent(true);
   simtest::failCall("SimConnect_Close");
@@ -355,6 +375,16 @@ TEST_F(SimClientTest, ADisconnectedSimulatorEndsTheRunOnlyOnce) {
   g_exitReason = kvo::kExitReaderError;
   handleSimDisconnected();
   EXPECT_EQ(g_exitReason.load(), kvo::kExitReaderError);
+  const std::string text = log();
+  EXPECT_EQ(text.find("no longer connected"), text.rfind("no longer connected"));  // said once
+}
+
+// Every message the fuzzer keeps, handed to the client's dispatch through the stand-in's
+// raw-message hook.
+TEST_F(SimClientTest, FuzzInputsAreDispatchedWithoutHarm) {
+  const auto inputs = coretest::fuzzInputs("sim_message");
+  EXPECT_FALSE(inputs.empty());
+  for (const auto& [file, data] : inputs) EXPECT_TRUE(fuzzinput::dispatchSimMessageInput(data)) << file;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "core/user_error.h"
+#include "links/engine_calls.h"
 #include "test_sim_support.h"
 
 using namespace simclienttest;
@@ -354,6 +355,30 @@ TEST_F(SimObjectDataTest, TheStaticCentreOfGravityIsReported) {
   EXPECT_EQ(results()[0].objectId, 1001u);
   EXPECT_EQ(results()[0].value1, 11.5);
   EXPECT_EQ(results()[0].value2, -0.04);
+}
+
+// When the client ends, the stand of a user standing still on the ground (at most 2 kt) is kept
+// as the reserved stand; a user still rolling keeps none.
+TEST_F(SimObjectDataTest, TheUsersStandIsKeptOnlyWhenTheUserStandsStill) {
+  static std::vector<std::string> saved;
+  const auto keptFind = g_findStandAtCall;
+  const auto keptSave = g_saveUserStandCall;
+  g_findStandAtCall = [](kvo::LatLon) -> std::string { return "A12"; };
+  g_saveUserStandCall = [](std::string_view stand) {
+    saved.emplace_back(stand);
+    return true;
+  };
+  for (const double speed : {1.5, 2.0, 2.5, 15.0}) {
+    g_userOnGround.store(true);
+    {
+      std::lock_guard lock(g_simQueueMutex);
+      g_userAircraftSnapshot.groundSpeedKt = speed;
+    }
+    saveUserStand();
+  }
+  g_findStandAtCall = keptFind;
+  g_saveUserStandCall = keptSave;
+  EXPECT_THAT(saved, ElementsAre("A12", "A12"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -9,6 +10,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "links/test_udp_support.h"
 
@@ -144,7 +147,9 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const FeedRecord& r) { EXPECT_TRUE(r.callsign.empty()); }},
         LineCase{"AtSignAndNoRegistration", {{9, "AB@C"}, {11, ""}}, {}, {}, kDropped},
         LineCase{"MarkerCallsign1", {{9, "ERARMTR0"}}, {}, {}, kDropped},
+        LineCase{"MarkerCallsign2", {{9, "AIRPORT1"}}, {}, {}, kDropped},
         LineCase{"TypeNull", {{10, "null"}}, {}, {}, kDropped},
+        LineCase{"TypeZero", {{10, "0"}}, {}, {}, kDropped},
         LineCase{"TypeZZZZ", {{10, "ZZZZ"}}, {}, {}, kDropped},
         LineCase{"GliderCategory", {{28, "B1"}}, {}, {}, kDropped},
         LineCase{"SpecialType", {{10, "BALL"}, {28, "A1"}}, {}, {}, kDropped},
@@ -168,6 +173,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Height90At80Knots", {{4, "590"}, {8, "80"}}, 500.0, 0.0, "",
                  [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 0); }},
         LineCase{"Height91At80Knots", {{4, "591"}, {8, "80"}}, 500.0, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 1); }},
+        // The ground decision looks at the height only below 14000 ft (a high airport's traffic).
+        LineCase{"LowAboveAHighAirport", {{4, "13990"}, {8, "100"}}, 13980.0, 0.0, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 0); }},
+        LineCase{"AboveTheGroundCheckCeiling", {{4, "14000"}, {8, "100"}}, 13990.0, 0.0, "",
                  [](const FeedRecord& r) { EXPECT_EQ(r.position.airborne, 1); }},
         LineCase{"NegativeAltitude", {{4, "-50"}, {8, "10"}}, {}, 0.0, "",
                  [](const FeedRecord& r) { EXPECT_EQ(r.position.altFt, 0.0); }},
@@ -207,6 +217,12 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"VerticalSpeedUnreadable", {{5, "+5"}}, {}, {}, "exception in processLineSub: vs:+5"},
         LineCase{"GroundSpeedInfinite", {{8, "inf"}}, {}, {}, "exception in processLineSub: gs:inf"},
         LineCase{"TimestampUnreadable", {{14, " 1733550000"}}, {}, {}, "exception in processLineSub: timestamp: 1733550000"},
+        // Only time stamps of this century are feed times.
+        LineCase{"TimestampHuge", {{14, "1e300"}}, {}, {}, "exception in processLineSub: timestamp:1e300"},
+        LineCase{"TimestampBefore2000", {{14, "946684799.5"}}, {}, {}, "exception in processLineSub: timestamp:946684799.5"},
+        LineCase{"TimestampFrom2100", {{14, "4102444800"}}, {}, {}, "exception in processLineSub: timestamp:4102444800"},
+        LineCase{"TimestampFirstOf2000", {{14, "946684800"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.timestamp, 946684800.0); }},
         LineCase{"NumbersIgnoreTheirTail", {{5, "-1200fpm"}, {20, "290kt"}}, {}, {}, "",
                  [](const FeedRecord& r) {
                    EXPECT_EQ(r.position.verticalSpeed, -1200.0);
@@ -230,22 +246,22 @@ TEST_F(TrafficLineTest, GroundVehiclesLeaveNoTrace) {
 
 TEST_F(TrafficLineTest, ShortLinesNeverReadPastTheirLastField) {
   // Every cut of a good line short of 29 fields, as separate datagrams: none is read beyond its end
-  // (ASan watches the views), each is logged once.
+  // (ASan watches the views). The log shows the first; the others of the same 10 s are counted.
+  const auto start = std::chrono::system_clock::now();
+  kvo::setUtcNowForTests(start);
   const std::string line = trafficLine();
   std::size_t commas = 0;
-  std::size_t lines = 0;
   for (std::size_t i = 0; i < line.size() && commas < 28; ++i) {
     if (line[i] == ',') {
       ++commas;
+      if (commas == 28) kvo::setUtcNowForTests(start + std::chrono::seconds(10));
       decode(line.substr(0, i));  // commas fields
-      ++lines;
     }
   }
   EXPECT_TRUE(takeFeed().empty());
-  const auto log = logLines();
-  ASSERT_EQ(log.size(), lines);
-  EXPECT_EQ(log.front(), "exception in processLineSub: line of 1 field, at least 29 needed");
-  EXPECT_EQ(log.back(), "exception in processLineSub: line of 28 fields, at least 29 needed");
+  EXPECT_EQ(logLines(), (std::vector<std::string>{"exception in processLineSub: line of 1 field, at least 29 needed",
+                                                  "26 more \"exception in processLineSub\" lines in 10 s",
+                                                  "exception in processLineSub: line of 28 fields, at least 29 needed"}));
   // 29 fields are enough, and a trailing ',' counts as an empty field.
   std::string cut = line;
   std::size_t seen = 0;
@@ -263,6 +279,41 @@ TEST_F(TrafficLineTest, TimestampMovesTheFeedTimeAlsoForDroppedLines) {
   decode(trafficLine({{14, "1733550123.5"}, {1, "500"}}));
   EXPECT_TRUE(takeFeed().empty());
   EXPECT_EQ(g_feedEpochTime.load(), 1733550123.5);
+  // A time stamp of no plausible time is not taken.
+  for (const char* wrong : {"1e300", "-5", "0", "1e12"}) {
+    decode(trafficLine({{14, wrong}}));
+    EXPECT_EQ(g_feedEpochTime.load(), 1733550123.5) << wrong;
+  }
+}
+
+// A sender of bad lines at the datagram rate (an older line format, say) adds one line and one
+// count per kind and 10 s to the log, however many datagrams it sends.
+TEST_F(TrafficLineTest, AFloodOfBadLinesIsSummedUpPerPeriod) {
+  g_realTrafficOnThisPc = true;  // every datagram is decoded, also a repeated one
+  const auto start = std::chrono::system_clock::now();
+  kvo::setUtcNowForTests(start);
+  const std::string bad = trafficLine({{4, "high"}});
+  for (int i = 0; i < 5000; ++i) decode(bad);
+  reader_.handleDatagram(std::string(kvo::kReceiveBufferSize, 'x'));  // another kind: its own line
+  EXPECT_EQ(logLines().size(), 2u);
+  kvo::setUtcNowForTests(start + std::chrono::seconds(9));
+  for (int i = 0; i < 5000; ++i) decode(bad);
+  reader_.badDatagramLines.flush();  // the period is not over: nothing yet
+  EXPECT_EQ(logLines().size(), 2u);
+  kvo::setUtcNowForTests(start + std::chrono::seconds(10));
+  decode(bad);
+  const auto log = logLines();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2], "9999 more \"exception in processLineSub\" lines in 10 s");
+  EXPECT_EQ(log[3], log[0]);
+  // A quoted datagram is cut, so that even the longest makes a short line.
+  reader_.badDatagramLines.reset();
+  decode(trafficLine({{4, "high"}, {30, std::string(2000, 'w')}}));
+  const std::string cut = logLines().back();
+  EXPECT_LT(cut.size(), 1200u);
+  EXPECT_TRUE(cut.ends_with(fmt::format("... ({} bytes)", std::string_view("altitude high incorrect, from: ").size() +
+                                                               bad.size() + 2000 - 1)))
+      << cut;
 }
 
 TEST_F(TrafficLineTest, ControlCharactersOfADatagramNeverSplitTheLogLine) {

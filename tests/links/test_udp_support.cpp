@@ -1,9 +1,6 @@
 // The socket side of the reader tests' helpers; the only test file that sees the Winsock names.
 #include "links/test_udp_support.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/winsock/winsock.h"
 
 namespace readertest {
@@ -39,20 +36,6 @@ std::string trafficLine(const std::vector<std::pair<std::size_t, std::string>>& 
   return line;
 }
 
-std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std::string_view target) {
-  const std::filesystem::path root(AMBV_FUZZ_DIR);
-  std::vector<std::pair<std::filesystem::path, std::string>> inputs;
-  for (const char* kind : {"regressions", "corpus"}) {
-    const auto dir = root / kind / target;
-    if (!std::filesystem::exists(dir)) continue;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      inputs.emplace_back(entry.path(), std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-    }
-  }
-  return inputs;
-}
-
 UdpSender::UdpSender() {
   WSADATA data{};
   EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
@@ -68,11 +51,11 @@ UdpSender::~UdpSender() {
   WSACleanup();
 }
 
-bool UdpSender::send(std::uint16_t port, std::string_view datagram) const {
+bool UdpSender::send(std::uint16_t port, std::string_view datagram, const char* address) const {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (inet_pton(AF_INET, address, &to.sin_addr) != 1) return false;
   const int sent = sendto(socket_, datagram.data(), static_cast<int>(datagram.size()), 0,
                           reinterpret_cast<const sockaddr*>(&to), sizeof to);
   return sent == static_cast<int>(datagram.size());

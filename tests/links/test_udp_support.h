@@ -87,9 +87,7 @@ class ReaderTest : public ::testing::Test {
 // replaced by index.
 std::string trafficLine(const std::vector<std::pair<std::size_t, std::string>>& changes = {});
 
-// Every input kept for a fuzz target ("traffic_line", "qnh"): its regression inputs and its seed
-// corpus, as (file, bytes).
-std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std::string_view target);
+using coretest::fuzzInputs;
 
 // Sends datagrams to 127.0.0.1:port through the Winsock stand-in.
 class UdpSender {
@@ -99,8 +97,8 @@ class UdpSender {
   UdpSender(const UdpSender&) = delete;
   UdpSender& operator=(const UdpSender&) = delete;
 
-  // True when the whole datagram went out.
-  bool send(std::uint16_t port, std::string_view datagram) const;
+  // True when the whole datagram went out; to 127.0.0.1 unless another IPv4 address is given.
+  bool send(std::uint16_t port, std::string_view datagram, const char* address = "127.0.0.1") const;
 
  private:
   kvo::SocketHandle socket_;

@@ -8,7 +8,10 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace coretest {
 
@@ -60,5 +63,20 @@ bool waitFor(Pred pred, std::chrono::milliseconds bound = std::chrono::milliseco
   }
   return true;
 }
+
+#ifdef AMBV_FUZZ_DIR
+// Every input kept for a fuzz target (its regression inputs and its seed corpus in fuzz/), as
+// (file, bytes): the tests replay them through the fuzzer's own driver.
+inline std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std::string_view target) {
+  const std::filesystem::path root(AMBV_FUZZ_DIR);
+  std::vector<std::pair<std::filesystem::path, std::string>> inputs;
+  for (const char* kind : {"regressions", "corpus"}) {
+    const auto dir = root / kind / target;
+    if (!std::filesystem::exists(dir)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) inputs.emplace_back(entry.path(), readFile(entry.path()));
+  }
+  return inputs;
+}
+#endif
 
 }  // namespace coretest

@@ -269,6 +269,49 @@ TEST_F(MovementTest, TakeOffDecision) {
   }
 }
 
+// On the landing roll the spoilers go in and the flaps to their first step once the aircraft is
+// down to 90 kt; turned off the runway it is configured for the taxi.
+TEST_F(MovementTest, LandingRollConfigurationBySpeedAndTurn) {
+  struct Case {
+    double speedKt, turnDeg;
+    bool slowedDown, turnedOff;
+  };
+  for (const Case& c : {Case{120.0, 0.0, false, false}, Case{91.0, 0.0, false, false}, Case{90.0, 0.0, true, false},
+                        Case{60.0, 14.0, true, false}, Case{60.0, 16.0, false, true}}) {
+    SCOPED_TRACE(c.speedKt);
+    LiveAircraft ac = taxiing();
+    ac.objectId = 301;
+    ac.landingRoll = 1;
+    ac.flapsIndex = 3;
+    ac.runwayHeading = 1.0;
+    ac.position.heading = 1.0 + c.turnDeg * kDeg;
+    ac.trackPoints = {point(50.0, 8.0, kNow, c.speedKt), point(50.01, 8.0, kNow + 1000, c.speedKt)};
+    takeEvents();
+    landingRollConfiguration(ac);
+    const auto events = takeEvents();
+    EXPECT_EQ(ac.flapsIndex, c.slowedDown ? 1u : c.turnedOff ? 0u : 3u);
+    EXPECT_EQ(countEvents(events, kvo::kEventSpoilersSet), c.slowedDown || c.turnedOff ? 1u : 0u);
+    EXPECT_EQ(ac.landingRoll, c.turnedOff ? 0 : 1);
+  }
+}
+
+// On the take-off roll the throttle follows the speeds of the next two points.
+TEST_F(MovementTest, TakeOffRollThrottleBySpeed) {
+  struct Case {
+    double g1, g2;
+    std::uint32_t throttle;
+  };
+  for (const Case c : {Case{26, 10, 4}, Case{10, 31, 4}, Case{21, 10, 2}, Case{10, 26, 2}, Case{16, 10, 1},
+                       Case{10, 21, 1}, Case{14, 19, 0}}) {
+    LiveAircraft ac = taxiing();
+    ac.takeOffRoll = 1;
+    ac.trackPoints = {point(50.0, 8.0, kNow, c.g1), point(50.001, 8.0, kNow + 500, c.g2)};
+    placeAtFirst(ac, 0.0);
+    groundConfiguration(ac);
+    EXPECT_EQ(ac.throttleIndex, c.throttle) << c.g1 << " " << c.g2;
+  }
+}
+
 // A departure fed point by point: lining up, the run, the lift-off and the climb-out, with the
 // simulator's ground reports every 20 ticks.
 TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {

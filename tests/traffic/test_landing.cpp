@@ -116,6 +116,17 @@ TEST_F(MovementTest, TouchAndGo) {
   EXPECT_EQ(eventData(takeEvents(), kvo::kEventSpoilersSet), std::vector<std::uint32_t>{0});
 }
 
+// A taxiing aircraft starts its take-off run only on two points in a row at 43 kt or more.
+TEST_F(MovementTest, TheDepartureRunNeedsTwoFastPoints) {
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  const TrackPoint a = point(50.0, 8.0, kNow + 3000, 20);
+  ac.trackPoints = {a};
+  decodeExisting(ac, pointFrom(a, 0.0, 150.0, kNow + 3300, 50));
+  EXPECT_EQ(ac.takeOffRoll, 0);
+  decodeExisting(ac, pointFrom(a, 0.0, 350.0, kNow + 3600, 60));
+  EXPECT_EQ(ac.takeOffRoll, 1);
+}
+
 TEST_F(MovementTest, LandingRollLowersAFasterPoint) {
   LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
   ac.landingRoll = 1;

@@ -233,6 +233,17 @@ TEST_F(MovementTest, LandingDescentByQnh) {
   }
 }
 
+// The last 100 ft above the ground are flown down at 600 ft/min, whatever the feed says.
+TEST_F(MovementTest, TheLastHundredFeetAreFlownGently) {
+  g_qnh = 1013;
+  for (const auto& [agl, expected] : {std::pair{50.0, -600.0}, std::pair{150.0, -1500.0}}) {
+    LiveAircraft ac = makeAircraft(Large);
+    ac.aglFt = agl;
+    ac.trackPoints = {point(50.0, 8.0, kNow, 140, 300, true, -1500), point(50.01, 8.0, kNow + 1000, 140, 100, true, -1500)};
+    EXPECT_EQ(approachVerticalSpeed(ac), expected) << agl;
+  }
+}
+
 TEST_F(MovementTest, CrossingTenThousandFeetConfiguresOncePerCrossing) {
   LiveAircraft ac = makeAircraft(Large);
   ac.phase = GroundPhase::Flying;

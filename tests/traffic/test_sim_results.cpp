@@ -304,6 +304,10 @@ TEST_F(SimResults, TheSameAirframeCannotStandWhileItFlies) {
   removeSameRegcodeOrCallsign(addLive(20002, "DLH1", AircraftState::Active, 151), true);
   removeSameRegcodeOrCallsign(addLive(20003, "DLH3_", AircraftState::Active, 152), false);
   for (const auto& s : g_staticAircraft) EXPECT_EQ(s.state, AircraftState::RemovingFromSim) << s.callsign;
+  // Two airframes without a registration are not the same airframe.
+  kvo::StaticAircraft& unknown = addStatic(4, "EZY9*", AircraftState::Active, 0, 170);
+  removeSameRegcodeOrCallsign(addLive(20004, "XYZ2", AircraftState::Active, 153), false);
+  EXPECT_EQ(unknown.state, AircraftState::Active);
   EXPECT_THAT(log(), HasSubstr("DLH5*    D-AINA removed, new airborne 'XYZ1' has same regcode D-AINA"));
   EXPECT_THAT(log(), HasSubstr("DLH1*    'DLH1 DLH2' removed, new on ground DLH1 'DLH1' '' has same callsign"));
   EXPECT_THAT(log(), HasSubstr("'DLH4 DLH3' removed, new airborne DLH3_ 'DLH3_' '' has coupled callsign"));
@@ -321,6 +325,16 @@ TEST_F(SimResults, ATaxiingAircraftRemovesAStaticOneInItsWay) {
   avoidCollisionWithStatic(ac);
   EXPECT_EQ(inWay.state, AircraftState::RemovingFromSim);
   EXPECT_FALSE(hasMovedSincePreviousStep(ac));
+
+  // In the way is within 1.1 x both half spans.
+  for (const double factor : {1.05, 1.2}) {
+    kvo::StaticAircraft& other = addStatic(2, "EZY8*", AircraftState::Active, 0, 161);
+    other.standLat = ac.position.lat + factor * (other.halfSpanNm + ac.halfSpanNm) / 60.0;
+    other.standLon = ac.position.lon;
+    avoidCollisionWithStatic(ac);
+    EXPECT_EQ(g_staticAircraft.back().state == AircraftState::RemovingFromSim, factor < 1.1) << factor;
+    g_staticAircraft.pop_back();
+  }
 }
 
 TEST_F(SimResults, TheCallsignListHasOneSortedLinePerActiveAircraft) {

@@ -96,6 +96,18 @@ TEST_F(Spawn, TheLiveMaximumRemovesAFartherAircraftOrGivesWay) {
   }
 }
 
+// While 11 creations wait, a new aircraft is not born: its front point goes instead.
+TEST_F(Spawn, AFullAddingStackHoldsBirthsBack) {
+  for (const std::size_t waiting : {10u, 11u}) {
+    resetTrafficEngineForTests();
+    for (std::uint32_t i = 0; i < waiting; ++i) g_addingStack.push_back(request(30000 + i, "W" + std::to_string(i)));
+    kvo::LiveAircraft& ac = buffered(20001, "DLH1", g_trafficTick.load(), {true, true, true});
+    decideSpawn(ac);
+    EXPECT_EQ(live(20001)->state, waiting < 11 ? AircraftState::Adding2Sim : AircraftState::Buffer) << waiting;
+    EXPECT_EQ(live(20001)->trackPoints.size(), waiting < 11 ? 3u : 2u) << waiting;
+  }
+}
+
 TEST_F(Spawn, GhostsStayOutWhileTheirOriginalFlies) {
   addLive(30000, "AB123", AircraftState::Active, 150);
   decideSpawn(buffered(20001, "AB123_", g_trafficTick.load()));
@@ -178,11 +190,15 @@ TEST_F(Spawn, TheUserCollisionGuard) {
     bool userOnGround;
     double userAglFt, northNm, eastNm;
     bool pointAirborne, tooCloseBefore, dropped;
+    double userSpeedKt = -1.0;  // unless given: 0 on the ground, 200 in the air
   };
   const Case cases[] = {
       {"user on the ground, point 100 m away", true, 0.0, 0.054, 0.0, false, false, true},
       {"user on the ground, point 200 m away", true, 0.0, 0.108, 0.0, false, false, false},
+      {"user taxiing, airborne point of an aircraft once too close", true, 0.0, 3.0, 0.0, true, true, true, 10.0},
+      {"user standing, airborne point of an aircraft once too close", true, 0.0, 3.0, 0.0, true, true, false, 5.0},
       {"user in the air, point ahead", false, 5000.0, 3.0, 0.0, true, false, true},
+      {"user in the air, point passing 1800 ft off", false, 5000.0, 3.0, 0.3, true, false, true},
       {"user in the air, point abeam", false, 5000.0, 0.0, 3.0, true, false, false},
       {"user in the air, far point of an aircraft once too close", false, 5000.0, 10.0, 0.0, true, true, true},
       {"user on approach, ground point ahead", false, 800.0, 1.0, 0.0, false, false, true},
@@ -192,6 +208,7 @@ TEST_F(Spawn, TheUserCollisionGuard) {
     SCOPED_TRACE(c.name);
     resetTrafficEngineForTests();
     setUser(kUserLat, kUserLon, c.userOnGround ? 0.0 : 5500.0, c.userOnGround, c.userAglFt);
+    if (c.userSpeedKt >= 0.0) g_userAircraftSnapshot.groundSpeedKt = c.userSpeedKt;
     const double lon = kUserLon + c.eastNm * kNmLat / std::cos(kUserLat * kDeg);
     kvo::FeedRecord r = record(20001, "DLH1", 1000.0, kUserLat + c.northNm * kNmLat, lon,
                                c.pointAirborne ? 6000.0 : 0.0, c.pointAirborne, 150.0);
@@ -235,6 +252,77 @@ TEST_F(Spawn, WithoutGuidChangesTheCallsignChangesInPlace) {
   EXPECT_EQ(live(30000)->callsign, "DLH9");
   EXPECT_EQ(live(30000)->trackPoints.size(), 3u);
   EXPECT_TRUE(g_removeQueue.empty());
+}
+
+// A new airline or special livery readies an aircraft for its new creation; without the
+// respawn it must go on as it was: a taxiing aircraft still takes its moving points and
+// starts its take-off run.
+TEST_F(Spawn, WithoutGuidChangesANewLiveryKeepsTheAircraftGoing) {
+  GUID_CHANGES.set(false);
+  installDataBase("<reg reg=\"D-AIAA\" airline=\"DLH\" type=\"A20N\"/><reg reg=\"G-EZAA\" airline=\"EZY\" type=\"A20N\"/>");
+  buildLiveryDb({livery("DLH", "A20N", "Airbus A320neo DLH"), livery("DLH", "A20N", "DLH special", "D-AIXX"),
+                 livery("EZY", "A20N", "Airbus A320neo EZY")});
+  struct Case {
+    const char* name;
+    std::string oldRegistration, newRegistration, callsign;
+  };
+  const Case cases[] = {{"special livery", "", "D-AIXX", "DLH1"}, {"airline", "D-AIAA", "G-EZAA", "EZY12"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetTrafficEngineForTests();
+    kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
+    ac.registration = c.oldRegistration;
+    ac.phase = GroundPhase::Taxi;
+    ac.onGround = 1;
+    for (kvo::TrackPoint& p : ac.trackPoints) {
+      p.airborne = 0;
+      p.altFt = 0.0;
+      p.groundSpeedKt = 20.0;
+    }
+    double time = 1000.0;
+    for (double speed : {50.0, 60.0}) {
+      time += 5.0;
+      kvo::FeedRecord r =
+          record(30000, c.callsign, time, ac.position.lat, ac.position.lon + 0.06 + (time - 1000.0) * 4e-4, 0.0, false, speed);
+      r.registration = c.newRegistration;
+      processFeedRecord(r);
+    }
+    const kvo::LiveAircraft* a = live(30000);
+    EXPECT_EQ(a->state, AircraftState::Active);
+    EXPECT_EQ(a->phase, GroundPhase::Taxi);
+    EXPECT_EQ(a->liveryTitle, "Airbus A320neo DLH");  // what its object wears
+    EXPECT_EQ(a->registration, c.newRegistration);
+    EXPECT_EQ(a->trackPoints.size(), 4u);
+    EXPECT_EQ(a->takeOffRoll, 1);
+    EXPECT_TRUE(g_removeQueue.empty());
+  }
+}
+
+// Both ends of the route changed: a new flight of the airframe, created anew. The return leg to
+// the park airport before the feed has caught up is not one.
+TEST_F(Spawn, ANewLegRespawnsTheAircraftButNotItsReturnToTheParkAirport) {
+  struct Case {
+    const char* name;
+    std::string parkIata, origin, destination;
+    bool respawned;
+  };
+  const Case cases[] = {{"new leg", "", "MUC", "CDG", true},
+                        {"return to the park airport", "FRA", "LHR", "FRA", false},
+                        {"new destination only", "", "FRA", "CDG", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetTrafficEngineForTests();
+    g_parkAirportIata = c.parkIata;
+    kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
+    ac.origin = "FRA";
+    ac.destination = "LHR";
+    kvo::FeedRecord r = update(ac, "DLH1");
+    r.origin = c.origin;
+    r.destination = c.destination;
+    processFeedRecord(r);
+    EXPECT_EQ(live(30000)->state, c.respawned ? AircraftState::LiveryRespawn : AircraftState::Active);
+    EXPECT_EQ(g_removeQueue.size(), c.respawned ? 1u : 0u);
+  }
 }
 
 TEST_F(Spawn, AGhostThatGetsItsPlainCallsignIsRespawnedOnce) {

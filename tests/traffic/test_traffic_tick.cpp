@@ -35,7 +35,13 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
       {"1.2 s later, turning", 1.2, 250, 250, 90, 120, true, true},
       {"older", -5.0, 250, 250, 90, 120, true, false},
       {"600 kt after 50 kt", 5.0, 50, 600, 90, 120, true, false},
+      {"499 kt after 50 kt", 5.0, 50, 499, 90, 120, true, true},
+      {"25 kt after 300 kt", 5.0, 300, 25, 90, 120, true, false},
+      {"31 kt after 300 kt", 5.0, 300, 31, 90, 120, true, true},
+      {"80 kt after 5 kt", 5.0, 5, 80, 90, 120, false, false},
+      {"79 kt after 5 kt", 5.0, 5, 79, 90, 120, false, true},
       {"4 kt after 85 kt", 5.0, 85, 4, 90, 120, false, false},
+      {"4 kt after 79 kt", 5.0, 79, 4, 90, 120, false, true},
       {"300 kt straight, 2.9 s", 2.9, 300, 300, 90, 90.5, true, false},
       {"300 kt straight, 3.0 s", 3.0, 300, 300, 90, 90.5, true, true},
       {"300 kt straight across north, 2.9 s", 2.9, 300, 300, 359.6, 0.3, true, false},
@@ -101,12 +107,28 @@ TEST_F(TrafficTick, PointsAtTheParkAirportsElevationAreNotTakenForNewAircraft) {
   EXPECT_FALSE(accepted(350.0, "EDDF", 300.0));
   EXPECT_TRUE(accepted(450.0, "EDDF", 300.0));
   EXPECT_TRUE(accepted(10000.0, "EDDF", 9950.0));
+
+  // Nor for an aircraft still buffered; one that flies takes it.
+  for (const AircraftState state : {AircraftState::Buffer, AircraftState::Active}) {
+    resetTrafficEngineForTests();
+    g_parkAirport = "EDDF";
+    g_parkAirportElevation = 300.0;
+    kvo::FeedRecord high = record(20001, "DLH1", 1000.0, 51.0, 8.0, 3000.0);
+    kvo::FeedRecord low = record(20001, "DLH1", 1010.0, 51.0, 8.05, 350.0);
+    processFeedRecord(high);
+    live(20001)->state = state;
+    processFeedRecord(low);
+    EXPECT_EQ(live(20001)->trackPoints.size(), state == AircraftState::Buffer ? 1u : 2u);
+  }
 }
 
 TEST_F(TrafficTick, PacesCreationsLiveFirstAndRemovals) {
   g_addingStack = {request(20001, "LIVE1"), request(20002, "LIVE2")};
   g_queuedCreates = {request(7, "STAT7*")};
   g_removeQueue = {101, 102, 103};
+  tickUntil(11);  // removals at ticks 0 and 10: one per 100 ms
+  frame();
+  EXPECT_THAT(callArgs("SimConnect_AIRemoveObject", 0), ElementsAre("101", "102"));
   tickUntil(50);  // ticks 0..49: one creation, removals at 0, 10, 20, 30, 40
   frame();
   EXPECT_THAT(callArgs("SimConnect_AICreateNonATCAircraft", 1), ElementsAre("\"LIVE1\""));

@@ -36,7 +36,7 @@ bool Simulator::queueLocked(const void* bytes, std::size_t size) {
   if (!connection || connection->dropped || connection->quitQueued) return false;
   Message message;
   message.storage.resize((size + 7) / 8 + 1);
-  std::memcpy(message.storage.data(), bytes, size);
+  if (size > 0) std::memcpy(message.storage.data(), bytes, size);  // an empty message has no bytes at all
   message.size = static_cast<DWORD>(size);
   connection->messages.push_back(std::move(message));
   return true;
