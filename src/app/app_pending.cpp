@@ -1,30 +1,18 @@
 #include "app/app_pending.h"
 
-#include <fmt/format.h>
-
-#include <string>
-
-#include "core/parameters.h"
-#include "shared_state/main_window.h"
-
-void createControls(HWND, const CREATESTRUCTW*) { g_mainWindow.invalidate(g_panelRect); }
-
-void applyAutoRange() {}
-
-void selectComboValue(std::int32_t rangeNm) {
-  g_rangeNm = static_cast<double>(rangeNm);
-  g_rangeMeters = static_cast<double>(rangeNm) * 1852.0;
-}
-
-void refreshCounters() { g_mainWindow.invalidate(g_statusAreaRect); }
+#include "traffic/engine_hooks.h"
 
 void checkVersions() {}
 
-void setDestination(std::string_view code, kvo::LatLon) {
-  setAndSaveStringParameter(DESTINATION, std::string(code));
-  g_mainWindow.showMessage(fmt::format("New destination: {}", code), true);
+std::atomic<bool> g_parkParamsChanged{false};
+
+std::optional<kvo::LatLon> firstParkAirportPosition() {
+  if (g_parkAirport.empty()) return std::nullopt;
+  return kvo::LatLon{g_parkAirportLat, g_parkAirportLon};
 }
 
-bool lf_HandleWMCOMMAND(HWND, WPARAM) { return false; }
+std::uint32_t parkAirportTrafficWeek() { return 0; }
 
-void setTextBoxString(const StringParameter&) {}
+std::optional<OfflineLearningCopies> offlineLearningCopies() { return std::nullopt; }
+
+void resetAddonScanState() {}

@@ -1,27 +1,34 @@
 #pragma once
-// Operations of the main window and its option handlers that the run calls, built with the
-// option controls, the painting and the handlers of the window. Until then they do the least
-// that keeps a run sound.
+// What the window's handlers and painting need of parts that are built elsewhere and not yet
+// here: each does the least that keeps the window sound until its own code replaces it.
+#include <atomic>
 #include <cstdint>
-#include <string_view>
+#include <optional>
+#include <string>
 
 #include "core/geometry.h"
-#include "core/parameters.h"
-#include "platform/win32/win32.h"
 
-// WM_CREATE of the main window: the option controls. Here: nothing but a repaint of the panel.
-void createControls(HWND window, const CREATESTRUCTW* creation);
-// The automatic traffic radius. Here: nothing (RANGE stays as set).
-void applyAutoRange();
-// Makes the value the current radius: g_rangeNm and g_rangeMeters.
-void selectComboValue(std::int32_t rangeNm);
-// The counters of the status area. Here: a repaint of the status area.
-void refreshCounters();
 // The version check of the data files and their download. Here: nothing.
 void checkVersions();
-// The destination airport: DESTINATION stored and saved, "New destination: {}" shown and logged.
-void setDestination(std::string_view code, kvo::LatLon position);
-// WM_COMMAND of the option controls; true when a handler took it. Here: none does.
-bool lf_HandleWMCOMMAND(HWND window, WPARAM wParam);
-// The parameter's text into its edit box. Here: nothing while the option controls are not built.
-void setTextBoxString(const StringParameter& parameter);
+
+// A setting that the park airport's file keeps changed since the file was read (the park
+// airport file code saves the file when the park airport is closed).
+extern std::atomic<bool> g_parkParamsChanged;
+
+// The position of the first entry of the park airport list (worker only). Here: the park
+// airport, while one is set.
+std::optional<kvo::LatLon> firstParkAirportPosition();
+
+// The park airport's RealTraffic traffic week (weekdays with learned real uses). Here: 0.
+std::uint32_t parkAirportTrafficWeek();
+
+// The airport files the last add-on airport scan copied for offline learning, and the folder
+// they went to; nothing when none. Here: none.
+struct OfflineLearningCopies {
+  std::uint32_t count = 0;
+  std::string folder;
+};
+std::optional<OfflineLearningCopies> offlineLearningCopies();
+
+// The add-on airport scan's state back to its start before a new scan. Here: nothing.
+void resetAddonScanState();

@@ -12,8 +12,9 @@
 // The data base was read in this process (it is read once).
 extern bool g_dataBaseRead;
 // Copies of MAX_LIVE_SEL and RANGE taken by the checks.
-extern std::int32_t g_savedMaxLive;
-extern std::int32_t g_startRange;
+// g_savedMaxLive and g_startRange are also written by the window's handlers.
+extern std::atomic<std::int32_t> g_savedMaxLive;
+extern std::atomic<std::int32_t> g_startRange;
 
 namespace kvo {
 inline constexpr int kNoInstallPathErrorCode = 150;

@@ -10,7 +10,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/app_pending.h"
+#include "app/controls.h"
+#include "app/option_handlers.h"
 #include "app/run_control.h"
 #include "core/files.h"
 #include "core/log.h"
@@ -71,13 +72,17 @@ bool initInstance(HINSTANCE instance, LPCWSTR title) {
   return UpdateWindow(window) != FALSE;
 }
 
-LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  g_controlsWindow = window;
+namespace {
+
+LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
+      rememberWindowThread();
       createControls(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
       return 0;
     case WM_DESTROY:
+      forgetWindowThread();
+      g_controlsWindow = nullptr;
       PostQuitMessage(0);
       return 0;
     case WM_CLOSE:
@@ -101,7 +106,21 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case kQuitMessage:
       quitProgram(window);
       return 0;
+    case kShowValueMessage:
+    case kEnableControlMessage:
+      handleControlMessage(message, wParam, lParam);
+      return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
+}
+
+}  // namespace
+
+LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  g_controlsWindow = window;
+  LRESULT result = 0;
+  // Nothing may leave a window procedure: the message loop would end with the program.
+  atWindowEdge("mainWindowProc", [&] { result = handleMessage(window, message, wParam, lParam); });
+  return result;
 }

@@ -1,0 +1,61 @@
+// The counters of the status area and the statistics, and the window's view of the park
+// airport, refreshed by the start-up worker (which owns the aircraft and the park airport).
+#include <algorithm>
+#include <mutex>
+
+#include "airports/airport_list.h"
+#include "app/app_pending.h"
+#include "app/paint.h"
+#include "shared_state/main_window.h"
+#include "traffic/aircraft_records.h"
+#include "traffic/engine_hooks.h"
+
+namespace {
+
+std::mutex g_viewMutex;
+kvo::ParkAirportView g_view;  // under g_viewMutex
+
+bool isActive(const kvo::StaticAircraft& aircraft) { return aircraft.state == kvo::AircraftState::Active; }
+
+}  // namespace
+
+kvo::ParkAirportView kvo::parkAirportView() {
+  std::lock_guard lock(g_viewMutex);
+  return g_view;
+}
+
+bool kvo::setParkAirportView(ParkAirportView view) {
+  std::lock_guard lock(g_viewMutex);
+  if (view == g_view) return false;
+  g_view = std::move(view);
+  return true;
+}
+
+void refreshCounters() {
+  const auto parkedLive = static_cast<std::uint64_t>(std::count_if(
+      g_liveAircraft.begin(), g_liveAircraft.end(),
+      [](const kvo::LiveAircraft& a) { return isActive(a) && a.phase == kvo::GroundPhase::Parked; }));
+  const auto live = static_cast<std::uint64_t>(std::count_if(
+      g_liveAircraft.begin(), g_liveAircraft.end(),
+      [](const kvo::LiveAircraft& a) { return isActive(a) && a.phase != kvo::GroundPhase::Parked; }));
+  if (live != g_mainWindow.liveCount.load()) {
+    g_mainWindow.liveCount = live;
+    g_mainWindow.invalidate(g_statusAreaRect);
+  }
+  const auto parkedStatic =
+      static_cast<std::uint64_t>(std::count_if(g_staticAircraft.begin(), g_staticAircraft.end(), isActive));
+  bool statisticsChanged = false;
+  if (parkedStatic != g_mainWindow.parkedStaticCount.load() || parkedLive != g_mainWindow.parkedLiveCount.load()) {
+    g_mainWindow.parkedStaticCount = parkedStatic;
+    g_mainWindow.parkedLiveCount = parkedLive;
+    statisticsChanged = true;
+  }
+  kvo::ParkAirportView view;
+  if (!g_parkAirport.empty()) {
+    view.label = airportLabel(g_parkAirport);
+    view.reservedStand = g_reservedStand;
+    view.trafficWeek = parkAirportTrafficWeek();
+  }
+  if (kvo::setParkAirportView(std::move(view))) statisticsChanged = true;
+  if (statisticsChanged) g_mainWindow.invalidate(g_statisticsRect);
+}
