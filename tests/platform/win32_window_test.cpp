@@ -259,14 +259,14 @@ TEST_F(WindowTest, UserActionsNotifyTheParent) {
   SetWindowLongPtrW(main_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&recordingProc));
   g_heard.clear();
 
-  kvo::win32test::clickButton(autoBox);
+  send(autoBox, BM_CLICK);
   EXPECT_EQ(send(autoBox, BM_GETCHECK), BST_CHECKED);
-  kvo::win32test::clickButton(plainBox);
+  send(plainBox, BM_CLICK);
   EXPECT_EQ(send(plainBox, BM_GETCHECK), BST_UNCHECKED);  // the owner toggles it
   EXPECT_TRUE(kvo::win32test::selectComboItem(combo, 1));
   EXPECT_FALSE(kvo::win32test::selectComboItem(combo, 2));
   EnableWindow(plainBox, FALSE);
-  kvo::win32test::clickButton(plainBox);
+  send(plainBox, BM_CLICK);
 
   ASSERT_EQ(g_heard.size(), 3u);
   EXPECT_EQ(g_heard[0].message, WM_COMMAND);

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <system_error>
+
+#include "platform/simconnect/by_itself.h"
 
 namespace kvo::simstandin {
 
@@ -201,6 +204,21 @@ HANDLE Simulator::openLocked() {
   connection->id = nextConnectionId++;
   if (byItself || openOnConnect) queueOpenLocked(who);
   return handleOf(*connection);
+}
+
+std::optional<std::filesystem::path> scenarioFolderInUse() {
+  Simulator& sim = Simulator::get();
+  std::filesystem::path base;
+  {
+    std::lock_guard lock(sim.mutex);
+    if (!sim.byItself) return std::nullopt;
+    if (sim.world) return sim.world->folder;
+    base = sim.folder;
+  }
+  std::error_code ec;
+  if (base.empty()) base = std::filesystem::current_path(ec);
+  if (ec || !std::filesystem::exists(base / simtest::kScenarioFileName, ec)) return std::nullopt;
+  return base;
 }
 
 void Simulator::closeLocked(Connection& c) {

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/replace_file.h"
 #include "platform/simconnect/simulator.h"
 
 namespace kvo::simstandin {
@@ -147,21 +148,6 @@ Scenario readScenario(const std::filesystem::path& path) {
     }
   }
   return s;
-}
-
-bool writeFileReplacing(const std::filesystem::path& path, const std::string& content) {
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << content;
-    if (!out.flush()) return false;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) std::filesystem::remove(temporary, ec);
-  return !ec;
 }
 
 std::size_t packedSizeOf(const std::vector<FieldDefinition>& fields, bool& variable) {
@@ -319,7 +305,7 @@ bool Simulator::ensureWorldLocked() {
     if (message != scenarioError) {
       scenarioError = message;
       std::fprintf(stderr, "stand-in simulator: %s\n", message.c_str());
-      writeFileReplacing(base / simtest::kStateFileName, json{{"error", message}}.dump(2) + "\n");
+      platformimpl::writeFileReplacing(base / simtest::kStateFileName, json{{"error", message}}.dump(2) + "\n");
     }
     return false;
   }
@@ -503,7 +489,7 @@ void Simulator::writeStateLocked() {
   json objects = json::array();
   for (std::size_t i = 1; i < w.objects.size(); ++i) objects.push_back(objectJson(w, w.objects[i]));
   state["objects"] = std::move(objects);
-  writeFileReplacing(w.folder / w.scenario.stateFile, state.dump(2) + "\n");
+  platformimpl::writeFileReplacing(w.folder / w.scenario.stateFile, state.dump(2) + "\n");
 }
 
 // ---- what the program's calls do ----------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/win32/canvas.h"
 #include "platform/win32/testing.h"
 #include "platform/win32/win32.h"
 
@@ -22,6 +23,7 @@ struct GdiRegistry {
   std::mutex mutex;
   std::unordered_map<const void*, std::unique_ptr<GdiRecord>> created;
   std::map<int, std::unique_ptr<GdiRecord>> stock;  // made on first use, never deleted
+  std::map<COLORREF, std::unique_ptr<GdiRecord>> systemBrushes;  // the same, for system colours
 };
 
 // Function-local: the main window object creates its brushes during static initialisation.
@@ -62,7 +64,46 @@ std::optional<GdiRecord> stockRecord(int which) {
   }
 }
 
+// A shared object (stock or system brush) by its handle; registry locked.
+const GdiRecord* findShared(const GdiRegistry& g, HGDIOBJ object) {
+  for (const auto& entry : g.stock) {
+    if (entry.second.get() == object) {
+      return entry.second.get();
+    }
+  }
+  for (const auto& entry : g.systemBrushes) {
+    if (entry.second.get() == object) {
+      return entry.second.get();
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+std::optional<GdiRecord> gdiRecord(HGDIOBJ object) {
+  auto& g = gdi();
+  std::lock_guard lock(g.mutex);
+  const auto found = g.created.find(object);
+  if (found != g.created.end()) {
+    return *found->second;
+  }
+  if (const GdiRecord* shared = findShared(g, object)) {
+    return *shared;
+  }
+  return std::nullopt;
+}
+
+HBRUSH systemColourBrush(COLORREF colour) {
+  auto& g = gdi();
+  std::lock_guard lock(g.mutex);
+  auto& slot = g.systemBrushes[colour];
+  if (!slot) {
+    slot = std::make_unique<GdiRecord>(GdiRecord{GdiKind::Brush, colour, 0, kSolidBrush, true, -1});
+  }
+  return reinterpret_cast<HBRUSH>(slot.get());
+}
+
 }  // namespace kvo::win32impl
 
 HBRUSH CreateSolidBrush(COLORREF colour) {
@@ -104,30 +145,13 @@ BOOL DeleteObject(HGDIOBJ object) {
     g.created.erase(found);
     return TRUE;
   }
-  for (const auto& entry : g.stock) {
-    if (entry.second.get() == object) {
-      return TRUE;  // deleting a stock object is harmless and changes nothing
-    }
-  }
-  return FALSE;
+  // Deleting a stock object is harmless and changes nothing.
+  return kvo::win32impl::findShared(g, object) != nullptr ? TRUE : FALSE;
 }
 
 namespace kvo::win32test {
 
-std::optional<GdiRecord> gdiObject(HGDIOBJ object) {
-  auto& g = kvo::win32impl::gdi();
-  std::lock_guard lock(g.mutex);
-  const auto found = g.created.find(object);
-  if (found != g.created.end()) {
-    return *found->second;
-  }
-  for (const auto& entry : g.stock) {
-    if (entry.second.get() == object) {
-      return *entry.second;
-    }
-  }
-  return std::nullopt;
-}
+std::optional<GdiRecord> gdiObject(HGDIOBJ object) { return kvo::win32impl::gdiRecord(object); }
 
 std::size_t liveGdiObjectCount() {
   auto& g = kvo::win32impl::gdi();

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/win32/canvas.h"
 #include "platform/win32/testing.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/window_object.h"
@@ -92,18 +93,34 @@ bool matches(const MSG& message, HWND filter, UINT filterMin, UINT filterMax) {
   return filter == nullptr || isSelfOrDescendant(message.hwnd, filter);
 }
 
+void wakeQueue(ThreadQueue& queue) {
+  {
+    std::lock_guard lock(queue.mutex);
+    ++queue.wakeCount;
+  }
+  queue.wake.notify_all();
+}
+
 }  // namespace
 
 void wakeThread(std::thread::id thread) {
-  const auto queue = queueOf(thread, false);
-  if (!queue) {
-    return;  // a thread without a queue is not waiting in GetMessageW
-  }
+  if (const auto queue = queueOf(thread, false)) {
+    wakeQueue(*queue);
+  }  // a thread without a queue is not waiting in GetMessageW
+}
+
+void wakeAllThreads() {
+  auto& r = queueRegistry();
+  std::vector<std::shared_ptr<ThreadQueue>> all;
   {
-    std::lock_guard lock(queue->mutex);
-    ++queue->wakeCount;
+    std::lock_guard lock(r.mutex);
+    for (const auto& entry : r.queues) {
+      all.push_back(entry.second);
+    }
   }
-  queue->wake.notify_all();
+  for (const auto& queue : all) {
+    wakeQueue(*queue);
+  }
 }
 
 void dropPostedMessages(HWND window) {
@@ -155,9 +172,14 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
   std::unique_lock lock(queue->mutex);
   for (;;) {
     // Counted before looking: whatever is posted or invalidated from here on, also while the
-    // lock is let go for the paint look-up below, ends the wait and gets looked at.
+    // lock is let go for the picture and paint look-ups below, ends the wait and gets looked at.
     const std::uint64_t postsSeen = queue->postCount;
     const std::uint64_t wakesSeen = queue->wakeCount;
+    // The window's picture file first: it is written by the window's thread, at most once a
+    // second, and the wait below ends when the next write comes due.
+    lock.unlock();
+    const auto pictureDue = servePictureFile(self);
+    lock.lock();
     for (auto it = queue->posted.begin(); it != queue->posted.end(); ++it) {
       if (matches(*it, window, filterMin, filterMax)) {
         *message = *it;
@@ -181,9 +203,14 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
         return TRUE;
       }
     }
-    queue->wake.wait(lock, [&] {
+    const auto woken = [&] {
       return queue->postCount != postsSeen || queue->quitPosted || queue->wakeCount != wakesSeen;
-    });
+    };
+    if (pictureDue && !manualClock()) {
+      queue->wake.wait_until(lock, *pictureDue, woken);
+    } else {
+      queue->wake.wait(lock, woken);  // a manual clock wakes every thread when it moves
+    }
   }
 }
 

@@ -3,6 +3,9 @@
 // objects, act as the user on controls, and put the stand-in back to its start state between
 // tests. Program code never includes this header.
 
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,11 +47,10 @@ std::vector<HWND> children(HWND window);
 std::vector<std::u16string> comboItems(HWND combo);
 int comboSelection(HWND combo);
 
-// The user clicks a button: an automatic check box toggles, then the parent gets WM_COMMAND
-// with BN_CLICKED. Returns the parent's result, 0 when there is no parent.
-LRESULT clickButton(HWND button);
 // The user picks an entry of a drop-down list: the selection changes, then the parent gets
-// WM_COMMAND with CBN_SELCHANGE. An index out of range changes nothing and returns false.
+// WM_COMMAND with CBN_SELCHANGE (CB_SETCURSEL sends none, as on Windows). An index out of range
+// or a disabled list changes nothing and returns false. (A click is BM_CLICK; typing is
+// WM_CHAR.)
 bool selectComboItem(HWND combo, int index);
 
 // Number of live windows.
@@ -114,6 +116,68 @@ struct GdiRecord {
 std::optional<GdiRecord> gdiObject(HGDIOBJ object);
 // Number of created (non-stock) objects not yet deleted: a leak check.
 std::size_t liveGdiObjectCount();
+
+// ---- what was drawn ----------------------------------------------------------------------------
+
+enum class DrawKind { Fill, Line, Text };
+
+struct DrawOperation {
+  DrawKind kind;
+  HWND window;          // the window whose painting (or look, for a control) it is
+  RECT rect;            // Fill: the rectangle; Text: the text cell (left, top: the position);
+                        // Line: the pixels' bounding box
+  COLORREF colour;      // brush, pen or text colour
+  std::vector<POINT> points;  // Line: the points given
+  int penWidth;               // Line
+  std::u16string text;        // Text
+  bool opaque;                // Text: drawn with an opaque background
+  COLORREF background;        // Text: the background colour (opaque only)
+};
+
+// The window's own painting that still shows, in drawing order, in its client coordinates: an
+// operation is dropped when a later fill or opaque text covers it entirely; nothing is
+// recorded for drawing outside the paint's update region.
+std::vector<DrawOperation> drawOperations(HWND window);
+
+// The window as a person sees it: its client area as painted, with its visible child windows
+// over it, each control drawn by the stand-in as the system draws it (push buttons with their
+// text, check boxes with their mark, drop-down lists with the selected text and an arrow, edit
+// boxes with their text; disabled ones greyed). Controls ask their parent for colours
+// (WM_CTLCOLOR...) on the calling thread.
+struct WindowPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<COLORREF> pixels;  // row by row
+  // Every text that shows, the window's and its controls', in the picture's coordinates.
+  std::vector<DrawOperation> texts;
+
+  // CLR_INVALID outside the picture.
+  COLORREF pixel(int x, int y) const;
+  // The first text that equals `text`; nullptr when none does.
+  const DrawOperation* findText(std::u16string_view text) const;
+};
+std::optional<WindowPicture> windowPicture(HWND window);
+// The picture as a PNG file's bytes.
+std::vector<std::uint8_t> pngOf(const WindowPicture& picture);
+
+// ---- window.png --------------------------------------------------------------------------------
+// The first top-level window's picture is written as window.png (temporary file, then rename)
+// after it changed (a paint ended, a control changed), at most once a second by the stand-in's
+// clock, by the window's thread when it next looks at its message queue (GetMessageW also wakes
+// up for a write that comes due). Automatically on while the stand-in simulator runs by itself
+// from a scenario file (the program's default): into the scenario's folder, the working folder.
+
+inline constexpr const char* kWindowPictureFileName = "window.png";
+// Writes the pictures into the folder, whatever the simulator does.
+void writeWindowPicturesTo(const std::filesystem::path& folder);
+// Writes none, whatever the simulator does.
+void stopWindowPictures();
+// The automatic switch again, nothing waiting to be written, the real clock.
+void resetWindowPictures();
+
+// The stand-in's clock (picture throttling) stands still until advanced.
+void useManualClock();
+void advanceClock(std::chrono::milliseconds duration);
 
 // ---- named mutex -------------------------------------------------------------------------------
 

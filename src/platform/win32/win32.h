@@ -42,6 +42,8 @@ struct HBRUSH__;
 using HBRUSH = HBRUSH__*;
 struct HPEN__;
 using HPEN = HPEN__*;
+struct HFONT__;
+using HFONT = HFONT__*;
 struct HICON__;
 using HICON = HICON__*;
 using HCURSOR = HICON;
@@ -137,10 +139,48 @@ constexpr int BLACK_PEN = 7;
 constexpr int DEFAULT_GUI_FONT = 17;
 constexpr int DC_BRUSH = 18;
 
+constexpr int PS_NULL = 5;
+
 HBRUSH CreateSolidBrush(COLORREF colour);
 HPEN CreatePen(int style, int width, COLORREF colour);
+// DC_BRUSH fills with the device context's brush colour, white here (never changed).
 HGDIOBJ GetStockObject(int which);
 BOOL DeleteObject(HGDIOBJ object);
+
+// ---- gdi32: drawing --------------------------------------------------------------------------
+// Drawing goes into an image of the window's client area (the window's own size: no frame is
+// modelled). A paint's device context draws only inside the window's update region, as on
+// Windows. Rectangles and lines are exact pixels; text is DejaVu Sans of 11 pixels (the only
+// font here: the default GUI font, which every device context starts with).
+constexpr int TRANSPARENT = 1;
+constexpr int OPAQUE = 2;
+constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
+
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;    // the background still needs erasing (WM_ERASEBKGND returned 0)
+  RECT rcPaint;   // the bounding rectangle of the update region
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+
+// Takes the window's update region: sends WM_ERASEBKGND when an invalidation asked for erasing,
+// validates the window and returns a device context clipped to the region.
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+// Fills left..right-1, top..bottom-1 with the brush (not the selected one).
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+// Each returns the previous value; CLR_INVALID (or 0 for SetBkMode) for an invalid context.
+COLORREF SetTextColor(HDC dc, COLORREF colour);
+COLORREF SetBkColor(HDC dc, COLORREF colour);
+int SetBkMode(HDC dc, int mode);
+// Brushes, pens and fonts; returns the previous object of the same kind, null on failure.
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+// The text cell's top left corner at (x, y); the background mode and colour fill the cell.
+BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int count);
+// With the selected pen, each segment without its last pixel.
+BOOL Polyline(HDC dc, const POINT* points, int count);
 
 // ---- user32: windows and controls ----------------------------------------------------------
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
@@ -151,16 +191,31 @@ constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
+// wParam the paint's device context; DefWindowProcW fills it with the class background and
+// returns nonzero.
+constexpr UINT WM_ERASEBKGND = 0x0014;
 constexpr UINT WM_SETTEXT = 0x000C;
 constexpr UINT WM_GETTEXT = 0x000D;
 constexpr UINT WM_GETTEXTLENGTH = 0x000E;
 constexpr UINT WM_KEYDOWN = 0x0100;
+// To an edit box: the character goes to the end of its text (no caret is modelled), backspace
+// takes the last one off; Enter and other control characters are not text.
 constexpr UINT WM_CHAR = 0x0102;
 constexpr UINT WM_COMMAND = 0x0111;
+// A control asks its parent for its colours while it is drawn: wParam the control's device
+// context (the parent sets text colour, background mode and colour on it), lParam the control;
+// the result is the brush of the control's background. Edit boxes send WM_CTLCOLOREDIT, or
+// WM_CTLCOLORSTATIC when disabled; check boxes and static controls WM_CTLCOLORSTATIC. Push
+// buttons and drop-down lists draw in the system's colours.
+constexpr UINT WM_CTLCOLOREDIT = 0x0133;
+constexpr UINT WM_CTLCOLORSTATIC = 0x0138;
 constexpr UINT WM_APP = 0x8000;
 
 constexpr UINT BM_GETCHECK = 0x00F0;
 constexpr UINT BM_SETCHECK = 0x00F1;
+// A click: an automatic check box toggles, then the parent gets WM_COMMAND with BN_CLICKED.
+// A disabled button ignores it.
+constexpr UINT BM_CLICK = 0x00F5;
 constexpr UINT BST_UNCHECKED = 0;
 constexpr UINT BST_CHECKED = 1;
 constexpr UINT BN_CLICKED = 0;
@@ -171,7 +226,7 @@ constexpr UINT CB_GETCURSEL = 0x0147;
 constexpr UINT CB_GETLBTEXT = 0x0148;
 constexpr UINT CB_GETLBTEXTLEN = 0x0149;
 constexpr UINT CB_RESETCONTENT = 0x014B;
-constexpr UINT CB_SETCURSEL = 0x014E;
+constexpr UINT CB_SETCURSEL = 0x014E;  // sends no notification: only a user's choice does
 constexpr UINT CBN_SELCHANGE = 1;
 constexpr LRESULT CB_ERR = -1;
 
@@ -190,6 +245,7 @@ constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
 constexpr DWORD BS_CHECKBOX = 0x0002;  // the owner toggles it on BN_CLICKED
 constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
 constexpr DWORD CBS_DROPDOWNLIST = 0x0003;
+// Without it an edit box refuses a typed character that would not fit its width.
 constexpr DWORD ES_AUTOHSCROLL = 0x0080;
 constexpr DWORD WS_EX_TOPMOST = 0x00000008;
 

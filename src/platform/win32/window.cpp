@@ -7,7 +7,9 @@
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
+#include "platform/win32/canvas.h"
 #include "platform/win32/testing.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/window_object.h"
@@ -18,6 +20,7 @@ namespace {
 struct WindowRegistry {
   std::mutex mutex;
   std::unordered_map<HWND, std::shared_ptr<HWND__>> windows;
+  std::uint64_t nextSerial = 1;
 };
 
 // Function-local so that windows may be created during other globals' construction.
@@ -74,50 +77,74 @@ ControlKind kindOfClass(std::u16string_view name) {
   return ControlKind::None;
 }
 
-constexpr DWORD kButtonTypeMask = 0x000F;
-constexpr DWORD kButtonThreeState = 0x0005;
-constexpr DWORD kButtonAutoThreeState = 0x0006;
+constexpr std::size_t kMostUpdatePieces = 32;  // beyond this the update region is one rectangle
 
-bool isCheckable(DWORD style) {
-  switch (style & kButtonTypeMask) {
-    case BS_CHECKBOX:
-    case BS_AUTOCHECKBOX:
-    case 0x0004:  // radio button
-    case kButtonThreeState:
-    case kButtonAutoThreeState:
-    case 0x0009:  // automatic radio button
-      return true;
-    default:
-      return false;
+// A click as the button takes it: an automatic button changes its state, then the parent hears
+// BN_CLICKED. A disabled button takes no click.
+LRESULT clickButton(HWND window) {
+  auto object = findWindow(window);
+  if (!object) {
+    return 0;
   }
-}
-
-bool isThreeState(DWORD style) {
-  const DWORD type = style & kButtonTypeMask;
-  return type == kButtonThreeState || type == kButtonAutoThreeState;
+  {
+    std::lock_guard lock(object->mutex);
+    if ((object->style & WS_DISABLED) != 0) {
+      return 0;
+    }
+    const DWORD type = object->style & kButtonTypeMask;
+    if (type == BS_AUTOCHECKBOX) {
+      object->check = object->check == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED;
+    } else if (type == kButtonAutoThreeState) {
+      object->check = (object->check + 1) % 3;
+    } else if (type == kButtonAutoRadio) {
+      object->check = BST_CHECKED;
+    }
+  }
+  pictureChanged();
+  if (object->child && object->parent != nullptr) {
+    SendMessageW(object->parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(object->id), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(window));
+  }
+  return 0;
 }
 
 LRESULT buttonProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == BM_CLICK) {
+    return clickButton(window);
+  }
   if (message == BM_GETCHECK || message == BM_SETCHECK) {
     auto object = findWindow(window);
     if (!object) {
       return 0;
     }
-    std::lock_guard lock(object->mutex);
-    if (!isCheckable(object->style)) {
-      return 0;  // push buttons have no check state
+    {
+      std::lock_guard lock(object->mutex);
+      if (!isCheckable(object->style)) {
+        return 0;  // push buttons have no check state
+      }
+      if (message == BM_GETCHECK) {
+        return object->check;
+      }
+      if (isThreeState(object->style)) {
+        object->check = static_cast<UINT>(std::min<WPARAM>(wParam, 2));
+      } else {
+        object->check = wParam == BST_UNCHECKED ? BST_UNCHECKED : BST_CHECKED;
+      }
     }
-    if (message == BM_GETCHECK) {
-      return object->check;
-    }
-    if (isThreeState(object->style)) {
-      object->check = static_cast<UINT>(std::min<WPARAM>(wParam, 2));
-    } else {
-      object->check = wParam == BST_UNCHECKED ? BST_UNCHECKED : BST_CHECKED;
-    }
+    pictureChanged();
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Whether a typed text fits the edit box: without ES_AUTOHSCROLL the box takes no character
+// that would not show (object locked).
+bool fitsEditBox(const HWND__& object, const std::u16string& text) {
+  if ((object.style & ES_AUTOHSCROLL) != 0) {
+    return true;
+  }
+  std::lock_guard lock(drawMutex());
+  return textWidth(text) <= editTextRoom(object.style, object.rect.right - object.rect.left);
 }
 
 // A single-line edit box: typed characters go to the end of the text (no caret model),
@@ -129,14 +156,17 @@ LRESULT editProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     const auto character = static_cast<char16_t>(wParam);
-    std::lock_guard lock(object->mutex);
-    if (character == u'\b') {
-      if (!object->text.empty()) {
+    {
+      std::lock_guard lock(object->mutex);
+      if (character == u'\b' && !object->text.empty()) {
         object->text.pop_back();
+      } else if (character >= 0x20 && fitsEditBox(*object, object->text + character)) {
+        object->text.push_back(character);
+      } else {
+        return 0;  // nothing changed
       }
-    } else if (character >= 0x20) {
-      object->text.push_back(character);
     }
+    pictureChanged();
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -149,24 +179,8 @@ bool validIndex(const HWND__& object, int index) {
   return index >= 0 && static_cast<std::size_t>(index) < object.items.size();
 }
 
-LRESULT comboProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case CB_RESETCONTENT:
-    case CB_ADDSTRING:
-    case CB_SETCURSEL:
-    case CB_GETCURSEL:
-    case CB_GETCOUNT:
-    case CB_GETLBTEXT:
-    case CB_GETLBTEXTLEN:
-      break;
-    default:
-      return DefWindowProcW(window, message, wParam, lParam);
-  }
-  auto object = findWindow(window);
-  if (!object) {
-    return CB_ERR;
-  }
-  std::lock_guard lock(object->mutex);
+// The combo-box messages on the locked object.
+LRESULT comboMessage(HWND__* object, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case CB_RESETCONTENT:
       object->items.clear();
@@ -215,6 +229,34 @@ LRESULT comboProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     default:
       return 0;
   }
+}
+
+LRESULT comboProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case CB_RESETCONTENT:
+    case CB_ADDSTRING:
+    case CB_SETCURSEL:
+    case CB_GETCURSEL:
+    case CB_GETCOUNT:
+    case CB_GETLBTEXT:
+    case CB_GETLBTEXTLEN:
+      break;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+  auto object = findWindow(window);
+  if (!object) {
+    return CB_ERR;
+  }
+  LRESULT result = 0;
+  {
+    std::lock_guard lock(object->mutex);
+    result = comboMessage(object.get(), message, wParam, lParam);
+  }
+  if (message == CB_RESETCONTENT || message == CB_SETCURSEL) {
+    pictureChanged();  // the shown selection changed
+  }
+  return result;
 }
 
 LRESULT staticProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -275,13 +317,40 @@ HWND windowNeedingPaint(std::thread::id thread, HWND filter) {
   return nullptr;
 }
 
-void validateWindow(HWND window) {
+std::vector<RECT> takeUpdateRegion(HWND window, bool& erase) {
+  erase = false;
   auto object = findWindow(window);
   if (!object) {
-    return;
+    return {};
   }
   std::lock_guard lock(object->mutex);
+  erase = object->eraseNeeded;
+  object->eraseNeeded = false;
   object->updatePending = false;
+  return std::exchange(object->updateRects, {});
+}
+
+RECT clientRect(HWND window) {
+  auto object = findWindow(window);
+  if (!object) {
+    return RECT{0, 0, 0, 0};
+  }
+  std::lock_guard lock(object->mutex);
+  return RECT{0, 0, object->rect.right - object->rect.left, object->rect.bottom - object->rect.top};
+}
+
+HWND firstTopLevelWindow() {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  HWND first = nullptr;
+  std::uint64_t firstSerial = 0;
+  for (const auto& [handle, object] : r.windows) {
+    if (!object->child && (first == nullptr || object->serial < firstSerial)) {
+      first = handle;
+      firstSerial = object->serial;
+    }
+  }
+  return first;
 }
 
 bool isSelfOrDescendant(HWND window, HWND ancestor) {
@@ -307,6 +376,43 @@ std::vector<HWND> childrenOf(HWND window) {
     return {};
   }
   return found->second->children;
+}
+
+void addToUpdateRegion(HWND__& object, const RECT& rect, bool wholeClient, bool erase) {
+  {
+    std::lock_guard lock(object.mutex);
+    object.updatePending = true;
+    object.eraseNeeded = object.eraseNeeded || erase;
+    const RECT client{0, 0, object.rect.right - object.rect.left, object.rect.bottom - object.rect.top};
+    const RECT piece = wholeClient ? client : intersection(rect, client);
+    auto& region = object.updateRects;
+    if (wholeClient || region.size() >= kMostUpdatePieces) {
+      // One rectangle around everything (the whole client area for a nullptr rectangle).
+      RECT around = piece;
+      for (const RECT& r : region) {
+        around = RECT{std::min(around.left, r.left), std::min(around.top, r.top), std::max(around.right, r.right),
+                      std::max(around.bottom, r.bottom)};
+      }
+      region.assign(1, around);
+    } else if (!isEmpty(piece)) {
+      region.push_back(piece);
+    }
+  }
+  // The owner thread's GetMessageW turns the pending area into WM_PAINT.
+  wakeThread(object.ownerThread);
+}
+
+LRESULT eraseWithClassBackground(HWND window, HDC dc) {
+  auto object = findWindow(window);
+  if (!object || object->kind != ControlKind::None) {
+    return 0;
+  }
+  const auto registered = findRegisteredClass(object->className);
+  if (!registered || registered->background == nullptr) {
+    return 0;  // nothing to erase with: the paint sees fErase set
+  }
+  const RECT client = clientRect(window);
+  return FillRect(dc, &client, registered->background) != 0 ? 1 : 0;
 }
 
 }  // namespace kvo::win32impl
@@ -367,7 +473,13 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         found->second->children.push_back(handle);
       }
     }
+    object->serial = r.nextSerial++;
     r.windows.emplace(handle, std::move(object));
+  }
+  if (child && (style & WS_VISIBLE) != 0) {
+    pictureChanged();
+  } else if (auto created = findWindow(handle); created && (style & WS_VISIBLE) != 0) {
+    addToUpdateRegion(*created, RECT{}, true, true);  // a window that shows is painted whole
   }
   if (registered) {
     // A registered class hears WM_CREATE before the caller gets the handle; -1 refuses the
@@ -402,17 +514,22 @@ BOOL DestroyWindow(HWND window) {
   for (HWND childWindow : childrenOf(window)) {
     DestroyWindow(childWindow);
   }
-  auto& r = registry();
-  std::lock_guard lock(r.mutex);
-  if (object->child && object->parent != nullptr) {
-    const auto parentEntry = r.windows.find(object->parent);
-    if (parentEntry != r.windows.end()) {
-      auto& siblings = parentEntry->second->children;
-      siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
+  {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (object->child && object->parent != nullptr) {
+      const auto parentEntry = r.windows.find(object->parent);
+      if (parentEntry != r.windows.end()) {
+        auto& siblings = parentEntry->second->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
+      }
     }
+    r.windows.erase(window);
+    kvo::win32impl::dropPostedMessages(window);
   }
-  r.windows.erase(window);
-  kvo::win32impl::dropPostedMessages(window);
+  if (object->child) {
+    kvo::win32impl::pictureChanged();
+  }
   return TRUE;
 }
 
@@ -445,9 +562,26 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
-    case WM_PAINT:
-      kvo::win32impl::validateWindow(window);  // nothing drawn: the area counts as painted
+    case WM_PAINT: {
+      // Nothing drawn but the erasing: the area counts as painted.
+      PAINTSTRUCT paint{};
+      if (BeginPaint(window, &paint) != nullptr) {
+        EndPaint(window, &paint);
+      }
       return 0;
+    }
+    case WM_ERASEBKGND:
+      return kvo::win32impl::eraseWithClassBackground(window, reinterpret_cast<HDC>(wParam));
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+      // The system's colours: an edit box on the window colour, the rest on the face colour.
+      const COLORREF background =
+          message == WM_CTLCOLOREDIT ? kvo::win32impl::kSystemWindow : kvo::win32impl::kSystemFace;
+      const HDC dc = reinterpret_cast<HDC>(wParam);
+      SetTextColor(dc, kvo::win32impl::kSystemText);
+      SetBkColor(dc, background);
+      return reinterpret_cast<LRESULT>(kvo::win32impl::systemColourBrush(background));
+    }
     default:
       return 0;
   }
@@ -455,11 +589,16 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   if (!object) {
     return 0;
   }
+  if (message == WM_SETTEXT) {
+    {
+      std::lock_guard lock(object->mutex);
+      object->text = kvo::win32impl::textFrom(reinterpret_cast<LPCWSTR>(lParam));
+    }
+    kvo::win32impl::pictureChanged();
+    return TRUE;
+  }
   std::lock_guard lock(object->mutex);
   switch (message) {
-    case WM_SETTEXT:
-      object->text = kvo::win32impl::textFrom(reinterpret_cast<LPCWSTR>(lParam));
-      return TRUE;
     case WM_GETTEXT:
       return kvo::win32impl::copyText(object->text, reinterpret_cast<LPWSTR>(lParam), wParam);
     default:  // WM_GETTEXTLENGTH
@@ -563,13 +702,17 @@ BOOL EnableWindow(HWND window, BOOL enable) {
     kvo::win32impl::setInvalidHandle();
     return FALSE;
   }
-  std::lock_guard lock(object->mutex);
-  const bool wasDisabled = (object->style & WS_DISABLED) != 0;
-  if (enable) {
-    object->style &= ~WS_DISABLED;
-  } else {
-    object->style |= WS_DISABLED;
+  bool wasDisabled = false;
+  {
+    std::lock_guard lock(object->mutex);
+    wasDisabled = (object->style & WS_DISABLED) != 0;
+    if (enable) {
+      object->style &= ~WS_DISABLED;
+    } else {
+      object->style |= WS_DISABLED;
+    }
   }
+  kvo::win32impl::pictureChanged();
   return wasDisabled ? TRUE : FALSE;  // nonzero: the window was disabled before
 }
 
@@ -606,26 +749,17 @@ BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
     kvo::win32impl::setInvalidHandle();
     return FALSE;
   }
-  kvo::win32impl::Invalidation entry{};
+  using namespace kvo::win32impl;
+  const RECT client = clientRect(window);
+  Invalidation entry{};
   entry.wholeClient = rect == nullptr;
   entry.erase = erase != FALSE;
-  if (rect != nullptr) {
-    entry.rect = *rect;
-  } else {
-    // No frame is modelled, so the client area is the window's own size.
-    std::lock_guard lock(object->mutex);
-    entry.rect = RECT{0, 0, object->rect.right - object->rect.left, object->rect.bottom - object->rect.top};
-  }
+  entry.rect = rect != nullptr ? *rect : client;
   {
     std::lock_guard lock(object->invalidationMutex);
     object->invalidations.push_back(entry);
   }
-  {
-    std::lock_guard lock(object->mutex);
-    object->updatePending = true;
-  }
-  // The owner thread's GetMessageW turns the pending area into WM_PAINT.
-  kvo::win32impl::wakeThread(object->ownerThread);
+  addToUpdateRegion(*object, entry.rect, entry.wholeClient, entry.erase);
   return TRUE;
 }
 
@@ -635,13 +769,20 @@ BOOL ShowWindow(HWND window, int command) {
     kvo::win32impl::setInvalidHandle();
     return FALSE;
   }
-  std::lock_guard lock(object->mutex);
-  const bool wasVisible = (object->style & WS_VISIBLE) != 0;
-  if (command == SW_HIDE) {
-    object->style &= ~WS_VISIBLE;
-  } else {
-    object->style |= WS_VISIBLE;
+  bool wasVisible = false;
+  {
+    std::lock_guard lock(object->mutex);
+    wasVisible = (object->style & WS_VISIBLE) != 0;
+    if (command == SW_HIDE) {
+      object->style &= ~WS_VISIBLE;
+    } else {
+      object->style |= WS_VISIBLE;
+    }
   }
+  if (!wasVisible && command != SW_HIDE) {
+    kvo::win32impl::addToUpdateRegion(*object, RECT{}, true, true);  // a window that shows is painted whole
+  }
+  kvo::win32impl::pictureChanged();
   return wasVisible ? TRUE : FALSE;
 }
 
@@ -692,7 +833,7 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
     kvo::win32impl::setInvalidHandle();
     return FALSE;
   }
-  std::lock_guard lock(object->mutex);
+  std::unique_lock lock(object->mutex);
   if ((flags & SWP_NOZORDER) == 0) {
     if (insertAfter == HWND_TOPMOST) {
       object->exStyle |= WS_EX_TOPMOST;
@@ -714,6 +855,10 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
     object->style |= WS_VISIBLE;
   } else if ((flags & SWP_HIDEWINDOW) != 0) {
     object->style &= ~WS_VISIBLE;
+  }
+  lock.unlock();
+  if (object->child) {
+    kvo::win32impl::pictureChanged();  // a control moved, grew or shrank, showed or hid
   }
   return TRUE;
 }
@@ -790,31 +935,6 @@ int comboSelection(HWND combo) {
   return object->selection;
 }
 
-LRESULT clickButton(HWND button) {
-  auto object = findWindow(button);
-  if (!object || object->kind != kvo::win32impl::ControlKind::Button) {
-    return 0;
-  }
-  {
-    std::lock_guard lock(object->mutex);
-    if ((object->style & WS_DISABLED) != 0) {
-      return 0;  // a disabled control takes no clicks
-    }
-    const DWORD type = object->style & kvo::win32impl::kButtonTypeMask;
-    if (type == BS_AUTOCHECKBOX) {
-      object->check = object->check == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED;
-    } else if (type == kvo::win32impl::kButtonAutoThreeState) {
-      object->check = (object->check + 1) % 3;
-    }
-  }
-  if (!object->child || object->parent == nullptr) {
-    return 0;
-  }
-  return SendMessageW(object->parent, WM_COMMAND,
-                      MAKEWPARAM(static_cast<WORD>(object->id), BN_CLICKED),
-                      reinterpret_cast<LPARAM>(button));
-}
-
 bool selectComboItem(HWND combo, int index) {
   auto object = findWindow(combo);
   if (!object || object->kind != kvo::win32impl::ControlKind::ComboBox) {
@@ -828,6 +948,7 @@ bool selectComboItem(HWND combo, int index) {
     object->selection = index;
     object->text = object->items[static_cast<std::size_t>(index)];
   }
+  kvo::win32impl::pictureChanged();
   if (object->child && object->parent != nullptr) {
     SendMessageW(object->parent, WM_COMMAND,
                  MAKEWPARAM(static_cast<WORD>(object->id), static_cast<WORD>(CBN_SELCHANGE)),
