@@ -12,6 +12,7 @@
 
 #include "app/controls.h"
 #include "app/option_handlers.h"
+#include "app/paint.h"
 #include "app/run_control.h"
 #include "core/files.h"
 #include "core/log.h"
@@ -74,6 +75,19 @@ bool initInstance(HINSTANCE instance, LPCWSTR title) {
 
 namespace {
 
+// A failing paint is only logged: shown in the message line it would ask for the next paint.
+void paintWindow(HWND window) {
+  PAINTSTRUCT paint{};
+  const HDC dc = BeginPaint(window, &paint);
+  try {
+    if (dc != nullptr) paintMainWindow(dc);
+  } catch (const std::exception& e) {
+    g_mainWindow.paintDc = nullptr;
+    logArrowLine(fmt::format("{} exception {}", "paintMainWindow", e.what()));
+  }
+  EndPaint(window, &paint);
+}
+
 LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -106,6 +120,17 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case kQuitMessage:
       quitProgram(window);
       return 0;
+    case WM_PAINT:
+      paintWindow(window);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+      // The controls' text stands on the options panel's sky blue.
+      const HDC controlDc = reinterpret_cast<HDC>(wParam);
+      SetBkMode(controlDc, OPAQUE);
+      SetBkColor(controlDc, kvo::kSkyBlueColour);
+      return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+    }
     case kShowValueMessage:
     case kEnableControlMessage:
       handleControlMessage(message, wParam, lParam);

@@ -30,9 +30,10 @@ class WindowTest : public AppTest {
     ASSERT_TRUE(initInstance(GetModuleHandleW(nullptr), u"AmbrelvaneTest"));
     window = g_mainWindow.hwnd.load();
     applySimulatorChoice();
-    for (const ControlBinding* binding : {&ALL_INSTALL_PATH.binding, &DESTINATION.binding, &parking_percentage.binding, &MAX_FIT_FL.binding,
-                                          &CALLSIGN_2_OBJECTID.binding, &g_flushStaticButton.binding,
-                                          &g_reReadButton.binding, &g_unblockButton.binding}) {
+    for (const ControlBinding* binding :
+         {&ALL_INSTALL_PATH.binding, &DESTINATION.binding, &parking_percentage.binding, &MAX_FIT_FL.binding,
+          &CALLSIGN_2_OBJECTID.binding, &g_flushStaticButton.binding, &g_reReadButton.binding,
+          &g_unblockButton.binding, &LEARN_SOFT.binding}) {
       EnableWindow(binding->hwnd, TRUE);
     }
     g_mainWindow.clearMessage();
@@ -44,11 +45,8 @@ class WindowTest : public AppTest {
     kvo::win32test::resetClasses();
   }
 
-  // A click as the system reports it: WM_COMMAND with BN_CLICKED to the parent.
-  void click(const ControlBinding& binding) const {
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(binding.controlId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(binding.hwnd));
-  }
+  // The user's click: the control tells its parent (WM_COMMAND with BN_CLICKED).
+  static void click(const ControlBinding& binding) { SendMessageW(binding.hwnd, BM_CLICK, 0, 0); }
   // The user's choice of the list's entry with this text.
   static bool choose(const ControlBinding& binding, const std::u16string& entry) {
     const auto items = kvo::win32test::comboItems(binding.hwnd);
