@@ -348,6 +348,9 @@ TEST_F(ControlsTest, BadInputIsRefusedInEveryBox) {
   EXPECT_FALSE(g_stopRequested.load());
   EXPECT_FALSE(g_callsignLookupPending.load());
   EXPECT_EQ(coretest::readFile(parametersFilePath()), storeBefore);
+  // The longest text taken.
+  typeAndEnter(CALLSIGN_2_OBJECTID.binding, std::u16string(1000, u'a'));
+  EXPECT_EQ(CALLSIGN_2_OBJECTID.value(), std::string(1000, 'A'));
 }
 
 TEST_F(ControlsTest, ADisabledBoxTakesNoEntry) {
