@@ -12,7 +12,6 @@
 #include "aircraft/livery_db.h"
 #include "airports/park_stands.h"
 #include "airports/stand.h"
-#include "app/app_pending.h"
 #include "app/controls.h"
 #include "app/option_handlers.h"
 #include "app/paint.h"

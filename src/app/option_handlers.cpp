@@ -147,14 +147,16 @@ const std::array<CheckBoxEffect, 24>& checkBoxEffects() {
        [](HWND, bool on) { messageWhen(!on, "Be aware, no collision avoidance with user aircraft in the air"); }},
       {&INITIAL_LOAD_ONLY, onInitialLoadOnly},
       {&ALWAYS_ON_TOP, onAlwaysOnTop},
-      {&SUPPRESS_STUB, [](HWND, bool on) { messageWhen(on, "Exclude FSLTL-liveries titles ending with _STUB from scan"); }},
+      {&SUPPRESS_STUB,
+       [](HWND, bool on) { messageWhen(on, "Exclude FSLTL-liveries titles ending with _STUB from scan"); }},
       {&GUID_CHANGES,
        [](HWND, bool on) {
          messageWhen(!on, "Be aware, no more livery updates: you miss correct data for Learn, LittleNavMap, etc!");
        }},
       {&AEROWINX,
        [](HWND, bool on) {
-         messageWhen(on, fmt::format("Note: This mode is for Aerowinx users only, please re-start {}", kvo::kProgramName));
+         messageWhen(on,
+                     fmt::format("Note: This mode is for Aerowinx users only, please re-start {}", kvo::kProgramName));
        }},
       {&AUTO_RANGE, onAutoRange},
       {&SCAN_LIVERIES, onScanLiveries},
@@ -325,7 +327,8 @@ std::optional<std::pair<int, std::string>> getComboText(HWND window, WORD id, WP
   const LRESULT copied =
       SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
   if (copied == CB_ERR) return std::nullopt;
-  return std::pair{static_cast<int>(index), win32::wideToUtf8(std::u16string_view(buffer.data(), static_cast<std::size_t>(copied)))};
+  const std::u16string_view entry(buffer.data(), static_cast<std::size_t>(copied));
+  return std::pair{static_cast<int>(index), win32::wideToUtf8(entry)};
 }
 
 void switchSimulator() {

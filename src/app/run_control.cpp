@@ -12,7 +12,6 @@
 #include "aircraft/livery_scan.h"
 #include "airports/addon_scan_pending.h"
 #include "airports/airport_list.h"
-#include "app/app_pending.h"
 #include "app/controls.h"
 #include "app/main_loop.h"
 #include "app/option_handlers.h"

@@ -44,9 +44,11 @@ TEST_F(HandlersTest, EachCheckBoxTogglesSavesAndTellsTheUser) {
   const std::vector<Case> cases{
       {&LIG_AUTOMATIC, true, "The liveries defined by your lfolder parameters will be scanned"},
       {&LIG_AUTOMATIC, false, ""},
-      {&LIG_PRIORITIZE, false, "Liveries, for airl+model, in lower lfolders that are already available will be skipped"},
+      {&LIG_PRIORITIZE, false,
+       "Liveries, for airl+model, in lower lfolders that are already available will be skipped"},
       {&LIG_PRIORITIZE, true, ""},
-      {&COLLISION_LIVE_PARKED_GND, true, "Be aware, no collision avoidance with live aircraft vs parked static on the ground"},
+      {&COLLISION_LIVE_PARKED_GND, true,
+       "Be aware, no collision avoidance with live aircraft vs parked static on the ground"},
       {&COLLISION_USER_GND, true, "Be aware, no collision avoidance with user aircraft on the ground"},
       {&COLLISION_USER_AIR, true, "Be aware, no collision avoidance with user aircraft in the air"},
       {&COLLISION_USER_AIR, false, ""},

@@ -57,6 +57,42 @@ constexpr COLORREF kYellow = kvo::kYellowColour;
 constexpr COLORREF kRed = kvo::kRedColour;
 constexpr COLORREF kBlack = kvo::kBlackColour;
 
+TEST_F(PaintTest, CountersRepaintOnlyTheBandsWhoseNumbersChanged) {
+  addLive(kvo::AircraftState::Active, kvo::GroundPhase::Flying);
+  addLive(kvo::AircraftState::Active, kvo::GroundPhase::Taxi);
+  addLive(kvo::AircraftState::Active, kvo::GroundPhase::Parked);
+  addLive(kvo::AircraftState::Adding2Sim, kvo::GroundPhase::Flying);
+  kvo::StaticAircraft parked;
+  parked.state = kvo::AircraftState::Active;
+  g_staticAircraft.push_back(parked);
+  parked.state = kvo::AircraftState::Buffer;
+  g_staticAircraft.push_back(parked);
+
+  kvo::win32test::clearInvalidations(window);
+  refreshCounters();
+  EXPECT_EQ(g_mainWindow.liveCount.load(), 2u);
+  EXPECT_EQ(g_mainWindow.parkedLiveCount.load(), 1u);
+  EXPECT_EQ(g_mainWindow.parkedStaticCount.load(), 1u);
+  EXPECT_TRUE(repainted(g_statusAreaRect));
+  EXPECT_TRUE(repainted(g_statisticsRect));
+
+  kvo::win32test::clearInvalidations(window);
+  refreshCounters();  // nothing changed
+  EXPECT_TRUE(repaints().empty());
+
+  g_liveAircraft[0].phase = kvo::GroundPhase::Parked;  // one more parked, one less flying
+  refreshCounters();
+  EXPECT_EQ(g_mainWindow.liveCount.load(), 1u);
+  EXPECT_EQ(g_mainWindow.parkedLiveCount.load(), 2u);
+  EXPECT_EQ(repaints().size(), 2u);
+
+  kvo::win32test::clearInvalidations(window);
+  g_staticAircraft.front().state = kvo::AircraftState::RemovingFromSim;
+  refreshCounters();
+  EXPECT_FALSE(repainted(g_statusAreaRect));
+  EXPECT_TRUE(repainted(g_statisticsRect));
+}
+
 TEST_F(PaintTest, BandsHeaderAndTheMessageLine) {
   g_mainWindow.showMessage("RealTraffic not detected at this PC", false);
   auto p = picture();

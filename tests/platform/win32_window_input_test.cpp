@@ -58,7 +58,8 @@ class WindowInputTest : public ::testing::Test {
   }
   void putInput(const std::string& lines) const {
     coretest::writeFile(folder.path() / "window-input.txt.tmp", lines);
-    std::filesystem::rename(folder.path() / "window-input.txt.tmp", folder.path() / kvo::win32test::kWindowInputFileName);
+    std::filesystem::rename(folder.path() / "window-input.txt.tmp",
+                            folder.path() / kvo::win32test::kWindowInputFileName);
   }
   // The message loop until the input file is taken and its messages dispatched.
   void pump() const {
@@ -144,7 +145,8 @@ TEST(WindowPng, ThePictureAndItsTextsComeBackFromThePngBytes) {
   windowClass.lpfnWndProc = paintingProc;
   windowClass.lpszClassName = u"PngTest";
   ASSERT_NE(RegisterClassExW(&windowClass), 0);
-  const HWND window = CreateWindowExW(0, u"PngTest", u"", WS_CAPTION, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+  const HWND window =
+      CreateWindowExW(0, u"PngTest", u"", WS_CAPTION, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
   InvalidateRect(window, nullptr, TRUE);
   UpdateWindow(window);
   const auto shown = *kvo::win32test::windowPicture(window);

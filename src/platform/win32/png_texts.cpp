@@ -85,9 +85,9 @@ std::vector<DrawOperation> textsChunkOf(const std::vector<std::uint8_t>& png) {
   for (std::size_t at = kSignatureSize; at + 12 <= png.size();) {
     const std::uint32_t length = bigEndianAt(png, at);
     if (at + 12 + length > png.size()) break;
-    const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4), png.begin() + static_cast<std::ptrdiff_t>(at + 8));
-    const std::string data(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                           png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
+    const auto from = png.begin() + static_cast<std::ptrdiff_t>(at);
+    const std::string type(from + 4, from + 8);
+    const std::string data(from + 8, from + 8 + static_cast<std::ptrdiff_t>(length));
     at += 12 + length;
     if (type != "iTXt" || data.compare(0, kKeyword.size() + 1, std::string(kKeyword) + '\0') != 0) continue;
     std::istringstream lines(data.substr(kKeyword.size() + 5));
