@@ -201,7 +201,7 @@ TEST_F(HandlersTest, AutoRangeFollowsTheUsersHeightAboveGroundAndTheParkAirport)
       {false, 10001.0, 3.0, 40},    {false, 10000.0, 7.0, 10},  {false, 500.0, 7.4, 10}, {false, 500.0, 7.6, 12},
       {false, 500.0, 8.0, 12},      {false, 500.0, 12.4, 16},   {false, 500.0, 36.4, 40},
       {false, 500.0, 36.6, 40},     {false, 500.0, 37.0, 40},   {false, 500.0, std::nullopt, 40},
-      {false, 500.0, 0.0, 10},      {false, 500.0, 21.0, 25},
+      {false, 500.0, 0.0, 10},     {false, 500.0, 3.0, 10},      {false, 500.0, 21.0, 25},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(kvo::autoRangeFor(c.onGround, c.aglFt, c.distanceNm), c.range)
