@@ -1,6 +1,7 @@
-// The traffic tick with 500 live aircraft in every state and a full feed: time per tick and per
-// aircraft. Each round builds the same world afresh (not timed) and times 300 ticks of it (the
-// waiting objects are activated within them).
+// The traffic tick with 500 live aircraft in every state and a full feed, at a park airport of
+// 500 stands with 20 learned uses each: time per tick and per aircraft. Each round builds the
+// same world afresh (not timed) and times 300 ticks of it (the waiting objects are activated
+// within them). Beside it, the two stand searches over that park airport.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -16,6 +17,8 @@
 #include "links/sim_queues.h"
 #include "platform/simconnect/simconnect.h"
 #include "platform/simconnect/testing.h"
+#include "airports/park_stands.h"
+#include "traffic/engine_hooks.h"
 #include "traffic/traffic_engine.h"
 
 namespace {
@@ -44,6 +47,46 @@ kvo::FeedRecord makeRecord(std::uint32_t hexId, int n, double timestamp, kvo::Ti
   return r;
 }
 
+constexpr int kStands = 500;
+constexpr int kUsesPerStand = 20;
+constexpr double kMetreLat = 1.0 / 111132.95;
+constexpr double kMetreLon = kMetreLat / 0.6427876;  // at 50 N
+
+// 500 stands in rows 60 m apart south of the user, radius 15..35 m, a tenth of them ramps, a
+// twentieth cargo; each with 20 real uses spread over the week and the airlines.
+void loadParkAirport() {
+  g_parkAirport = "EDXX";
+  g_parkAirportLat = kUserLat;
+  g_parkAirportLon = kUserLon;
+  g_parkStands.clear();
+  const char* airlines[] = {"DLH", "BAW", "EZY", "RYR", "AFR"};
+  for (int i = 0; i < kStands; ++i) {
+    kvo::Stand s;
+    s.id = static_cast<std::uint32_t>(i + 1);
+    s.name = std::to_string(i + 1);
+    s.latitude = kUserLat - 0.01 - (i / 25) * 60.0 * kMetreLat;
+    s.longitude = kUserLon + (i % 25) * 60.0 * kMetreLon;
+    s.heading = 90.0;
+    s.radius = (15.0 + (i % 21)) / 1852.0;
+    s.ramp = i % 10 == 0 ? 1 : 0;
+    s.cargo = i % 20 == 7 ? 1 : 0;
+    for (int u = 0; u < kUsesPerStand; ++u) {
+      kvo::StandUse use;
+      use.airline = airlines[(i + u) % 5];
+      use.type = u % 3 == 0 ? "A20N" : "B738";
+      use.key = "D-A" + std::to_string(i * kUsesPerStand + u);
+      use.callsign = use.airline + std::to_string(100 + u);
+      use.halfHours = std::uint64_t{7} << ((i + 3 * u) % 45);
+      use.optionId = static_cast<std::uint32_t>(u + 1);
+      use.weekday = static_cast<std::uint32_t>(1 + (i + u) % 7);
+      use.real = u % 4 == 0 ? 0 : 1;
+      s.uses.push_back(std::move(use));
+    }
+    g_parkStands.push_back(std::move(s));
+  }
+  parkStandsChanged();
+}
+
 void connectSimulator() {
   kvo::simtest::reset();
   kvo::simtest::setPresent(true);
@@ -67,6 +110,7 @@ void buildWorld() {
     g_simRemoveQueue.clear();
   }
   reserveTrafficContainers();
+  loadParkAirport();
   g_trafficTick = 1000001;
   const kvo::TickCount now = g_trafficTick.load();
   for (int i = 0; i < kAircraft; ++i) {
@@ -147,6 +191,64 @@ void BM_TrafficTick(benchmark::State& state) {
   kvo::simtest::reset();
 }
 BENCHMARK(BM_TrafficTick)->Unit(benchmark::kMillisecond);
+
+// An A320neo of Lufthansa looking for a stand.
+kvo::LiveAircraft searchingAircraft() {
+  kvo::LiveAircraft ac;
+  ac.airline = "DLH";
+  ac.type = "A20N";
+  ac.callsign = "DLH101";
+  ac.registration = "D-AINA";
+  ac.halfSpanNm = 17.9 / 1852.0;
+  ac.sizeCategory = Large;
+  ac.internalId = 0x3C0001;
+  return ac;
+}
+
+void BM_CollectStandOptions(benchmark::State& state) {
+  resetParametersForTests();
+  LOG.set(false);
+  RANDOM.set(false);
+  loadParkAirport();
+  const kvo::LiveAircraft ac = searchingAircraft();
+  std::uint32_t half = 0;
+  std::size_t found = 0;
+  for (auto _ : state) {
+    // Through the half hours of Wednesday: every call meets other bookings.
+    const kvo::Stand* s = collectStandOptions(kvo::makeWeekSlot(3, half++ % 48), ac, true);
+    found += s != nullptr ? 1 : 0;
+    benchmark::DoNotOptimize(s);
+  }
+  state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());
+  state.counters["stands"] = kStands;
+  g_parkStands.clear();
+  parkStandsChanged();
+}
+BENCHMARK(BM_CollectStandOptions)->Unit(benchmark::kMicrosecond);
+
+void BM_FindStandForArrival(benchmark::State& state) {
+  resetParametersForTests();
+  LOG.set(false);
+  loadParkAirport();
+  const kvo::LiveAircraft ac = searchingAircraft();
+  // Track ends 10 m from stands that fit (radius 20 m and more), in every row.
+  std::vector<kvo::LatLon> ends;
+  for (const kvo::Stand& s : g_parkStands) {
+    if (s.radius * 1852.0 >= 20.0) ends.push_back({s.latitude + 10.0 * kMetreLat, s.longitude});
+  }
+  std::size_t i = 0;
+  std::size_t found = 0;
+  for (auto _ : state) {
+    const kvo::Stand* s = findStandForArrival(ends[i++ % ends.size()], ac, 0.029697624190064796, true);
+    found += s != nullptr ? 1 : 0;
+    benchmark::DoNotOptimize(s);
+  }
+  state.counters["found"] = static_cast<double>(found) / static_cast<double>(state.iterations());
+  state.counters["stands"] = kStands;
+  g_parkStands.clear();
+  parkStandsChanged();
+}
+BENCHMARK(BM_FindStandForArrival)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

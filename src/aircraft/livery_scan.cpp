@@ -45,16 +45,6 @@ std::array<StringParameter*, kLiveryFolderParameters> liveryFolderParameters() {
 
 bool stopping() { return g_stopRequested.load() || g_quitRequested.load(); }
 
-// Paths in parameters are UTF-8.
-fs::path pathFromUtf8(std::string_view text) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
-
-std::string utf8Of(const fs::path& path) {
-  const std::u8string s = path.u8string();
-  return std::string(reinterpret_cast<const char*>(s.data()), s.size());
-}
-
 std::string lowerName(const fs::path& path) { return toLowerAscii(utf8Of(path.filename())); }
 
 bool isDirectory(const fs::path& p) {

@@ -3,10 +3,8 @@
 // helpers that show a parameter's value in its control, and the subclassed edit boxes that take
 // a typed value on Enter.
 //
-// Controls belong to the window thread. The helpers below may be called from any thread: on the
-// window thread they act at once; from another thread (the start-up worker) they post a message
-// to the main window, whose procedure does the write on the window thread with the parameter's
-// value at that time.
+// The value helpers may be called from any thread: they write through the main window's thread
+// (shared_state/control_writes.h).
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -15,13 +13,7 @@
 
 #include "core/parameters.h"
 #include "platform/win32/win32.h"
-
-// Posted to the main window: wParam the control id.
-inline constexpr UINT kShowValueMessage = WM_APP + 3;      // lParam: one of the three below
-inline constexpr UINT kEnableControlMessage = WM_APP + 4;  // lParam: 1 enable, 0 disable
-inline constexpr LPARAM kShowValue = 0;
-inline constexpr LPARAM kFillList = 1;
-inline constexpr LPARAM kClearText = 2;
+#include "shared_state/control_writes.h"
 
 // The longest text an edit box takes (UTF-16 units).
 inline constexpr std::size_t kMaxTypedLength = 1000;
@@ -40,22 +32,8 @@ void createEditBox(ControlBinding& binding, HWND parent, const CREATESTRUCTW* cr
 void setTextBoxInt(const IntParameter& parameter);
 void setTextBoxFloat(const FloatParameter& parameter);
 void setTextBoxString(const StringParameter& parameter);
-void showValueInControl(const Parameter& parameter);
 // Empties the control's text.
 void clearTextBox(std::uint16_t controlId);
-// Fills a drop-down list with its entries and selects the current value.
-void fillListControl(const Parameter& parameter);
-// Enables or disables the control of the binding (nothing while it does not exist).
-void enableControl(const ControlBinding& binding, bool enable);
-
-// The main window's procedure hands the two messages above to this (on the window thread).
-void handleControlMessage(UINT message, WPARAM wParam, LPARAM lParam);
-
-// The window thread is the one that created the main window; until then (and in tests without
-// the window procedure) every thread counts as it.
-void rememberWindowThread();
-void forgetWindowThread();
-bool onWindowThread();
 
 // The text of a control of the main window, UTF-8; empty on failure.
 std::string lf_getTextFromId(std::uint16_t controlId);

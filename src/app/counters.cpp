@@ -4,7 +4,8 @@
 #include <mutex>
 
 #include "airports/airport_list.h"
-#include "app/app_pending.h"
+#include "airports/airport_file.h"
+#include "airports/park_stands.h"
 #include "app/paint.h"
 #include "shared_state/main_window.h"
 #include "traffic/aircraft_records.h"
@@ -14,6 +15,22 @@ namespace {
 
 std::mutex g_viewMutex;
 kvo::ParkAirportView g_view;  // under g_viewMutex
+
+// The traffic week of the loaded park airport's stands, counted once per park airport (worker).
+struct TrafficWeekCache {
+  std::string code;
+  bool loaded = false;
+  std::uint32_t week = 0;
+};
+TrafficWeekCache g_trafficWeekCache;
+
+std::uint32_t parkAirportTrafficWeek() {
+  const bool loaded = g_parkAirportLoaded.load();
+  if (g_trafficWeekCache.code != g_parkAirport || g_trafficWeekCache.loaded != loaded) {
+    g_trafficWeekCache = {g_parkAirport, loaded, loaded ? kvo::trafficWeekOf(g_parkStands) : 0};
+  }
+  return g_trafficWeekCache.week;
+}
 
 bool isActive(const kvo::StaticAircraft& aircraft) { return aircraft.state == kvo::AircraftState::Active; }
 

@@ -10,8 +10,8 @@
 
 #include "aircraft/livery_db.h"
 #include "aircraft/livery_scan.h"
+#include "airports/addon_scan.h"
 #include "airports/park_stands.h"
-#include "app/app_pending.h"
 #include "app/controls.h"
 #include "app/main_loop.h"
 #include "app/run_control.h"
@@ -26,6 +26,8 @@
 #include "links/sim_queues.h"
 #include "shared_state/main_window.h"
 #include "traffic/aircraft_records.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/park_airports.h"
 #include "traffic/traffic_engine.h"
 
 namespace fs = std::filesystem;
@@ -215,6 +217,13 @@ const std::array<IntListEffect, 7>& intListEffects() {
        }},
   }};
   return table;
+}
+
+// The position of the first entry of the park airport list, the candidate the choice looks at.
+std::optional<kvo::LatLon> firstParkAirportPosition() {
+  std::lock_guard lock(g_parkAirportsMutex);
+  if (g_parkAirports.empty()) return std::nullopt;
+  return kvo::LatLon{g_parkAirports.front().latitude, g_parkAirports.front().longitude};
 }
 
 void queueNavLights(bool on) {

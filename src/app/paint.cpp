@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "airports/park_stands.h"
-#include "app/app_pending.h"
+#include "airports/addon_scan.h"
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/text.h"
@@ -217,9 +217,9 @@ void paintQnh() {
 void paintOptionCaptions() {
   for (const Caption& caption : captions()) drawTextUtf8(caption.x, caption.rowOf->row, caption.text, caption.colour());
   // The captions whose text changes.
-  if (const auto copies = offlineLearningCopies(); copies && copies->count > 0) {
+  if (const std::uint32_t copies = g_offlineLearningFileCount.load(); copies > 0) {
     drawTextUtf8(217, SCAN_AIRPORTS.binding.row,
-                 fmt::format("{} airport{} in {} folder", copies->count, pluralSuffix(copies->count), copies->folder),
+                 fmt::format("{} airport{} in {} folder", copies, pluralSuffix(copies), g_offlineLearningFolder.string()),
                  kYellowColour);
   }
   const std::string objectId = text(&kvo::MainWindow::objectIdText);

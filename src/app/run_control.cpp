@@ -10,7 +10,7 @@
 
 #include "aircraft/livery_db.h"
 #include "aircraft/livery_scan.h"
-#include "airports/addon_scan_pending.h"
+#include "airports/addon_scan.h"
 #include "airports/airport_list.h"
 #include "app/controls.h"
 #include "app/main_loop.h"

@@ -8,8 +8,8 @@
 
 #include "aircraft/dbase.h"
 #include "airports/airport_list.h"
-#include "app/app_pending.h"
 #include "app/controls.h"
+#include "app/data_updates.h"
 #include "app/main_loop.h"
 #include "app/run_control.h"
 #include "app/sim_detection.h"
@@ -133,7 +133,7 @@ void runStartupChecks() {
   stripCommunityFolder(g_simIs2020.load() ? MSFS_INSTALL_PATH : MSFS_2024_INSTALL_PATH);
   prepareDataFolders();
   g_savedMaxLive = MAX_LIVE_SEL.value();
-  if (!g_restarting.load()) checkVersions();
+  if (!g_restarting.load() || versionCheckDueOnRestart()) checkVersions();
   applySimulatorChoice();
   setAndSaveStringParameter(PROGRAM_INSTALL_PATH, fs::current_path().string());
   refreshCurrentWeekSlot();

@@ -11,13 +11,14 @@
 
 #include "airports/airport_list.h"
 #include "airports/park_stands.h"
-#include "app/app_pending.h"
 #include "app/controls.h"
 #include "app/main_loop.h"
 #include "app/run_control.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "shared_state/main_window.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/park_airports.h"
 
 namespace fs = std::filesystem;
 
@@ -282,10 +283,11 @@ void processDestination() {
   setTextBoxString(DESTINATION);
 }
 
-void setDestination(std::string_view code, kvo::LatLon) {
+void setDestination(std::string_view code, kvo::LatLon position) {
   setAndSaveStringParameter(DESTINATION, std::string(code));
   setTextBoxString(DESTINATION);
   showAndLog(fmt::format("New destination: {}", code));
+  addParkAirport(std::string(code), position);
   enableControl(g_reReadButton.binding, false);
 }
 

@@ -22,8 +22,6 @@
 
 namespace {
 
-std::atomic<HWND> g_controlsWindow{nullptr};
-
 // The stored window position, read before the window exists.
 void loadWindowPosition() {
   const auto path = programFolder() / "parameters.xml";
@@ -54,8 +52,6 @@ void quitProgram(HWND window) {
 }
 
 }  // namespace
-
-HWND controlsWindow() { return g_controlsWindow.load(); }
 
 bool initInstance(HINSTANCE instance, LPCWSTR title) {
   using namespace std::chrono_literals;
@@ -96,7 +92,7 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DESTROY:
       forgetWindowThread();
-      g_controlsWindow = nullptr;
+      rememberControlsWindow(nullptr);
       PostQuitMessage(0);
       return 0;
     case WM_CLOSE:
@@ -143,7 +139,7 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  g_controlsWindow = window;
+  rememberControlsWindow(window);
   LRESULT result = 0;
   // Nothing may leave a window procedure: the message loop would end with the program.
   atWindowEdge("mainWindowProc", [&] { result = handleMessage(window, message, wParam, lParam); });

@@ -16,6 +16,15 @@
 
 namespace fs = std::filesystem;
 
+fs::path pathFromUtf8(std::string_view text) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+std::string utf8Of(const fs::path& path) {
+  const std::u8string s = path.u8string();
+  return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
 std::vector<std::string> readLines(std::istream& in) {
   std::vector<std::string> lines;
   std::string line;

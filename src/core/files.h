@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+// Paths from and to UTF-8 text, the form in which parameters, logs and reports hold them.
+std::filesystem::path pathFromUtf8(std::string_view text);
+std::string utf8Of(const std::filesystem::path& path);
+
 // Every line of an open text stream; a trailing CR (Windows line end) is dropped.
 std::vector<std::string> readLines(std::istream& in);
 

@@ -168,6 +168,8 @@ struct LiveAircraft : StaticAircraft {
   double lastStandDistanceNm = 0.0;
   double previousLat = 0.0;  // position before the last per-tick step (degrees)
   double previousLon = 0.0;
+  double lastParkTryLat = 0.0;  // track end at which parking was last tried (degrees)
+  double lastParkTryLon = 0.0;
   double flareHeightFt = 0.0;                  // height above the reference at flare start
   std::optional<double> referenceElevationFt;  // park airport elevation taken for the flare
   TrackPoint pendingSidePoint;                 // the push-back turn's other side

@@ -1,6 +1,6 @@
 #pragma once
 // The traffic engine's park airport, stands, static parking and flight plans as the run and the
-// links call them; most bodies do the least until their own code replaces them.
+// links call them; the static parking bodies do the least until their own code replaces them.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -13,27 +13,30 @@
 
 #include "core/geometry.h"
 #include "traffic/aircraft_records.h"
+// The park airport list and choice, its file and the flight plans, which the run, the main loop
+// and the simulator client call too.
+#include "traffic/flight_plans.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/park_airports.h"
 // The tick, spawning, results and removal, which the run calls too.
 #include "traffic/traffic_engine.h"
+// The stand search (findStandAt for the simulator client), stand options, parking and the limit
+// on parked aircraft, which the movement and the tick call.
+#include "traffic/park_limits.h"
+#include "traffic/parking.h"
+#include "traffic/stand_options.h"
+#include "traffic/stand_search.h"
 
 // Points the links' calls into the engine (links/engine_calls.h) at the engine's functions; the
 // program calls it at start-up, before any link thread runs.
 void installEngineCalls();
 
-// ---- the stand search and the park airport list as the simulator client calls them -----------
-// Client thread. Least: no park airport stands are searched and no list is written.
-// Name of the park airport's stand nearest to the position (within 55 m), else the empty text.
-std::string findStandAt(kvo::LatLon position);
-
-// When the first entry of the park airport list is the current park airport and its reserved
-// stand differs from the name: the entry takes the name as its reserved stand and the list is
-// written to its file. Nothing when the list is empty. True when the list was written.
-bool saveUserStandAtParkAirport(std::string_view standName);
 
 // ---- the traffic engine as the run control and the main loop call it -------------------------
-// The run (app) calls these on the start-up worker. Until static parking, park airports, the
-// stand search and flight plans are built, they do the least that keeps a run sound: every
-// park-airport and static-parking job finds nothing to do. Each is replaced by its own code.
+// The run (app) calls these on the start-up worker. Until static parking and the stand search
+// are built, they do the least that keeps a run sound: every static-parking job finds nothing to
+// do, and closing a park airport saves its learned state and forgets it. Each is replaced by its
+// own code.
 
 // The park airport's code; empty while there is none (worker only).
 extern std::string g_parkAirport;
@@ -44,27 +47,28 @@ extern std::string g_reservedStand;
 // A static parking plan is being carried out (the window thread reads it).
 extern std::atomic<bool> g_staticParkingBusy;
 
-// Park airports and static parking.
-// Least: with no park airport set and the user's aircraft on the ground, the closest airport
-// within 5 nm that has an airport file becomes the park airport and its stands are read (the
-// traffic reader then keeps ground traffic there); clearParkAirport and the reset forget it.
-void handleParkAirport(bool show);
-bool lf_readMyParkAirports();
-// Re-reads the park airport list (false when that fails) and checks the reserved stand; the
-// message is what to show, empty for nothing.
-bool checkParkAirports(bool checkStand, std::string& message);
-void freeReservedStand();
+// Static parking at the park airport (least: nothing is parked statically).
+// Ends static parking at the park airport and closes it.
 void clearParkAirport();
+// Saves the learned state when something changed and forgets the park airport.
+void closeParkAirport();
+// Removes the aircraft on the user's reserved stand.
+void freeReservedStand();
 void disableControlsForStaticParking();
+void enableControlsAfterStaticParking();
+// The pass state of a first plan reset and its request flag raised.
+void resetStaticParkingPass();
+// The first plan of a newly loaded park airport with its report.
+void reportStaticParking();
+// The parked-aircraft gauges of the window; the counts.
+std::uint64_t updateStaticParkGauge(bool withAverage);
+std::uint64_t updateLiveParkGauge(bool withAverage);
 void adjustParking();
 void removeAllStaticAircraft();
 
 // Per-aircraft checks of the user-sample job.
 void lf_searchForCoupledCsAroundThisTime(kvo::LiveAircraft& aircraft, kvo::WeekSlot slot);
 
-// Flight plans.
-bool createFlightPlanFolders();
-bool gf_removeFlightPlanFolder();
 // The live aircraft moved since its previous step (its position differs from the previous
 // position by at least 1e-8 degree in latitude or longitude).
 bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
@@ -74,17 +78,6 @@ bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
 extern double g_parkAirportElevation;
 extern double g_parkAirportLat;
 extern double g_parkAirportLon;
-// More points at the end of an active aircraft's track (predicted points or holding); true when
-// a point was added. Least: only the wait at the end of a push-back.
-bool continueAtTrackEnd(kvo::LiveAircraft& aircraft);
-// Soft stand planning near the park airport; least: nothing planned.
-bool planSoftStandOption(kvo::LiveAircraft& aircraft, bool onGround);
-// Parking of a live aircraft that landed at the park airport; least: nothing.
-void try2Park(kvo::LiveAircraft& aircraft, bool wide);
-// A real stand use for the aircraft at the week slot; least: nothing booked (false).
-bool lt_addStandOption(std::uint32_t standId, const kvo::LiveAircraft& aircraft, kvo::WeekSlot weekSlot, bool book);
-// The aircraft's entry in the id-slot stamps takes the slot; least: nothing stamped (false).
-bool stampIdSlot(kvo::WeekSlot weekSlot, std::uint32_t hexId, bool force);
 
 // ---- stands, static parking and flight plans as the tick calls them (least behaviour) --------
 // One stand to be filled with a static parked aircraft (the static parking plan).
@@ -102,19 +95,7 @@ struct StaticCandidate {
 extern std::vector<StaticCandidate> g_staticCandidates;
 // Creates the static aircraft of the last candidate into g_queuedCreates; least: nothing.
 void spawnStaticAircraft();
-// The stand for a live aircraft created on the ground, claimed for it; least: none.
-std::optional<kvo::Stand> claimStandForArrival(kvo::LiveAircraft& aircraft);
-// The stand's cargo mark after an aircraft was put on it; least: nothing.
-void setCargoAttribute(kvo::LiveAircraft& aircraft);
-// At most the max park count of parked aircraft (extra: one is about to park); least: nothing.
-void enforceMaxPark(std::uint8_t extra);
-// The flight plan folder (empty until it is set up: the working folder).
-extern std::filesystem::path g_flightPlanFolder;
-// The flight plan file of an object ("{}.pln" in the flight plan folder) and its writing;
-// least: no file is written (false).
-std::filesystem::path flightPlanPath(std::uint32_t objectId);
-bool writeFlightPlan(const std::filesystem::path& path, const kvo::LiveAircraft& aircraft);
 // The park airport list, the park-airport search flags, the id-slot stamps, the static
 // parking plan's lists and the texts of the park airport file back to their start for a new
-// run (part of resetTraffic); least: nothing to clear.
+// run (part of resetTraffic); nothing is saved.
 void resetParkingStateForNewRun();

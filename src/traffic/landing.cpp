@@ -228,8 +228,10 @@ void recordStandDeparture(LiveAircraft& ac) {
       }
       if (stood < limit) ac.towed = 1;
       ac.landed = 0;
-      ac.trackPoints.front().dueTick = nowTick() + 1;
     }
+    // The point a week ahead that held the parked aircraft falls due now, landed or created on
+    // its stand, so that it can leave.
+    if (ac.phase == GroundPhase::Parked && !ac.trackPoints.empty()) ac.trackPoints.front().dueTick = nowTick() + 1;
     endGeneratedRoute(ac);
   }
   if (!ac.airline.empty() && ac.cargoStand == ac.cargo) {

@@ -203,7 +203,7 @@ void parkCreatedAircraft(LiveAircraft& ac) {
 }
 
 void writeAircraftFlightPlan(LiveAircraft& ac) {
-  if (ac.origin.empty() || ac.destination.empty()) return;
+  if (ac.origin.empty() || ac.destination.empty() || !flightPlanCodesUsable(ac)) return;
   const std::filesystem::path path = flightPlanPath(ac.objectId);
   bool ok = writeFlightPlan(path, ac);
   if (ok && g_simIs2020.load()) ok = setAiFlightPlan(ac.objectId, activeCodePageText(path)) >= 0;

@@ -351,6 +351,7 @@ void resetTraffic() {
   g_trimLivePending = false;
   g_liveAircraft.clear();
   resetParkStands();
+  resetStandState();
 
   g_qnh = kvo::kStandardQnh;
   g_currentWeekSlot = 0;

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "airports/airport_list.h"
+#include "app/text_boxes.h"
 #include "app_fixture.h"
 
 using namespace apptest;
@@ -284,6 +286,33 @@ TEST_F(RunControlTest, ResetPutsEveryRunValueBack) {
 TEST_F(RunControlTest, ProgramNameFillsBothPlaceholders) {
   EXPECT_EQ(formatWithProgramName("{} must be run from the {} folder!"),
             "Ambrelvane must be run from the Ambrelvane folder!");
+}
+
+// The destination applied at start-up (or typed) becomes the first park airport candidate and is
+// written to the user's list; "Re-read" waits until the destination is emptied again.
+TEST_F(RunControlTest, ADestinationBecomesTheFirstParkAirport) {
+  const HWND main = makeMainWindow();
+  g_reReadButton.binding.hwnd = CreateWindowExW(0, u"button", u"Re-read", WS_CHILD, 0, 0, 10, 10, main, nullptr,
+                                                nullptr, nullptr);
+  fs::create_directories("airports");
+  coretest::writeFile("airports/my_park_airports.txt", "EDDM\n");
+  setAirportList({{"EDDM", "MUC", 48.3538, 11.7861, 1487.0}, {"LOWS", "SZG", 47.7933, 13.0043, 1411.0}});
+  ASSERT_TRUE(lf_readMyParkAirports());
+
+  setDestination("LOWS", {47.7933, 13.0043});
+
+  EXPECT_EQ(DESTINATION.value(), "LOWS");
+  EXPECT_EQ(storedValue("DESTINATION"), "LOWS");
+  EXPECT_EQ(message(), "New destination: LOWS");
+  {
+    std::lock_guard lock(g_parkAirportsMutex);
+    ASSERT_FALSE(g_parkAirports.empty());
+    EXPECT_EQ(g_parkAirports.front().code, "LOWS");
+  }
+  EXPECT_EQ(coretest::readFile("airports/my_park_airports.txt"), "EDDM\nLOWS\n");
+  EXPECT_FALSE(IsWindowEnabled(g_reReadButton.binding.hwnd));
+  g_reReadButton.binding.hwnd = nullptr;
+  resetAirportList();
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "airports/airport_list.h"
 #include "airports/park_stands.h"
-#include "app/app_pending.h"
+#include "traffic/park_airport_file.h"
 #include "app/text_boxes.h"
 #include "window_fixture.h"
 

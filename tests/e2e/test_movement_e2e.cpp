@@ -1,7 +1,7 @@
 // Movement through the whole program at Salzburg (LOWS), where the default scenario parks the
 // user's aircraft: a synthetic feed (made here, no recording of real traffic) of an approach and
-// landing on runway 15, a departure with take-off from runway 33 and a push-back from stand 10
-// followed by a taxi is sent to the real process on UDP. The stand-in simulator, running by
+// landing on runway 15 with a taxi that stops in front of stand 5, a departure with take-off from
+// runway 33 and a push-back from stand 10 followed by a taxi is sent to the real process on UDP. The stand-in simulator, running by
 // itself, writes where each created aircraft is into its state file every second; each aircraft
 // must pass close to each feed point about 30 s after it was sent, touch the ground where the
 // feed does and end where the feed ends. The three replay at once, in one run of the program.
@@ -10,10 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <numbers>
+
+#include <pugixml.hpp>
 
 #include "e2e_support.h"
 
@@ -39,6 +42,9 @@ constexpr double kRunway33Deg = 328.8;
 // Stand 10 of the shipped airport file (nose to the terminal), 400 m from the user's stand 1.
 constexpr LatLonFt kStand10{47.7935798, 13.0080592};
 constexpr double kStand10HeadingDeg = 63.5;
+// Stand 5, where the landing's taxi stops 8 m short: the program parks it there.
+constexpr LatLonFt kStand5{47.7954924, 13.0066398};
+constexpr double kStand5HeadingDeg = 63.5;
 
 LatLonFt offset(LatLonFt from, double bearingDeg, double nm) {
   const double dLat = nm * std::cos(bearingDeg * kRad) / 60.0;
@@ -47,6 +53,10 @@ LatLonFt offset(LatLonFt from, double bearingDeg, double nm) {
 }
 
 double wrap360(double deg) { return std::fmod(std::fmod(deg, 360.0) + 360.0, 360.0); }
+
+double bearingDeg(LatLonFt from, LatLonFt to) {
+  return wrap360(std::atan2((to.lon - from.lon) * std::cos(from.lat * kRad), to.lat - from.lat) / kRad);
+}
 
 // Metres from p to the segment a-b, and where on it (0 at a, 1 at b) the nearest place is.
 double metresToSegment(LatLonFt p, LatLonFt a, LatLonFt b, double& along) {
@@ -118,6 +128,22 @@ class Path {
     }
     return *this;
   }
+  // Straight to the place at a constant speed, the last point on it.
+  Path& toward(LatLonFt place, double speedKt) {
+    for (;;) {
+      const double track = bearingDeg(at_, place);
+      const double stepNm = (speed_ + speedKt) / 2.0 * 2.0 / 3600.0;
+      if (metresBetween(at_, place) / kMetresPerNm <= stepNm) {
+        at_ = place;
+        speed_ = speedKt;
+        track_ = track;
+        add(track, speedKt, 0.0, track);
+        return *this;
+      }
+      move(track, speedKt, 0.0);
+      add(track, speedKt, 0.0, track);
+    }
+  }
   // Jumps to a place without a point (the path's start on the glide path).
   Path& at(LatLonFt place, double altFt) {
     at_ = place;
@@ -179,10 +205,14 @@ struct Sample {
   LatLonFt at;
   double altFt;
   bool onGround;
+  double headingDeg = 0.0;
+  double tasKt = 0.0;
+  bool enginesOff = false;  // the last engine event was the shut-down
 };
 
 // Landing on 15: 40 s down the glide path at 138 kt, touch-down 300 m past the threshold, the
-// roll-out braking at 4 kt/s, a left turn off the runway towards the apron and a taxi there.
+// roll-out braking at 4 kt/s, a left turn off the runway towards the apron, a taxi there at
+// 25 kt to 60 m in front of stand 5, the last 52 m at 4 kt and a stop 8 m short of the stand.
 Flight landing() {
   const LatLonFt touchdown = offset(kThreshold15, kRunway15Deg, 300.0 / kMetresPerNm);
   const double stepNm = 138.0 * 2.0 / 3600.0;
@@ -196,6 +226,9 @@ Flight landing() {
   path.at(touchdown, kFieldElevationFt).point(kRunway15Deg, 135.0, 0.0);
   path.straight(kRunway15Deg, 128.0, 26.0, 13).turn(kRunway15Deg, -60.0, 20.0, 3);
   path.straight(kRunway15Deg - 60.0, 20.0, 20.0, 2);
+  const double apron = wrap360(kStand5HeadingDeg + 180.0);
+  path.toward(offset(kStand5, apron, 60.0 / kMetresPerNm), 25.0);
+  path.toward(offset(kStand5, apron, 8.0 / kMetresPerNm), 4.0).hold(6);
   return {4860001, "DLH7AB", "A20N", "D-AINB", "EDDF", "LOWS", path.points()};
 }
 
@@ -216,15 +249,17 @@ Flight departure() {
   return {4860002, "RYR5CD", "B738", "EI-DWB", "LOWS", "EDDF", points};
 }
 
-// Push-back from stand 10: the tug pushes the aircraft 18 m straight back and then round a
-// quarter turn to face south-south-east, engines start, and it taxis away at 20 kt. Shorter than
-// the others: it runs behind them (see its test).
+// Push-back from stand 10: after 50 s on the stand (the program watches a parked aircraft from
+// its creation on) the tug pushes the aircraft 18 m straight back and then round a quarter turn
+// to face south-south-east, engines start while it stands for 12 s, and it taxis away at 20 kt.
+// The program pushes back by its own rule, longer than the feed's, refusing the feed meanwhile,
+// and takes the feed up again once it has done so.
 Flight pushBackAndTaxi() {
   const double back = wrap360(kStand10HeadingDeg + 180.0);
   Path path(kStand10, kStand10HeadingDeg, kFieldElevationFt);
-  path.hold(3).straight(back, 3.0, 3.0, 6, 0.0, true).turn(back, 90.0, 3.0, 12, true).hold(2);
+  path.hold(25).straight(back, 3.0, 3.0, 6, 0.0, true).turn(back, 90.0, 3.0, 12, true).hold(6);
   const double out = wrap360(kStand10HeadingDeg + 90.0);
-  path.straight(out, 5.0, 20.0, 4).straight(out, 20.0, 20.0, 5);
+  path.straight(out, 5.0, 20.0, 4).straight(out, 20.0, 20.0, 10);
   return {4860003, "BAW9EF", "A321", "G-EUXD", "LOWS", "EGLL", path.points()};
 }
 
@@ -275,8 +310,11 @@ Replay runReplay() {
           std::lock_guard lock(samplesMutex);
           for (const auto& o : (*state)["objects"]) {
             if (o.value("createdBy", "") != "program") continue;
+            const auto& events = o.contains("events") ? o["events"] : nlohmann::json::object();
             r.samples[o.value("atcId", "")].push_back({now, {o.value("latitude", 0.0), o.value("longitude", 0.0)},
-                                                       o.value("altitudeFt", 0.0), o.value("onGround", false)});
+                                                       o.value("altitudeFt", 0.0), o.value("onGround", false),
+                                                       o.value("headingDeg", 0.0), o.value("trueAirspeedKt", 0.0),
+                                                       events.contains("ENGINE_AUTO_SHUTDOWN")});
           }
         }
       }
@@ -331,14 +369,14 @@ struct Following {
 // How closely the aircraft kept to its (moving) feed points: the nearest place on the sampled
 // track within `window` of a point's due time, and when it was there. Only the points from index
 // `first` on that fell due while the state was watched are looked at, and not the last: the
-// aircraft leaves the simulator as it gets there.
+// aircraft leaves the simulator as it gets there. Points from index `end` on are not looked at.
 Following following(const Flight& f, const std::vector<Sample>& track, std::chrono::steady_clock::time_point watchedUntil,
-                    std::size_t first = 0, std::chrono::seconds window = 6s) {
+                    std::size_t first = 0, std::chrono::seconds window = 6s, std::size_t end = SIZE_MAX) {
   Following out;
   if (track.size() < 2) return out;
   // The first points go by while the aircraft is created and activated.
   const auto from = track.front().when + 8s;
-  for (std::size_t i = first; i + 1 < f.points.size(); ++i) {
+  for (std::size_t i = first; i + 1 < std::min(end, f.points.size()); ++i) {
     const FeedPoint& p = f.points[i];
     const auto due = p.sent + 30s;
     if (due < from || due + 4s > watchedUntil) continue;
@@ -406,7 +444,9 @@ TEST_F(MovementEndToEnd, ALandingFollowsTheGlidePathTouchesDownOnTheRunwayAndRol
   const std::vector<Sample>& t = track(f.callsign);
   ASSERT_GE(t.size(), 40u) << f.callsign << " was not created or not seen\n" << replay().log;
   EXPECT_FALSE(t.front().onGround) << "created on the approach";
-  const Following follow = following(f, t, replay().watchedUntil);
+  // Up to the slow approach of its stand, where it leaves the feed for the stand's own route.
+  const auto slow = std::find_if(f.points.begin(), f.points.end(), [](const FeedPoint& p) { return p.speedKt == 4.0; });
+  const Following follow = following(f, t, replay().watchedUntil, 0, 6s, static_cast<std::size_t>(slow - f.points.begin()));
   EXPECT_GE(follow.checked, 25u);
   EXPECT_LT(follow.worstMetres, 60.0) << "passes each feed point";
   EXPECT_LT(follow.worstSeconds, 4.0) << "at each point's due time";
@@ -424,6 +464,47 @@ TEST_F(MovementEndToEnd, ALandingFollowsTheGlidePathTouchesDownOnTheRunwayAndRol
   EXPECT_TRUE(t.back().onGround);
   EXPECT_LT(metresBetween(t.back().at, f.points.back().at), 30.0);
   EXPECT_GT(metresFromCentreLine(t.back().at, fromThreshold), 25.0) << "turned off the runway";
+}
+
+// A stand of the shipped airport file, as the program reads it.
+struct ShippedStand {
+  LatLonFt at{};
+  double headingDeg = 0.0;
+  double radiusM = 0.0;
+  bool found = false;
+};
+ShippedStand shippedStand(const std::string& name) {
+  ShippedStand out;
+  pugi::xml_document doc;
+  if (!doc.load_file((std::string(AMBV_SOURCE_DIR) + "/data/airports/archive/stock/LOWS.xml").c_str())) return out;
+  for (const pugi::xml_node p : doc.child("airport").child("parkpositions").children("parkpos")) {
+    if (name != p.attribute("id").as_string()) continue;
+    out = {{p.attribute("lat").as_double(), p.attribute("lon").as_double()}, p.attribute("heading").as_double(),
+           p.attribute("radius").as_double(), true};
+  }
+  return out;
+}
+
+TEST_F(MovementEndToEnd, TheArrivalTaxisOntoAStandThatFitsItAndParksThereShutDown) {
+  const Flight& f = flight(replay(), "DLH7AB");
+  const std::vector<Sample>& t = track(f.callsign);
+  ASSERT_GE(t.size(), 40u) << replay().log;
+  const ShippedStand stand = shippedStand("5");
+  ASSERT_TRUE(stand.found);
+  // An A320neo has a half span of 17.9 m: the 20 m stand fits it.
+  EXPECT_GE(stand.radiusM + 1.8, 35.8 / 2.0);
+  const Sample& last = t.back();
+  EXPECT_LT(metresBetween(last.at, stand.at), 2.0) << "on the stand's position";
+  EXPECT_LT(std::abs(wrap360(last.headingDeg - stand.headingDeg + 180.0) - 180.0), 5.0)
+      << "on the stand's heading, not " << last.headingDeg;
+  EXPECT_TRUE(last.onGround);
+  // Stationary for its last seconds, engines shut down.
+  const auto still = std::find_if(t.rbegin(), t.rend(), [&](const Sample& s) { return metresBetween(s.at, last.at) > 0.1; });
+  ASSERT_NE(still, t.rbegin());
+  EXPECT_GT(std::chrono::duration<double>(last.when - (still - 1)->when).count(), 5.0) << "stands still";
+  EXPECT_EQ(last.tasKt, 0.0);
+  EXPECT_TRUE(last.enginesOff);
+  EXPECT_TRUE(contains(replay().log, "5       : DLH7AB   arrived at stand")) << replay().log;
 }
 
 TEST_F(MovementEndToEnd, ADepartureTaxisOntoTheRunwayRollsAndLiftsOffBeforeItsEnd) {
@@ -447,36 +528,38 @@ TEST_F(MovementEndToEnd, ADepartureTaxisOntoTheRunwayRollsAndLiftsOffBeforeItsEn
   EXPECT_GT(t.back().altFt, kFieldElevationFt + 500.0);
 }
 
-// The feed's push-back: points 3 to 20 move backwards at 3 kt, 21 and 22 stand, the taxi follows.
+// The feed's push-back: points 25 to 42 move backwards at 3 kt, 43 to 48 stand, the taxi follows.
+// Created on stand 10, the aircraft is given that stand and pushes back from it in the push-back
+// phase (straight back by 2.5 stand radii and round), then holds until the feed moves on.
 TEST_F(MovementEndToEnd, APushBackFromItsStandThenATaxiFollowTheFeedOnTheGround) {
   const Flight& f = flight(replay(), "BAW9EF");
   const std::vector<Sample>& t = track(f.callsign);
   ASSERT_GE(t.size(), 40u) << f.callsign << " was not created or not seen\n" << replay().log;
-  EXPECT_LT(metresBetween(t.front().at, kStand10), 5.0) << "created on its stand";
+  EXPECT_LT(metresBetween(t.front().at, kStand10), 2.0) << "created on its stand";
+  EXPECT_LT(std::abs(wrap360(t.front().headingDeg - kStand10HeadingDeg + 180.0) - 180.0), 5.0) << "on its heading";
+  EXPECT_TRUE(contains(replay().log, "10      : BAW9EF   parks")) << "given stand 10\n" << replay().log;
   EXPECT_TRUE(std::all_of(t.begin(), t.end(), [](const Sample& s) { return s.onGround; })) << "stays on the ground";
 
   // Backwards first: away from the stand against the nose.
   const auto moved = std::find_if(t.begin(), t.end(), [](const Sample& s) { return metresBetween(s.at, kStand10) > 3.0; });
-  ASSERT_NE(moved, t.end()) << "never left the stand";
+  ASSERT_NE(moved, t.end()) << "never left the stand\n" << replay().log;
   const double away =
       std::atan2((moved->at.lon - kStand10.lon) * std::cos(kStand10.lat * kRad), moved->at.lat - kStand10.lat) / kRad;
   EXPECT_LT(std::abs(wrap360(away - (kStand10HeadingDeg + 180.0) + 180.0) - 180.0), 30.0) << "pushed back, bearing " << away;
-  // Round the push-back's turn and along the taxi, every point of the feed passed.
+  EXPECT_LT(std::abs(wrap360(moved->headingDeg - kStand10HeadingDeg + 180.0) - 180.0), 10.0) << "nose to the stand";
+  // Then out along the feed's taxi: every taxi point passed (but the first few, which lie closer
+  // to where the program's push-back ended than its hold distance), at the feed's pace.
+  std::size_t taxi = f.points.size();
+  while (taxi > 0 && f.points[taxi - 1].speedKt > 0.0) --taxi;
+  ASSERT_LT(taxi + 8, f.points.size());
   double worstOffPath = 0.0;
-  for (std::size_t i = 3; i + 1 < f.points.size(); ++i) {
+  for (std::size_t i = taxi + 4; i + 1 < f.points.size(); ++i) {
     worstOffPath = std::max(worstOffPath, metresFromTrack(f.points[i].at, t));
   }
-  EXPECT_LT(worstOffPath, 10.0) << "along the feed's path";
-  // In time: parked on no stand of its own, the aircraft is moved by the taxi rules. The push-back's
-  // points lie closer together than those rules take for a move, so they count as standing until
-  // the aircraft is clear of them, and it runs behind as far as its schedule lets it (20 s while
-  // it turns round), catching up in one step when that narrows; the taxi keeps the feed's pace.
-  const Following taxi = following(f, t, replay().watchedUntil, 23, 25s);
-  EXPECT_GE(taxi.checked, 8u);
-  EXPECT_LT(taxi.worstMetres, 10.0) << "passes each taxi point";
-  EXPECT_LT(taxi.worstSeconds, 21.0) << "within its schedule's late tolerance";
-  const Following steady = following(f, t, replay().watchedUntil, 27, 25s);
-  EXPECT_LT(std::abs(steady.lastSeconds - steady.firstSeconds), 2.0) << "at the feed's pace";
+  EXPECT_LT(worstOffPath, 10.0) << "along the feed's taxi";
+  const Following steady = following(f, t, replay().watchedUntil, taxi + 6, 25s);
+  EXPECT_GE(steady.checked, 4u);
+  EXPECT_LT(std::abs(steady.lastSeconds - steady.firstSeconds), 3.0) << "at the feed's pace";
   EXPECT_LT(metresBetween(t.back().at, f.points.back().at), 30.0) << "ends where the feed ends";
 }
 

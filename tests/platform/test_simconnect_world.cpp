@@ -302,6 +302,33 @@ TEST_F(WorldTest, TheUserAircraftMovesAsTheScenarioSays) {
   EXPECT_EQ(user.at("onGround"), false);
 }
 
+TEST_F(WorldTest, TheUserAircraftChangesItsMotionAtTheScenariosTimes) {
+  // Level north for 30 s, then a climb at 6000 ft/min turned east at 240 kt; never below ground.
+  writeScenario(R"({"groundAltitudeFt": 400,
+    "userAircraft": {"latitude": 0.0, "longitude": 10.0, "headingDeg": 0, "groundSpeedKt": 120, "altitudeFt": 3000,
+      "changes": [{"afterSeconds": 60, "verticalSpeedFpm": -90000},
+                  {"afterSeconds": 30, "verticalSpeedFpm": 6000, "headingDeg": 90, "groundSpeedKt": 240}]}})");
+  ASSERT_EQ(open(), S_OK);
+  simtest::advanceWorld(30000ms);
+  json user = state().at("userAircraft");
+  EXPECT_NEAR(user.at("latitude").get<double>(), 1.0 / 60.0, 1e-3);
+  EXPECT_NEAR(user.at("altitudeFt").get<double>(), 3000.0, 10.0);
+  simtest::advanceWorld(30000ms);
+  user = state().at("userAircraft");
+  EXPECT_NEAR(user.at("altitudeFt").get<double>(), 6000.0, 10.0);
+  EXPECT_NEAR(user.at("longitude").get<double>(), 10.0 + 2.0 / 60.0, 1e-3);  // 2 nm east
+  EXPECT_EQ(user.at("groundSpeedKt"), 240.0);
+  simtest::advanceWorld(30000ms);
+  EXPECT_EQ(state().at("userAircraft").at("altitudeFt"), 400.0);
+
+  writeScenario(R"({"userAircraft": {"latitude": 0.0, "longitude": 10.0, "changes": [{"headingDeg": 90}]}})");
+  simtest::reset();
+  simtest::runByItself(folder_.path(), simtest::Clock::Manual);
+  handle_ = nullptr;
+  EXPECT_LT(open(), 0);
+  EXPECT_THAT(simtest::scenarioError(), ::testing::HasSubstr("afterSeconds"));
+}
+
 TEST_F(WorldTest, TheFlightMayStartLateAndTheSimulatorQuit) {
   writeScenario(R"({"userAircraft": {"latitude": 47, "longitude": 8}, "flight": {"startsAfterSeconds": 2},
                     "quitAfterSeconds": 3})");

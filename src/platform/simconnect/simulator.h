@@ -93,6 +93,16 @@ struct WorldObject {
   double createdAt = 0.0;         // world seconds
 };
 
+// A change of the user aircraft's motion at a time of the world (the scenario's
+// userAircraft.changes); an absent value keeps the one before.
+struct UserChange {
+  double afterSeconds = 0.0;
+  std::optional<double> groundSpeedKt;
+  std::optional<double> heading;              // radians, true
+  std::optional<double> turnRateRadPerSec;
+  std::optional<double> verticalSpeedFps;
+};
+
 struct Scenario {
   Identity identity;
   double frameRate = 30.0;
@@ -106,6 +116,7 @@ struct Scenario {
   double staticPitchDeg = 0.0;
   std::vector<std::string> liveries;
   WorldObject user;
+  std::vector<UserChange> userChanges;  // by time
   std::vector<WorldObject> others;  // traffic of other programs
   std::string stateFile;
   // Calls (by full function name) whose next n calls fail with E_FAIL, as a test's failCall().
@@ -121,6 +132,7 @@ struct World {
   double nextStateAt = 0.0;
   std::int64_t utcStart = 0;  // seconds since 1970 at elapsed 0
   std::vector<WorldObject> objects;  // the user aircraft first
+  std::size_t nextUserChange = 0;    // the first of scenario.userChanges not yet applied
   DWORD nextObjectId = 0;
   std::uint64_t frames = 0;
   bool flightRunning = false;

@@ -85,9 +85,32 @@ WorldObject readAircraft(const json& j, double groundAltitudeFt, const char* wha
   checkRange(o.groundSpeedKt, 0.0, 2000.0, "groundSpeedKt");
   o.tasKt = o.groundSpeedKt;
   o.turnRateRadPerSec = j.value("turnRateDegPerSec", 0.0) * kRadPerDeg;
+  o.verticalSpeedFps = j.value("verticalSpeedFpm", 0.0) / 60.0;
   o.userOnGround = j.value("onGround", o.altFt - groundAltitudeFt < 1.0);
   o.lightStates = j.value("lightStates", std::int64_t{0});
   return o;
+}
+
+std::vector<UserChange> readUserChanges(const json& user) {
+  std::vector<UserChange> changes;
+  if (!user.contains("changes")) return changes;
+  for (const json& j : user.at("changes")) {
+    if (!j.is_object() || !j.contains("afterSeconds")) throw std::runtime_error("a change needs afterSeconds");
+    UserChange c;
+    c.afterSeconds = j.at("afterSeconds").get<double>();
+    checkRange(c.afterSeconds, 0.0, 1e9, "afterSeconds");
+    if (j.contains("groundSpeedKt")) {
+      c.groundSpeedKt = j.at("groundSpeedKt").get<double>();
+      checkRange(*c.groundSpeedKt, 0.0, 2000.0, "groundSpeedKt");
+    }
+    if (j.contains("headingDeg")) c.heading = j.at("headingDeg").get<double>() * kRadPerDeg;
+    if (j.contains("turnRateDegPerSec")) c.turnRateRadPerSec = j.at("turnRateDegPerSec").get<double>() * kRadPerDeg;
+    if (j.contains("verticalSpeedFpm")) c.verticalSpeedFps = j.at("verticalSpeedFpm").get<double>() / 60.0;
+    changes.push_back(c);
+  }
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const UserChange& a, const UserChange& b) { return a.afterSeconds < b.afterSeconds; });
+  return changes;
 }
 
 Scenario readScenario(const std::filesystem::path& path) {
@@ -130,6 +153,7 @@ Scenario readScenario(const std::filesystem::path& path) {
 
   s.user = readAircraft(j.at("userAircraft"), s.groundAltitudeFt, "userAircraft");
   s.user.user = true;
+  s.userChanges = readUserChanges(j.at("userAircraft"));
   s.user.id = j.at("userAircraft").value("objectId", DWORD{1});
   if (s.user.id == 0) throw std::runtime_error("userAircraft.objectId must not be 0");
   s.firstAiObjectId = j.value("firstAiObjectId", std::max<DWORD>(1000, s.user.id + 1));
@@ -407,6 +431,19 @@ void Simulator::advanceWorldLocked(double toSeconds) {
 
     if (!w.quit) {
       WorldObject& u = w.objects.front();
+      const auto& changes = w.scenario.userChanges;
+      for (; w.nextUserChange < changes.size() && changes[w.nextUserChange].afterSeconds <= w.elapsed;
+           ++w.nextUserChange) {
+        const UserChange& c = changes[w.nextUserChange];
+        u.groundSpeedKt = c.groundSpeedKt.value_or(u.groundSpeedKt);
+        u.tasKt = u.groundSpeedKt;
+        u.heading = c.heading.value_or(u.heading);
+        u.turnRateRadPerSec = c.turnRateRadPerSec.value_or(u.turnRateRadPerSec);
+        u.verticalSpeedFps = c.verticalSpeedFps.value_or(u.verticalSpeedFps);
+      }
+      if (u.verticalSpeedFps != 0.0) {
+        u.altFt = std::max(w.scenario.groundAltitudeFt, u.altFt + u.verticalSpeedFps * step);
+      }
       if (u.groundSpeedKt > 0.0) {
         u.heading = std::fmod(u.heading + u.turnRateRadPerSec * step + 2.0 * kPi, 2.0 * kPi);
         const double nm = u.groundSpeedKt * step / 3600.0;

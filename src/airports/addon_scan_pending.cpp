@@ -1,3 +1,0 @@
-#include "airports/addon_scan_pending.h"
-
-void scanAddonAirports() {}

@@ -1,0 +1,437 @@
+#include "traffic/park_airports.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "airports/airport_folders.h"
+#include "airports/airport_list.h"
+#include "airports/park_stands.h"
+// The message line and the controls of the main window belong to the application shell above
+// this library.
+#include "shared_state/main_window.h"
+#include "core/files.h"
+#include "core/log.h"
+#include "core/parameters.h"
+#include "core/text.h"
+#include "core/timeutil.h"
+#include "links/sim_object_data.h"
+#include "links/sim_queues.h"
+#include "links/traffic_reader.h"
+#include "traffic/engine_hooks.h"
+#include "traffic/park_airport_file.h"
+
+namespace fs = std::filesystem;
+using kvo::LatLon;
+using kvo::ParkAirportEntry;
+
+std::mutex g_parkAirportsMutex;
+std::list<ParkAirportEntry> g_parkAirports;
+bool g_parkAirportChosen = false;
+
+namespace {
+
+constexpr std::string_view kListFileName = "my_park_airports.txt";
+// A list file larger than this is not the user's list of airports: it is neither read nor
+// rewritten.
+constexpr std::uintmax_t kMaxListFileBytes = std::uintmax_t{16} << 20;
+constexpr double kSamePositionDeg = 1e-8;
+
+// Under g_parkAirportsMutex: the user position of the last distance update, and the park
+// airport's code as the SimConnect thread may compare it (g_parkAirport is the worker's).
+std::optional<LatLon> g_lastPosition;
+std::string g_listParkAirport;
+
+enum class ListFile { Missing, Read, Unreadable };
+
+// The list file's lines (a UTF-8 byte order mark dropped); Unreadable for a file that exists but
+// cannot be read whole.
+ListFile readListFile(std::vector<std::string>& lines) {
+  const fs::path path = myParkAirportsFile();
+  std::error_code ec;
+  if (!fs::exists(path, ec) && !ec) return ListFile::Missing;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > kMaxListFileBytes) {
+    logArrowLine(fmt::format("{}: {}", path.string(), ec ? ec.message() : std::string("too large")));
+    return ListFile::Unreadable;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    logArrowLine(fmt::format("{} could not be opened", path.string()));
+    return ListFile::Unreadable;
+  }
+  lines = readLines(in);
+  if (in.bad()) return ListFile::Unreadable;
+  if (!lines.empty() && lines.front().starts_with("\xEF\xBB\xBF")) lines.front().erase(0, 3);
+  return ListFile::Read;
+}
+
+// A line of the user's as it goes into a log line: cut short.
+std::string shortLine(std::string_view line) {
+  if (line.size() <= 64) return std::string(line);
+  return fmt::format("{}... ({} characters)", line.substr(0, 64), line.size());
+}
+
+// Logs the first kParkListLinesLogged lines of a read and counts the rest.
+class LimitedLog {
+ public:
+  bool next() { return ++count_ <= kParkListLinesLogged; }
+  void summary() const {
+    if (count_ > kParkListLinesLogged) {
+      logLine(fmt::format("{}: {} more line{} not logged", kListFileName, count_ - kParkListLinesLogged,
+                          pluralSuffix(count_ - kParkListLinesLogged)));
+    }
+  }
+
+ private:
+  int count_ = 0;
+};
+
+void enableControl(const ControlBinding& binding, bool on) {
+  if (binding.hwnd != nullptr) EnableWindow(binding.hwnd, on ? TRUE : FALSE);
+}
+
+// The distances from the position; sorted by them (stable) unless DESTINATION is set, when its
+// entry goes to the front instead. Caller holds the list lock.
+void orderList(LatLon position, bool resort) {
+  for (ParkAirportEntry& e : g_parkAirports) e.distanceNm = distanceNm(position, LatLon{e.latitude, e.longitude});
+  if (!resort) return;
+  const std::string destination = DESTINATION.value();
+  if (destination.empty()) {
+    g_parkAirports.sort(
+        [](const ParkAirportEntry& a, const ParkAirportEntry& b) { return a.distanceNm < b.distanceNm; });
+    return;
+  }
+  const auto it = std::find_if(g_parkAirports.begin(), g_parkAirports.end(),
+                               [&](const ParkAirportEntry& e) { return e.code == destination; });
+  if (it != g_parkAirports.end()) g_parkAirports.splice(g_parkAirports.begin(), g_parkAirports, it);
+}
+
+std::optional<ParkAirportEntry> firstEntry() {
+  std::lock_guard lock(g_parkAirportsMutex);
+  if (g_parkAirports.empty()) return std::nullopt;
+  return g_parkAirports.front();
+}
+
+bool userOnGround() { return g_userOnGround.load().value_or(false); }
+bool userInTheAir() { return !g_userOnGround.load().value_or(true); }
+
+}  // namespace
+
+fs::path myParkAirportsFile() { return g_airportsFolder / kListFileName; }
+fs::path thirdpartyFolder() { return g_airportsFolder / "my_thirdparty"; }
+
+bool lf_readMyParkAirports() {
+  bool ok = true;
+  std::lock_guard lock(g_parkAirportsMutex);
+  g_parkAirports.clear();
+  g_lastPosition.reset();
+  try {
+    std::vector<std::string> lines;
+    const ListFile state = readListFile(lines);
+    if (state == ListFile::Missing) logLine(fmt::format("{} not found", myParkAirportsFile().string()));
+    if (state == ListFile::Unreadable) ok = false;
+    std::set<std::string, std::less<>> seen;
+    LimitedLog skipped;
+    for (const std::string& line : lines) {
+      if (trimView(line).empty()) continue;
+      const std::vector<std::string> fields = splitString(line, ',');
+      if (fields.size() >= 3) {
+        if (skipped.next()) logLine(fmt::format("{}:{} wrong syntax, skipped", kListFileName, shortLine(line)));
+        continue;
+      }
+      const std::string& code = fields.front();
+      if (!seen.insert(code).second) {
+        if (skipped.next()) logLine(fmt::format("{}:{} double, skipped", kListFileName, shortLine(code)));
+        continue;
+      }
+      if (const kvo::Airport* airport = findAirport(code)) {
+        g_parkAirports.push_back(
+            {code, fields.size() == 2 ? fields[1] : std::string(), airport->latitude, airport->longitude, 0.0});
+      } else {
+        ok = false;
+        if (skipped.next()) g_mainWindow.showMessage(fmt::format("airport {} is unknown", shortLine(code)), true);
+      }
+    }
+    skipped.summary();
+    const std::size_t read = g_parkAirports.size();
+    if (read > 0) {
+      logLine(fmt::format("{} park airport{} read from '{}'", read, pluralSuffix(read), kListFileName));
+    }
+    if (read > kManyParkAirports) {
+      g_mainWindow.showMessage(fmt::format("Warning: There are a lot of airports ({}), that will cost Ambv much cpu "
+                                           "time and may cause stutters",
+                                           read),
+                               true);
+    }
+    if (const std::size_t added = addMyThirdpartyParkAirports(); added > 0) {
+      logLine(fmt::format("{} park airport{} added from my_thirdparty folder(-s)", added, pluralSuffix(added)));
+    }
+  } catch (const std::exception& e) {
+    logLine(fmt::format("{}: {}", "lf_readMyParkAirports", e.what()));
+    ok = false;
+  }
+  return ok;
+}
+
+std::size_t addMyThirdpartyParkAirports() {
+  const fs::path folder = thirdpartyFolder();
+  std::error_code ec;
+  if (!fs::exists(folder, ec) && !ec) return 0;
+  std::size_t added = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (!entry.is_directory()) continue;
+    const std::string code = entry.path().filename().string();
+    const bool listed = std::any_of(g_parkAirports.begin(), g_parkAirports.end(),
+                                    [&](const ParkAirportEntry& e) { return e.code == code; });
+    const kvo::Airport* airport = listed ? nullptr : findAirport(code);
+    if (airport == nullptr) continue;
+    g_parkAirports.push_back({code, {}, airport->latitude, airport->longitude, 0.0});
+    ++added;
+  }
+  return added;
+}
+
+bool isListableStandName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxListedStandName) return false;
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == ',' || static_cast<unsigned char>(c) < 0x20; });
+}
+
+bool updateMyParkAirportStand(const ParkAirportEntry& entry, std::string_view line) {
+  const std::vector<std::string> fields = splitString(line, ',');
+  return !fields.empty() && fields.front() == entry.code;
+}
+
+void writeMyParkAirports() {
+  if (g_parkAirports.empty()) return;
+  const ParkAirportEntry& entry = g_parkAirports.front();
+  const std::string newLine = entry.stand.empty() ? entry.code : fmt::format("{},{}", entry.code, entry.stand);
+  std::vector<std::string> lines;
+  switch (readListFile(lines)) {
+    case ListFile::Unreadable:
+      logArrowLine(fmt::format("{} not written: the file could not be read", kListFileName));
+      return;
+    case ListFile::Missing:
+      lines = {newLine};
+      logLine(fmt::format("{} created with {}", kListFileName, newLine));
+      break;
+    case ListFile::Read: {
+      // Every line of the airport gives way to the one new line; blank lines carry nothing.
+      std::size_t replaced = 0;
+      std::erase_if(lines, [&](const std::string& line) {
+        const bool mine = updateMyParkAirportStand(entry, line);
+        replaced += mine ? 1 : 0;
+        return mine || trimView(line).empty();
+      });
+      lines.push_back(newLine);
+      logLine(fmt::format("{}:{} {}", kListFileName, newLine, replaced > 0 ? "updated stand" : "new entry"));
+      break;
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  if (!writeLines(lines, myParkAirportsFile())) {
+    logArrowLine(fmt::format("{} could not be written", myParkAirportsFile().string()));
+  }
+}
+
+void addParkAirport(const std::string& code, LatLon position) {
+  if (!isAirportCode(code)) {
+    logArrowLine(fmt::format("park airport '{}' refused: no airport code", shortLine(code)));
+    return;
+  }
+  std::lock_guard lock(g_parkAirportsMutex);
+  const auto it = std::find_if(g_parkAirports.begin(), g_parkAirports.end(),
+                               [&](const ParkAirportEntry& e) { return e.code == code; });
+  if (it != g_parkAirports.end()) {
+    g_parkAirports.splice(g_parkAirports.begin(), g_parkAirports, it);
+    return;
+  }
+  g_parkAirports.push_front({code, {}, position.lat, position.lon, 0.0});
+  writeMyParkAirports();
+}
+
+bool setParkAirport(const std::string& code) {
+  const kvo::Airport* airport = findAirport(code);
+  if (airport == nullptr) return false;
+  g_parkAirport = airport->icao;
+  g_parkAirportIata = airport->iata;
+  g_parkAirportLat = airport->latitude;
+  g_parkAirportLon = airport->longitude;
+  g_parkAirportElevation = airport->altitude;
+  {
+    std::lock_guard lock(g_parkAirportsMutex);
+    g_listParkAirport = g_parkAirport;
+  }
+  // Ground traffic near the park airport is kept from now on.
+  g_trafficReader.setParkAirportPosition(g_parkAirportLat, g_parkAirportLon);
+  logLine(fmt::format("\nThe park airport is {}", airportLabel(code)));
+  return true;
+}
+
+void unsetParkAirport() {
+  g_parkAirport.clear();
+  g_parkAirportIata.clear();
+  g_parkAirportLat = 0.0;
+  g_parkAirportLon = 0.0;
+  g_parkAirportElevation = 0.0;
+  g_parkAirportChosen = false;
+  {
+    std::lock_guard lock(g_parkAirportsMutex);
+    g_listParkAirport.clear();
+  }
+  g_trafficReader.clearParkAirportPosition();
+  g_trafficReader.clearReferenceElevation();
+}
+
+bool checkParkAirports(bool checkStand, std::string& message) {
+  if (!lf_readMyParkAirports()) return false;
+  const kvo::UserAircraftData user = g_userAircraftSnapshot;
+  std::optional<ParkAirportEntry> first;
+  {
+    std::lock_guard lock(g_parkAirportsMutex);
+    // The file's order means nothing: the list is ordered for the user's position at once.
+    if (kvo::isKnownPosition(user.lat, user.lon)) orderList(LatLon{user.lat, user.lon}, true);
+    if (!g_parkAirports.empty()) first = g_parkAirports.front();
+  }
+  message = "park airports and stands are okay";
+  if (!checkStand || !userOnGround() || g_staticParkingBusy.load() || !first || first->code != g_parkAirport) {
+    return true;
+  }
+  if (!g_mainWindow.displayText(&kvo::MainWindow::userStandText).empty()) return true;
+  if (first->stand.empty() || first->stand == g_reservedStand) return true;
+  message = fmt::format("reserved stand changed from '{}' to '{}'", g_reservedStand, first->stand);
+  for (kvo::Stand& s : g_parkStands) {
+    if (!g_reservedStand.empty() && s.name == g_reservedStand) s.reserved = 0;
+  }
+  g_reservedStand = first->stand;
+  freeReservedStand();
+  for (kvo::Stand& s : g_parkStands) {
+    if (s.name == g_reservedStand) s.reserved = 1;
+  }
+  parkStandsChanged();
+  g_mainWindow.invalidate(g_statusAreaRect);
+  return true;
+}
+
+void startStaticParkingMessage(bool show) {
+  disableControlsForStaticParking();
+  g_trafficReader.startCollectingCallsigns();
+  resetStaticParkingPass();
+  if (show) g_mainWindow.showMessage("Calculating static parked aircraft ...", false);
+}
+
+void handleParkAirport(bool show) {
+  if (g_staticParkingBusy.load() && g_staticCandidates.empty()) {
+    enableControlsAfterStaticParking();
+    g_mainWindow.clearMessage();
+    updateStaticParkGauge(true);
+    updateLiveParkGauge(true);
+  }
+  if (g_parkAirportChosen) {
+    g_mainWindow.clearMessage();
+    g_parkAirportChosen = false;
+    if (const std::string error = lf_readParkedFile(); !error.empty()) {
+      g_mainWindow.showMessage(error, true);
+      closeParkAirport();
+    } else {
+      reportStaticParking();
+    }
+    enableControl(DESTINATION.binding, true);
+    return;
+  }
+  const kvo::UserAircraftData user = g_userAircraftSnapshot;
+  if (!kvo::isKnownPosition(user.lat, user.lon)) return;
+  const LatLon position{user.lat, user.lon};
+  {
+    std::lock_guard lock(g_parkAirportsMutex);
+    if (!g_parkAirports.empty()) {
+      const bool moved = !g_lastPosition || std::abs(g_lastPosition->lat - position.lat) > kSamePositionDeg ||
+                         std::abs(g_lastPosition->lon - position.lon) > kSamePositionDeg;
+      if (moved) {
+        g_lastPosition = position;
+        // Every distance, the first entry's included, also while DESTINATION keeps the order:
+        // a stale distance of 0 would make that airport in sight from anywhere.
+        orderList(position, DESTINATION.value().empty());
+      } else {
+        ParkAirportEntry& first = g_parkAirports.front();
+        first.distanceNm = distanceNm(position, LatLon{first.latitude, first.longitude});
+      }
+    }
+  }
+  if (!g_parkAirport.empty()) {
+    checkParkAirportInSight(position);
+  } else {
+    selectParkAirport(position, show);
+  }
+}
+
+void selectParkAirport(LatLon position, bool show) {
+  if (userOnGround()) {
+    const std::optional<std::string> code = findClosestAirport(position);
+    if (!code) {
+      g_mainWindow.showMessage("User aircraft on the ground, no airport in sight", true);
+      return;
+    }
+    if (findAirportFile(*code) == 0) {
+      g_mainWindow.showMessage(fmt::format("User aircraft on the ground at {}, no airport file found", *code), true);
+      return;
+    }
+    logLine(fmt::format("User aircraft on the ground at {}", *code));
+    if (!setParkAirport(*code)) return;
+    g_parkAirportChosen = true;
+    startStaticParkingMessage(show);
+    return;
+  }
+  if (!userInTheAir()) return;  // the on-ground state is not known yet
+  enableControl(DESTINATION.binding, true);
+  const std::optional<ParkAirportEntry> first = firstEntry();
+  if (!first) return;
+  if (first->distanceNm > AIRP_RANGE.value() || g_userAircraftSnapshot.aglFt > AIRP_HEIGHT.value()) return;
+  if (!setParkAirport(first->code)) return;
+  g_mainWindow.showMessage(fmt::format("{} in sight at {:.1F} nm", first->code, first->distanceNm), true);
+  g_parkAirportChosen = true;
+  startStaticParkingMessage(false);
+}
+
+void checkParkAirportInSight(LatLon position) {
+  if (!userInTheAir()) return;
+  const double distance = distanceNm(position, LatLon{g_parkAirportLat, g_parkAirportLon});
+  if (distance <= AIRP_RANGE.value() && g_userAircraftSnapshot.aglFt <= AIRP_HEIGHT.value()) {
+    const std::optional<ParkAirportEntry> first = firstEntry();
+    if (!first || first->code == g_parkAirport) return;
+    if (first->distanceNm > AIRP_RANGE.value() || first->distanceNm > distance) return;
+    logLine(fmt::format("\n{} {} is in sight ({:.1F} nm), parked aircraft at {} will be removed first", simTimeText(),
+                        first->code, first->distanceNm, airportLabel(g_parkAirport)));
+    clearParkAirport();
+    return;
+  }
+  logLine(fmt::format("\n{} {} is out of sight ({:.1F} nm), parked aircraft will be removed", simTimeText(),
+                      airportLabel(g_parkAirport), distance));
+  clearParkAirport();
+}
+
+bool saveUserStandAtParkAirport(std::string_view standName) {
+  std::lock_guard lock(g_parkAirportsMutex);
+  if (g_parkAirports.empty() || !isListableStandName(standName)) return false;
+  ParkAirportEntry& first = g_parkAirports.front();
+  if (first.code != g_listParkAirport || first.stand == standName) return false;
+  first.stand = std::string(standName);
+  writeMyParkAirports();
+  return true;
+}
+
+void resetParkAirportsForNewRun() {
+  std::lock_guard lock(g_parkAirportsMutex);
+  g_parkAirports.clear();
+  g_lastPosition.reset();
+  g_listParkAirport.clear();
+  g_parkAirportChosen = false;
+}
