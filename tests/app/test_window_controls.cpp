@@ -411,11 +411,4 @@ TEST_F(ControlsTest, AnExceptionStopsAtTheWindowProceduresEdge) {
   EXPECT_EQ(g_exitReason.load(), kvo::kExitNewSettings);
 }
 
-TEST_F(ControlsTest, TextHelpersLogAMissingControl) {
-  lf_getTextFromId(0x7777);
-  clearTextBox(0x7777);
-  EXPECT_EQ(kvo::win32test::postedMessageCount(), 0u);
-  EXPECT_TRUE(contains(log(), "GetDlgItem failed for ID 30583"));
-}
-
 }  // namespace
