@@ -15,7 +15,7 @@
 #include "links/feed.h"
 #include "links/sim_queues.h"
 #include "traffic/aircraft_records.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/traffic_engine.h"
 #include "traffic/movement.h"
 
 namespace {

@@ -18,7 +18,8 @@
 #include "platform/simconnect/simconnect.h"
 #include "platform/simconnect/testing.h"
 #include "airports/park_stands.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/stand_search.h"
 #include "traffic/traffic_engine.h"
 
 namespace {

@@ -9,7 +9,8 @@
 #include "app/paint.h"
 #include "shared_state/main_window.h"
 #include "traffic/aircraft_records.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/static_aircraft.h"
 
 namespace {
 
@@ -49,9 +50,7 @@ bool kvo::setParkAirportView(ParkAirportView view) {
 }
 
 void refreshCounters() {
-  const auto parkedLive = static_cast<std::uint64_t>(std::count_if(
-      g_liveAircraft.begin(), g_liveAircraft.end(),
-      [](const kvo::LiveAircraft& a) { return isActive(a) && a.phase == kvo::GroundPhase::Parked; }));
+  const std::uint64_t parkedLive = updateLiveParkGauge(true);
   const auto live = static_cast<std::uint64_t>(std::count_if(
       g_liveAircraft.begin(), g_liveAircraft.end(),
       [](const kvo::LiveAircraft& a) { return isActive(a) && a.phase != kvo::GroundPhase::Parked; }));
@@ -59,8 +58,7 @@ void refreshCounters() {
     g_mainWindow.liveCount = live;
     g_mainWindow.invalidate(g_statusAreaRect);
   }
-  const auto parkedStatic =
-      static_cast<std::uint64_t>(std::count_if(g_staticAircraft.begin(), g_staticAircraft.end(), isActive));
+  const std::uint64_t parkedStatic = updateStaticParkGauge(true);
   bool statisticsChanged = false;
   if (parkedStatic != g_mainWindow.parkedStaticCount.load() || parkedLive != g_mainWindow.parkedLiveCount.load()) {
     g_mainWindow.parkedStaticCount = parkedStatic;

@@ -10,7 +10,7 @@
 #include "core/log.h"
 #include "core/run_flags.h"
 #include "shared_state/main_window.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/traffic_engine.h"
 
 std::filesystem::path g_appDataFolder;
 

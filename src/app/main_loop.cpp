@@ -32,7 +32,10 @@
 #include "platform/mmtimer/mmtimer.h"
 #include "shared_state/main_window.h"
 #include "traffic/aircraft_records.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/static_aircraft.h"
+#include "traffic/movement.h"
+#include "traffic/traffic_engine.h"
 
 bool g_flightPaused = false;
 std::atomic<bool> g_parkPassPending{false};

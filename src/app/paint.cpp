@@ -13,7 +13,7 @@
 #include "core/utf.h"
 #include "core/version.h"
 #include "shared_state/main_window.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/static_aircraft.h"
 
 namespace {
 

@@ -35,7 +35,10 @@
 #include "links/traffic_reader.h"
 #include "links/udp_reader.h"
 #include "shared_state/main_window.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/static_aircraft.h"
+#include "traffic/flight_plans.h"
+#include "traffic/traffic_engine.h"
 
 namespace fs = std::filesystem;
 

@@ -23,7 +23,6 @@
 namespace fs = std::filesystem;
 
 bool g_dataBaseRead = false;
-std::atomic<std::int32_t> g_savedMaxLive{0};
 std::atomic<std::int32_t> g_startRange{0};
 
 namespace {

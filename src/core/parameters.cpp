@@ -317,6 +317,7 @@ EditStringParameter BLOCK_CALLSIGN("BLOCK_CALLSIGN", "", 0x803C, 259);
 EditStringParameter CALLSIGN_2_OBJECTID("CALLSIGN_2_OBJECTID", "", 0x8006, 259);
 IntComboParameter MAX_PARK_SEL("MAX_PARK_SEL", 500, 0, 500, kSelectionCounts, 0x804E, 315);
 IntComboParameter MAX_LIVE_SEL("MAX_LIVE_SEL", 500, 0, 500, kSelectionCounts, 0x804F, 315);
+std::atomic<std::int32_t> g_savedMaxLive{0};
 EditStringParameter DESTINATION("DESTINATION", "", 0x8047, 343);
 IntComboParameter AIRP_RANGE("AIRP_RANGE", 20, 5, 30, steps(5, 30, 5), 0x8048, 343);
 IntComboParameter AIRP_HEIGHT("AIRP_HEIGHT", 18000, 2000, 48000, heightEntries(), 0x8049, 343,

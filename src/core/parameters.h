@@ -275,6 +275,9 @@ extern EditStringParameter BLOCK_CALLSIGN;
 extern EditStringParameter CALLSIGN_2_OBJECTID;
 extern IntComboParameter MAX_PARK_SEL;
 extern IntComboParameter MAX_LIVE_SEL;
+// The user's MAX_LIVE_SEL, taken at start-up and on a change while no park airport is loaded;
+// clearing the park airport puts it back. Written by the start-up worker and the window thread.
+extern std::atomic<std::int32_t> g_savedMaxLive;
 extern EditStringParameter DESTINATION;
 extern IntComboParameter AIRP_RANGE;   // nm
 extern IntComboParameter AIRP_HEIGHT;  // ft above ground

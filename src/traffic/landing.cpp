@@ -12,7 +12,7 @@
 #include "core/timeutil.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/stand_options.h"
 #include "traffic/traffic_engine.h"
 #include "traffic/movement.h"
 #include "traffic/movement_util.h"

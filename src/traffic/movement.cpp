@@ -15,7 +15,9 @@
 #include "links/qnh_reader.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/parking.h"
+#include "traffic/stand_search.h"
 #include "traffic/traffic_engine.h"
 #include "traffic/movement_util.h"
 

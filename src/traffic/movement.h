@@ -116,6 +116,10 @@ void startTakeOff(kvo::LiveAircraft& ac);
 void beginDepartureRun(kvo::LiveAircraft& ac);
 void takeOffStep(kvo::LiveAircraft& ac);
 
+// The live aircraft moved since its previous step (its position differs from the previous
+// position by at least 1e-8 degree in latitude or longitude).
+bool hasMovedSincePreviousStep(const kvo::LiveAircraft& aircraft);
+
 // ---- landing and track checks ----------------------------------------------------------------
 // A new feed point of a known aircraft. Errors are logged and passed on.
 void decodeExisting(kvo::LiveAircraft& ac, kvo::TrackPoint point);

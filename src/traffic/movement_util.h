@@ -7,7 +7,7 @@
 #include "airports/park_stands.h"
 #include "links/feed.h"
 #include "traffic/aircraft_records.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
 
 namespace kvo::mv {
 

@@ -19,7 +19,8 @@
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/stand_search.h"
+#include "traffic/stand_options.h"
 #include "traffic/park_airports.h"
 
 namespace fs = std::filesystem;

@@ -24,12 +24,20 @@
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/static_aircraft.h"
+#include "traffic/stand_search.h"
 #include "traffic/park_airport_file.h"
 
 namespace fs = std::filesystem;
 using kvo::LatLon;
 using kvo::ParkAirportEntry;
+
+std::string g_parkAirport;
+std::string g_parkAirportIata;
+double g_parkAirportElevation = 0.0;
+double g_parkAirportLat = 0.0;
+double g_parkAirportLon = 0.0;
+std::string g_reservedStand;
 
 std::mutex g_parkAirportsMutex;
 std::list<ParkAirportEntry> g_parkAirports;

@@ -33,6 +33,17 @@ struct ParkAirportEntry {
 
 }  // namespace kvo
 
+// The park airport's code; empty while there is none (worker only).
+extern std::string g_parkAirport;
+// Its IATA code (the feed names airports by it); empty while none (worker only).
+extern std::string g_parkAirportIata;
+// Its elevation (ft) and reference position (degrees); 0 while none is set (worker only).
+extern double g_parkAirportElevation;
+extern double g_parkAirportLat;
+extern double g_parkAirportLon;
+// The user's reserved stand at the park airport; empty while none (worker only).
+extern std::string g_reservedStand;
+
 // The candidates, the first one the one the choice looks at; under g_parkAirportsMutex.
 extern std::mutex g_parkAirportsMutex;
 extern std::list<kvo::ParkAirportEntry> g_parkAirports;

@@ -17,7 +17,7 @@
 #include "core/timeutil.h"
 #include "links/feed.h"
 #include "links/sim_queues.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
 #include "traffic/movement.h"
 #include "traffic/park_limits.h"
 #include "traffic/stand_options.h"

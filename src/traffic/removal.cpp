@@ -16,7 +16,6 @@
 #include "shared_state/control_writes.h"
 #include "shared_state/main_window.h"
 #include "traffic/engine_detail.h"
-#include "traffic/engine_hooks.h"
 #include "traffic/traffic_engine.h"
 
 using namespace kvo;

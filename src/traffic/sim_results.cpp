@@ -20,7 +20,8 @@
 #include "platform/win32/win32.h"
 #include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/static_parking.h"
+#include "traffic/flight_plans.h"
 #include "traffic/traffic_engine.h"
 
 using namespace kvo;

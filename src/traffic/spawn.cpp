@@ -22,7 +22,11 @@
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/stand_search.h"
+#include "traffic/stand_options.h"
+#include "traffic/park_limits.h"
+#include "traffic/parking.h"
 #include "traffic/movement.h"
 #include "traffic/traffic_engine.h"
 

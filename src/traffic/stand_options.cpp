@@ -38,6 +38,16 @@ WeekSlot nextWeekSlot(WeekSlot slot) {
   return makeWeekSlot(day, half);
 }
 
+WeekSlot weekSlotBack(WeekSlot slot, std::int32_t steps) {
+  std::uint32_t day = weekSlotDay(slot);
+  std::int32_t half = static_cast<std::int32_t>(weekSlotHalfHour(slot)) - steps;
+  while (half < 0) {
+    half += static_cast<std::int32_t>(kSlotsPerDay);
+    day = day <= 1 ? 7 : day - 1;
+  }
+  return makeWeekSlot(day, static_cast<std::uint32_t>(half));
+}
+
 std::vector<std::int32_t> previousSlots(std::int32_t n, WeekSlot now) {
   std::vector<std::int32_t> out;
   if (n <= 0) return out;

@@ -25,6 +25,9 @@ constexpr std::int32_t weekSlotIndex(WeekSlot slot) {
 }
 // The half hour after the slot: after slot 47 comes slot 0 of the next weekday, after Sunday Monday.
 WeekSlot nextWeekSlot(WeekSlot slot);
+// The half hour `steps` half hours before the slot: below slot 0 the previous weekday's slots,
+// before Monday Sunday.
+WeekSlot weekSlotBack(WeekSlot slot, std::int32_t steps);
 // n slot numbers, the first the slot of now, each one half hour earlier than the one before;
 // before slot 0 comes slot 47 (of the previous day).
 std::vector<std::int32_t> previousSlots(std::int32_t n, WeekSlot now);

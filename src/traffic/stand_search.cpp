@@ -20,7 +20,9 @@
 #include "core/timeutil.h"
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/stand_options.h"
 #include "traffic/parking.h"
 
 using kvo::AircraftBase;
@@ -220,6 +222,8 @@ Stand* findStandByName(std::string_view name) {
 
 Stand* findStandById(std::uint32_t standId) {
   if (standId == 0) return nullptr;
+  // A file's stands are numbered 1..n in list order: the id is then the place.
+  if (standId <= g_parkStands.size() && g_parkStands[standId - 1].id == standId) return &g_parkStands[standId - 1];
   const auto it = std::find_if(g_parkStands.begin(), g_parkStands.end(), [standId](const Stand& s) { return s.id == standId; });
   return it == g_parkStands.end() ? nullptr : &*it;
 }

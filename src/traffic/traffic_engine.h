@@ -73,6 +73,9 @@ void makeLiveAircraft(kvo::FeedRecord& record);
 void updateAllLiveAircraft();
 void paceSimRequests();
 void requestAircraftInRange();
+// Points the links' calls into the engine (links/engine_calls.h) at the engine's functions; the
+// program calls it at start-up, before any link thread runs.
+void installEngineCalls();
 // Once per process, before the first run; deletes "Callsign2ObjectId.txt" (a file-system error
 // other than a missing file is thrown).
 void reserveTrafficContainers();

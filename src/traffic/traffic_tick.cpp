@@ -15,6 +15,7 @@
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/user_error.h"
+#include "links/engine_calls.h"
 #include "links/qnh_reader.h"
 #include "links/rt_link.h"
 #include "links/sim_client.h"
@@ -24,7 +25,9 @@
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/stand_search.h"
+#include "traffic/static_aircraft.h"
 #include "traffic/movement.h"
 #include "traffic/traffic_engine.h"
 
@@ -153,6 +156,12 @@ void deleteCallsignList() {
 }
 
 }  // namespace
+
+void installEngineCalls() {
+  g_dropLiveTrafficCall = dropLiveTraffic;
+  g_findStandAtCall = findStandAt;
+  g_saveUserStandCall = saveUserStandAtParkAirport;
+}
 
 void requestLiveTrim() { g_trimLivePending = true; }
 

@@ -205,6 +205,7 @@ TEST_F(AirportFile, SkipsBadStandsAndKeepsTheRest) {
       {"latitude 91", parkpos("A", 91, 1, 10) + ok, {"OK"}},
       {"longitude -181", parkpos("A", 1, -181, 10) + ok, {"OK"}},
       {"bad heading", parkpos("A", 1, 1, 10, "heading=\"north\"") + ok, {"OK"}},
+      {"heading beyond two turns", parkpos("A", 1, 1, 10, "heading=\"720.5\"") + ok, {"OK"}},
       {"duplicate ids", parkpos("OK", 1, 1, 10) + ok + parkpos("B", 2, 2, 10), {"OK", "B"}},
       {"missing heading and flags", parkpos("A", 1, 1, 10) + ok, {"A", "OK"}},
   };

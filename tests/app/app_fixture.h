@@ -28,7 +28,9 @@
 #include "platform/win32/testing.h"
 #include "shared_state/main_window.h"
 #include "support/test_support.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/traffic_engine.h"
+#include "traffic/park_airports.h"
+#include "traffic/static_aircraft.h"
 
 namespace apptest {
 

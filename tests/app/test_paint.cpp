@@ -2,7 +2,7 @@
 // line, counters, captions), and the counters that the worker recounts once a second,
 // repainting only the bands that changed.
 #include "app/paint.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
 #include "window_fixture.h"
 
 #include <functional>
@@ -87,7 +87,7 @@ TEST_F(PaintTest, CountersRepaintOnlyTheBandsWhoseNumbersChanged) {
   EXPECT_EQ(repaints().size(), 2u);
 
   kvo::win32test::clearInvalidations(window);
-  g_staticAircraft.front().state = kvo::AircraftState::RemovingFromSim;
+  g_staticAircraft.front().state = kvo::AircraftState::Buffer;
   refreshCounters();
   EXPECT_FALSE(repainted(g_statusAreaRect));
   EXPECT_TRUE(repainted(g_statisticsRect));

@@ -3,34 +3,20 @@
 //   9000 ft; once within AIRP_RANGE it is in sight and its airport file is read, and when the user
 //   climbs above AIRP_HEIGHT it is cleared again; meanwhile the aircraft of the feed carry flight
 //   plans that exist while the run lasts;
-// - what the stands of the park airport learned is saved at the close to airports\learned\stock
-//   and read back at the next start (the program's run in the test's own process, so that the
-//   test can give the stands a use on the worker thread itself).
+// - an arrival that lands at Salzburg and parks teaches its stand a use, which the close saves to
+//   airports\learned\stock and the next start reads back.
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <map>
 
-#include "app/entry.h"
-#include "app/main_loop.h"
-#include "shared_state/main_window.h"
-#include "app/run_control.h"
-#include "app/run_timing.h"
-#include "airports/park_stands.h"
-#include "app/startup_checks.h"
-#include "core/log.h"
-#include "core/parameters.h"
-#include "core/run_flags.h"
 #include "core/timeutil.h"
-#include "e2e_support.h"
-#include "links/rt_link.h"
-#include "platform/simconnect/testing.h"
-#include "platform/test_support.h"
-#include "platform/win32/resources.h"
-#include "platform/win32/testing.h"
-#include "traffic/engine_hooks.h"
+#include "lows_flights.h"
 
 using namespace e2e;
 
@@ -38,7 +24,6 @@ namespace {
 
 constexpr double kLowsLat = 47.793301;
 constexpr double kLowsLon = 13.0043;
-constexpr double kGroundFt = 1411.0;
 
 // One airborne aircraft of the feed with its route.
 std::string feedLine(unsigned hexId, const std::string& callsign, const std::string& origin,
@@ -72,6 +57,7 @@ struct Approach {
   std::map<std::string, bool> planGood;
   bool planFolderGone = false;
   fs::path planFolder;
+  bool learnedSaved = false;
 };
 
 bool isFlightPlanXml(const fs::path& path) {
@@ -148,6 +134,7 @@ Approach runApproach() {
   r.exitCode = program.waitForExit(30s);
   r.log = at.log();
   r.planFolderGone = !fs::exists(r.planFolder);
+  r.learnedSaved = fs::exists(at.work() / "airports" / "learned" / "stock" / "LOWS.xml");
   if (!done) {
     r.failure = "the run did not get through\n" + r.log;
     return r;
@@ -183,6 +170,7 @@ TEST_F(ParkAirportApproach, SalzburgComesIntoSightIsReadAndIsClearedAboveTheHeig
   std::printf("in sight at %.1f nm, out of sight at %.1f nm\n", inSightNm, outNm);
   EXPECT_LT(inSight, read);
   EXPECT_LT(read, out);
+  EXPECT_FALSE(approach().learnedSaved) << "cleared without a change of its stands: nothing to save";
 }
 
 TEST_F(ParkAirportApproach, TheFeedsAircraftCarryFlightPlansThatExistWhileTheRunLasts) {
@@ -197,164 +185,100 @@ TEST_F(ParkAirportApproach, TheFeedsAircraftCarryFlightPlansThatExistWhileTheRun
   EXPECT_TRUE(r.planFolderGone) << "removed at the close";
 }
 
-// ---- (b): learned uses saved at the close and read at the next start ---------------------------
 
-constexpr kvo::win32res::StringResource kStrings[] = {{kTitleStringId, u"Ambrelvane"}};
-constexpr kvo::win32res::IconResource kIcons[] = {{kMainIconId, 32, 32}};
+// ---- (b): what arrivals that parked taught the stands, saved at the close, read at the next start
 
-// The program's window thread, started as main() starts it, in the installation's folders and
-// network; the test's process stands in for the program's.
-class InProcessProgram {
- public:
-  explicit InProcessProgram(const Installation& at)
-      : appData_("APPDATA", at.roaming().string()),
-        localAppData_("LOCALAPPDATA", at.local().string()),
-        runtime_("XDG_RUNTIME_DIR", at.runtime().string()),
-        previousFolder_(fs::current_path()) {
-    fs::current_path(at.work());
-    kvo::win32res::registerModuleResources(kStrings, kIcons);
-    thread_ = std::thread([this, &at] {
-      if (at.network().enter()) {
-        WCHAR commandLine[1] = {u'\0'};
-        exitCode_ = wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOWDEFAULT);
-      }
-      ended_ = true;
-    });
-  }
-  ~InProcessProgram() {
-    close();
-    thread_.join();
-    // Everything back to a first start of the process.
-    releaseSingleInstanceForTests();
-    closeLogFile();
-    resetForNewRun();
-    clearRunEndState();
-    resetMainLoopState();
-    resetStartupChecksState();
-    resetTraffic();
-    resetRealTrafficLinkForTests();
-    resetTimeState();
-    g_mainWindow.resetForTests();
-    g_restarting = false;
-    resetParametersForTests();
-    kvo::win32test::resetWindows();
-    kvo::win32test::resetClasses();
-    kvo::win32test::resetMessageQueue();
-    kvo::win32test::resetResources();
-    fs::current_path(previousFolder_);
-  }
-  InProcessProgram(const InProcessProgram&) = delete;
-  InProcessProgram& operator=(const InProcessProgram&) = delete;
-
-  // The window's close button.
-  void close() {
-    if (ended_.load()) return;
-    if (HWND window = g_mainWindow.hwnd.load()) {
-      PostMessageW(window, WM_CLOSE, 0, 0);
-    } else {
-      requestQuitByUser();
-    }
-  }
-  bool waitForEnd(std::chrono::milliseconds bound) {
-    return waitUntil([this] { return ended_.load(); }, bound);
-  }
-  int exitCode() const { return exitCode_; }
-
- private:
-  kvo::platformtest::ScopedEnv appData_;
-  kvo::platformtest::ScopedEnv localAppData_;
-  kvo::platformtest::ScopedEnv runtime_;
-  fs::path previousFolder_;
-  std::thread thread_;
-  std::atomic<bool> ended_{false};
-  int exitCode_ = -2;
+// A use of a stand as the learned file holds it.
+struct SavedUse {
+  std::string stand;
+  std::string airline;
+  std::string type;
+  std::string key;
+  std::string callsign;
+  unsigned weekday = 0;
+  std::uint64_t halfHours = 0;
+  bool operator==(const SavedUse&) const = default;
 };
 
-// One start of the program with the user parked at stand 1 of Salzburg, closed once Salzburg's
-// file is read. `atClose` runs on the program's worker at the close, before the park airport is
-// cleared.
-bool runParkedAtSalzburg(const Installation& at, const std::function<void()>& atClose, std::string& failure) {
-  std::atomic<bool> closing{false};
-  kvo::setRunWaitHookForTests([&](std::chrono::milliseconds d) {
-    if (g_stopRequested.load() && !closing.exchange(true)) atClose();
-    std::this_thread::sleep_for(d);
-  });
-  bool ok = false;
-  {
-    InProcessProgram program(at);
-    const bool connected = waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s);
-    if (connected) {
-      // A line from far away: the run sees that traffic comes and starts its main loop.
-      TrafficSender(at).send(
-          FeedAircraft{4879999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-    }
-    ok = connected && waitUntil([] { return g_parkAirportLoaded.load(); }, 60s);
-    if (!ok) failure = "Salzburg was not loaded\n" + at.log();
-    program.close();
-    if (!program.waitForEnd(60s)) {
-      failure += "the program did not end";
-      ok = false;
+std::vector<SavedUse> savedUses(const fs::path& file) {
+  std::vector<SavedUse> uses;
+  pugi::xml_document doc;
+  if (!doc.load_file(file.c_str())) return uses;
+  for (const pugi::xml_node stand : doc.child("airport").child("parkpositions").children("parkpos")) {
+    for (const pugi::xml_node opt : stand.children("opt")) {
+      uses.push_back({stand.attribute("id").value(), opt.attribute("airline").value(), opt.attribute("type").value(),
+                      opt.attribute("key").value(), opt.attribute("cs").value(), opt.attribute("day").as_uint(),
+                      std::strtoull(opt.attribute("hh").as_string(), nullptr, 16)});
     }
   }
-  kvo::setRunWaitHookForTests({});
-  return ok && closing.load();
+  return uses;
 }
 
-TEST(ParkAirportLearning, UsesOfTheStandsAreSavedAtTheCloseAndReadAtTheNextStart) {
+// The half hours of the week the program's clock went through since `from`.
+std::vector<kvo::WeekdaySlot> slotsSince(std::time_t from) {
+  std::vector<kvo::WeekdaySlot> slots;
+  const std::time_t to = utcNowSeconds();
+  for (std::time_t t = from;; t = std::min<std::time_t>(t + 60, to)) {
+    if (slots.empty() || !(slots.back() == weekSlotAt(t))) slots.push_back(weekSlotAt(t));
+    if (t >= to) return slots;
+  }
+}
+
+// One start of the program at Salzburg, where the user stands: the flights are fed once the stands
+// are read, and the program is closed as the window's close button does once the log holds `until`.
+std::string runAtSalzburg(const Installation& at, std::vector<Flight> flights, const std::string& until) {
+  Program program(at);
+  if (!program.started()) return "the program did not start";
+  TrafficSender sender(at);
+  if (std::string failure = startTrafficAtLows(at, sender); !failure.empty()) return failure;
+  const auto reached = [&] { return contains(at.log(), until); };
+  playFlights(sender, flights, reached);
+  const bool done = waitUntil(reached, 90s);
+  program.signal(SIGTERM);
+  const std::optional<int> exit = program.waitForExit(30s);
+  if (!done) return "no '" + until + "'\n" + at.log();
+  if (exit != 0) return "the program did not end cleanly\n" + program.output();
+  return {};
+}
+
+TEST(ParkAirportLearning, UsesOfArrivalsThatParkedAreSavedAtTheCloseAndReadAtTheNextStart) {
   Installation at;
   at.writeScenario([](nlohmann::json& s) { s["flight"]["startsAfterSeconds"] = 0; });
-  kvo::simtest::runByItself(at.work());
-  struct StopWorld {
-    ~StopWorld() { kvo::simtest::reset(); }
-  } stopWorld;
-
-  // What a parked arrival leaves on its stand: its use of the stand this half hour.
-  kvo::StandUse learned;
-  std::string failure;
-  ASSERT_TRUE(runParkedAtSalzburg(
-      at,
-      [&] {
-        if (!g_parkAirportLoaded.load() || g_parkStands.empty()) return;
-        const kvo::WeekSlot now = g_currentWeekSlot.load();
-        learned.airline = "AUA";
-        learned.type = "A320";
-        learned.key = "OE-LBM";
-        learned.callsign = "AUA123";
-        learned.weekday = kvo::weekSlotDay(now);
-        learned.halfHours = std::uint64_t{1} << kvo::weekSlotHalfHour(now);
-        learned.real = 1;
-        g_parkStands.front().uses.push_back(learned);
-        g_standUpdates += 1;
-        parkStandsChanged();
-      },
-      failure))
-      << failure;
-  ASSERT_FALSE(learned.airline.empty()) << "no stands at the close";
-
   const fs::path file = at.work() / "airports" / "learned" / "stock" / "LOWS.xml";
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(file.c_str())) << at.log();
-  const pugi::xml_node use =
-      doc.child("airport").child("parkpositions").find_child_by_attribute("parkpos", "id", "1").child("opt");
-  EXPECT_STREQ(use.attribute("airline").value(), "AUA");
-  EXPECT_STREQ(use.attribute("type").value(), "A320");
-  EXPECT_EQ(use.attribute("day").as_uint(), learned.weekday);
-  EXPECT_EQ(std::stoull(use.attribute("hh").value(), nullptr, 16), learned.halfHours);
-  EXPECT_TRUE(contains(at.log(), "LOWS.xml' saved with 1 update ")) << at.log();
-  const std::string saved = coretest::readFile(file);
 
-  // The next start reads the use back with the file; closing without changes writes nothing.
-  std::vector<kvo::StandUse> readBack;
-  ASSERT_TRUE(runParkedAtSalzburg(
-      at, [&] { if (!g_parkStands.empty()) readBack = g_parkStands.front().uses; }, failure))
-      << failure;
-  ASSERT_EQ(readBack.size(), 1u) << at.log();
-  EXPECT_EQ(readBack[0].airline, "AUA");
-  EXPECT_EQ(readBack[0].type, "A320");
-  EXPECT_EQ(readBack[0].weekday, learned.weekday);
-  EXPECT_EQ(readBack[0].halfHours, learned.halfHours);
-  EXPECT_TRUE(contains(at.log(), "stands read from LOWS.xml with its learned copy"));
-  EXPECT_EQ(coretest::readFile(file), saved);
+  // A landing on 15 whose taxi ends at stand 5; a short final is enough to be created in the air.
+  const std::time_t from = utcNowSeconds();
+  std::string failure = runAtSalzburg(at, {landing(8)}, "5       : DLH7AB   arrived at stand");
+  ASSERT_EQ(failure, "");
+  const std::vector<kvo::WeekdaySlot> slots = slotsSince(from);
+  EXPECT_TRUE(contains(at.log(), "LOWS.xml' saved with ")) << at.log();
+  const std::vector<SavedUse> first = savedUses(file);
+  ASSERT_EQ(first.size(), 1u) << coretest::readFile(file);
+  const SavedUse& arrival = first[0];
+  EXPECT_EQ(arrival.stand, "5");
+  EXPECT_EQ(arrival.airline, "DLH");
+  EXPECT_EQ(arrival.type, "A20N");
+  EXPECT_EQ(arrival.key, "D-AINB");
+  EXPECT_EQ(arrival.callsign, "DLH7AB");
+  // The half hour it parked in, and no other.
+  const bool parkedThen = std::any_of(slots.begin(), slots.end(), [&](const kvo::WeekdaySlot& s) {
+    return arrival.weekday == s.weekday && arrival.halfHours == std::uint64_t{1} << s.slot;
+  });
+  EXPECT_TRUE(parkedThen) << "day " << arrival.weekday << ", half hours " << std::hex << arrival.halfHours;
+
+  // The next start reads the use back with the file: an aircraft created parked on stand 10 (fed
+  // until it is) is one more change, and the save at the close keeps the arrival's use beside the
+  // new one.
+  Flight parked{4860003, "BAW9EF", "A321", "G-EUXD", "LOWS", "EGLL",
+                Path(kStand10, kStand10HeadingDeg, kFieldElevationFt).hold(40).points()};
+  failure = runAtSalzburg(at, {parked}, "10      : BAW9EF   parks");
+  ASSERT_EQ(failure, "");
+  EXPECT_TRUE(contains(at.log(), "stands read from LOWS.xml with its learned copy")) << at.log();
+  const std::vector<SavedUse> second = savedUses(file);
+  ASSERT_EQ(second.size(), 2u) << coretest::readFile(file);
+  EXPECT_EQ(second[0], arrival);
+  EXPECT_EQ(second[1].stand, "10");
+  EXPECT_EQ(second[1].callsign, "BAW9EF");
 }
 
 }  // namespace

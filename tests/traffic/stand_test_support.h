@@ -5,7 +5,9 @@
 #include <string>
 
 #include "shared_state/main_window.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/stand_search.h"
 #include "traffic_test_support.h"
 
 namespace standtest {

@@ -17,7 +17,7 @@
 #include "links/qnh_reader.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/park_airports.h"
 #include "traffic/movement.h"
 #include "traffic/traffic_engine.h"
 

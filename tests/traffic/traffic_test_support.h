@@ -16,7 +16,15 @@
 #include "links/feed.h"
 #include "links/qnh_reader.h"
 #include "links/test_sim_support.h"
-#include "traffic/engine_hooks.h"
+#include "traffic/flight_plans.h"
+#include "traffic/park_airports.h"
+#include "traffic/park_airport_file.h"
+#include "traffic/park_limits.h"
+#include "traffic/parking.h"
+#include "traffic/stand_options.h"
+#include "traffic/stand_search.h"
+#include "traffic/static_aircraft.h"
+#include "traffic/movement.h"
 #include "traffic/traffic_engine.h"
 
 namespace traffictest {
