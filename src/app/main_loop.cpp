@@ -12,7 +12,9 @@
 #include "aircraft/livery_db.h"
 #include "airports/park_stands.h"
 #include "airports/stand.h"
-#include "app/app_pending.h"
+#include "app/controls.h"
+#include "app/option_handlers.h"
+#include "app/paint.h"
 #include "app/run_timing.h"
 #include "core/geometry.h"
 #include "core/log.h"
@@ -203,10 +205,6 @@ void runBlockCallsign() {
   g_blockCallsignPending = false;
 }
 
-void enableControl(const ControlBinding& binding, bool enable) {
-  if (binding.hwnd != nullptr) EnableWindow(binding.hwnd, enable ? TRUE : FALSE);
-}
-
 }  // namespace
 
 kvo::SampleJobs kvo::sampleJobsAt(std::int32_t n) {
@@ -379,9 +377,7 @@ void processUserSample() {
     g_flushStaticPending = false;
     if (!INITIAL_LOAD_ONLY.value()) {
       INITIAL_LOAD_ONLY.set(true);
-      if (HWND window = g_mainWindow.hwnd.load()) {
-        CheckDlgButton(window, INITIAL_LOAD_ONLY.binding.controlId, BST_CHECKED);
-      }
+      showValueInControl(INITIAL_LOAD_ONLY);
     }
   }
   const auto user = snapshot();
@@ -398,6 +394,7 @@ void processUserSample() {
     }
   }
   if (g_blockCallsignPending.load()) runBlockCallsign();
+  takeWindowRequests();
 }
 
 void handleFlightNotRunning() {

@@ -12,10 +12,12 @@
 #include "aircraft/livery_scan.h"
 #include "airports/addon_scan.h"
 #include "airports/airport_list.h"
-#include "app/app_pending.h"
+#include "app/controls.h"
 #include "app/main_loop.h"
+#include "app/option_handlers.h"
 #include "app/run_timing.h"
 #include "app/startup_checks.h"
+#include "app/text_boxes.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/parameters.h"
@@ -52,17 +54,6 @@ bool stopping() { return g_stopRequested.load() || g_quitRequested.load(); }
 
 void repaint(const RECT& band) { g_mainWindow.invalidate(band); }
 
-// The closing down's messages are logged whatever the stop flags say: by then a stop is always
-// set, which would silence the message line's own logging.
-void showAndLog(const std::string& text) {
-  g_mainWindow.showMessage(text, false);
-  logLine(text);
-}
-
-void enableControl(const ControlBinding& binding, bool on) {
-  if (binding.hwnd != nullptr) EnableWindow(binding.hwnd, on ? TRUE : FALSE);
-}
-
 // Steps 1 to 12 of the start-up worker; returns before the traffic when a stop comes.
 void startUpAndRun() {
   std::error_code ec;
@@ -82,7 +73,7 @@ void startUpAndRun() {
     g_mainWindow.showMessage(fmt::format("File {} is gone, rescan liveries", scanned.string()), true);
     SCAN_LIVERIES.set(true);
     saveBoolParameter(SCAN_LIVERIES);
-    if (HWND window = g_mainWindow.hwnd.load()) CheckDlgButton(window, SCAN_LIVERIES.binding.controlId, BST_CHECKED);
+    showValueInControl(SCAN_LIVERIES);
     repaint(g_panelRect);
   }
   g_mainWindow.liveryCount = scanLiveries();
@@ -183,6 +174,11 @@ bool closeRun() {
 }
 
 }  // namespace
+
+void showAndLog(std::string_view text) {
+  g_mainWindow.showMessage(text, false);
+  logLine(text);
+}
 
 std::string formatWithProgramName(std::string_view format) {
   return fmt::format(fmt::runtime(format), kvo::kProgramName, kvo::kProgramName);
@@ -300,6 +296,7 @@ bool resetForNewRun() {
   resetReaderState();
   resetSimConnectState();
   resetTraffic();
+  takeDeferredLiveryClear();
   releaseLiveryTitles();  // no record of the old run holds a title any more
   g_mainWindow.resetForNewRunWindowFields();
   resetMainLoopState();

@@ -24,6 +24,10 @@ inline constexpr std::string_view kProgramName = "Ambrelvane";
 inline constexpr int kNotInProgramFolderErrorCode = 41;
 }  // namespace kvo
 
+// Shows the text in the message line and logs it, whatever the stop flags say (a stop silences
+// the message line's own logging, and the user's actions and the closing down are logged).
+void showAndLog(std::string_view text);
+
 // Formats a text whose two placeholders both take the program name.
 std::string formatWithProgramName(std::string_view format);
 

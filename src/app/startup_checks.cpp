@@ -8,7 +8,7 @@
 
 #include "aircraft/dbase.h"
 #include "airports/airport_list.h"
-#include "app/app_pending.h"
+#include "app/controls.h"
 #include "app/data_updates.h"
 #include "app/main_loop.h"
 #include "app/run_control.h"
@@ -23,7 +23,7 @@
 namespace fs = std::filesystem;
 
 bool g_dataBaseRead = false;
-std::int32_t g_startRange = 0;
+std::atomic<std::int32_t> g_startRange{0};
 
 namespace {
 
@@ -38,14 +38,6 @@ bool existsOrThrow(const fs::path& path) {
   const bool found = fs::exists(path, ec);
   if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("exists", path, ec);
   return found;
-}
-
-void enable(const ControlBinding& binding, bool on) {
-  if (binding.hwnd != nullptr) EnableWindow(binding.hwnd, on ? TRUE : FALSE);
-}
-
-void emptyBox(const ControlBinding& binding) {
-  if (binding.hwnd != nullptr) SetWindowTextW(binding.hwnd, u"");
 }
 
 StringParameter& chosenInstallPath() { return g_simIs2020.load() ? MSFS_INSTALL_PATH : MSFS_2024_INSTALL_PATH; }
@@ -85,52 +77,52 @@ void prepareDataFolders() {
 }
 
 void applySimulatorChoice() {
-  for (CheckBoxParameter* box : {&LOG, &ALWAYS_ON_TOP}) enable(box->binding, true);
-  enable(LEARN_SOFT.binding, false);
+  for (CheckBoxParameter* box : {&LOG, &ALWAYS_ON_TOP}) enableControl(box->binding, true);
+  enableControl(LEARN_SOFT.binding, false);
   for (CheckBoxParameter* box : {&NAV_LIGHTS_WHILE_PARKED, &GUID_CHANGES, &CALLSIGN_OBJECTIDS, &SCAN_LIVERIES,
                                  &LIG_AUTOMATIC, &LIG_PRIORITIZE, &SCAN_AIRPORTS}) {
-    enable(box->binding, true);
+    enableControl(box->binding, true);
   }
-  enable(MATCHING_DEPTH.binding, true);
-  fillIntCombo(MATCHING_DEPTH);
-  for (CheckBoxParameter* box : {&LIGHT_AIRCRAFT, &HELICOPTERS, &HIGH_PERF_AIRCRAFT}) enable(box->binding, true);
-  enable(RANGE.binding, !AUTO_RANGE.value());
-  fillIntCombo(RANGE);
-  enable(AUTO_RANGE.binding, true);
-  enable(AR_ABOVE_HEIGHT.binding, AUTO_RANGE.value());
-  fillIntCombo(AR_ABOVE_HEIGHT);
+  enableControl(MATCHING_DEPTH.binding, true);
+  fillListControl(MATCHING_DEPTH);
+  for (CheckBoxParameter* box : {&LIGHT_AIRCRAFT, &HELICOPTERS, &HIGH_PERF_AIRCRAFT}) enableControl(box->binding, true);
+  enableControl(RANGE.binding, !AUTO_RANGE.value());
+  fillListControl(RANGE);
+  enableControl(AUTO_RANGE.binding, true);
+  enableControl(AR_ABOVE_HEIGHT.binding, AUTO_RANGE.value());
+  fillListControl(AR_ABOVE_HEIGHT);
   for (CheckBoxParameter* box : {&COLLISION_USER_GND, &COLLISION_USER_AIR, &COLLISION_LIVE_PARKED_GND}) {
-    enable(box->binding, true);
+    enableControl(box->binding, true);
   }
-  enable(BLOCK_CALLSIGN.binding, true);
-  enable(g_unblockButton.binding, !BLOCK_CALLSIGN.empty());
-  enable(MAX_PARK_SEL.binding, true);
-  fillIntCombo(MAX_PARK_SEL);
-  enable(MAX_LIVE_SEL.binding, true);
-  fillIntCombo(MAX_LIVE_SEL);
-  enable(STRAIGHT_PBS_ONLY.binding, true);
-  enable(CALLSIGN_2_OBJECTID.binding, false);
-  fillStringCombo(AI_PACKAGE_SELECTOR);
-  enable(AI_PACKAGE_SELECTOR.binding, LIG_AUTOMATIC.value());
+  enableControl(BLOCK_CALLSIGN.binding, true);
+  enableControl(g_unblockButton.binding, !BLOCK_CALLSIGN.empty());
+  enableControl(MAX_PARK_SEL.binding, true);
+  fillListControl(MAX_PARK_SEL);
+  enableControl(MAX_LIVE_SEL.binding, true);
+  fillListControl(MAX_LIVE_SEL);
+  enableControl(STRAIGHT_PBS_ONLY.binding, true);
+  enableControl(CALLSIGN_2_OBJECTID.binding, false);
+  fillListControl(AI_PACKAGE_SELECTOR);
+  enableControl(AI_PACKAGE_SELECTOR.binding, LIG_AUTOMATIC.value());
   g_simIs2020 = SIM_CHOICE.value() == "MSFS 2020";
-  enable(SIM_CHOICE.binding, true);
-  fillStringCombo(SIM_CHOICE);
-  enable(CALLSIGN_OBJECTIDS.binding, g_simIs2020.load());
-  enable(DESTINATION.binding, false);
-  enable(AIRP_RANGE.binding, true);
-  fillIntCombo(AIRP_RANGE);
-  enable(AIRP_HEIGHT.binding, true);
-  fillIntCombo(AIRP_HEIGHT);
-  enable(g_reReadButton.binding, false);
-  for (CheckBoxParameter* box : {&PARK_FAKE, &WEEK, &PARK_SOFT}) enable(box->binding, true);
-  enable(parking_percentage.binding, false);
+  enableControl(SIM_CHOICE.binding, true);
+  fillListControl(SIM_CHOICE);
+  enableControl(CALLSIGN_OBJECTIDS.binding, g_simIs2020.load());
+  enableControl(DESTINATION.binding, false);
+  enableControl(AIRP_RANGE.binding, true);
+  fillListControl(AIRP_RANGE);
+  enableControl(AIRP_HEIGHT.binding, true);
+  fillListControl(AIRP_HEIGHT);
+  enableControl(g_reReadButton.binding, false);
+  for (CheckBoxParameter* box : {&PARK_FAKE, &WEEK, &PARK_SOFT}) enableControl(box->binding, true);
+  enableControl(parking_percentage.binding, false);
   parking_percentage.set(30);  // not saved
-  emptyBox(parking_percentage.binding);
-  enable(INITIAL_LOAD_ONLY.binding, true);
+  clearTextBox(parking_percentage.binding.controlId);
+  enableControl(INITIAL_LOAD_ONLY.binding, true);
   MAX_FIT_FL.set(static_cast<float>(MAX_FIT.value()) * 0.5f + 0.5f);  // not saved
-  enable(MAX_FIT_FL.binding, false);
-  emptyBox(MAX_FIT_FL.binding);
-  enable(g_flushStaticButton.binding, false);
+  enableControl(MAX_FIT_FL.binding, false);
+  clearTextBox(MAX_FIT_FL.binding.controlId);
+  enableControl(g_flushStaticButton.binding, false);
 }
 
 void runStartupChecks() {
@@ -156,7 +148,7 @@ void runStartupChecks() {
   }
   StringParameter& installPath = chosenInstallPath();
   ALL_INSTALL_PATH.set(installPath.value());
-  enable(ALL_INSTALL_PATH.binding, true);
+  enableControl(ALL_INSTALL_PATH.binding, true);
   setTextBoxString(ALL_INSTALL_PATH);
   if (ALL_INSTALL_PATH.empty()) {
     const fs::path detected = detectSimulator();

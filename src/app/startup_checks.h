@@ -11,9 +11,10 @@
 
 // The data base was read in this process (it is read once).
 extern bool g_dataBaseRead;
-// The copy of RANGE taken by the checks (g_savedMaxLive, the copy of MAX_LIVE_SEL, is in
-// core/parameters.h: the traffic engine puts it back when it closes a park airport).
-extern std::int32_t g_startRange;
+// The copy of RANGE taken by the checks, also written by the window's AUTO_RANGE handler
+// (g_savedMaxLive, the copy of MAX_LIVE_SEL, is in core/parameters.h: the traffic engine puts it
+// back when it closes a park airport).
+extern std::atomic<std::int32_t> g_startRange;
 
 namespace kvo {
 inline constexpr int kNoInstallPathErrorCode = 150;

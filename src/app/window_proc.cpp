@@ -10,7 +10,9 @@
 #include <system_error>
 #include <thread>
 
-#include "app/app_pending.h"
+#include "app/controls.h"
+#include "app/option_handlers.h"
+#include "app/paint.h"
 #include "app/run_control.h"
 #include "core/files.h"
 #include "core/log.h"
@@ -19,8 +21,6 @@
 #include "shared_state/main_window.h"
 
 namespace {
-
-std::atomic<HWND> g_controlsWindow{nullptr};
 
 // The stored window position, read before the window exists.
 void loadWindowPosition() {
@@ -53,8 +53,6 @@ void quitProgram(HWND window) {
 
 }  // namespace
 
-HWND controlsWindow() { return g_controlsWindow.load(); }
-
 bool initInstance(HINSTANCE instance, LPCWSTR title) {
   using namespace std::chrono_literals;
   for (int round = 0; !g_mainWindow.ready.load(std::memory_order_acquire); ++round) {
@@ -71,13 +69,30 @@ bool initInstance(HINSTANCE instance, LPCWSTR title) {
   return UpdateWindow(window) != FALSE;
 }
 
-LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  g_controlsWindow = window;
+namespace {
+
+// A failing paint is only logged: shown in the message line it would ask for the next paint.
+void paintWindow(HWND window) {
+  PAINTSTRUCT paint{};
+  const HDC dc = BeginPaint(window, &paint);
+  try {
+    if (dc != nullptr) paintMainWindow(dc);
+  } catch (const std::exception& e) {
+    g_mainWindow.paintDc = nullptr;
+    logArrowLine(fmt::format("{} exception {}", "paintMainWindow", e.what()));
+  }
+  EndPaint(window, &paint);
+}
+
+LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
+      rememberWindowThread();
       createControls(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
       return 0;
     case WM_DESTROY:
+      forgetWindowThread();
+      rememberControlsWindow(nullptr);
       PostQuitMessage(0);
       return 0;
     case WM_CLOSE:
@@ -101,7 +116,32 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case kQuitMessage:
       quitProgram(window);
       return 0;
+    case WM_PAINT:
+      paintWindow(window);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+      // The controls' text stands on the options panel's sky blue.
+      const HDC controlDc = reinterpret_cast<HDC>(wParam);
+      SetBkMode(controlDc, OPAQUE);
+      SetBkColor(controlDc, kvo::kSkyBlueColour);
+      return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+    }
+    case kShowValueMessage:
+    case kEnableControlMessage:
+      handleControlMessage(message, wParam, lParam);
+      return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
+}
+
+}  // namespace
+
+LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  rememberControlsWindow(window);
+  LRESULT result = 0;
+  // Nothing may leave a window procedure: the message loop would end with the program.
+  atWindowEdge("mainWindowProc", [&] { result = handleMessage(window, message, wParam, lParam); });
+  return result;
 }

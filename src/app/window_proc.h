@@ -14,6 +14,3 @@ inline constexpr int kMainWindowHeight = 516;
 bool initInstance(HINSTANCE instance, LPCWSTR title);
 
 LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// The window whose controls the text-box helpers look up (the last window the procedure saw).
-HWND controlsWindow();

@@ -3,7 +3,7 @@
 #include "airports/stand.h"
 #include "core/timeutil.h"
 
-std::int32_t g_userSampleCount = 0;
+std::atomic<std::int32_t> g_userSampleCount{0};
 std::atomic<std::uint64_t> g_currentWeekSlot{0};
 
 void refreshCurrentWeekSlot() {

@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-// User samples handled in this run (worker only): the run's clock in seconds.
-extern std::int32_t g_userSampleCount;
+// User samples handled in this run: the run's clock in seconds. The worker counts; the window
+// thread reads it.
+extern std::atomic<std::int32_t> g_userSampleCount;
 // The current (weekday, half-hour slot) as a kvo::WeekSlot; refreshed by the main loop.
 extern std::atomic<std::uint64_t> g_currentWeekSlot;
 

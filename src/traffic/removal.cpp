@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/parameters.h"
 #include "platform/win32/win32.h"
+#include "shared_state/control_writes.h"
 #include "shared_state/main_window.h"
 #include "traffic/engine_detail.h"
 #include "traffic/traffic_engine.h"
@@ -54,7 +55,7 @@ void clearSelection() {
   g_mainWindow.invalidateAll();
   if (!CALLSIGN_2_OBJECTID.empty()) {
     CALLSIGN_2_OBJECTID.set({});
-    if (HWND box = CALLSIGN_2_OBJECTID.binding.hwnd) SetWindowTextW(box, u"");
+    showValueInControl(CALLSIGN_2_OBJECTID);
   }
 }
 

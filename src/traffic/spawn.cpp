@@ -15,10 +15,10 @@
 #include "core/log.h"
 #include "core/parameters.h"
 #include "core/user_error.h"
-#include "core/utf.h"
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "platform/win32/win32.h"
+#include "shared_state/control_writes.h"
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
@@ -405,7 +405,7 @@ void liveryRespawn(LiveAircraft& ac) {
       g_selectedObjectId = 0;
       g_mainWindow.setDisplayText(&MainWindow::objectIdText, {}, g_panelRect);
       CALLSIGN_2_OBJECTID.set(ac.callsign);
-      if (HWND box = CALLSIGN_2_OBJECTID.binding.hwnd) SetWindowTextW(box, win32::utf8ToWide(ac.callsign).c_str());
+      showValueInControl(CALLSIGN_2_OBJECTID);
     }
     if (ac.objectId == 0) {
       logArrowLine(fmt::format("{} removing act {} with objectid=0 ?", "liveryRespawn", aircraftText(ac)));

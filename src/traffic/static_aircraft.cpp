@@ -16,6 +16,7 @@
 #include "links/sim_records.h"
 // The window's gauges and controls belong to the shared display state; the current week slot to
 // the run's clock.
+#include "shared_state/control_writes.h"
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
 #include "traffic/park_airport_file.h"
@@ -42,19 +43,17 @@ constexpr std::uint32_t kStaticIdRange = 10000;
 std::function<void()> g_parkFileSaver;
 
 // The ten controls that change what a plan is made of.
+// The controls belong to the window thread: the writes go through it.
 void enableParkingControls(bool on) {
-  const BOOL state = on ? TRUE : FALSE;
   for (const ControlBinding* b : {&parking_percentage.binding, &MAX_FIT_FL.binding, &MAX_LIVE_SEL.binding,
                                   &MAX_PARK_SEL.binding, &INITIAL_LOAD_ONLY.binding, &PARK_FAKE.binding,
                                   &PARK_SOFT.binding, &WEEK.binding, &g_flushStaticButton.binding,
                                   &g_reReadButton.binding}) {
-    if (b->hwnd != nullptr) EnableWindow(b->hwnd, state);
+    enableControl(*b, on);
   }
 }
 
-void disableControl(const ControlBinding& binding) {
-  if (binding.hwnd != nullptr) EnableWindow(binding.hwnd, FALSE);
-}
+void disableControl(const ControlBinding& binding) { enableControl(binding, false); }
 
 bool onStandOrNeighbour(std::uint32_t standId, const Stand& stand) {
   return standId != 0 && (standId == stand.id || std::find(stand.adjacentIds.begin(), stand.adjacentIds.end(),

@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 
 #include "airports/airport_list.h"
-#include "app/app_pending.h"
+#include "app/text_boxes.h"
 #include "app_fixture.h"
 
 using namespace apptest;

@@ -133,6 +133,17 @@ void pictureChanged();
 // On the calling thread: writes the picture file when it changed and is due; returns when
 // the next write will be due while a change waits for it.
 std::optional<std::chrono::steady_clock::time_point> servePictureFile(std::thread::id thread);
+// ---- the texts in the picture's PNG file (png_texts.cpp) ----
+// Puts the texts into the PNG bytes (before their end chunk); takes them out of PNG bytes.
+void addTextsChunk(std::vector<std::uint8_t>& png, const std::vector<DrawOperation>& texts);
+std::vector<DrawOperation> textsChunkOf(const std::vector<std::uint8_t>& png);
+
+// ---- the window input file (window_input.cpp) ----
+// On the calling thread: when it owns the first top-level window and the input file is on,
+// posts the messages of a waiting input file (looked for at most every 100 ms); returns when
+// the next look is due, nullopt while the input file is off.
+std::optional<std::chrono::steady_clock::time_point> serveWindowInput(std::thread::id thread);
+
 // The stand-in's clock: the steady clock, or the tests' manual one.
 std::chrono::steady_clock::time_point standInNow();
 bool manualClock();

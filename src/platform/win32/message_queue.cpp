@@ -2,6 +2,7 @@
 // thread first needs one (its first GetMessageW, or the first message posted to one of its
 // windows) and dropped when the thread ends.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -179,6 +180,7 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     // second, and the wait below ends when the next write comes due.
     lock.unlock();
     const auto pictureDue = servePictureFile(self);
+    const auto inputDue = serveWindowInput(self);  // may post: looked at below
     lock.lock();
     for (auto it = queue->posted.begin(); it != queue->posted.end(); ++it) {
       if (matches(*it, window, filterMin, filterMax)) {
@@ -206,8 +208,9 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     const auto woken = [&] {
       return queue->postCount != postsSeen || queue->quitPosted || queue->wakeCount != wakesSeen;
     };
-    if (pictureDue && !manualClock()) {
-      queue->wake.wait_until(lock, *pictureDue, woken);
+    const auto due = pictureDue && inputDue ? std::min(*pictureDue, *inputDue) : pictureDue ? pictureDue : inputDue;
+    if (due && !manualClock()) {
+      queue->wake.wait_until(lock, *due, woken);
     } else {
       queue->wake.wait(lock, woken);  // a manual clock wakes every thread when it moves
     }

@@ -273,7 +273,44 @@ std::vector<std::uint8_t> pngOf(const WindowPicture& picture) {
   cairo_surface_mark_dirty(surface);
   cairo_surface_write_to_png_stream(surface, appendBytes, &out);
   cairo_surface_destroy(surface);
+  addTextsChunk(out, picture.texts);
   return out;
+}
+
+std::optional<WindowPicture> pictureFromPng(const std::vector<std::uint8_t>& png) {
+  using namespace kvo::win32impl;
+  struct Reader {
+    const std::vector<std::uint8_t>* bytes;
+    std::size_t at = 0;
+  } reader{&png};
+  const auto read = [](void* closure, unsigned char* data, unsigned int length) {
+    auto* r = static_cast<Reader*>(closure);
+    if (r->bytes->size() - r->at < length) return CAIRO_STATUS_READ_ERROR;
+    std::memcpy(data, r->bytes->data() + r->at, length);
+    r->at += length;
+    return CAIRO_STATUS_SUCCESS;
+  };
+  std::lock_guard lock(drawMutex());
+  cairo_surface_t* surface = cairo_image_surface_create_from_png_stream(read, &reader);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return std::nullopt;
+  }
+  WindowPicture picture;
+  picture.width = cairo_image_surface_get_width(surface);
+  picture.height = cairo_image_surface_get_height(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < picture.height && data != nullptr; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      std::uint32_t value = 0;
+      std::memcpy(&value, data + static_cast<std::ptrdiff_t>(y) * stride + x * 4, sizeof value);
+      picture.pixels.push_back(colourOf(value & 0xFFFFFFu));
+    }
+  }
+  cairo_surface_destroy(surface);
+  picture.texts = textsChunkOf(png);
+  return picture;
 }
 
 void writeWindowPicturesTo(const std::filesystem::path& folder) {

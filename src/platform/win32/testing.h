@@ -157,8 +157,13 @@ struct WindowPicture {
   const DrawOperation* findText(std::u16string_view text) const;
 };
 std::optional<WindowPicture> windowPicture(HWND window);
-// The picture as a PNG file's bytes.
+// The picture as a PNG file's bytes, its texts with their positions and colours carried in the
+// file (an iTXt chunk "Texts": one line "<x> <y> <colour as 0xBBGGRR> <text>" per text).
 std::vector<std::uint8_t> pngOf(const WindowPicture& picture);
+// A picture read back from PNG bytes (pngOf's, or window.png): its pixels and, from the texts
+// chunk, each text with its position (rect.left, rect.top) and colour; nullopt for bytes that
+// are no PNG.
+std::optional<WindowPicture> pictureFromPng(const std::vector<std::uint8_t>& png);
 
 // ---- window.png --------------------------------------------------------------------------------
 // The first top-level window's picture is written as window.png (temporary file, then rename)
@@ -178,6 +183,23 @@ void resetWindowPictures();
 // The stand-in's clock (picture throttling) stands still until advanced.
 void useManualClock();
 void advanceClock(std::chrono::milliseconds duration);
+
+// ---- window input --------------------------------------------------------------------------------
+// The hand of a test on a program that runs as a process of its own: while the stand-in
+// simulator runs by itself from a scenario file, the thread of the first top-level window looks
+// every 100 ms (stand-in clock) for window-input.txt in the scenario's folder, the working
+// folder. Each line is one message, posted to the window (control id 0) or to its child control
+// with that id:  <control id> <message> <wParam> [<lParam>]  (numbers decimal or 0x-hex). Only
+// messages with plain numbers for parameters are taken: WM_CHAR, WM_KEYDOWN, WM_COMMAND,
+// WM_CLOSE, BM_CLICK, CB_SETCURSEL; other lines are reported on standard error and skipped. The
+// file is removed when its messages are posted: a writer puts a file in place by renaming it,
+// and the next one only after the last is gone.
+
+inline constexpr const char* kWindowInputFileName = "window-input.txt";
+// Reads the input file from the folder, whatever the simulator does.
+void readWindowInputFrom(const std::filesystem::path& folder);
+// The automatic switch again.
+void resetWindowInput();
 
 // ---- named mutex -------------------------------------------------------------------------------
 
