@@ -218,13 +218,14 @@ TEST_F(RunSessionEndToEnd, ADepartureLeavesItsStandBackwardsAndClimbsAbove3000Fe
 }
 
 TEST_F(RunSessionEndToEnd, EveryFlightOfTheFirstMinutesAppearsWithALiveryAndTheProgramClosesCleanly) {
-  // Every flight that reports from the session's start: the whole-life flights and the first
-  // overflight.
+  // Every flight at the airport that reports from the session's start. The overflights are left
+  // out: with the automatic radius on (the default) a user on the ground sees 10 nm, which they
+  // enter only after the checks above are done.
   std::set<std::string> expected;
   for (const auto& f : rtsession::lows::flights(lows())) {
-    if (f.startSecond <= 0.0) expected.insert(f.id.callsign);
+    if (f.startSecond <= 0.0 && f.kind != rtsession::Flight::Kind::Overflight) expected.insert(f.id.callsign);
   }
-  EXPECT_GE(expected.size(), 11u);
+  EXPECT_GE(expected.size(), 8u);
   std::set<std::string> seen;
   for (const auto& [callsign, t] : run().samples) seen.insert(callsign);
   for (const std::string& callsign : expected) EXPECT_EQ(seen.count(callsign), 1u) << callsign << " never appeared";
