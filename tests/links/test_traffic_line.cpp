@@ -338,16 +338,18 @@ TEST_F(TrafficLineTest, FeedGateAndDueTick) {
   EXPECT_TRUE(logLines().empty());
 }
 
+// The feed holds 5000 records (25 s of the tick's intake); beyond, the oldest go.
 TEST_F(TrafficLineTest, FullFeedDropsTheOldestAndLogsOncePerBurst) {
+  constexpr std::size_t kCapacity = 5000;
   constexpr std::size_t kOver = 3;
-  for (std::size_t i = 0; i < kvo::kTrafficFeedCapacity + kOver; ++i) {
+  for (std::size_t i = 0; i < kCapacity + kOver; ++i) {
     FeedRecord record;
     record.hexId = static_cast<std::uint32_t>(10001 + i);
     ASSERT_TRUE(appendToTrafficFeed(std::move(record)));
   }
   {
     std::lock_guard lock(g_trafficFeedMutex);
-    ASSERT_EQ(g_trafficFeed.size(), kvo::kTrafficFeedCapacity);
+    ASSERT_EQ(g_trafficFeed.size(), kCapacity);
     for (std::size_t i = 0; i < g_trafficFeed.size(); ++i) {  // oldest first, across the ring's wrap
       ASSERT_EQ(g_trafficFeed[i].hexId, 10001u + kOver + i);
     }
