@@ -242,6 +242,7 @@ std::string receive(std::chrono::milliseconds timeout) {
 kvo::ReplyProgress kvo::ReplyReader::add(std::string_view piece) {
   text_.append(piece);
   if (text_.size() >= kRtReceiveBufferSize) return ReplyProgress::Overrun;
+  if (spoiled_) return ReplyProgress::Partial;
   bool mayBeComplete = false;
   for (const char c : piece) {
     if (inString_) {
@@ -271,7 +272,9 @@ kvo::ReplyProgress kvo::ReplyReader::add(std::string_view piece) {
     }
   }
   if (!mayBeComplete) return ReplyProgress::Partial;
-  return nlohmann::json::accept(text_) ? ReplyProgress::Complete : ReplyProgress::Partial;
+  if (nlohmann::json::accept(text_)) return ReplyProgress::Complete;
+  spoiled_ = structured_;
+  return ReplyProgress::Partial;
 }
 
 void parseRealTrafficVersion(std::string_view reply) {

@@ -50,6 +50,9 @@ class ReplyReader {
   bool structured_ = false;  // it is an object or an array
   bool inString_ = false;
   bool escaped_ = false;
+  // An object or array that closed and still is no JSON can never become one: the rest is only
+  // kept until the link gives up, without parsing the whole text again for every piece.
+  bool spoiled_ = false;
 };
 
 // The "Qs121" line of a user position (with its CR LF).
