@@ -308,7 +308,13 @@ void SimClient(std::stop_token stop) {
       defineSimConnectData();
       TimerResolution resolution;
       while (!stop.stop_requested()) {
-        SimConnect_CallDispatch(g_simConnect.load(), dispatchSimConnect, nullptr);
+        if (SimConnect_CallDispatch(g_simConnect.load(), dispatchSimConnect, nullptr) < 0) {
+          // The connection is gone (the simulator quit or failed): no message comes any more, so
+          // the run would wait for a flight for ever.
+          g_flightRunning = false;
+          handleSimDisconnected();
+          break;
+        }
         std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
       }
     }

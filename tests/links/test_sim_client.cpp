@@ -354,6 +354,21 @@ TEST_F(SimClientThreadTest, AnyOtherFailureOnTheClientThreadEndsTheRun) {
   EXPECT_THAT(log(), HasSubstr("Flight Simulator no longer connected, Ambrelvane will stop ..."));
 }
 
+// After the quit message the connection is dead: waiting on it for a flight would wait for ever.
+TEST_F(SimClientThreadTest, AConnectionThatTheSimulatorDroppedEndsTheRunWithSimWasClosed) {
+  simtest::setPresent(true);
+  client_ = std::jthread(SimClient);
+  ASSERT_TRUE(coretest::waitFor([] { return g_mainWindow.g_simConnected.load(); }));
+  ASSERT_TRUE(simtest::startFlight());
+  ASSERT_TRUE(simtest::sendQuit());
+  ASSERT_TRUE(coretest::waitFor([] { return g_stopRequested.load(); }));
+  EXPECT_EQ(g_exitReason.load(), kvo::kExitSimWasClosed);
+  EXPECT_FALSE(g_flightRunning.load());
+  client_.request_stop();
+  client_.join();
+  EXPECT_THAT(log(), HasSubstr("SimConnect closed ok"));
+}
+
 TEST_F(SimClientThreadTest, AFailedCloseIsOnlyLogged) {
   simtest::setPresent(true);
   simtest::failCall("SimConnect_Close");
