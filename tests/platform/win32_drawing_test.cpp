@@ -419,6 +419,12 @@ TEST_F(PictureFileTest, WrittenWhenRepaintedAtMostOncePerSecond) {
   kvo::win32test::advanceClock(1s);
   lookAtQueue();
   EXPECT_EQ(written(), shown());
+  // A repaint that shows what the file holds already is not written again.
+  coretest::writeFile(file(), "as before");
+  repaint();
+  kvo::win32test::advanceClock(1s);
+  lookAtQueue();
+  EXPECT_EQ(coretest::readFile(file()), "as before");
   fs::remove(file());
   kvo::win32test::advanceClock(5s);
   lookAtQueue();

@@ -29,6 +29,11 @@ struct PictureFile {
   bool changed = false;          // the picture changed since it was last written
   std::optional<Clock::time_point> lastWritten;
   bool failureReported = false;
+  // What the file holds: a repaint that shows the same pixels (the counters repaint every second)
+  // is not encoded and written again.
+  std::filesystem::path writtenTo;
+  int writtenWidth = 0;
+  std::vector<COLORREF> writtenPixels;
 };
 
 PictureFile& pictureFile() {
@@ -181,14 +186,27 @@ std::optional<Clock::time_point> servePictureFile(std::thread::id thread) {
   if (!target) {
     return std::nullopt;
   }
-  const auto picture = win32test::windowPicture(main);
+  auto picture = win32test::windowPicture(main);
   if (!picture) {
     return std::nullopt;
   }
+  const std::filesystem::path path = *target / win32test::kWindowPictureFileName;
+  {
+    std::lock_guard lock(file.mutex);
+    std::error_code ec;
+    if (file.writtenTo == path && file.writtenWidth == picture->width && file.writtenPixels == picture->pixels &&
+        std::filesystem::exists(path, ec)) {
+      return std::nullopt;
+    }
+  }
   const auto png = win32test::pngOf(*picture);
   const std::string_view bytes(reinterpret_cast<const char*>(png.data()), png.size());
-  if (!platformimpl::writeFileReplacing(*target / win32test::kWindowPictureFileName, bytes)) {
-    std::lock_guard lock(file.mutex);
+  const bool written = platformimpl::writeFileReplacing(path, bytes);
+  std::lock_guard lock(file.mutex);
+  file.writtenTo = written ? path : std::filesystem::path();
+  file.writtenWidth = picture->width;
+  file.writtenPixels = written ? std::move(picture->pixels) : std::vector<COLORREF>();
+  if (!written) {
     if (!file.failureReported) {
       file.failureReported = true;
       std::fprintf(stderr, "stand-in window system: cannot write %s in %s\n", win32test::kWindowPictureFileName,
@@ -336,6 +354,8 @@ void resetWindowPictures() {
     file.changed = false;
     file.lastWritten.reset();
     file.failureReported = false;
+    file.writtenTo.clear();
+    file.writtenPixels.clear();
   }
   auto& clock = kvo::win32impl::standInClock();
   std::lock_guard lock(clock.mutex);
