@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -147,17 +148,25 @@ class Installation {
 // One run of the program.
 class Program {
  public:
-  explicit Program(const Installation& at) {
+  // `environment`: more variables for the program ("NAME=value"), in place of the test's own.
+  explicit Program(const Installation& at, const std::vector<std::string>& environment = {}) {
     std::vector<std::string> env;
+    auto replaced = [&](const std::string& entry) {
+      return std::any_of(environment.begin(), environment.end(), [&](const std::string& mine) {
+        return entry.starts_with(mine.substr(0, mine.find('=') + 1));
+      });
+    };
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
-      if (entry.starts_with("APPDATA=") || entry.starts_with("LOCALAPPDATA=") || entry.starts_with("XDG_RUNTIME_DIR="))
+      if (entry.starts_with("APPDATA=") || entry.starts_with("LOCALAPPDATA=") || entry.starts_with("XDG_RUNTIME_DIR=") ||
+          replaced(entry))
         continue;
       env.push_back(entry);
     }
     env.push_back("APPDATA=" + at.roaming().string());
     env.push_back("LOCALAPPDATA=" + at.local().string());
     env.push_back("XDG_RUNTIME_DIR=" + at.runtime().string());
+    env.insert(env.end(), environment.begin(), environment.end());
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -189,6 +198,7 @@ class Program {
   Program& operator=(const Program&) = delete;
 
   bool started() const { return started_; }
+  pid_t pid() const { return pid_; }
   void signal(int number) const { ::kill(pid_, number); }
   // The exit code once the process ended within the bound (a signal's death as 128 + number).
   std::optional<int> waitForExit(std::chrono::milliseconds bound) {
