@@ -16,6 +16,7 @@
 #include "core/timeutil.h"
 #include "core/wsa_error.h"
 #include "links/engine_calls.h"
+#include "links/feed.h"
 #include "links/sim_queues.h"
 #include "platform/winsock/winsock.h"
 #include "shared_state/main_window.h"
@@ -346,7 +347,12 @@ void sendUserPositionToRT() {
   // The link is lost.
   g_mainWindow.g_rtLinkUp = false;
   g_mainWindow.invalidate(g_statusAreaRect);
-  if (!g_quitRequested.load()) g_dropLiveTrafficCall();
+  if (!g_quitRequested.load()) {
+    // The main loop goes on while RealTraffic is away: what the lost link queued would bring the
+    // dropped traffic back for the feed's delay.
+    clearTrafficFeed();
+    g_dropLiveTrafficCall();
+  }
   resetReaderState();
   g_mainWindow.showMessage(
       fmt::format("{} RealTraffic gone? Wait for RealTraffic to re-connect ...", currentTimeText()), true);

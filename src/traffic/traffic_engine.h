@@ -54,6 +54,10 @@ inline constexpr TickCount kRemovalPaceTicks = 10;
 inline constexpr TickCount kCreationPaceTicks = 50;
 inline constexpr TickCount kInRangePaceTicks = 20;
 inline constexpr TickCount kUserPositionPaceTicks = 100;
+// The in-range request looks this far beyond the traffic radius: a created aircraft is paired
+// only through it, and one created at the radius's edge (the reader measures from a reference
+// that trails the user) would otherwise stay frozen and unpaired for good.
+inline constexpr double kInRangeMarginMetres = 3.0 * 1852.0;
 // A created object is activated this many ticks after it was paired.
 inline constexpr std::int32_t kActivationTicks = 200;
 // Feed records taken per tick.

@@ -286,7 +286,7 @@ void requestAircraftInRange() {
   if (tick % kInRangePaceTicks == 0) {
     std::lock_guard lock(g_simQueueMutex);
     if (!g_simQueuesNotReady.load()) {
-      const double metres = std::clamp(g_rangeMeters.load(), 0.0, 4.0e9);
+      const double metres = std::clamp(g_rangeMeters.load() + kvo::kInRangeMarginMetres, 0.0, 4.0e9);
       if (SimConnect_RequestDataOnSimObjectType(g_simConnect.load(), kReqAircraftInRange, kDefAircraftInRange,
                                                 static_cast<DWORD>(metres), kSimObjectTypeAircraft) < 0) {
         logArrowLine("SimConnect request ac within range fails");

@@ -309,6 +309,9 @@ TEST_F(RtLinkTest, ALostLinkDropsTheLiveTrafficAndAReconnectionIsPolled) {
   request.tailNumber = "QUE1";
   request.internalId = 20002;
   g_addingStack.push_back(request);
+  // Records of the lost link still waiting out their delay would bring the traffic back.
+  setTrafficFeedOpen(true);
+  ASSERT_TRUE(appendToTrafficFeed(kvo::FeedRecord{}));
 
   rt->close();
   // The loss shows at the first send that fails (the first ones may still be buffered).
@@ -320,6 +323,7 @@ TEST_F(RtLinkTest, ALostLinkDropsTheLiveTrafficAndAReconnectionIsPolled) {
   EXPECT_FALSE(g_mainWindow.g_rtLinkUp.load());
   EXPECT_EQ(g_feedEpochTime.load(), 0.0);
   EXPECT_EQ(g_qnhReader.lastQnh.load(), kvo::kStandardQnh);
+  EXPECT_EQ(trafficFeedSize(), 0u);
   EXPECT_TRUE(contains(message(), "RealTraffic gone? Wait for RealTraffic to re-connect ..."));
   // The queued creation was taken back (its record goes at the end of the tick); the one
   // already sent is removed once its object exists.

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <numbers>
+#include <optional>
 
 #include "e2e_support.h"
 
@@ -246,10 +247,13 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   ASSERT_TRUE(rt.connect(60s)) << at.log();
   ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
   EXPECT_TRUE(contains(at.log(), "RealTraffic connected"));
-  Feeder feeder(at, {{4870011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}});
+  const std::vector<FeedAircraft> traffic{{4870011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}};
+  std::optional<Feeder> feeder(std::in_place, at, traffic);
   ASSERT_TRUE(waitUntil([&] { return programObjects(at) == 1; }, 75s)) << at.log();
   ASSERT_FALSE(rt.linesOf(1, "Qs121=").empty());
 
+  // RealTraffic goes, and with it its datagrams.
+  feeder.reset();
   rt.drop();
   ASSERT_TRUE(waitUntil([&] { return programObjects(at) == 0; }, 20s)) << at.log();
   EXPECT_TRUE(contains(at.log(), "RealTraffic gone? Wait for RealTraffic to re-connect ...")) << at.log();
@@ -258,6 +262,7 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "RealTraffic re-connected"); }, 20s)) << at.log();
   ASSERT_TRUE(waitUntil([&] { return rt.linesOf(2, "Qs121=").size() >= 2; }, 10s));
   EXPECT_TRUE(rt.linesOf(2, "Qs999=").empty()) << "no second handshake";
+  feeder.emplace(at, traffic);
   EXPECT_TRUE(waitUntil([&] { return programObjects(at) == 1; }, 75s)) << at.log();
 
   program.signal(SIGTERM);
@@ -460,14 +465,16 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
   const long rssBefore = statusKb(program.pid(), "VmRSS");
   const auto logBefore = fs::file_size(at.work() / "Log.txt");
 
-  // The lines: one in ten of an aircraft near the user (5000 of them), the others from far away or
+  // The lines: one in ten of an aircraft near the user (2000 of them), the others from far away or
   // repeats of the line before.
   std::vector<std::string> lines;
   const long long epoch = nowEpoch();
   for (unsigned i = 0; i < 20000; ++i) {
     const bool near = i % 10 == 0;
-    const double lat = near ? kLowsLat + 0.2 * std::sin(i) : -30.0 + (i % 600) * 0.1;
-    const double lon = near ? kLowsLon + 0.3 * std::cos(i) : -60.0 + (i % 700) * 0.1;
+    // Near ones within 1 to 7 nm, inside the radius of a user on the ground.
+    const double spread = 0.02 + 0.1 * ((i / 10) % 10) / 10.0;
+    const double lat = near ? kLowsLat + spread * std::sin(i) : -30.0 + (i % 600) * 0.1;
+    const double lon = near ? kLowsLon + 1.5 * spread * std::cos(i) : -60.0 + (i % 700) * 0.1;
     const unsigned id = 5000000 + (near ? i / 10 : i);
     lines.push_back(FeedAircraft{id, "FLD" + std::to_string(i % 9000), "B738", "N" + std::to_string(i % 90000), lat,
                                  lon, 5000.0 + (i % 30) * 1000.0, double(i % 360), 300}

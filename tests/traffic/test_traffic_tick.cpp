@@ -165,7 +165,7 @@ TEST_F(TrafficTick, AsksForTheAircraftInRangeAndTakesTheUserData) {
   EXPECT_DOUBLE_EQ(g_userAircraftSnapshot.lat, 51.5);
   const auto inRange = simtest::callsOf("SimConnect_RequestDataOnSimObjectType");
   ASSERT_EQ(inRange.size(), 5u);  // ticks 20, 40, 60, 80, 100
-  EXPECT_EQ(inRange[0].text(), "SimConnect_RequestDataOnSimObjectType(101, 404, 92600, AIRCRAFT)");
+  EXPECT_EQ(inRange[0].text(), "SimConnect_RequestDataOnSimObjectType(101, 404, 98156, AIRCRAFT)");  // 50 nm and 3 more
   EXPECT_THAT(callArgs("SimConnect_RequestDataOnSimObject", 0), ElementsAre("109"));
 }
 
