@@ -7,8 +7,8 @@
 //   ambv_load [--live N] [--static N] [--idle S] [--ramp S] [--steady S] [--folder DIR] [--keep]
 //   ambv_load --soak S [--sample S] [--folder DIR] [--keep]
 //
-// Load run (the default): N live aircraft (300) circle the user at 3 to 35 nm, each reported every
-// 2 s; --static N lays out a learned (handmade) copy of LOWS's airport file whose stands, N of
+// Load run (the default): N live aircraft (300) circle the user at 1.5 to 9.5 nm (inside the
+// automatic radius of a user on the ground), each reported every 2 s; --static N lays out a learned (handmade) copy of LOWS's airport file whose stands, N of
 // them beside the user's, carry a use of an installed livery for the current half hour, so that
 // the static parking fills them. Phases: start-up (to the traffic reader), idle (S s without
 // traffic), ramp (until the aircraft are created, at most S s), steady (S s), close.
@@ -365,7 +365,7 @@ std::vector<Circler> makeTraffic(int count) {
     std::snprintf(registration, sizeof registration, "%s%03d", f.registration, 500 + i % 500);
     const double spread = (i * 0.618034) - std::floor(i * 0.618034);  // evenly spread, not in step
     out.push_back({static_cast<unsigned>(5200000 + i), std::string(f.airline) + std::to_string(2000 + i), f.type,
-                   registration, 3.0 + 32.0 * spread, std::fmod(i * 137.508, 360.0), 180.0 + 270.0 * spread,
+                   registration, 1.5 + 8.0 * spread, std::fmod(i * 137.508, 360.0), 180.0 + 270.0 * spread,
                    3000.0 + 34000.0 * spread, i % 2 == 0, 2.0 * i / std::max(count, 1)});
   }
   return out;

@@ -3,7 +3,6 @@
 // window.png (a test driving the program as a process of its own) gets the picture and its texts
 // from the same moment; image viewers skip the chunk.
 
-#include <array>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -66,13 +65,13 @@ void addTextsChunk(std::vector<std::uint8_t>& png, const std::vector<DrawOperati
                   static_cast<long>(text.rect.top), static_cast<unsigned>(text.colour));
     body += head + utf8Of(text.text) + "\n";
   }
-  std::vector<std::uint8_t> chunk;
   const std::string type = "iTXt";
-  chunk.insert(chunk.end(), type.begin(), type.end());
-  chunk.insert(chunk.end(), kKeyword.begin(), kKeyword.end());
+  std::string text = type;
+  text += kKeyword;
   // Keyword end, not compressed, compression method, no language tag, no translated keyword.
-  for (std::uint8_t b : std::array<std::uint8_t, 5>{0, 0, 0, 0, 0}) chunk.push_back(b);
-  chunk.insert(chunk.end(), body.begin(), body.end());
+  text.append(5, '\0');
+  text += body;
+  const std::vector<std::uint8_t> chunk(text.begin(), text.end());
   std::vector<std::uint8_t> framed;
   putBigEndian(framed, static_cast<std::uint32_t>(chunk.size() - type.size()));
   framed.insert(framed.end(), chunk.begin(), chunk.end());
