@@ -219,7 +219,14 @@ bool layOutStaticStands(const Layout& at, int count) {
   }
   const fs::path file = at.work() / "airports/learned/stock/LOWS.xml";
   fs::create_directories(file.parent_path());
-  return doc.save_file(file.c_str(), " ");
+  if (!doc.save_file(file.c_str(), " ")) return false;
+  // Every stand with a use is filled, not the default share of the stands.
+  const fs::path parameters = at.roaming() / "Ambrelvane" / "parameters.xml";
+  fs::create_directories(parameters.parent_path());
+  writeText(parameters,
+            "<?xml version=\"1.0\"?>\n<parameters>\n"
+            "  <parameter name=\"CUSTOM_PARKING_PERCENTAGE\" value=\"100\" />\n</parameters>\n");
+  return true;
 }
 
 // ---- the network -------------------------------------------------------------------------------
