@@ -25,6 +25,10 @@ struct FieldDefinition {
   std::string key;       // upper case, for lookups
   std::string unit;
   SimConnectDataType type;
+  // Which member of an object a number written through the definition sets: resolved at the
+  // first write (positions are written hundreds of times a second).
+  int numberSlot = kNumberSlotUnresolved;
+  static constexpr int kNumberSlotUnresolved = -2;
 };
 
 struct DataRequest {

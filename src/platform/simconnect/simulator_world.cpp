@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -236,27 +238,32 @@ std::string textOf(const WorldObject& o, const std::string& key) {
   return {};
 }
 
-void setNumber(WorldObject& o, const std::string& key, double value) {
-  if (key == "PLANE LATITUDE") {
-    o.lat = value;
-  } else if (key == "PLANE LONGITUDE") {
-    o.lon = value;
-  } else if (key == "PLANE PITCH DEGREES") {
-    o.pitch = value;
-  } else if (key == "PLANE BANK DEGREES") {
-    o.bank = value;
-  } else if (key == "PLANE HEADING DEGREES TRUE") {
-    o.heading = value;
-  } else if (key == "PLANE ALTITUDE") {
-    o.altFt = value;
-  } else if (key == "VERTICAL SPEED") {
-    o.verticalSpeedFps = value;
-  } else if (key == "AIRSPEED TRUE") {
-    o.tasKt = value;
-  } else if (key == "GROUND VELOCITY") {
-    o.groundSpeedKt = value;
+// The numbers a program may set that are members of an object; any other lands in `variables`.
+constexpr std::array<std::pair<std::string_view, double WorldObject::*>, 9> kNumberMembers{{
+    {"PLANE LATITUDE", &WorldObject::lat},
+    {"PLANE LONGITUDE", &WorldObject::lon},
+    {"PLANE PITCH DEGREES", &WorldObject::pitch},
+    {"PLANE BANK DEGREES", &WorldObject::bank},
+    {"PLANE HEADING DEGREES TRUE", &WorldObject::heading},
+    {"PLANE ALTITUDE", &WorldObject::altFt},
+    {"VERTICAL SPEED", &WorldObject::verticalSpeedFps},
+    {"AIRSPEED TRUE", &WorldObject::tasKt},
+    {"GROUND VELOCITY", &WorldObject::groundSpeedKt},
+}};
+
+int numberSlotOf(const std::string& key) {
+  for (std::size_t i = 0; i < kNumberMembers.size(); ++i) {
+    if (kNumberMembers[i].first == key) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void setNumber(WorldObject& o, FieldDefinition& field, double value) {
+  if (field.numberSlot == FieldDefinition::kNumberSlotUnresolved) field.numberSlot = numberSlotOf(field.key);
+  if (field.numberSlot >= 0) {
+    o.*kNumberMembers[static_cast<std::size_t>(field.numberSlot)].second = value;
   } else {
-    o.variables[key] = value;
+    o.variables[field.key] = value;
   }
 }
 
@@ -272,32 +279,148 @@ std::vector<std::uint8_t> packObject(const World& w, const std::vector<FieldDefi
   return out;
 }
 
-json objectJson(const World& w, const WorldObject& o) {
-  json j;
-  j["id"] = o.id;
-  j["title"] = o.title;
-  j["atcId"] = o.atcId;
-  if (!o.atcModel.empty()) j["atcModel"] = o.atcModel;
-  j["latitude"] = o.lat;
-  j["longitude"] = o.lon;
-  j["altitudeFt"] = o.altFt;
-  j["headingDeg"] = o.heading / kRadPerDeg;
-  j["pitchDeg"] = o.pitch / kRadPerDeg;
-  j["bankDeg"] = o.bank / kRadPerDeg;
-  j["onGround"] = onGround(w, o);
-  j["groundSpeedKt"] = o.groundSpeedKt;
-  j["trueAirspeedKt"] = o.tasKt;
-  j["verticalSpeedFps"] = o.verticalSpeedFps;
-  if (!o.user) {
-    j["createdBy"] = o.owner != 0 ? "program" : "scenario";
-    j["createdAtSeconds"] = o.createdAt;
-    j["releasedFromAi"] = o.releasedFromAi;
-    j["frozen"] = {{"latitudeLongitude", o.frozenLatLon}, {"altitude", o.frozenAltitude}, {"attitude", o.frozenAttitude}};
-    j["events"] = o.events;
-    j["variables"] = o.variables;
-    j["flightPlan"] = o.flightPlan;
+// The state file is written every second with every object (hundreds under load): it is written
+// as text directly rather than through a JSON tree.
+class StateWriter {
+ public:
+  // A member's name: a literal of ours as it stands, a name from the program escaped.
+  void key(std::string_view name) {
+    separate();
+    text_ += '"';
+    text_ += name;
+    text_ += "\": ";
+    pendingValue_ = true;
   }
-  return j;
+  void escapedKey(const std::string& name) {
+    separate();
+    text_ += json(name).dump();
+    text_ += ": ";
+    pendingValue_ = true;
+  }
+  void value(double v) {
+    separate();
+    if (!std::isfinite(v)) {
+      text_ += "null";
+      return;
+    }
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+    const std::string_view number(buffer, static_cast<std::size_t>(end - buffer));
+    text_ += number;
+    if (number.find_first_of(".e") == std::string_view::npos) text_ += ".0";  // stays a real number
+  }
+  void value(std::uint64_t v) {
+    separate();
+    text_ += std::to_string(v);
+  }
+  void value(bool v) {
+    separate();
+    text_ += v ? "true" : "false";
+  }
+  void value(const std::string& v) {
+    separate();
+    text_ += json(v).dump();  // escaped as the JSON library does it
+  }
+  void value(const char* v) { value(std::string(v)); }
+  template <typename T>
+  void field(std::string_view name, const T& v) {
+    key(name);
+    value(v);
+  }
+  void open(char bracket) {
+    separate();
+    text_ += bracket;
+    ++depth_;
+    first_ = true;
+  }
+  void close(char bracket) {
+    const bool inLine = flat_ && depth_ > 2;
+    --depth_;
+    if (!first_) {
+      if (inLine) {
+        text_ += ' ';
+      } else {
+        newLine();
+      }
+    }
+    text_ += bracket;
+    first_ = false;
+  }
+  // Each object of a list on a line of its own.
+  void flat(bool on) { flat_ = on; }
+  std::string take() { return std::move(text_); }
+
+ private:
+  void separate() {
+    if (pendingValue_) {
+      pendingValue_ = false;
+      first_ = false;
+      return;
+    }
+    if (!first_) text_ += ',';
+    first_ = false;
+    if (depth_ == 0) return;
+    if (flat_ && depth_ > 2) {
+      text_ += ' ';
+    } else {
+      newLine();
+    }
+  }
+  void newLine() {
+    text_ += '\n';
+    text_.append(static_cast<std::size_t>(depth_) * 2, ' ');
+  }
+
+  std::string text_;
+  int depth_ = 0;
+  bool first_ = true;
+  bool pendingValue_ = false;
+  bool flat_ = false;
+};
+
+void writeObject(StateWriter& out, const World& w, const WorldObject& o) {
+  out.open('{');
+  out.field("id", std::uint64_t{o.id});
+  out.field("title", o.title);
+  out.field("atcId", o.atcId);
+  if (!o.atcModel.empty()) out.field("atcModel", o.atcModel);
+  out.field("latitude", o.lat);
+  out.field("longitude", o.lon);
+  out.field("altitudeFt", o.altFt);
+  out.field("headingDeg", o.heading / kRadPerDeg);
+  out.field("pitchDeg", o.pitch / kRadPerDeg);
+  out.field("bankDeg", o.bank / kRadPerDeg);
+  out.field("onGround", onGround(w, o));
+  out.field("groundSpeedKt", o.groundSpeedKt);
+  out.field("trueAirspeedKt", o.tasKt);
+  out.field("verticalSpeedFps", o.verticalSpeedFps);
+  if (!o.user) {
+    out.field("createdBy", o.owner != 0 ? "program" : "scenario");
+    out.field("createdAtSeconds", o.createdAt);
+    out.field("releasedFromAi", o.releasedFromAi);
+    out.key("frozen");
+    out.open('{');
+    out.field("latitudeLongitude", o.frozenLatLon);
+    out.field("altitude", o.frozenAltitude);
+    out.field("attitude", o.frozenAttitude);
+    out.close('}');
+    out.key("events");
+    out.open('{');
+    for (const auto& [name, data] : o.events) {
+      out.escapedKey(name);
+      out.value(std::uint64_t{data});
+    }
+    out.close('}');
+    out.key("variables");
+    out.open('{');
+    for (const auto& [name, v] : o.variables) {
+      out.escapedKey(name);
+      out.value(v);
+    }
+    out.close('}');
+    out.field("flightPlan", o.flightPlan);
+  }
+  out.close('}');
 }
 
 }  // namespace
@@ -511,22 +634,28 @@ void Simulator::advanceWorldLocked(double toSeconds) {
 void Simulator::writeStateLocked() {
   if (!world) return;
   const World& w = *world;
-  json state;
-  state["simulator"] = w.scenario.identity.applicationName;
-  state["running"] = !w.quit;
-  state["connected"] = connection != nullptr && !connection->dropped;
-  state["flightRunning"] = w.flightRunning;
-  state["elapsedSeconds"] = w.elapsed;
-  state["frames"] = w.frames;
-  state["utc"] = utcText(w.utcStart + static_cast<std::int64_t>(std::floor(w.elapsed)));
-  state["createdCount"] = w.created;
-  state["failedCreations"] = w.failedCreations;
-  state["removedCount"] = w.removed;
-  state["userAircraft"] = objectJson(w, w.objects.front());
-  json objects = json::array();
-  for (std::size_t i = 1; i < w.objects.size(); ++i) objects.push_back(objectJson(w, w.objects[i]));
-  state["objects"] = std::move(objects);
-  platformimpl::writeFileReplacing(w.folder / w.scenario.stateFile, state.dump(2) + "\n");
+  StateWriter out;
+  out.open('{');
+  out.field("simulator", w.scenario.identity.applicationName);
+  out.field("running", !w.quit);
+  out.field("connected", connection != nullptr && !connection->dropped);
+  out.field("flightRunning", w.flightRunning);
+  out.field("elapsedSeconds", w.elapsed);
+  out.field("frames", w.frames);
+  out.field("utc", utcText(w.utcStart + static_cast<std::int64_t>(std::floor(w.elapsed))));
+  out.field("createdCount", w.created);
+  out.field("failedCreations", w.failedCreations);
+  out.field("removedCount", w.removed);
+  out.key("userAircraft");
+  writeObject(out, w, w.objects.front());
+  out.key("objects");
+  out.open('[');
+  out.flat(true);
+  for (std::size_t i = 1; i < w.objects.size(); ++i) writeObject(out, w, w.objects[i]);
+  out.flat(false);
+  out.close(']');
+  out.close('}');
+  platformimpl::writeFileReplacing(w.folder / w.scenario.stateFile, out.take() + "\n");
 }
 
 // ---- what the program's calls do ----------------------------------------------------------------------
@@ -624,7 +753,7 @@ void Simulator::worldSetDataLocked(Connection& c, DWORD defineId, DWORD objectId
     return;
   }
   std::size_t offset = 0;
-  for (const FieldDefinition& f : definition->second) {
+  for (FieldDefinition& f : definition->second) {
     if (f.type == kSimDataString32) {
       const char* text = reinterpret_cast<const char*>(data + offset);
       const std::string value(text, strnlen(text, 32));
@@ -641,7 +770,7 @@ void Simulator::worldSetDataLocked(Connection& c, DWORD defineId, DWORD objectId
     } else {
       std::memcpy(&value, data + offset, 8);
     }
-    setNumber(*o, f.key, value);
+    setNumber(*o, f, value);
     offset += 8;
   }
 }
