@@ -25,27 +25,19 @@
 #include "traffic/static_aircraft.h"
 #include "traffic/traffic_engine.h"
 
+#include "bench_park_airport.h"
+
 namespace {
 
-constexpr double kUserLat = 50.0;
-constexpr double kUserLon = 8.0;
+using benchpark::kUserLat;
+using benchpark::kUserLon;
 constexpr int kStands = 500;
-constexpr double kMetreLat = 1.0 / 111132.95;
-constexpr double kMetreLon = kMetreLat / 0.6427876;  // at 50 N
 
 void loadParkAirport(int count = kStands) {
-  g_parkAirport = "EDXX";
-  g_parkAirportLat = kUserLat;
-  g_parkAirportLon = kUserLon;
-  g_parkStands.clear();
+  std::vector<kvo::Stand> stands;
   const char* airlines[] = {"DLH", "BAW", "EZY", "RYR", "AFR"};
   for (int i = 0; i < count; ++i) {
-    kvo::Stand s;
-    s.id = static_cast<std::uint32_t>(i + 1);
-    s.name = std::to_string(i + 1);
-    s.latitude = kUserLat - 0.01 - (i / 25) * 60.0 * kMetreLat;
-    s.longitude = kUserLon + (i % 25) * 60.0 * kMetreLon;
-    s.heading = 90.0;
+    kvo::Stand s = benchpark::gridStand(i);
     s.radius = 25.0 / 1852.0;
     if (i % 25 != 0) s.adjacentIds.push_back(s.id - 1);
     if (i % 25 != 24) s.adjacentIds.push_back(s.id + 1);
@@ -65,9 +57,9 @@ void loadParkAirport(int count = kStands) {
         s.uses.push_back(std::move(use));
       }
     }
-    g_parkStands.push_back(std::move(s));
+    stands.push_back(std::move(s));
   }
-  parkStandsChanged();
+  benchpark::installParkAirport(std::move(stands));
 }
 
 void setUp() {

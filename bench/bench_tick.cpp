@@ -22,10 +22,12 @@
 #include "traffic/stand_search.h"
 #include "traffic/traffic_engine.h"
 
+#include "bench_park_airport.h"
+
 namespace {
 
-constexpr double kUserLat = 50.0;
-constexpr double kUserLon = 8.0;
+using benchpark::kUserLat;
+using benchpark::kUserLon;
 constexpr int kAircraft = 500;
 constexpr int kTicksPerRound = 300;
 
@@ -50,24 +52,15 @@ kvo::FeedRecord makeRecord(std::uint32_t hexId, int n, double timestamp, kvo::Ti
 
 constexpr int kStands = 500;
 constexpr int kUsesPerStand = 20;
-constexpr double kMetreLat = 1.0 / 111132.95;
-constexpr double kMetreLon = kMetreLat / 0.6427876;  // at 50 N
+using benchpark::kMetreLat;
 
 // 500 stands in rows 60 m apart south of the user, radius 15..35 m, a tenth of them ramps, a
 // twentieth cargo; each with 20 real uses spread over the week and the airlines.
 void loadParkAirport() {
-  g_parkAirport = "EDXX";
-  g_parkAirportLat = kUserLat;
-  g_parkAirportLon = kUserLon;
-  g_parkStands.clear();
+  std::vector<kvo::Stand> stands;
   const char* airlines[] = {"DLH", "BAW", "EZY", "RYR", "AFR"};
   for (int i = 0; i < kStands; ++i) {
-    kvo::Stand s;
-    s.id = static_cast<std::uint32_t>(i + 1);
-    s.name = std::to_string(i + 1);
-    s.latitude = kUserLat - 0.01 - (i / 25) * 60.0 * kMetreLat;
-    s.longitude = kUserLon + (i % 25) * 60.0 * kMetreLon;
-    s.heading = 90.0;
+    kvo::Stand s = benchpark::gridStand(i);
     s.radius = (15.0 + (i % 21)) / 1852.0;
     s.ramp = i % 10 == 0 ? 1 : 0;
     s.cargo = i % 20 == 7 ? 1 : 0;
@@ -83,9 +76,9 @@ void loadParkAirport() {
       use.real = u % 4 == 0 ? 0 : 1;
       s.uses.push_back(std::move(use));
     }
-    g_parkStands.push_back(std::move(s));
+    stands.push_back(std::move(s));
   }
-  parkStandsChanged();
+  benchpark::installParkAirport(std::move(stands));
 }
 
 void connectSimulator() {

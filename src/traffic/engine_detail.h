@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/parameters.h"
 #include "links/feed.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
@@ -21,6 +22,23 @@ inline TickCount nowTick() { return g_trafficTick.load(std::memory_order_relaxed
 
 inline bool endsWithUnderscore(std::string_view text) { return !text.empty() && text.back() == '_'; }
 inline bool isRotorcraft(const AircraftBase& ac) { return ac.sizeCategory == Rotorcraft; }
+
+// The user shows aircraft of the size class (light, fast and rotor aircraft each have a switch).
+inline bool categoryEnabled(SizeCategory category) {
+  switch (category) {
+    case Light:
+      return LIGHT_AIRCRAFT.value();
+    case HighPerf:
+      return HIGH_PERF_AIRCRAFT.value();
+    case Rotorcraft:
+      return HELICOPTERS.value();
+    case Buzjets:
+    case Large:
+    case Heavy:
+      return true;
+  }
+  return false;
+}
 
 template <typename A>
 typename std::vector<A>::iterator findByInternalId(std::vector<A>& list, std::uint32_t internalId) {

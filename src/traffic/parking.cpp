@@ -21,6 +21,7 @@
 #include "traffic/movement.h"
 #include "traffic/park_limits.h"
 #include "traffic/stand_options.h"
+#include "traffic/engine_detail.h"
 #include "traffic/stand_search.h"
 #include "traffic/traffic_engine.h"
 
@@ -31,6 +32,8 @@ using kvo::LiveAircraft;
 using kvo::Stand;
 using kvo::StaticAircraft;
 using kvo::TrackPoint;
+using kvo::engine::categoryEnabled;
+using kvo::engine::endsWithUnderscore;
 
 namespace {
 
@@ -66,21 +69,6 @@ bool overlap(const AircraftBase& a, const AircraftBase& b, std::uint32_t standId
 std::string_view cut(std::string_view text) {
   if (!text.empty()) text.remove_suffix(1);
   return text;
-}
-
-bool endsWithUnderscore(std::string_view text) { return !text.empty() && text.back() == '_'; }
-
-bool categoryEnabled(SizeCategory category) {
-  switch (category) {
-    case Light:
-      return LIGHT_AIRCRAFT.value();
-    case HighPerf:
-      return HIGH_PERF_AIRCRAFT.value();
-    case Rotorcraft:
-      return HELICOPTERS.value();
-    default:
-      return true;
-  }
 }
 
 // The speed a predicted point keeps on a landing roll, and on a take-off roll with its climb.

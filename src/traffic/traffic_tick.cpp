@@ -96,22 +96,6 @@ bool ignoreUpdate(const LiveAircraft& ac, const FeedRecord& record) {
   return false;
 }
 
-bool categoryEnabled(SizeCategory category) {
-  switch (category) {
-    case Light:
-      return LIGHT_AIRCRAFT.value();
-    case HighPerf:
-      return HIGH_PERF_AIRCRAFT.value();
-    case Rotorcraft:
-      return HELICOPTERS.value();
-    case Buzjets:
-    case Large:
-    case Heavy:
-      return true;
-  }
-  return false;
-}
-
 // The type of the registration in the data base; empty when it does not know it.
 std::string typeOfRegistration(const std::string& registration) {
   if (registration.empty()) return {};

@@ -21,12 +21,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <numbers>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -137,6 +142,14 @@ class Installation {
     auto parsed = nlohmann::json::parse(text, nullptr, false);
     if (parsed.is_discarded()) return std::nullopt;
     return parsed;
+  }
+  // The objects the program created in the stand-in simulator.
+  int programObjects() const {
+    int n = 0;
+    if (auto s = state(); s && s->contains("objects")) {
+      for (const auto& o : (*s)["objects"]) n += o.value("createdBy", "") == "program" ? 1 : 0;
+    }
+    return n;
   }
 
  private:
@@ -265,11 +278,54 @@ struct FeedAircraft {
                   registration.c_str(), epochSeconds, trackDeg);
     return text;
   }
+  // Where it is after flying its track for the seconds.
+  FeedAircraft after(double seconds) const {
+    FeedAircraft moved = *this;
+    const double nm = groundSpeedKt * seconds / 3600.0;
+    moved.lat += nm * std::cos(trackDeg * std::numbers::pi / 180.0) / 60.0;
+    moved.lon += nm * std::sin(trackDeg * std::numbers::pi / 180.0) / 60.0 / std::cos(lat * std::numbers::pi / 180.0);
+    return moved;
+  }
 };
 
 inline long long nowEpoch() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
+
+// Airborne aircraft reported every 2 s along their tracks with the time of sending, as RealTraffic
+// does, until the feeder goes.
+class Feeder {
+ public:
+  Feeder(const Installation& at, std::vector<FeedAircraft> aircraft) : sender_(at), aircraft_(std::move(aircraft)) {
+    thread_ = std::thread([this] {
+      const auto start = std::chrono::steady_clock::now();
+      for (auto next = start; running_.load(); next += 2s) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        for (const FeedAircraft& a : aircraft_) sender_.send(a.after(seconds).line(nowEpoch()));
+        std::unique_lock lock(mutex_);
+        wake_.wait_until(lock, next + 2s, [this] { return !running_.load(); });
+      }
+    });
+  }
+  ~Feeder() {
+    {
+      std::lock_guard lock(mutex_);
+      running_ = false;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  Feeder(const Feeder&) = delete;
+  Feeder& operator=(const Feeder&) = delete;
+
+ private:
+  TrafficSender sender_;
+  std::vector<FeedAircraft> aircraft_;
+  std::atomic<bool> running_{true};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread thread_;
+};
 
 template <typename Pred>
 bool waitUntil(Pred pred, std::chrono::milliseconds bound) {

@@ -7,12 +7,9 @@
 #include <sys/mount.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <mutex>
-#include <numbers>
 #include <optional>
 
 #include "e2e_support.h"
@@ -26,15 +23,6 @@ constexpr std::uint16_t kRealTrafficPort = 10747;  // PORT_NUMBER's default
 constexpr double kLowsLat = 47.7933;
 constexpr double kLowsLon = 13.0043;
 
-// The objects the program created in the stand-in simulator.
-int programObjects(const Installation& at) {
-  int n = 0;
-  if (auto state = at.state(); state && state->contains("objects")) {
-    for (const auto& o : (*state)["objects"]) n += o.value("createdBy", "") == "program" ? 1 : 0;
-  }
-  return n;
-}
-
 // A value of /proc/<pid>/status in kB ("VmRSS", "VmHWM"); -1 when the process is gone.
 long statusKb(pid_t pid, const std::string& key) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -43,48 +31,6 @@ long statusKb(pid_t pid, const std::string& key) {
   }
   return -1;
 }
-
-// Airborne aircraft reported every 2 s along their tracks with the time of sending, as RealTraffic
-// does, until the feeder goes.
-class Feeder {
- public:
-  Feeder(const Installation& at, std::vector<FeedAircraft> aircraft) : sender_(at), aircraft_(std::move(aircraft)) {
-    thread_ = std::thread([this] {
-      const auto start = std::chrono::steady_clock::now();
-      for (auto next = start; running_.load(); next += 2s) {
-        const double hours = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 3600.0;
-        for (const FeedAircraft& a : aircraft_) {
-          FeedAircraft moved = a;
-          const double nm = a.groundSpeedKt * hours;
-          moved.lat += nm * std::cos(a.trackDeg * std::numbers::pi / 180.0) / 60.0;
-          moved.lon += nm * std::sin(a.trackDeg * std::numbers::pi / 180.0) / 60.0 /
-                       std::cos(a.lat * std::numbers::pi / 180.0);
-          sender_.send(moved.line(nowEpoch()));
-        }
-        std::unique_lock lock(mutex_);
-        wake_.wait_until(lock, next + 2s, [this] { return !running_.load(); });
-      }
-    });
-  }
-  ~Feeder() {
-    {
-      std::lock_guard lock(mutex_);
-      running_ = false;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  Feeder(const Feeder&) = delete;
-  Feeder& operator=(const Feeder&) = delete;
-
- private:
-  TrafficSender sender_;
-  std::vector<FeedAircraft> aircraft_;
-  std::atomic<bool> running_{true};
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::thread thread_;
-};
 
 // RealTraffic on this PC: the client of the program's TCP server. It answers the version request
 // and keeps every line the program sends, with the time it came.
@@ -249,13 +195,13 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   EXPECT_TRUE(contains(at.log(), "RealTraffic connected"));
   const std::vector<FeedAircraft> traffic{{4870011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}};
   std::optional<Feeder> feeder(std::in_place, at, traffic);
-  ASSERT_TRUE(waitUntil([&] { return programObjects(at) == 1; }, 75s)) << at.log();
+  ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
   ASSERT_FALSE(rt.linesOf(1, "Qs121=").empty());
 
   // RealTraffic goes, and with it its datagrams.
   feeder.reset();
   rt.drop();
-  ASSERT_TRUE(waitUntil([&] { return programObjects(at) == 0; }, 20s)) << at.log();
+  ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 0; }, 20s)) << at.log();
   EXPECT_TRUE(contains(at.log(), "RealTraffic gone? Wait for RealTraffic to re-connect ...")) << at.log();
 
   ASSERT_TRUE(rt.connect(10s));
@@ -263,12 +209,12 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   ASSERT_TRUE(waitUntil([&] { return rt.linesOf(2, "Qs121=").size() >= 2; }, 10s));
   EXPECT_TRUE(rt.linesOf(2, "Qs999=").empty()) << "no second handshake";
   feeder.emplace(at, traffic);
-  EXPECT_TRUE(waitUntil([&] { return programObjects(at) == 1; }, 75s)) << at.log();
+  EXPECT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
 
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   EXPECT_TRUE(waitUntil([&] { return !rt.linesOf(2, "exit").empty(); }, 5s));
-  EXPECT_EQ(programObjects(at), 0);
+  EXPECT_EQ(at.programObjects(), 0);
 }
 
 // ---- a reader's port -----------------------------------------------------------------------------

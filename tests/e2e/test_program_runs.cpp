@@ -59,13 +59,7 @@ TEST(ProgramRun, FeedTrafficIsCreatedAboutThirtySecondsLaterWithItsLiveryAndGoes
   std::thread feeder([&] {
     for (int round = 0; sending.load() && round < 60; ++round) {
       const double t = round * 2.0;
-      for (const auto& a : feed) {
-        FeedAircraft now = a;
-        now.lat += a.groundSpeedKt * t / 3600.0 * std::cos(a.trackDeg * std::numbers::pi / 180.0) / 60.0;
-        now.lon += a.groundSpeedKt * t / 3600.0 * std::sin(a.trackDeg * std::numbers::pi / 180.0) / 60.0 /
-                   std::cos(now.lat * std::numbers::pi / 180.0);
-        sender.send(now.line(nowEpoch()));
-      }
+      for (const auto& a : feed) sender.send(a.after(t).line(nowEpoch()));
       std::this_thread::sleep_for(2s);
     }
   });
@@ -172,35 +166,13 @@ TEST(ProgramRun, TheProgramsObjectsAreGoneWhenItCloses) {
   Program program(at);
   ASSERT_TRUE(program.started());
   ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
-  const FeedAircraft a{4850011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250};
-  TrafficSender sender(at);
-  auto programObjects = [&] {
-    int n = 0;
-    if (auto state = at.state()) {
-      for (const auto& o : (*state)["objects"]) n += o.value("createdBy", "") == "program" ? 1 : 0;
-    }
-    return n;
-  };
-  // One report every 2 s along its track, as RealTraffic sends them.
-  const auto start = std::chrono::steady_clock::now();
-  auto nextReport = start;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= nextReport) {
-          const double hours = std::chrono::duration<double>(now - start).count() / 3600.0;
-          FeedAircraft moved = a;
-          moved.lon += a.groundSpeedKt * hours / 60.0 / std::cos(a.lat * std::numbers::pi / 180.0);
-          sender.send(moved.line(nowEpoch()));
-          nextReport += 2s;
-        }
-        return programObjects() == 1;
-      },
-      75s))
-      << at.log();
+  {
+    Feeder feeder(at, {{4850011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}});
+    ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+  }
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0);
-  EXPECT_EQ(programObjects(), 0);
+  EXPECT_EQ(at.programObjects(), 0);
 }
 
 }  // namespace

@@ -110,30 +110,27 @@ void wakeThread(std::thread::id thread) {
   }  // a thread without a queue is not waiting in GetMessageW
 }
 
-void wakeAllThreads() {
+namespace {
+// Every thread's queue, taken under the registry's lock and used without it.
+std::vector<std::shared_ptr<ThreadQueue>> allQueues() {
   auto& r = queueRegistry();
   std::vector<std::shared_ptr<ThreadQueue>> all;
-  {
-    std::lock_guard lock(r.mutex);
-    for (const auto& entry : r.queues) {
-      all.push_back(entry.second);
-    }
+  std::lock_guard lock(r.mutex);
+  for (const auto& entry : r.queues) {
+    all.push_back(entry.second);
   }
-  for (const auto& queue : all) {
+  return all;
+}
+}  // namespace
+
+void wakeAllThreads() {
+  for (const auto& queue : allQueues()) {
     wakeQueue(*queue);
   }
 }
 
 void dropPostedMessages(HWND window) {
-  auto& r = queueRegistry();
-  std::vector<std::shared_ptr<ThreadQueue>> all;
-  {
-    std::lock_guard lock(r.mutex);
-    for (const auto& entry : r.queues) {
-      all.push_back(entry.second);
-    }
-  }
-  for (const auto& queue : all) {
+  for (const auto& queue : allQueues()) {
     std::lock_guard lock(queue->mutex);
     std::erase_if(queue->posted, [window](const MSG& m) { return m.hwnd == window; });
   }
