@@ -30,8 +30,15 @@ Parameter* parameterOfControl(std::uint16_t id) {
   return nullptr;
 }
 
-void postToMainWindow(UINT message, std::uint16_t id, LPARAM lParam) {
-  if (HWND window = g_mainWindow.hwnd.load()) PostMessageW(window, message, id, lParam);
+// On the window thread the write is done at once; another thread asks the window thread for
+// it with the message (wParam the control id).
+template <typename Write>
+void writeOnWindowThread(UINT message, std::uint16_t id, LPARAM lParam, Write write) {
+  if (onWindowThread()) {
+    write();
+  } else if (HWND window = g_mainWindow.hwnd.load()) {
+    PostMessageW(window, message, id, lParam);
+  }
 }
 
 void writeText(std::uint16_t id, std::string_view text) {
@@ -94,38 +101,25 @@ HWND controlById(std::uint16_t id) {
 void showValueInControl(const Parameter& parameter) {
   const ControlBinding* binding = bindingOf(parameter);
   if (binding == nullptr) return;
-  if (onWindowThread()) {
-    writeValue(parameter);
-  } else {
-    postToMainWindow(kShowValueMessage, binding->controlId, kShowValue);
-  }
+  writeOnWindowThread(kShowValueMessage, binding->controlId, kShowValue, [&] { writeValue(parameter); });
 }
 
 void clearControlText(std::uint16_t controlId) {
-  if (!onWindowThread()) {
-    postToMainWindow(kShowValueMessage, controlId, kClearText);
-    return;
-  }
-  if (HWND control = controlById(controlId)) SetWindowTextW(control, u"");
+  writeOnWindowThread(kShowValueMessage, controlId, kClearText, [controlId] {
+    if (HWND control = controlById(controlId)) SetWindowTextW(control, u"");
+  });
 }
 
 void fillListControl(const Parameter& parameter) {
   const ControlBinding* binding = bindingOf(parameter);
   if (binding == nullptr) return;
-  if (onWindowThread()) {
-    fillList(parameter);
-  } else {
-    postToMainWindow(kShowValueMessage, binding->controlId, kFillList);
-  }
+  writeOnWindowThread(kShowValueMessage, binding->controlId, kFillList, [&] { fillList(parameter); });
 }
 
 void enableControl(const ControlBinding& binding, bool enable) {
   if (binding.hwnd == nullptr) return;
-  if (onWindowThread()) {
-    EnableWindow(binding.hwnd, enable ? TRUE : FALSE);
-  } else {
-    postToMainWindow(kEnableControlMessage, binding.controlId, enable ? 1 : 0);
-  }
+  writeOnWindowThread(kEnableControlMessage, binding.controlId, enable ? 1 : 0,
+                      [&] { EnableWindow(binding.hwnd, enable ? TRUE : FALSE); });
 }
 
 void handleControlMessage(UINT message, WPARAM wParam, LPARAM lParam) {
