@@ -247,37 +247,18 @@ std::optional<std::string> readTypedText(const Parameter& parameter) {
 
 // ---- the edit boxes' procedures -------------------------------------------------------------------
 
-LRESULT textEditBoxProc(const Parameter& parameter, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  struct Action {
-    const Parameter* parameter;
-    std::string_view name;
-    void (*onEnter)();
-  };
-  const std::array<Action, 4> actions{{{&BLOCK_CALLSIGN, "blockCallsignBoxProc", processBlockCallsign},
-                                       {&DESTINATION, "destinationBoxProc", processDestination},
-                                       {&CALLSIGN_2_OBJECTID, "callsignObjectIdBoxProc", processCallsignObjectId},
-                                       {&ALL_INSTALL_PATH, "installPathBoxProc", processInstallPath}}};
-  for (const Action& action : actions) {
-    if (action.parameter->name() == parameter.name()) {
-      return editBoxProc(parameter, action.name, action.onEnter, window, message, wParam, lParam);
-    }
-  }
-  const ControlBinding* binding = bindingOf(parameter);
-  const LONG_PTR previous = binding != nullptr ? binding->previousProc : 0;
-  return CallWindowProcW(reinterpret_cast<WNDPROC>(previous), window, message, wParam, lParam);
-}
-
 LRESULT installPathBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return textEditBoxProc(ALL_INSTALL_PATH, window, message, wParam, lParam);
+  return editBoxProc(ALL_INSTALL_PATH, "installPathBoxProc", processInstallPath, window, message, wParam, lParam);
 }
 LRESULT blockCallsignBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return textEditBoxProc(BLOCK_CALLSIGN, window, message, wParam, lParam);
+  return editBoxProc(BLOCK_CALLSIGN, "blockCallsignBoxProc", processBlockCallsign, window, message, wParam, lParam);
 }
 LRESULT callsignObjectIdBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return textEditBoxProc(CALLSIGN_2_OBJECTID, window, message, wParam, lParam);
+  return editBoxProc(CALLSIGN_2_OBJECTID, "callsignObjectIdBoxProc", processCallsignObjectId, window, message, wParam,
+                     lParam);
 }
 LRESULT destinationBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return textEditBoxProc(DESTINATION, window, message, wParam, lParam);
+  return editBoxProc(DESTINATION, "destinationBoxProc", processDestination, window, message, wParam, lParam);
 }
 LRESULT parkingPercentageBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return editBoxProc(parking_percentage, "parkingPercentageBoxProc", takeParkingPercentage, window, message, wParam,

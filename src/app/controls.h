@@ -43,7 +43,6 @@ std::string lf_getTextFromId(std::uint16_t controlId);
 std::optional<std::string> readTypedText(const Parameter& parameter);
 
 // The subclassed edit boxes' procedures.
-LRESULT textEditBoxProc(const Parameter& parameter, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT installPathBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT blockCallsignBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT callsignObjectIdBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
