@@ -64,36 +64,32 @@ void setAndCheck(CheckBoxParameter& box, bool on) {
   showValueInControl(box);
 }
 
-void onScanLiveries(HWND, bool on) {
+// A scan switched on: at once, by a restart, once RealTraffic has connected; else at the next
+// start of the program.
+void announceScan(bool on, bool restarts, std::string_view what, std::string_view changedWhat) {
   if (!on) {
     g_mainWindow.clearMessage();
-  } else if (g_scanChangeRestarts.load()) {
-    // The run goes on until it restarts: the data base it uses is cleared between the runs.
-    g_clearLiveryDbAtRestart = true;
-    showAndLog("Your liveries will be scanned");
+  } else if (restarts) {
+    showAndLog(fmt::format("Your {} will be scanned", what));
     endRunWithReason(kvo::kExitNewSettings, kScanRestartDelaySeconds);
   } else {
-    g_mainWindow.showMessage(fmt::format("Your liveries will be scanned at the next start of {}, recommended after "
-                                         "you have add/removed AI aircraft models/liveries",
-                                         kvo::kProgramName),
+    g_mainWindow.showMessage(fmt::format("Your {} will be scanned at the next start of {}, recommended after you "
+                                         "have add/removed {}",
+                                         what, kvo::kProgramName, changedWhat),
                              false);
   }
   g_mainWindow.invalidate(g_panelRect);
 }
 
+void onScanLiveries(HWND, bool on) {
+  const bool restarts = on && g_scanChangeRestarts.load();
+  // The run goes on until it restarts: the data base it uses is cleared between the runs.
+  if (restarts) g_clearLiveryDbAtRestart = true;
+  announceScan(on, restarts, "liveries", "AI aircraft models/liveries");
+}
+
 void onScanAirports(HWND, bool on) {
-  if (!on) {
-    g_mainWindow.clearMessage();
-  } else if (g_scanChangeRestarts.load()) {
-    showAndLog("Your airports will be scanned");
-    endRunWithReason(kvo::kExitNewSettings, kScanRestartDelaySeconds);
-  } else {
-    g_mainWindow.showMessage(fmt::format("Your airports will be scanned at the next start of {}, recommended after "
-                                         "you have add/removed airports",
-                                         kvo::kProgramName),
-                             false);
-  }
-  g_mainWindow.invalidate(g_panelRect);
+  announceScan(on, on && g_scanChangeRestarts.load(), "airports", "airports");
 }
 
 void onAutoRange(HWND, bool on) {
