@@ -33,16 +33,16 @@ constexpr const char* kDataFolders[] = {
     "airports/learned", "airports/learned/stock", "airports/learned/simaddon", "airports/learned/thirdparty",
     "airports/my_simaddon", "airports/my_thirdparty", "input/my_regcodes"};
 
+StringParameter& chosenInstallPath() { return g_simIs2020.load() ? MSFS_INSTALL_PATH : MSFS_2024_INSTALL_PATH; }
+
+}  // namespace
+
 bool existsOrThrow(const fs::path& path) {
   std::error_code ec;
   const bool found = fs::exists(path, ec);
   if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("exists", path, ec);
   return found;
 }
-
-StringParameter& chosenInstallPath() { return g_simIs2020.load() ? MSFS_INSTALL_PATH : MSFS_2024_INSTALL_PATH; }
-
-}  // namespace
 
 void stripCommunityFolder(StringParameter& installPath) {
   std::string text = installPath.value();

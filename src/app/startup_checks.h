@@ -6,6 +6,7 @@
 // is raised as kvo::UserErrorException.
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 
 #include "core/parameters.h"
 
@@ -22,6 +23,8 @@ inline constexpr int kNoAirportListErrorCode = 151;
 }  // namespace kvo
 
 void runStartupChecks();
+// exists() that raises every error but "not found" (std::filesystem::filesystem_error).
+bool existsOrThrow(const std::filesystem::path& path);
 // Creates the program's folders in the working folder and removes two obsolete files.
 void prepareDataFolders();
 // g_simIs2020 and the enabled state and contents of the option controls for a new run.

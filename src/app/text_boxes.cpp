@@ -14,6 +14,7 @@
 #include "app/controls.h"
 #include "app/main_loop.h"
 #include "app/run_control.h"
+#include "app/startup_checks.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "shared_state/main_window.h"
@@ -46,13 +47,6 @@ NumberRead readNumber(std::string_view text, T& out) {
 std::size_t characterCount(std::string_view text) {
   return static_cast<std::size_t>(
       std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-bool pathExists(const fs::path& path) {
-  std::error_code ec;
-  const bool found = fs::exists(path, ec);
-  if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("exists", path, ec);
-  return found;
 }
 
 void showSame(const Parameter& parameter, std::string_view value) {
@@ -163,7 +157,7 @@ kvo::SimPathChoice kvo::classifySimPath(const std::string& text) {
   std::string trimmed = text;
   while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\')) trimmed.pop_back();
   const fs::path path(trimmed);
-  if (!pathExists(path)) return {SimPathKind::Missing, {}};
+  if (!existsOrThrow(path)) return {SimPathKind::Missing, {}};
   // The last component decides: "C:\CommunityGames\MSFS\Community" is the Community folder of
   // "C:\CommunityGames\MSFS".
   const std::size_t cut = trimmed.find_last_of("/\\");
@@ -171,9 +165,9 @@ kvo::SimPathChoice kvo::classifySimPath(const std::string& text) {
                                                          : std::string_view(trimmed).substr(cut + 1);
   if (equalsIgnoreCase(last, "Community") && cut != std::string::npos) {
     const std::string parent = cut == 0 ? trimmed.substr(0, 1) : trimmed.substr(0, cut);
-    if (pathExists(fs::path(parent) / "Community")) return {SimPathKind::CommunityFolder, parent};
+    if (existsOrThrow(fs::path(parent) / "Community")) return {SimPathKind::CommunityFolder, parent};
   }
-  if (pathExists(path / "Community")) return {SimPathKind::PackagesFolder, trimmed};
+  if (existsOrThrow(path / "Community")) return {SimPathKind::PackagesFolder, trimmed};
   return {SimPathKind::Other, {}};
 }
 
