@@ -49,6 +49,28 @@ std::size_t characterCount(std::string_view text) {
       std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
+// A refused entry: the message says why, the box shows the value in force again.
+void refuse(const StringParameter& box, const std::string& why) {
+  showAndLog(why);
+  setTextBoxString(box);
+}
+
+// The typed code (a callsign, an airport) in upper case when its length is valid and it is not
+// the value in force already; otherwise the entry is refused.
+std::optional<std::string> newCodeOf(const StringParameter& box, std::string_view what, const std::string& typed,
+                                     bool lengthValid) {
+  if (!lengthValid) {
+    refuse(box, fmt::format("{} '{}' is not valid", what, typed));
+    return std::nullopt;
+  }
+  std::string code = toUpperAscii(typed);
+  if (code == box.value()) {
+    refuse(box, fmt::format("{} '{}' was already set ...", what, code));
+    return std::nullopt;
+  }
+  return code;
+}
+
 void showSame(const Parameter& parameter, std::string_view value) {
   showAndLog(fmt::format("Same {} value {}, no changes made", parameter.name(), value));
 }
@@ -220,21 +242,12 @@ void processBlockCallsign() {
     return;
   }
   const std::size_t length = characterCount(*typed);
-  if (length < 4 || length > 8) {
-    showAndLog(fmt::format("callsign '{}' is not valid", *typed));
-    setTextBoxString(BLOCK_CALLSIGN);
-    return;
-  }
-  const std::string callsign = toUpperAscii(*typed);
-  if (callsign == BLOCK_CALLSIGN.value()) {
-    showAndLog(fmt::format("callsign '{}' was already set ...", callsign));
-    setTextBoxString(BLOCK_CALLSIGN);
-    return;
-  }
-  setAndSaveStringParameter(BLOCK_CALLSIGN, callsign);
+  const auto callsign = newCodeOf(BLOCK_CALLSIGN, "callsign", *typed, length >= 4 && length <= 8);
+  if (!callsign) return;
+  setAndSaveStringParameter(BLOCK_CALLSIGN, *callsign);
   setTextBoxString(BLOCK_CALLSIGN);
   enableControl(g_unblockButton.binding, true);
-  showAndLog(fmt::format("live aircraft with callsign '{}' will be blocked", callsign));
+  showAndLog(fmt::format("live aircraft with callsign '{}' will be blocked", *callsign));
   g_blockCallsignPending = true;
 }
 
@@ -258,23 +271,13 @@ void processDestination() {
     showAndLog("destination set to empty");
     return;
   }
-  if (characterCount(*typed) != 4) {
-    showAndLog(fmt::format("destination '{}' is not valid", *typed));
-    setTextBoxString(DESTINATION);
+  const auto code = newCodeOf(DESTINATION, "destination", *typed, characterCount(*typed) == 4);
+  if (!code) return;
+  if (const kvo::Airport* airport = findAirport(*code)) {
+    setDestination(*code, {airport->latitude, airport->longitude});
     return;
   }
-  const std::string code = toUpperAscii(*typed);
-  if (code == DESTINATION.value()) {
-    showAndLog(fmt::format("destination '{}' was already set ...", code));
-    setTextBoxString(DESTINATION);
-    return;
-  }
-  if (const kvo::Airport* airport = findAirport(code)) {
-    setDestination(code, {airport->latitude, airport->longitude});
-    return;
-  }
-  showAndLog(fmt::format("destination '{}' is unknown ...", code));
-  setTextBoxString(DESTINATION);
+  refuse(DESTINATION, fmt::format("destination '{}' is unknown ...", *code));
 }
 
 void setDestination(std::string_view code, kvo::LatLon position) {
