@@ -279,8 +279,7 @@ void paintMainWindow(HDC deviceContext) {
   fill(g_headerRect, kBlackColour);
   fill(g_statusAreaRect, kBlackColour);
   FillRect(dc(), &g_panelRect, g_mainWindow.skyBlueBrush);
-  fill(g_statisticsRect, kBlackColour);
-  fill(g_messageLineRect, kLimeColour);
+  fill(g_statisticsRect, kBlackColour);  // the message line is filled with its message below
   SelectObject(dc(), g_mainWindow.whitePen);
   for (const int y : {28, 113, 449, 392}) line(0, y, 880, y);
   SetBkMode(dc(), TRANSPARENT);
