@@ -143,6 +143,16 @@ HBRUSH brushOf(COLORREF colour) {
 
 void fill(const RECT& rect, COLORREF colour) { FillRect(dc(), &rect, brushOf(colour)); }
 
+// A count of the status area: "# <name>: <count>" in lime; "# <name>: ..." in the colour given
+// while there is none.
+void drawCount(int x, std::string_view name, std::uint64_t count, COLORREF whileNone) {
+  if (count == 0) {
+    drawTextUtf8(x, 91, fmt::format("# {}: ...", name), whileNone);
+  } else {
+    drawTextUtf8(x, 91, fmt::format("# {}: {}", name, count), kLimeColour);
+  }
+}
+
 }  // namespace
 
 void drawTextUtf8(int x, int y, std::string_view utf8, COLORREF colour) {
@@ -176,24 +186,9 @@ void paintSimulatorSection() {
     drawTextUtf8(5, 35, fmt::format("MSFS 20{} mode", g_simIs2020.load() ? "20" : "24"), kLimeColour);
   }
 
-  const std::uint64_t liveries = g_mainWindow.liveryCount.load();
-  if (liveries == 0) {
-    drawTextUtf8(5, 91, "# liveries: ...", kRedColour);
-  } else {
-    drawTextUtf8(5, 91, fmt::format("# liveries: {}", liveries), kLimeColour);
-  }
-  const std::uint64_t simaddon = g_mainWindow.simaddonFileCount.load();
-  if (simaddon == 0) {
-    drawTextUtf8(141, 91, fmt::format("# {}: ...", "simaddon"), kYellowColour);
-  } else {
-    drawTextUtf8(141, 91, fmt::format("# {}: {}", "simaddon", simaddon), kLimeColour);
-  }
-  const std::uint64_t thirdParty = g_mainWindow.thirdPartyFileCount.load();
-  if (thirdParty == 0) {
-    drawTextUtf8(278, 91, "# thirdp: ...", kYellowColour);
-  } else {
-    drawTextUtf8(278, 91, fmt::format("# thirdp: {}", thirdParty), kLimeColour);
-  }
+  drawCount(5, "liveries", g_mainWindow.liveryCount.load(), kRedColour);
+  drawCount(141, "simaddon", g_mainWindow.simaddonFileCount.load(), kYellowColour);
+  drawCount(278, "thirdp", g_mainWindow.thirdPartyFileCount.load(), kYellowColour);
 
   fill(kRealTrafficLamp, realTrafficLampColour());
   drawTextUtf8(430, 63, "RT", kLimeColour);
