@@ -17,20 +17,23 @@ namespace {
 std::mutex g_viewMutex;
 kvo::ParkAirportView g_view;  // under g_viewMutex
 
-// The traffic week of the loaded park airport's stands, counted once per park airport (worker).
-struct TrafficWeekCache {
+// What the statistics show of the park airport that does not change while it stays: its label
+// and the traffic week of its stands, worked out once per park airport (worker).
+struct ParkAirportFacts {
   std::string code;
   bool loaded = false;
+  std::string label;
   std::uint32_t week = 0;
 };
-TrafficWeekCache g_trafficWeekCache;
+ParkAirportFacts g_parkAirportFacts;
 
-std::uint32_t parkAirportTrafficWeek() {
+const ParkAirportFacts& parkAirportFacts() {
   const bool loaded = g_parkAirportLoaded.load();
-  if (g_trafficWeekCache.code != g_parkAirport || g_trafficWeekCache.loaded != loaded) {
-    g_trafficWeekCache = {g_parkAirport, loaded, loaded ? kvo::trafficWeekOf(g_parkStands) : 0};
+  if (g_parkAirportFacts.code != g_parkAirport || g_parkAirportFacts.loaded != loaded) {
+    g_parkAirportFacts = {g_parkAirport, loaded, airportLabel(g_parkAirport),
+                          loaded ? kvo::trafficWeekOf(g_parkStands) : 0};
   }
-  return g_trafficWeekCache.week;
+  return g_parkAirportFacts;
 }
 
 bool isActive(const kvo::StaticAircraft& aircraft) { return aircraft.state == kvo::AircraftState::Active; }
@@ -40,6 +43,12 @@ bool isActive(const kvo::StaticAircraft& aircraft) { return aircraft.state == kv
 kvo::ParkAirportView kvo::parkAirportView() {
   std::lock_guard lock(g_viewMutex);
   return g_view;
+}
+
+void kvo::resetParkAirportView() {
+  g_parkAirportFacts = {};
+  std::lock_guard lock(g_viewMutex);
+  g_view = {};
 }
 
 bool kvo::setParkAirportView(ParkAirportView view) {
@@ -67,9 +76,10 @@ void refreshCounters() {
   }
   kvo::ParkAirportView view;
   if (!g_parkAirport.empty()) {
-    view.label = airportLabel(g_parkAirport);
+    const ParkAirportFacts& facts = parkAirportFacts();
+    view.label = facts.label;
     view.reservedStand = g_reservedStand;
-    view.trafficWeek = parkAirportTrafficWeek();
+    view.trafficWeek = facts.week;
   }
   if (kvo::setParkAirportView(std::move(view))) statisticsChanged = true;
   if (statisticsChanged) g_mainWindow.invalidate(g_statisticsRect);

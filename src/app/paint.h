@@ -40,5 +40,8 @@ struct ParkAirportView {
 ParkAirportView parkAirportView();
 // Replaces the view; true when it changed.
 bool setParkAirportView(ParkAirportView view);
+// No view, and what refreshCounters keeps of the park airport forgotten (a new run: the same
+// airport may come with other stands).
+void resetParkAirportView();
 
 }  // namespace kvo

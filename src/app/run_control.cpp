@@ -15,6 +15,7 @@
 #include "app/controls.h"
 #include "app/main_loop.h"
 #include "app/option_handlers.h"
+#include "app/paint.h"
 #include "app/run_timing.h"
 #include "app/startup_checks.h"
 #include "app/text_boxes.h"
@@ -299,6 +300,7 @@ bool resetForNewRun() {
   takeDeferredLiveryClear();
   releaseLiveryTitles();  // no record of the old run holds a title any more
   g_mainWindow.resetForNewRunWindowFields();
+  kvo::resetParkAirportView();
   resetMainLoopState();
   g_rtProfEdition = false;
   g_scanChangeRestarts = true;

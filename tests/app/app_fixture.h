@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/main_loop.h"
+#include "app/paint.h"
 #include "app/run_control.h"
 #include "app/run_timing.h"
 #include "app/startup_checks.h"
@@ -72,6 +73,7 @@ class AppTest : public ::testing::Test {
     resetRealTrafficLinkForTests();
     resetTimeState();
     g_mainWindow.resetForTests();
+    kvo::resetParkAirportView();
     g_restarting = false;
     g_flightRunning = false;
     g_realTrafficOnThisPc = false;
