@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -110,6 +111,8 @@ void fillRectangle(DeviceContext& dc, const RECT& rect, COLORREF colour);
 void drawPolyline(DeviceContext& dc, const POINT* points, int count, COLORREF colour, int width);
 // With the context's background mode and colour; the text cell's top left at (x, y).
 void drawText(DeviceContext& dc, int x, int y, std::u16string_view text, COLORREF colour);
+// The text as UTF-8 as cairo draws it (a NUL or a lone surrogate as U+FFFD).
+std::string utf8Of(std::u16string_view text);
 
 // ---- GDI objects (gdi.cpp) ----
 // The record behind a live object handle; nullopt for a deleted or unknown one.

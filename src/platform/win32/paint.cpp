@@ -68,22 +68,6 @@ const Font& font() {
   return *made;
 }
 
-// UTF-8 for cairo; a lone surrogate becomes U+FFFD, a NUL (which would end cairo's text) too.
-std::string utf8Of(std::u16string_view text) {
-  std::u16string clean(text);
-  std::replace(clean.begin(), clean.end(), u'\0', u'\uFFFD');
-  if (clean.empty()) {
-    return {};
-  }
-  const int length = static_cast<int>(clean.size());
-  const int size = WideCharToMultiByte(CP_UTF8, 0, clean.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, clean.data(), length, out.data(), size, nullptr, nullptr);
-  }
-  return out;
-}
-
 int advanceOf(cairo_t* cairo, const std::string& utf8) {
   cairo_text_extents_t extents{};
   cairo_text_extents(cairo, utf8.c_str(), &extents);
@@ -168,6 +152,22 @@ void addLinePixels(cairo_t* cairo, POINT a, POINT b, int width, RECT& bounds) {
 }
 
 }  // namespace
+
+// UTF-8 for cairo; a lone surrogate becomes U+FFFD, a NUL (which would end cairo's text) too.
+std::string utf8Of(std::u16string_view text) {
+  std::u16string clean(text);
+  std::replace(clean.begin(), clean.end(), u'\0', u'\uFFFD');
+  if (clean.empty()) {
+    return {};
+  }
+  const int length = static_cast<int>(clean.size());
+  const int size = WideCharToMultiByte(CP_UTF8, 0, clean.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, clean.data(), length, out.data(), size, nullptr, nullptr);
+  }
+  return out;
+}
 
 std::mutex& drawMutex() {
   static std::mutex instance;

@@ -3,6 +3,7 @@
 // window.png (a test driving the program as a process of its own) gets the picture and its texts
 // from the same moment; image viewers skip the chunk.
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -32,16 +33,10 @@ std::uint32_t bigEndianAt(const std::vector<std::uint8_t>& bytes, std::size_t at
          std::uint32_t{bytes[at + 3]};
 }
 
-std::string utf8Of(const std::u16string& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-  }
-  for (char& c : out) {
-    if (c == '\n' || c == '\r') c = ' ';  // one line per text
-  }
+// One line per text.
+std::string lineOf(std::u16string_view text) {
+  std::string out = utf8Of(text);
+  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   return out;
 }
 
@@ -63,7 +58,7 @@ void addTextsChunk(std::vector<std::uint8_t>& png, const std::vector<DrawOperati
     char head[64];
     std::snprintf(head, sizeof head, "%ld %ld 0x%06X ", static_cast<long>(text.rect.left),
                   static_cast<long>(text.rect.top), static_cast<unsigned>(text.colour));
-    body += head + utf8Of(text.text) + "\n";
+    body += head + lineOf(text.text) + "\n";
   }
   const std::string type = "iTXt";
   std::string text = type;
