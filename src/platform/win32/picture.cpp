@@ -60,6 +60,21 @@ std::uint32_t pixelOf(COLORREF colour) {
   return ((colour & 0xFF) << 16) | (colour & 0xFF00) | ((colour >> 16) & 0xFF);
 }
 
+// The surface's pixels (32 bits each, the top byte unused or alpha) into the picture of its
+// width and height (drawMutex held).
+void readPixels(cairo_surface_t* surface, win32test::WindowPicture& picture) {
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  picture.pixels.reserve(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+  for (int y = 0; y < picture.height && data != nullptr; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      std::uint32_t value = 0;
+      std::memcpy(&value, data + static_cast<std::ptrdiff_t>(y) * stride + x * 4, sizeof value);
+      picture.pixels.push_back(colourOf(value));
+    }
+  }
+}
+
 // Draws the window with its visible descendants onto the surface, its client origin at
 // `origin`, inside `clip` (surface coordinates); the texts that show go to `texts`.
 void composeWindow(HWND window, cairo_surface_t* surface, POINT origin, const RECT& clip,
@@ -260,16 +275,7 @@ std::optional<WindowPicture> windowPicture(HWND window) {
   composeWindow(window, surface, POINT{0, 0}, client, picture.texts);
   std::lock_guard lock(drawMutex());
   cairo_surface_flush(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  picture.pixels.reserve(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
-  for (int y = 0; y < picture.height && data != nullptr; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      std::uint32_t value = 0;
-      std::memcpy(&value, data + static_cast<std::ptrdiff_t>(y) * stride + x * 4, sizeof value);
-      picture.pixels.push_back(colourOf(value));
-    }
-  }
+  readPixels(surface, picture);
   cairo_surface_destroy(surface);
   return picture;
 }
@@ -317,15 +323,7 @@ std::optional<WindowPicture> pictureFromPng(const std::vector<std::uint8_t>& png
   WindowPicture picture;
   picture.width = cairo_image_surface_get_width(surface);
   picture.height = cairo_image_surface_get_height(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int y = 0; y < picture.height && data != nullptr; ++y) {
-    for (int x = 0; x < picture.width; ++x) {
-      std::uint32_t value = 0;
-      std::memcpy(&value, data + static_cast<std::ptrdiff_t>(y) * stride + x * 4, sizeof value);
-      picture.pixels.push_back(colourOf(value & 0xFFFFFFu));
-    }
-  }
+  readPixels(surface, picture);
   cairo_surface_destroy(surface);
   picture.texts = textsChunkOf(png);
   return picture;
