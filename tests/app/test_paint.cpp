@@ -214,8 +214,11 @@ TEST_F(PaintTest, CaptionsFollowTheirSettings) {
     c.set();
     EXPECT_EQ(textAt(picture(), c.caption, c.x, c.y), c.colour) << win32::wideToUtf8(c.caption);
   }
-  g_mainWindow.minutesToNextPass = 20;  // the pass is due: no countdown
-  EXPECT_EQ(picture().findText(u"(next in 20 min)"), nullptr);
+  for (const int minutes : {20, 0}) {  // the pass is due: no countdown
+    g_mainWindow.minutesToNextPass = minutes;
+    const std::u16string countdown = win32::utf8ToWide("(next in " + std::to_string(minutes) + " min)");
+    EXPECT_EQ(picture().findText(countdown), nullptr) << minutes;
+  }
   g_staticParkingBusy = false;
 }
 

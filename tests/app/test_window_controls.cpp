@@ -348,9 +348,11 @@ TEST_F(ControlsTest, BadInputIsRefusedInEveryBox) {
   EXPECT_FALSE(g_stopRequested.load());
   EXPECT_FALSE(g_callsignLookupPending.load());
   EXPECT_EQ(coretest::readFile(parametersFilePath()), storeBefore);
-  // The longest text taken.
+  // The longest text taken; a no-break space (the first character past the C1 controls) too.
   typeAndEnter(CALLSIGN_2_OBJECTID.binding, std::u16string(1000, u'a'));
   EXPECT_EQ(CALLSIGN_2_OBJECTID.value(), std::string(1000, 'A'));
+  typeAndEnter(CALLSIGN_2_OBJECTID.binding, u"a\u00A0b");
+  EXPECT_EQ(CALLSIGN_2_OBJECTID.value(), "A\u00A0B");
 }
 
 TEST_F(ControlsTest, ADisabledBoxTakesNoEntry) {
