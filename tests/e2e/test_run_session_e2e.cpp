@@ -47,43 +47,6 @@ struct Sample {
   bool onGround;
 };
 
-// The replay tool sending the session once into the installation's network.
-class ReplayTool {
- public:
-  ReplayTool(const Installation& at, double speed) {
-    const std::string output = (at.folder() / "rt_replay.out").string();
-    const std::string file = (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string();
-    const std::string speedText = std::to_string(speed);
-    std::string tool = AMBV_RT_REPLAY;
-    std::vector<std::string> args{tool, "--file", file, "--speed", speedText, "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int netns = at.network().descriptor();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (netns >= 0 && ::setns(netns, CLONE_NEWNET) != 0) ::_exit(126);
-      const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) ::_exit(126);
-      ::execv(tool.c_str(), argv.data());
-      ::_exit(127);
-    }
-  }
-  ~ReplayTool() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  ReplayTool(const ReplayTool&) = delete;
-  ReplayTool& operator=(const ReplayTool&) = delete;
-  bool started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
-
 // What the run showed: every program-made aircraft's samples, by callsign.
 struct Run {
   bool ran = false;
@@ -145,7 +108,10 @@ Run runSession() {
     return r;
   }
 
-  ReplayTool replay(at, kReplaySpeed);
+  // The replay tool sending the session once into the installation's network.
+  Program replay(at, AMBV_RT_REPLAY,
+                 {"--file", (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string(), "--speed",
+                  std::to_string(kReplaySpeed), "--quiet"});
   if (!replay.started()) {
     r.failure = "the replay tool did not start";
     return r;
