@@ -217,4 +217,20 @@ inline std::size_t countOf(const std::string& text, const std::string& part) {
   return n;
 }
 
+// Waits for the program's traffic reader, then sends a line from far away, out of range: the run
+// sees that traffic comes and starts its main loop, which makes the airport where the user stands
+// the park airport. Then waits up to the bound for `until` in the log (for nothing when empty).
+// The failure, or empty.
+inline std::string startTraffic(const Installation& at, const UdpSender& sender, const std::string& until = {},
+                                std::chrono::milliseconds bound = 30s) {
+  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
+    return "no traffic reader\n" + at.log();
+  }
+  sender.send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+  if (!until.empty() && !waitUntil([&] { return contains(at.log(), until); }, bound)) {
+    return "no '" + until + "' in the log\n" + at.log();
+  }
+  return {};
+}
+
 }  // namespace e2e

@@ -147,9 +147,8 @@ TEST(FaultRun, TheSimulatorQuitsMidRunTheProgramEndsInOrderAndTheNextStartFindsI
   {
     Program program(at);
     ASSERT_TRUE(program.started());
-    ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
     // Traffic comes (from far away): the main loop runs.
-    TrafficSender(at).send(FeedAircraft{4870001, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+    ASSERT_EQ(startTraffic(at, TrafficSender(at)), "");
     EXPECT_EQ(program.waitForExit(60s), 0) << at.log() << program.output();
     const std::string log = at.log();
     EXPECT_TRUE(contains(log, "Flight Simulator no longer connected, Ambrelvane will stop ...")) << log;
@@ -366,9 +365,7 @@ TEST(FaultRun, AFullDiskKeepsTheOldParametersAndAirportFileWhole) {
 
   Program program(at);
   ASSERT_TRUE(program.started());
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
-  TrafficSender(at).send(FeedAircraft{4870021, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "stands read from LOWS.xml"); }, 60s)) << at.log();
+  ASSERT_EQ(startTraffic(at, TrafficSender(at), "stands read from LOWS.xml", 60s), "");
   const fs::path parameters = at.roaming() / "Ambrelvane" / "parameters.xml";
   const std::string parametersBefore = coretest::readFile(parameters);
   const std::string learnedBefore = coretest::readFile(learned);
@@ -403,10 +400,8 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
   ASSERT_TRUE(program.started());
   RealTrafficClient rt(at);
   ASSERT_TRUE(rt.connect(60s)) << at.log();
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
   TrafficSender sender(at);
-  sender.send(FeedAircraft{4870031, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) << at.log();
+  ASSERT_EQ(startTraffic(at, sender, "The park airport is LOWS"), "");
   std::this_thread::sleep_for(2s);
   const long rssBefore = statusKb(program.pid(), "VmRSS");
   const auto logBefore = fs::file_size(at.work() / "Log.txt");

@@ -96,17 +96,9 @@ Run runSession() {
     r.failure = "the program did not start";
     return r;
   }
-  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
-    r.failure = "no traffic reader\n" + at.log();
-    return r;
-  }
-  // A line from far away starts the main loop, which sets the park airport; ground traffic is
-  // kept only once it is set.
-  TrafficSender(at).send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  if (!waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) {
-    r.failure = "LOWS did not become the park airport\n" + at.log();
-    return r;
-  }
+  // Ground traffic is kept only once the park airport is set.
+  r.failure = startTraffic(at, TrafficSender(at), "The park airport is LOWS");
+  if (!r.failure.empty()) return r;
 
   // The replay tool sending the session once into the installation's network.
   Program replay(at, AMBV_RT_REPLAY,
