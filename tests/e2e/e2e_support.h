@@ -94,8 +94,16 @@ class Installation {
   std::string log() const { return coretest::readFile(work() / "Log.txt"); }
   const NetworkSpace& network() const { return network_; }
   std::optional<nlohmann::json> state() const { return simulatorState(work()); }
+  // The state once the stand-in simulator wrote one after that of `lastElapsed` (its
+  // elapsedSeconds, updated here); nullopt until then.
+  std::optional<nlohmann::json> newState(double& lastElapsed) const {
+    auto s = state();
+    if (!s || !s->contains("objects") || s->value("elapsedSeconds", -1.0) == lastElapsed) return std::nullopt;
+    lastElapsed = s->value("elapsedSeconds", -1.0);
+    return s;
+  }
   // The objects the program created in the stand-in simulator.
-  int programObjects() const { return static_cast<int>(programObjectsIn(state()).size()); }
+  std::vector<nlohmann::json> programObjects() const { return programObjectsIn(state()); }
 
  private:
   coretest::TempFolder folder_;

@@ -194,13 +194,13 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   EXPECT_TRUE(contains(at.log(), "RealTraffic connected"));
   const std::vector<FeedAircraft> traffic{{4870011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}};
   std::optional<Feeder> feeder(std::in_place, at, traffic);
-  ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+  ASSERT_TRUE(waitUntil([&] { return at.programObjects().size() == 1; }, 75s)) << at.log();
   ASSERT_FALSE(rt.linesOf(1, "Qs121=").empty());
 
   // RealTraffic goes, and with it its datagrams.
   feeder.reset();
   rt.drop();
-  ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 0; }, 20s)) << at.log();
+  ASSERT_TRUE(waitUntil([&] { return at.programObjects().empty(); }, 20s)) << at.log();
   EXPECT_TRUE(contains(at.log(), "RealTraffic gone? Wait for RealTraffic to re-connect ...")) << at.log();
 
   ASSERT_TRUE(rt.connect(10s));
@@ -208,12 +208,12 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   ASSERT_TRUE(waitUntil([&] { return rt.linesOf(2, "Qs121=").size() >= 2; }, 10s));
   EXPECT_TRUE(rt.linesOf(2, "Qs999=").empty()) << "no second handshake";
   feeder.emplace(at, traffic);
-  EXPECT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+  EXPECT_TRUE(waitUntil([&] { return at.programObjects().size() == 1; }, 75s)) << at.log();
 
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   EXPECT_TRUE(waitUntil([&] { return !rt.linesOf(2, "exit").empty(); }, 5s));
-  EXPECT_EQ(at.programObjects(), 0);
+  EXPECT_EQ(at.programObjects().size(), 0u);
 }
 
 // ---- a reader's port -----------------------------------------------------------------------------

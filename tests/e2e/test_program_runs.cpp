@@ -68,12 +68,8 @@ TEST(ProgramRun, FeedTrafficIsCreatedAboutThirtySecondsLaterWithItsLiveryAndGoes
   std::map<std::string, nlohmann::json> created;
   const bool all = waitUntil(
       [&] {
-        if (auto state = at.state()) {
-          for (const auto& o : (*state)["objects"]) {
-            if (o.value("createdBy", "") == "program" && liveries.count(o.value("atcId", "")) != 0) {
-              created.emplace(o["atcId"].get<std::string>(), o);
-            }
-          }
+        for (const auto& o : at.programObjects()) {
+          if (liveries.count(o.value("atcId", "")) != 0) created.emplace(o["atcId"].get<std::string>(), o);
         }
         return created.size() == feed.size();
       },
@@ -168,11 +164,11 @@ TEST(ProgramRun, TheProgramsObjectsAreGoneWhenItCloses) {
   ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
   {
     Feeder feeder(at, {{4850011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}});
-    ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+    ASSERT_TRUE(waitUntil([&] { return at.programObjects().size() == 1; }, 75s)) << at.log();
   }
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0);
-  EXPECT_EQ(at.programObjects(), 0);
+  EXPECT_EQ(at.programObjects().size(), 0u);
 }
 
 }  // namespace

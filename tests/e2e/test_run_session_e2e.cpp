@@ -132,18 +132,13 @@ Run runSession() {
   // late: both show well within this bound.
   const auto bound = std::chrono::milliseconds(static_cast<long long>(1000.0 * (230.0 / kReplaySpeed + 60.0)));
   while (!found() && std::chrono::steady_clock::now() - start < bound) {
-    if (auto state = at.state(); state && state->contains("objects")) {
-      const double elapsed = state->value("elapsedSeconds", -1.0);
-      if (elapsed != lastElapsed) {
-        lastElapsed = elapsed;
-        const double second = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        r.failedCreations = state->value("failedCreations", -1);
-        for (const auto& o : (*state)["objects"]) {
-          if (o.value("createdBy", "") != "program") continue;
-          r.samples[o.value("atcId", "")].push_back(
-              {second, kFrame.toLocal({o.value("latitude", 0.0), o.value("longitude", 0.0)}), o.value("altitudeFt", 0.0),
-               o.value("onGround", false)});
-        }
+    if (const auto state = at.newState(lastElapsed)) {
+      const double second = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      r.failedCreations = state->value("failedCreations", -1);
+      for (const auto& o : programObjectsIn(state)) {
+        r.samples[o.value("atcId", "")].push_back(
+            {second, kFrame.toLocal({o.value("latitude", 0.0), o.value("longitude", 0.0)}), o.value("altitudeFt", 0.0),
+             o.value("onGround", false)});
       }
     }
     std::this_thread::sleep_for(200ms);

@@ -107,10 +107,7 @@ struct ObjectSeen {
 // The program's objects in the simulator by ATC id.
 std::map<std::string, ObjectSeen> programObjects(const Installation& at) {
   std::map<std::string, ObjectSeen> out;
-  const auto state = at.state();
-  if (!state || !state->contains("objects")) return out;
-  for (const auto& o : (*state)["objects"]) {
-    if (o.value("createdBy", "") != "program") continue;
+  for (const auto& o : at.programObjects()) {
     out[o.value("atcId", "")] = {o.value("latitude", 0.0), o.value("longitude", 0.0), o.value("headingDeg", 0.0),
                                  o.value("title", "")};
   }
