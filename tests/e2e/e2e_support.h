@@ -162,6 +162,21 @@ class Program {
   fs::path outputPath_;
 };
 
+// A UDP socket of the installation's network bound to the port, as another program holding it; -1
+// when the port is taken already.
+inline int holdPort(const Installation& at, std::uint16_t port) {
+  const int fd = at.network().socket(SOCK_DGRAM);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // RealTraffic's traffic lines on UDP to the program, in the installation's network.
 class TrafficSender : public UdpSender {
  public:
@@ -172,21 +187,31 @@ inline long long nowEpoch() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-// Airborne aircraft reported every 2 s along their tracks with the time of sending, as RealTraffic
-// does, until the feeder goes.
+// Datagrams every 2 s, as RealTraffic sends them, until the feeder goes.
 class Feeder {
  public:
-  Feeder(const Installation& at, std::vector<FeedAircraft> aircraft) : sender_(at), aircraft_(std::move(aircraft)) {
+  // The datagrams of a round `seconds` after the start, each with its port.
+  using Datagrams = std::vector<std::pair<std::uint16_t, std::string>>;
+  using Round = std::function<Datagrams(double seconds)>;
+
+  Feeder(const Installation& at, Round round) : sender_(at), round_(std::move(round)) {
     thread_ = std::thread([this] {
       const auto start = std::chrono::steady_clock::now();
       for (auto next = start; running_.load(); next += 2s) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        for (const FeedAircraft& a : aircraft_) sender_.send(a.after(seconds).line(nowEpoch()));
+        for (const auto& [port, datagram] : round_(seconds)) sender_.send(datagram, port);
         std::unique_lock lock(mutex_);
         wake_.wait_until(lock, next + 2s, [this] { return !running_.load(); });
       }
     });
   }
+  // Airborne aircraft reported along their tracks with the time of sending.
+  Feeder(const Installation& at, std::vector<FeedAircraft> aircraft)
+      : Feeder(at, [aircraft = std::move(aircraft)](double seconds) {
+          Datagrams lines;
+          for (const FeedAircraft& a : aircraft) lines.emplace_back(kTrafficPort, a.after(seconds).line(nowEpoch()));
+          return lines;
+        }) {}
   ~Feeder() {
     {
       std::lock_guard lock(mutex_);
@@ -200,7 +225,7 @@ class Feeder {
 
  private:
   TrafficSender sender_;
-  std::vector<FeedAircraft> aircraft_;
+  Round round_;
   std::atomic<bool> running_{true};
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -32,8 +32,9 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-// The traffic port of the program (fixed, as RealTraffic's is).
+// The program's ports for RealTraffic's datagrams (fixed, as RealTraffic's are).
 inline constexpr std::uint16_t kTrafficPort = 49005;
+inline constexpr std::uint16_t kQnhPort = 49004;
 
 // Brings up the loopback of the calling thread's network namespace: a new namespace has it down.
 inline bool loopbackUp() {

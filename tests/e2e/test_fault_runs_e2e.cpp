@@ -18,7 +18,6 @@ using namespace e2e;
 
 namespace {
 
-constexpr std::uint16_t kQnhPort = 49004;
 constexpr std::uint16_t kRealTrafficPort = 10747;  // PORT_NUMBER's default
 constexpr double kLowsLat = 47.7933;
 constexpr double kLowsLon = 13.0043;
@@ -121,20 +120,6 @@ class RealTrafficClient {
 void installRealTraffic(const Installation& at) {
   fs::create_directories(at.roaming() / "InsideSystems");
   coretest::writeFile(at.roaming() / "InsideSystems" / "RealTraffic.jar", "");
-}
-
-// A socket of the installation's network bound to the port, as another program holding it.
-int holdPort(const Installation& at, std::uint16_t port) {
-  const int fd = at.network().socket(SOCK_DGRAM);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // ---- the simulator quits ---------------------------------------------------------------------
