@@ -8,14 +8,10 @@ target_link_libraries(ambv_session_maker PUBLIC pugixml::pugixml)
 target_link_libraries(ambv_make_session PRIVATE ambv_session_maker)
 
 if(AMBV_TESTS)
-  file(GLOB ambv_rt_replay_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/rt_replay/*.cpp)
-  if(ambv_rt_replay_test_srcs)
-    add_executable(test_rt_replay ${ambv_rt_replay_test_srcs})
-    target_include_directories(test_rt_replay PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-    target_compile_options(test_rt_replay PRIVATE ${AMBV_WARNINGS})
+  ambv_tests(rt_replay ambv_session_maker)
+  if(TARGET test_rt_replay)
     target_compile_definitions(test_rt_replay PRIVATE AMBV_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
-    target_link_libraries(test_rt_replay PRIVATE ambv_session_maker GTest::gtest GTest::gmock GTest::gtest_main)
-    add_test(NAME rt_replay COMMAND test_rt_replay)
+    # No threads of its own: not one for the ThreadSanitizer build.
     set_tests_properties(rt_replay PROPERTIES LABELS "unit" TIMEOUT 300)
   endif()
   # The end-to-end run of the run command's session starts the replay tool itself and reads the

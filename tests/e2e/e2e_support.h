@@ -9,46 +9,25 @@
 // (a Linux network namespace with only its loopback), in which its program runs and into which
 // the test's sockets are made; where the system allows no namespace (no CAP_SYS_ADMIN), everything
 // shares the machine's network and the tests must run alone.
-#include <arpa/inet.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
-#include <nlohmann/json.hpp>
-#include <numbers>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/test_support.h"
-
-extern char** environ;
+#include "installation.h"
 
 namespace e2e {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// The traffic ports of the program (fixed, as RealTraffic's are).
-inline constexpr std::uint16_t kTrafficPort = 49005;
 
 // A network namespace of the test's own, kept alive by an open descriptor.
 class NetworkSpace {
@@ -56,15 +35,7 @@ class NetworkSpace {
   NetworkSpace() {
     // unshare() changes the calling thread's namespace: a thread of its own makes it.
     std::thread([this] {
-      if (::unshare(CLONE_NEWNET) != 0) return;
-      const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-      ifreq request{};
-      std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-      if (s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &request) == 0) {
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-        if (::ioctl(s, SIOCSIFFLAGS, &request) == 0) fd_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-      }
-      if (s >= 0) ::close(s);
+      if (::unshare(CLONE_NEWNET) == 0 && loopbackUp()) fd_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     }).join();
   }
   ~NetworkSpace() {
@@ -95,22 +66,12 @@ class NetworkSpace {
 // network.
 class Installation {
  public:
-  Installation() {
-    current_ = this;
-    fs::copy(fs::path(AMBV_WORK_DIR), work(), fs::copy_options::recursive);
-    fs::create_directories(roaming());
-    fs::create_directories(runtime());
-    const fs::path cache = local() / "Packages" / "Microsoft.FlightSimulator_8wekyb3d8bbwe" / "LocalCache";
-    fs::create_directories(cache);
-    fs::copy(fs::path(AMBV_SOURCE_DIR) / "data/sim/Packages", cache / "Packages", fs::copy_options::recursive);
-    std::string userCfg = coretest::readFile(fs::path(AMBV_SOURCE_DIR) / "data/sim/UserCfg.opt.in");
-    userCfg.replace(userCfg.find("@PACKAGES@"), 10, (cache / "Packages").string());
-    coretest::writeFile(cache / "UserCfg.opt", userCfg);
-  }
-  fs::path work() const { return folder_.path() / "work"; }
-  fs::path roaming() const { return folder_.path() / "appdata" / "roaming"; }
-  fs::path local() const { return folder_.path() / "appdata" / "local"; }
-  fs::path runtime() const { return folder_.path() / "runtime"; }
+  Installation() { layOut(folders(), AMBV_WORK_DIR); }
+  Folders folders() const { return {folder_.path()}; }
+  fs::path work() const { return folders().work(); }
+  fs::path roaming() const { return folders().roaming(); }
+  fs::path local() const { return folders().local(); }
+  fs::path runtime() const { return folders().runtime(); }
   fs::path folder() const { return folder_.path(); }
 
   // The stand-in's default scenario, optionally changed.
@@ -132,72 +93,35 @@ class Installation {
 
   std::string log() const { return coretest::readFile(work() / "Log.txt"); }
   const NetworkSpace& network() const { return network_; }
-  // The installation made last (tests run one at a time).
-  static const Installation* current() { return current_; }
-  ~Installation() {
-    if (current_ == this) current_ = nullptr;
-  }
-  std::optional<nlohmann::json> state() const {
-    const std::string text = coretest::readFile(work() / "simulator-state.json");
-    auto parsed = nlohmann::json::parse(text, nullptr, false);
-    if (parsed.is_discarded()) return std::nullopt;
-    return parsed;
+  std::optional<nlohmann::json> state() const { return simulatorState(work()); }
+  // The state once the stand-in simulator wrote one after that of `lastElapsed` (its
+  // elapsedSeconds, updated here); nullopt until then.
+  std::optional<nlohmann::json> newState(double& lastElapsed) const {
+    auto s = state();
+    if (!s || !s->contains("objects") || s->value("elapsedSeconds", -1.0) == lastElapsed) return std::nullopt;
+    lastElapsed = s->value("elapsedSeconds", -1.0);
+    return s;
   }
   // The objects the program created in the stand-in simulator.
-  int programObjects() const {
-    int n = 0;
-    if (auto s = state(); s && s->contains("objects")) {
-      for (const auto& o : (*s)["objects"]) n += o.value("createdBy", "") == "program" ? 1 : 0;
-    }
-    return n;
-  }
+  std::vector<nlohmann::json> programObjects() const { return programObjectsIn(state()); }
 
  private:
-  static inline const Installation* current_ = nullptr;
   coretest::TempFolder folder_;
   NetworkSpace network_;
 };
 
-// One run of the program.
+// One run of the program, or of a tool built beside it, in the installation's working folder and
+// network; killed at the end unless it ended.
 class Program {
  public:
   // `environment`: more variables for the program ("NAME=value"), in place of the test's own.
-  explicit Program(const Installation& at, const std::vector<std::string>& environment = {}) {
-    std::vector<std::string> env;
-    auto replaced = [&](const std::string& entry) {
-      return std::any_of(environment.begin(), environment.end(), [&](const std::string& mine) {
-        return entry.starts_with(mine.substr(0, mine.find('=') + 1));
-      });
-    };
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (entry.starts_with("APPDATA=") || entry.starts_with("LOCALAPPDATA=") || entry.starts_with("XDG_RUNTIME_DIR=") ||
-          replaced(entry))
-        continue;
-      env.push_back(entry);
-    }
-    env.push_back("APPDATA=" + at.roaming().string());
-    env.push_back("LOCALAPPDATA=" + at.local().string());
-    env.push_back("XDG_RUNTIME_DIR=" + at.runtime().string());
-    env.insert(env.end(), environment.begin(), environment.end());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const std::string output = (at.folder() / ("program-" + std::to_string(counter_++) + ".out")).string();
-    outputPath_ = output;
-    const std::string work = at.work().string();
-    std::string program = AMBV_PROGRAM;
-    char* argv[] = {program.data(), nullptr};
-    const int netns = at.network().descriptor();
-    // Between fork and exec only system calls: the test process has other threads.
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (netns >= 0 && ::setns(netns, CLONE_NEWNET) != 0) ::_exit(126);
-      const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 || ::chdir(work.c_str()) != 0) ::_exit(126);
-      ::execve(program.c_str(), argv, envp.data());
-      ::_exit(127);
-    }
+  explicit Program(const Installation& at, const std::vector<std::string>& environment = {})
+      : Program(at, AMBV_PROGRAM, {}, environment) {}
+  Program(const Installation& at, const fs::path& executable, const std::vector<std::string>& args,
+          const std::vector<std::string>& environment = {})
+      : outputPath_(at.folder() / ("program-" + std::to_string(counter_++) + ".out")) {
+    pid_ = startProcess(executable, args, programEnvironment(at.folders(), environment), at.work(), outputPath_,
+                        at.network().descriptor());
     started_ = pid_ > 0;
   }
   ~Program() {
@@ -235,78 +159,59 @@ class Program {
   pid_t pid_ = -1;
   bool started_ = false;
   std::optional<int> exitStatus_;
-  std::string outputPath_;
+  fs::path outputPath_;
 };
 
-// RealTraffic's traffic lines on UDP to the program, in the installation's network (by
-// default the installation made last).
-class TrafficSender {
+// A UDP socket of the installation's network bound to the port, as another program holding it; -1
+// when the port is taken already.
+inline int holdPort(const Installation& at, std::uint16_t port) {
+  const int fd = at.network().socket(SOCK_DGRAM);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// RealTraffic's traffic lines on UDP to the program, in the installation's network.
+class TrafficSender : public UdpSender {
  public:
-  explicit TrafficSender(const Installation& at) : fd_(at.network().socket(SOCK_DGRAM)) {}
-  TrafficSender()
-      : fd_(Installation::current() != nullptr ? Installation::current()->network().socket(SOCK_DGRAM)
-                                              : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-  ~TrafficSender() { ::close(fd_); }
-  void send(const std::string& line, std::uint16_t port = kTrafficPort) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd_, line.data(), line.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  }
-
- private:
-  int fd_;
-};
-
-// One airborne aircraft of the feed in RealTraffic's line format, at the given feed time.
-struct FeedAircraft {
-  unsigned hexId;
-  std::string callsign;
-  std::string type;
-  std::string registration;
-  double lat;
-  double lon;
-  double altitudeFt;
-  double trackDeg;
-  double groundSpeedKt;
-  std::string line(long long epochSeconds) const {
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "RTTFC,%u,%.5f,%.5f,%.0f,0,1000,%.1f,%.0f,%s,%s,%s,EDDF,LOWS,%lld,0,0,adsb_icao,0,0,-1,0,0,-1,0,%.1f,0,0,A3",
-                  hexId, lat, lon, altitudeFt, trackDeg, groundSpeedKt, callsign.c_str(), type.c_str(),
-                  registration.c_str(), epochSeconds, trackDeg);
-    return text;
-  }
-  // Where it is after flying its track for the seconds.
-  FeedAircraft after(double seconds) const {
-    FeedAircraft moved = *this;
-    const double nm = groundSpeedKt * seconds / 3600.0;
-    moved.lat += nm * std::cos(trackDeg * std::numbers::pi / 180.0) / 60.0;
-    moved.lon += nm * std::sin(trackDeg * std::numbers::pi / 180.0) / 60.0 / std::cos(lat * std::numbers::pi / 180.0);
-    return moved;
-  }
+  explicit TrafficSender(const Installation& at) : UdpSender(at.network().socket(SOCK_DGRAM)) {}
 };
 
 inline long long nowEpoch() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-// Airborne aircraft reported every 2 s along their tracks with the time of sending, as RealTraffic
-// does, until the feeder goes.
+// Datagrams every 2 s, as RealTraffic sends them, until the feeder goes.
 class Feeder {
  public:
-  Feeder(const Installation& at, std::vector<FeedAircraft> aircraft) : sender_(at), aircraft_(std::move(aircraft)) {
+  // The datagrams of a round `seconds` after the start, each with its port.
+  using Datagrams = std::vector<std::pair<std::uint16_t, std::string>>;
+  using Round = std::function<Datagrams(double seconds)>;
+
+  Feeder(const Installation& at, Round round) : sender_(at), round_(std::move(round)) {
     thread_ = std::thread([this] {
       const auto start = std::chrono::steady_clock::now();
       for (auto next = start; running_.load(); next += 2s) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        for (const FeedAircraft& a : aircraft_) sender_.send(a.after(seconds).line(nowEpoch()));
+        for (const auto& [port, datagram] : round_(seconds)) sender_.send(datagram, port);
         std::unique_lock lock(mutex_);
         wake_.wait_until(lock, next + 2s, [this] { return !running_.load(); });
       }
     });
   }
+  // Airborne aircraft reported along their tracks with the time of sending.
+  Feeder(const Installation& at, std::vector<FeedAircraft> aircraft)
+      : Feeder(at, [aircraft = std::move(aircraft)](double seconds) {
+          Datagrams lines;
+          for (const FeedAircraft& a : aircraft) lines.emplace_back(kTrafficPort, a.after(seconds).line(nowEpoch()));
+          return lines;
+        }) {}
   ~Feeder() {
     {
       std::lock_guard lock(mutex_);
@@ -320,7 +225,7 @@ class Feeder {
 
  private:
   TrafficSender sender_;
-  std::vector<FeedAircraft> aircraft_;
+  Round round_;
   std::atomic<bool> running_{true};
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -343,6 +248,22 @@ inline std::size_t countOf(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
   return n;
+}
+
+// Waits for the program's traffic reader, then sends a line from far away, out of range: the run
+// sees that traffic comes and starts its main loop, which makes the airport where the user stands
+// the park airport. Then waits up to the bound for `until` in the log (for nothing when empty).
+// The failure, or empty.
+inline std::string startTraffic(const Installation& at, const UdpSender& sender, const std::string& until = {},
+                                std::chrono::milliseconds bound = 30s) {
+  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
+    return "no traffic reader\n" + at.log();
+  }
+  sender.send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+  if (!until.empty() && !waitUntil([&] { return contains(at.log(), until); }, bound)) {
+    return "no '" + until + "' in the log\n" + at.log();
+  }
+  return {};
 }
 
 }  // namespace e2e

@@ -226,18 +226,10 @@ inline void playFlights(const TrafficSender& sender, std::vector<Flight>& flight
   }
 }
 
-// Waits for the program's traffic reader, then sends a line from far away, out of range: the run
-// sees that traffic comes and starts its main loop, which makes LOWS, where the user stands, the
-// park airport and reads its stands. The failure, or empty once the stands are read.
+// Starts the traffic of a run where the user stands at LOWS: the failure, or empty once LOWS is the
+// park airport and its stands are read.
 inline std::string startTrafficAtLows(const Installation& at, const TrafficSender& sender) {
-  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
-    return "no traffic reader\n" + at.log();
-  }
-  sender.send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  if (!waitUntil([&] { return contains(at.log(), "stands read from LOWS.xml"); }, 30s)) {
-    return "the stands of LOWS were not read\n" + at.log();
-  }
-  return {};
+  return startTraffic(at, sender, "stands read from LOWS.xml");
 }
 
 }  // namespace e2e

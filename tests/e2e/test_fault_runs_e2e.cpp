@@ -18,7 +18,6 @@ using namespace e2e;
 
 namespace {
 
-constexpr std::uint16_t kQnhPort = 49004;
 constexpr std::uint16_t kRealTrafficPort = 10747;  // PORT_NUMBER's default
 constexpr double kLowsLat = 47.7933;
 constexpr double kLowsLon = 13.0043;
@@ -123,20 +122,6 @@ void installRealTraffic(const Installation& at) {
   coretest::writeFile(at.roaming() / "InsideSystems" / "RealTraffic.jar", "");
 }
 
-// A socket of the installation's network bound to the port, as another program holding it.
-int holdPort(const Installation& at, std::uint16_t port) {
-  const int fd = at.network().socket(SOCK_DGRAM);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // ---- the simulator quits ---------------------------------------------------------------------
 
 // The simulator quits while the traffic runs: the run ends with "SIM WAS CLOSED" and the program
@@ -147,9 +132,8 @@ TEST(FaultRun, TheSimulatorQuitsMidRunTheProgramEndsInOrderAndTheNextStartFindsI
   {
     Program program(at);
     ASSERT_TRUE(program.started());
-    ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
     // Traffic comes (from far away): the main loop runs.
-    TrafficSender(at).send(FeedAircraft{4870001, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+    ASSERT_EQ(startTraffic(at, TrafficSender(at)), "");
     EXPECT_EQ(program.waitForExit(60s), 0) << at.log() << program.output();
     const std::string log = at.log();
     EXPECT_TRUE(contains(log, "Flight Simulator no longer connected, Ambrelvane will stop ...")) << log;
@@ -195,13 +179,13 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   EXPECT_TRUE(contains(at.log(), "RealTraffic connected"));
   const std::vector<FeedAircraft> traffic{{4870011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}};
   std::optional<Feeder> feeder(std::in_place, at, traffic);
-  ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+  ASSERT_TRUE(waitUntil([&] { return at.programObjects().size() == 1; }, 75s)) << at.log();
   ASSERT_FALSE(rt.linesOf(1, "Qs121=").empty());
 
   // RealTraffic goes, and with it its datagrams.
   feeder.reset();
   rt.drop();
-  ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 0; }, 20s)) << at.log();
+  ASSERT_TRUE(waitUntil([&] { return at.programObjects().empty(); }, 20s)) << at.log();
   EXPECT_TRUE(contains(at.log(), "RealTraffic gone? Wait for RealTraffic to re-connect ...")) << at.log();
 
   ASSERT_TRUE(rt.connect(10s));
@@ -209,12 +193,12 @@ TEST(FaultRun, RealTrafficsLinkDropsTheLiveTrafficGoesAndComesBackWithTheLink) {
   ASSERT_TRUE(waitUntil([&] { return rt.linesOf(2, "Qs121=").size() >= 2; }, 10s));
   EXPECT_TRUE(rt.linesOf(2, "Qs999=").empty()) << "no second handshake";
   feeder.emplace(at, traffic);
-  EXPECT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+  EXPECT_TRUE(waitUntil([&] { return at.programObjects().size() == 1; }, 75s)) << at.log();
 
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   EXPECT_TRUE(waitUntil([&] { return !rt.linesOf(2, "exit").empty(); }, 5s));
-  EXPECT_EQ(at.programObjects(), 0);
+  EXPECT_EQ(at.programObjects().size(), 0u);
 }
 
 // ---- a reader's port -----------------------------------------------------------------------------
@@ -366,9 +350,7 @@ TEST(FaultRun, AFullDiskKeepsTheOldParametersAndAirportFileWhole) {
 
   Program program(at);
   ASSERT_TRUE(program.started());
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
-  TrafficSender(at).send(FeedAircraft{4870021, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "stands read from LOWS.xml"); }, 60s)) << at.log();
+  ASSERT_EQ(startTraffic(at, TrafficSender(at), "stands read from LOWS.xml", 60s), "");
   const fs::path parameters = at.roaming() / "Ambrelvane" / "parameters.xml";
   const std::string parametersBefore = coretest::readFile(parameters);
   const std::string learnedBefore = coretest::readFile(learned);
@@ -403,10 +385,8 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
   ASSERT_TRUE(program.started());
   RealTrafficClient rt(at);
   ASSERT_TRUE(rt.connect(60s)) << at.log();
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
   TrafficSender sender(at);
-  sender.send(FeedAircraft{4870031, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) << at.log();
+  ASSERT_EQ(startTraffic(at, sender, "The park airport is LOWS"), "");
   std::this_thread::sleep_for(2s);
   const long rssBefore = statusKb(program.pid(), "VmRSS");
   const auto logBefore = fs::file_size(at.work() / "Log.txt");

@@ -102,20 +102,15 @@ Replay runReplay() {
   std::thread watcher([&] {
     double lastElapsed = -1.0;
     while (watching.load()) {
-      if (auto state = at.state(); state && state->contains("objects")) {
-        const double elapsed = state->value("elapsedSeconds", -1.0);
-        if (elapsed != lastElapsed) {
-          lastElapsed = elapsed;
-          const auto now = std::chrono::steady_clock::now();
-          std::lock_guard lock(samplesMutex);
-          for (const auto& o : (*state)["objects"]) {
-            if (o.value("createdBy", "") != "program") continue;
-            const auto& events = o.contains("events") ? o["events"] : nlohmann::json::object();
-            r.samples[o.value("atcId", "")].push_back({now, {o.value("latitude", 0.0), o.value("longitude", 0.0)},
-                                                       o.value("altitudeFt", 0.0), o.value("onGround", false),
-                                                       o.value("headingDeg", 0.0), o.value("trueAirspeedKt", 0.0),
-                                                       events.contains("ENGINE_AUTO_SHUTDOWN")});
-          }
+      if (const auto state = at.newState(lastElapsed)) {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(samplesMutex);
+        for (const auto& o : programObjectsIn(state)) {
+          const auto& events = o.contains("events") ? o["events"] : nlohmann::json::object();
+          r.samples[o.value("atcId", "")].push_back({now, {o.value("latitude", 0.0), o.value("longitude", 0.0)},
+                                                     o.value("altitudeFt", 0.0), o.value("onGround", false),
+                                                     o.value("headingDeg", 0.0), o.value("trueAirspeedKt", 0.0),
+                                                     events.contains("ENGINE_AUTO_SHUTDOWN")});
         }
       }
       std::this_thread::sleep_for(150ms);

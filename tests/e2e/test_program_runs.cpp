@@ -3,7 +3,6 @@
 // behind, and restarts count down in seconds.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <map>
 #include <numbers>
@@ -53,27 +52,15 @@ TEST(ProgramRun, FeedTrafficIsCreatedAboutThirtySecondsLaterWithItsLiveryAndGoes
   };
   const std::map<std::string, std::string> liveries{
       {"DLH7AB", "AIG A20N Lufthansa"}, {"RYR5CD", "AIG B738 Ryanair"}, {"BAW9EF", "FSLTL A321 British Airways"}};
-  TrafficSender sender(at);
   const auto firstLine = std::chrono::steady_clock::now();
-  std::atomic<bool> sending{true};
-  std::thread feeder([&] {
-    for (int round = 0; sending.load() && round < 60; ++round) {
-      const double t = round * 2.0;
-      for (const auto& a : feed) sender.send(a.after(t).line(nowEpoch()));
-      std::this_thread::sleep_for(2s);
-    }
-  });
+  std::optional<Feeder> feeder(std::in_place, at, feed);
 
   // Created in the stand-in by the program, with the livery the ladder chose.
   std::map<std::string, nlohmann::json> created;
   const bool all = waitUntil(
       [&] {
-        if (auto state = at.state()) {
-          for (const auto& o : (*state)["objects"]) {
-            if (o.value("createdBy", "") == "program" && liveries.count(o.value("atcId", "")) != 0) {
-              created.emplace(o["atcId"].get<std::string>(), o);
-            }
-          }
+        for (const auto& o : at.programObjects()) {
+          if (liveries.count(o.value("atcId", "")) != 0) created.emplace(o["atcId"].get<std::string>(), o);
         }
         return created.size() == feed.size();
       },
@@ -94,8 +81,7 @@ TEST(ProgramRun, FeedTrafficIsCreatedAboutThirtySecondsLaterWithItsLiveryAndGoes
   }
 
   // The window's close, as SIGTERM gives it here.
-  sending = false;
-  feeder.join();
+  feeder.reset();
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   const std::string log = at.log();
@@ -128,13 +114,8 @@ TEST(ProgramRun, ATakenTrafficPortRestartsTheRunInTheSameProcess) {
   Installation at;
   at.writeScenario();
   // Another program holds the traffic port.
-  const int holder = at.network().socket(SOCK_DGRAM);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(kTrafficPort);
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
-      << "UDP port 49005 is in use on this machine";
+  const int holder = holdPort(at, kTrafficPort);
+  ASSERT_GE(holder, 0) << "UDP port 49005 is in use on this machine";
   Program program(at);
   ASSERT_TRUE(program.started());
   const bool ended = waitUntil([&] { return contains(at.log(), "Exiting: READER ERROR"); }, 60s);
@@ -168,11 +149,11 @@ TEST(ProgramRun, TheProgramsObjectsAreGoneWhenItCloses) {
   ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
   {
     Feeder feeder(at, {{4850011, "DLH8XY", "A20N", "D-AINC", 47.95, 12.90, 9000, 90, 250}});
-    ASSERT_TRUE(waitUntil([&] { return at.programObjects() == 1; }, 75s)) << at.log();
+    ASSERT_TRUE(waitUntil([&] { return at.programObjects().size() == 1; }, 75s)) << at.log();
   }
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0);
-  EXPECT_EQ(at.programObjects(), 0);
+  EXPECT_EQ(at.programObjects().size(), 0u);
 }
 
 }  // namespace

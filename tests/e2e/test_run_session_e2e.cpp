@@ -47,43 +47,6 @@ struct Sample {
   bool onGround;
 };
 
-// The replay tool sending the session once into the installation's network.
-class ReplayTool {
- public:
-  ReplayTool(const Installation& at, double speed) {
-    const std::string output = (at.folder() / "rt_replay.out").string();
-    const std::string file = (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string();
-    const std::string speedText = std::to_string(speed);
-    std::string tool = AMBV_RT_REPLAY;
-    std::vector<std::string> args{tool, "--file", file, "--speed", speedText, "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int netns = at.network().descriptor();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (netns >= 0 && ::setns(netns, CLONE_NEWNET) != 0) ::_exit(126);
-      const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) ::_exit(126);
-      ::execv(tool.c_str(), argv.data());
-      ::_exit(127);
-    }
-  }
-  ~ReplayTool() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  ReplayTool(const ReplayTool&) = delete;
-  ReplayTool& operator=(const ReplayTool&) = delete;
-  bool started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
-
 // What the run showed: every program-made aircraft's samples, by callsign.
 struct Run {
   bool ran = false;
@@ -133,19 +96,14 @@ Run runSession() {
     r.failure = "the program did not start";
     return r;
   }
-  if (!waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) {
-    r.failure = "no traffic reader\n" + at.log();
-    return r;
-  }
-  // A line from far away starts the main loop, which sets the park airport; ground traffic is
-  // kept only once it is set.
-  TrafficSender(at).send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
-  if (!waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) {
-    r.failure = "LOWS did not become the park airport\n" + at.log();
-    return r;
-  }
+  // Ground traffic is kept only once the park airport is set.
+  r.failure = startTraffic(at, TrafficSender(at), "The park airport is LOWS");
+  if (!r.failure.empty()) return r;
 
-  ReplayTool replay(at, kReplaySpeed);
+  // The replay tool sending the session once into the installation's network.
+  Program replay(at, AMBV_RT_REPLAY,
+                 {"--file", (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string(), "--speed",
+                  std::to_string(kReplaySpeed), "--quiet"});
   if (!replay.started()) {
     r.failure = "the replay tool did not start";
     return r;
@@ -174,18 +132,13 @@ Run runSession() {
   // late: both show well within this bound.
   const auto bound = std::chrono::milliseconds(static_cast<long long>(1000.0 * (230.0 / kReplaySpeed + 60.0)));
   while (!found() && std::chrono::steady_clock::now() - start < bound) {
-    if (auto state = at.state(); state && state->contains("objects")) {
-      const double elapsed = state->value("elapsedSeconds", -1.0);
-      if (elapsed != lastElapsed) {
-        lastElapsed = elapsed;
-        const double second = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        r.failedCreations = state->value("failedCreations", -1);
-        for (const auto& o : (*state)["objects"]) {
-          if (o.value("createdBy", "") != "program") continue;
-          r.samples[o.value("atcId", "")].push_back(
-              {second, kFrame.toLocal({o.value("latitude", 0.0), o.value("longitude", 0.0)}), o.value("altitudeFt", 0.0),
-               o.value("onGround", false)});
-        }
+    if (const auto state = at.newState(lastElapsed)) {
+      const double second = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      r.failedCreations = state->value("failedCreations", -1);
+      for (const auto& o : programObjectsIn(state)) {
+        r.samples[o.value("atcId", "")].push_back(
+            {second, kFrame.toLocal({o.value("latitude", 0.0), o.value("longitude", 0.0)}), o.value("altitudeFt", 0.0),
+             o.value("onGround", false)});
       }
     }
     std::this_thread::sleep_for(200ms);

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 
+#include "core/timeutil.h"
 #include "e2e_support.h"
 
 using namespace e2e;
@@ -34,15 +35,6 @@ struct PlannedStand {
   enum When { Now, OtherDay, Later, Never } when;
   std::string title;  // the livery expected; a type's livery where the airline has none
 };
-
-// Weekday 1..7 (Monday 1) and half-hour slot of the system clock, as the program counts them.
-void weekSlotNow(unsigned& day, unsigned& slot) {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  day = utc.tm_wday == 0 ? 7u : static_cast<unsigned>(utc.tm_wday);
-  slot = static_cast<unsigned>(utc.tm_hour * 2 + (utc.tm_min * 60 + utc.tm_sec >= 29 * 60 + 30 ? 1 : 0));
-}
 
 std::string opt(const PlannedStand& s, unsigned day, std::uint64_t halfHours, int id) {
   char hh[32];
@@ -107,10 +99,7 @@ struct ObjectSeen {
 // The program's objects in the simulator by ATC id.
 std::map<std::string, ObjectSeen> programObjects(const Installation& at) {
   std::map<std::string, ObjectSeen> out;
-  const auto state = at.state();
-  if (!state || !state->contains("objects")) return out;
-  for (const auto& o : (*state)["objects"]) {
-    if (o.value("createdBy", "") != "program") continue;
+  for (const auto& o : at.programObjects()) {
     out[o.value("atcId", "")] = {o.value("latitude", 0.0), o.value("longitude", 0.0), o.value("headingDeg", 0.0),
                                  o.value("title", "")};
   }
@@ -140,11 +129,10 @@ TEST(StaticParkingRun, StaticAircraftFillTheStandsOfThisHalfHourAndGoAtTheQuit) 
       {"I", place(11).first, place(11).second, 315.0, "", "", "", PlannedStand::Never, ""},
   };
   Installation at;
-  unsigned day = 0;
-  unsigned slot = 0;
-  weekSlotNow(day, slot);
+  const kvo::WeekdaySlot now = weekSlotAt(utcNowSeconds());  // of the system clock, as the program counts
   fs::create_directories(at.work() / "airports" / "learned" / "stock");
-  coretest::writeFile(at.work() / "airports" / "learned" / "stock" / "LOWS.xml", learnedFile(stands, day, slot));
+  coretest::writeFile(at.work() / "airports" / "learned" / "stock" / "LOWS.xml",
+                      learnedFile(stands, now.weekday, now.slot));
   // Every stand may be filled; no look back beyond the half hour.
   fs::create_directories(at.roaming() / "Ambrelvane");
   coretest::writeFile(at.roaming() / "Ambrelvane" / "parameters.xml",
@@ -153,10 +141,8 @@ TEST(StaticParkingRun, StaticAircraftFillTheStandsOfThisHalfHourAndGoAtTheQuit) 
   at.writeScenario([](nlohmann::json& s) { s["flight"]["startsAfterSeconds"] = 0; });
   Program program(at);
   ASSERT_TRUE(program.started());
-  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
   TrafficSender sender(at);
-  // A line from far away: the run sees that traffic comes and starts its main loop.
-  sender.send(FeedAircraft{4879999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch()));
+  ASSERT_EQ(startTraffic(at, sender), "");
 
   // Six statics, created half a second apart once the file is read (within 16 s of the choice).
   std::map<std::string, ObjectSeen> objects;

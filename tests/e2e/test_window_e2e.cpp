@@ -3,8 +3,6 @@
 // command's layout against the stand-in simulator running by itself.
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include "window_support.h"
 
 using namespace e2e;
@@ -22,32 +20,13 @@ constexpr unsigned kReReadButton = 0x8046;
 constexpr unsigned kDestinationBox = 0x8047;
 constexpr unsigned kInstallPathBox = 0x8014;
 
-// RealTraffic's QNH, every 2 s while the test runs.
-class QnhSender {
- public:
-  explicit QnhSender(const Installation& at) : sender_(at), thread_([this] {
-    while (running_.load()) {
-      sender_.send(R"({"QNH":1013.2})", 49004);
-      std::this_thread::sleep_for(2s);
-    }
-  }) {}
-  ~QnhSender() {
-    running_ = false;
-    thread_.join();
-  }
-
- private:
-  TrafficSender sender_;
-  std::atomic<bool> running_{true};
-  std::thread thread_;
-};
-
 TEST(WindowRun, ThePictureShowsTheRunAndTheUsersSettingsTakeEffect) {
   Installation at;
   at.writeScenario();
   Program program(at);
   ASSERT_TRUE(program.started());
-  QnhSender qnh(at);
+  // RealTraffic's QNH, every 2 s while the test runs.
+  const Feeder qnh(at, [](double) { return Feeder::Datagrams{{kQnhPort, R"({"QNH":1013.2})"}}; });
 
   // The scenario's start: header, the simulator connected (lime lamp), QNH, the message line.
   const auto started = waitForPicture(

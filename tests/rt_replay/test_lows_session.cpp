@@ -395,4 +395,15 @@ TEST_P(LowsSession, TheDefaultInstallationHasALiveryForEveryFlight) {
 
 INSTANTIATE_TEST_SUITE_P(MadeAndStored, LowsSession, ::testing::Values("made", "stored"));
 
+// The run command replays the maker's output as it is: the stored file is made again whenever the
+// maker or the airport's stands change.
+TEST(LowsSessionFile, IsTheMakersOutput) {
+  const std::string& made = session("made").text;
+  const std::string& stored = session("stored").text;
+  const auto [m, s] = std::mismatch(made.begin(), made.end(), stored.begin(), stored.end());
+  EXPECT_TRUE(m == made.end() && s == stored.end())
+      << "the stored session differs from the maker's output from line " << std::count(made.begin(), m, '\n') + 1
+      << " on: make it again (docs/run-and-platform.md)";
+}
+
 }  // namespace

@@ -17,29 +17,18 @@
 //
 // The program's UDP ports are fixed: the tool runs everything in a network of its own when the
 // system allows it (root), else on the machine's loopback, whose ports must then be free.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <numbers>
 #include <optional>
 #include <pugixml.hpp>
@@ -48,18 +37,19 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "installation.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using coretest::readFile;
+using e2e::Folders;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr double kUserLat = 47.7970224;  // stand 1 of LOWS, where the default scenario parks the user
 constexpr double kUserLon = 13.0055043;
 constexpr double kRad = std::numbers::pi / 180.0;
-constexpr std::uint16_t kTrafficPort = 49005;
 
 struct Options {
   int live = 300;
@@ -108,43 +98,14 @@ bool parse(int argc, char** argv, Options& o) {
 
 fs::path toolFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void writeText(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
 // ---- the working folder ------------------------------------------------------------------------
-
-struct Layout {
-  fs::path root;
-  fs::path work() const { return root / "work"; }
-  fs::path roaming() const { return root / "appdata" / "roaming"; }
-  fs::path local() const { return root / "appdata" / "local"; }
-  fs::path runtime() const { return root / "runtime"; }
-};
 
 // As scripts/run lays it out: the shipped working folder, the Store edition of MSFS 2020 with the
 // default AI packages, and the stand-in simulator's default scenario.
-void layOut(const Layout& at) {
+void layOut(const Folders& at) {
   fs::create_directories(at.root);
-  fs::copy(toolFolder() / "work", at.work(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  fs::create_directories(at.roaming());
-  fs::create_directories(at.runtime());
-  const fs::path source = AMBV_SOURCE_DIR;
-  const fs::path cache = at.local() / "Packages" / "Microsoft.FlightSimulator_8wekyb3d8bbwe" / "LocalCache";
-  fs::create_directories(cache);
-  fs::copy(source / "data/sim/Packages", cache / "Packages", fs::copy_options::recursive);
-  std::string userCfg = readText(source / "data/sim/UserCfg.opt.in");
-  userCfg.replace(userCfg.find("@PACKAGES@"), 10, (cache / "Packages").string());
-  writeText(cache / "UserCfg.opt", userCfg);
-  fs::copy_file(source / "data/sim/simulator-scenario.json", at.work() / "simulator-scenario.json");
+  e2e::layOut(at, toolFolder() / "work");
+  fs::copy_file(fs::path(AMBV_SOURCE_DIR) / "data/sim/simulator-scenario.json", at.work() / "simulator-scenario.json");
 }
 
 // An airline and type of an installed livery (the default scenario's list), with a registration
@@ -183,7 +144,7 @@ void addUse(pugi::xml_node stand, const Fleet& f, int n, int weekday, std::uint6
 // A learned copy of LOWS's airport file (handmade, so that it stands for the stock file whole):
 // the stock stands and, east of the apron, a grid of further ones, `count` of them (the user's
 // stand and its neighbours left out) carrying a use for this half hour and the next six hours.
-bool layOutStaticStands(const Layout& at, int count) {
+bool layOutStaticStands(const Folders& at, int count) {
   pugi::xml_document doc;
   if (!doc.load_file((at.work() / "airports/archive/stock/LOWS.xml").c_str())) return false;
   pugi::xml_node stands = doc.child("airport").child("parkpositions");
@@ -223,7 +184,7 @@ bool layOutStaticStands(const Layout& at, int count) {
   // Every stand with a use is filled, not the default share of the stands.
   const fs::path parameters = at.roaming() / "Ambrelvane" / "parameters.xml";
   fs::create_directories(parameters.parent_path());
-  writeText(parameters,
+  coretest::writeFile(parameters,
             "<?xml version=\"1.0\"?>\n<parameters>\n"
             "  <parameter name=\"CUSTOM_PARKING_PERCENTAGE\" value=\"100\" />\n</parameters>\n");
   return true;
@@ -232,19 +193,7 @@ bool layOutStaticStands(const Layout& at, int count) {
 // ---- the network -------------------------------------------------------------------------------
 
 // A network of the tool's own with only its loopback; false where the system refuses one.
-bool ownNetwork() {
-  if (::unshare(CLONE_NEWNET) != 0) return false;
-  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  ifreq request{};
-  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &request) == 0;
-  if (up) {
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    up = ::ioctl(s, SIOCSIFFLAGS, &request) == 0;
-  }
-  if (s >= 0) ::close(s);
-  return up;
-}
+bool ownNetwork() { return ::unshare(CLONE_NEWNET) == 0 && e2e::loopbackUp(); }
 
 // ---- the program ---------------------------------------------------------------------------------
 
@@ -260,33 +209,8 @@ void closeChildrenAndEnd(int signal) {
 }
 
 pid_t start(const fs::path& program, const std::vector<std::string>& args, const fs::path& folder,
-            const fs::path& output, const Layout& at) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    if (!entry.starts_with("APPDATA=") && !entry.starts_with("LOCALAPPDATA=") && !entry.starts_with("XDG_RUNTIME_DIR=")) {
-      env.push_back(entry);
-    }
-  }
-  env.push_back("APPDATA=" + at.roaming().string());
-  env.push_back("LOCALAPPDATA=" + at.local().string());
-  env.push_back("XDG_RUNTIME_DIR=" + at.runtime().string());
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argText{program.string()};
-  argText.insert(argText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argText) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 || ::chdir(folder.c_str()) != 0) ::_exit(126);
-    ::execve(argText[0].c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
-  return pid;
+            const fs::path& output, const Folders& at) {
+  return e2e::startProcess(program, args, e2e::programEnvironment(at), folder, output);
 }
 
 // CPU seconds (user and system, all threads) and resident kB of a running process.
@@ -297,7 +221,7 @@ struct Usage {
 };
 
 std::optional<Usage> usageOf(pid_t pid) {
-  const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
   const auto close = stat.rfind(')');
   if (close == std::string::npos) return std::nullopt;
   std::istringstream fields(stat.substr(close + 2));
@@ -307,7 +231,7 @@ std::optional<Usage> usageOf(pid_t pid) {
   Usage u;
   const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
   u.cpuSeconds = (std::stod(f[11]) + std::stod(f[12])) / tick;  // utime, stime
-  std::istringstream status(readText("/proc/" + std::to_string(pid) + "/status"));
+  std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
   for (std::string line; std::getline(status, line);) {
     if (line.starts_with("VmRSS:")) u.residentKb = std::stol(line.substr(6));
     if (line.starts_with("VmHWM:")) u.peakKb = std::stol(line.substr(6));
@@ -322,14 +246,10 @@ struct Objects {
   int statics = 0;
 };
 
-Objects objectsIn(const Layout& at) {
+Objects objectsIn(const Folders& at) {
   Objects o;
-  const auto state = nlohmann::json::parse(readText(at.work() / "simulator-state.json"), nullptr, false);
-  if (state.is_discarded() || !state.contains("objects")) return o;
-  for (const auto& x : state["objects"]) {
-    if (x.value("createdBy", "") != "program") continue;
-    const std::string id = x.value("atcId", "");
-    (id.ends_with("*") ? o.statics : o.live) += 1;
+  for (const auto& x : e2e::programObjectsIn(e2e::simulatorState(at.work()))) {
+    (x.value("atcId", "").ends_with("*") ? o.statics : o.live) += 1;
   }
   return o;
 }
@@ -355,12 +275,7 @@ struct Circler {
     const double lat = kUserLat + radiusNm * std::cos(bearing * kRad) / 60.0;
     const double lon = kUserLon + radiusNm * std::sin(bearing * kRad) / 60.0 / std::cos(kUserLat * kRad);
     const double track = std::fmod(bearing + (clockwise ? 90.0 : 270.0) + 360.0, 360.0);
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "RTTFC,%u,%.5f,%.5f,%.0f,0,1000,%.1f,%.0f,%s,%s,%s,EDDF,LOWS,%lld,0,0,adsb_icao,0,0,-1,0,0,-1,0,%.1f,0,0,A3",
-                  hexId, lat, lon, altitudeFt, track, speedKt, callsign.c_str(), type.c_str(), registration.c_str(),
-                  epoch, track);
-    return text;
+    return e2e::FeedAircraft{hexId, callsign, type, registration, lat, lon, altitudeFt, track, speedKt}.line(epoch);
   }
 };
 
@@ -378,22 +293,6 @@ std::vector<Circler> makeTraffic(int count) {
   return out;
 }
 
-class Sender {
- public:
-  Sender() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-  ~Sender() { ::close(fd_); }
-  void send(const std::string& line) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kTrafficPort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd_, line.data(), line.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  }
-
- private:
-  int fd_;
-};
-
 // ---- phases --------------------------------------------------------------------------------------
 
 struct Phase {
@@ -407,7 +306,7 @@ struct Phase {
 
 class Monitor {
  public:
-  Monitor(pid_t pid, const Layout& at) : pid_(pid), at_(at) {}
+  Monitor(pid_t pid, const Folders& at) : pid_(pid), at_(at) {}
 
   void begin(const std::string& name) {
     current_ = Phase{};
@@ -446,7 +345,7 @@ class Monitor {
 
  private:
   pid_t pid_;
-  const Layout& at_;
+  const Folders& at_;
   Phase current_;
   Clock::time_point start_;
   double startCpu_ = 0.0;
@@ -455,8 +354,8 @@ class Monitor {
   std::optional<int> exitStatus_;
 };
 
-bool logHas(const Layout& at, const std::string& text) {
-  return readText(at.work() / "Log.txt").find(text) != std::string::npos;
+bool logHas(const Folders& at, const std::string& text) {
+  return readFile(at.work() / "Log.txt").find(text) != std::string::npos;
 }
 
 void printPhases(const std::vector<Phase>& phases) {
@@ -480,7 +379,7 @@ int main(int argc, char** argv) {
   const bool isolated = ownNetwork();
   if (!isolated) std::fprintf(stderr, "ambv_load: no network of its own here; UDP 49004/49005 must be free\n");
 
-  Layout at;
+  Folders at;
   at.root = o.folder.empty() ? fs::temp_directory_path() / ("ambv-load-" + std::to_string(::getpid())) : o.folder;
   if (fs::exists(at.root)) {
     std::cerr << "ambv_load: " << at.root << " exists already\n";
@@ -560,7 +459,7 @@ int main(int argc, char** argv) {
     monitor.end();
 
     const std::vector<Circler> traffic = makeTraffic(o.live);
-    Sender sender;
+    const e2e::UdpSender sender;
     const auto feedStart = Clock::now();
     std::vector<double> nextReport;
     for (const Circler& c : traffic) nextReport.push_back(c.offsetSeconds);
