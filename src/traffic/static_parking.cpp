@@ -154,7 +154,6 @@ bool anyIn(const std::unordered_set<std::string>& set, const std::string& text) 
 // airframe), by a live callsign, by an aircraft's or a candidate's callsign, by a live parked
 // aircraft's callsign. Callsigns count only when both are set.
 bool isUseTaken(const StandUse& use) {
-  if (!use.key.empty() && g_plan.plannedRegistrations.contains(use.key)) return true;
   if (isLiveCallsign(use.callsign) || isLiveCallsign(use.secondCallsign)) return true;
   if (anyIn(g_plan.staticCallsigns, use.callsign) || anyIn(g_plan.staticCallsigns, use.secondCallsign) ||
       g_plan.staticRegistrations.contains(use.key)) {
