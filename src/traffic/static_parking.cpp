@@ -371,12 +371,7 @@ void setRespawnFlags(WeekSlot now) {
       return u.weekday == today && u.callsign == shown && sameAirlineAndType(u, k.airline, k.type);
     });
     if (use == stand->uses.end()) continue;
-    const WeekSlot next = kvo::nextWeekSlot(now);
-    if (kvo::weekSlotDay(next) == today) {
-      k.respawn = hasSlot(*use, kvo::weekSlotHalfHour(next)) ? 0 : 1;
-    } else {
-      k.respawn = continuesNextDay(*stand, *use, kvo::weekSlotDay(next)) ? 0 : 1;
-    }
+    k.respawn = useContinues(*stand, *use, now) ? 0 : 1;
   }
 }
 
