@@ -549,6 +549,8 @@ TEST_F(StaticParkingTest, ClearingTheParkAirportRemovesItsAircraftAndForgetsEver
   parking.standLat = 1.0;
   ground(0xAB0002, "L2", "A20N", 200.0, GroundPhase::Parked, 2);
   ground(0xAB0003, "L3", "A20N", 0.0, GroundPhase::Flying, 0);
+  ground(0xAB0004, "L4", "A20N", 300.0, GroundPhase::Taxi, 0).state = AircraftState::Adding2Sim;
+  g_pendingCreateIds.push_back(0xAB0004);  // its request not built yet
   g_staticCandidates.assign(3, StaticCandidate{});
   MAX_LIVE_SEL.set(40);
   g_savedMaxLive = 60;
@@ -566,6 +568,8 @@ TEST_F(StaticParkingTest, ClearingTheParkAirportRemovesItsAircraftAndForgetsEver
   EXPECT_EQ(live(0xAB0001)->state, AircraftState::RemovingFromSim);
   EXPECT_EQ(live(0xAB0002)->state, AircraftState::RemovingFromSim);
   EXPECT_EQ(live(0xAB0003)->state, AircraftState::Active);
+  EXPECT_EQ(live(0xAB0004), nullptr) << "a creation not yet sent is taken back";
+  EXPECT_TRUE(g_pendingCreateIds.empty());
   EXPECT_TRUE(g_parkStands.empty());
   EXPECT_FALSE(g_parkAirportLoaded.load());
   EXPECT_EQ(MAX_LIVE_SEL.value(), 60);
