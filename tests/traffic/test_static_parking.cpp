@@ -521,6 +521,7 @@ TEST_F(StaticParkingTest, RemovalAllAtOnceOrTheOneOnTheReservedStand) {
   addStatic(2, "B*", AircraftState::Adding2Sim, 2);
   g_queuedCreates.push_back(request(2, "B*"));
   addStatic(3, "C*", AircraftState::Adding2Sim, 2);  // already sent
+  g_addingStack.push_back(request(3, "LIVE3"));       // a live creation of the same id
   ground(0xAB0001, "L1", "A20N", 0.0, GroundPhase::Parked, 0);  // on no stand
   addStatic(4, "D*", AircraftState::Active, 0, 504);
 
@@ -538,6 +539,7 @@ TEST_F(StaticParkingTest, RemovalAllAtOnceOrTheOneOnTheReservedStand) {
   EXPECT_EQ(g_staticAircraft[1].callsign, "C*");
   EXPECT_EQ(g_staticAircraft[1].removeRequested, 1);
   EXPECT_TRUE(g_queuedCreates.empty());
+  EXPECT_EQ(g_addingStack.size(), 1u) << "live creations are not the static ones'";
   EXPECT_TRUE(removalQueued(504));
 }
 
