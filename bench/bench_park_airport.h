@@ -1,14 +1,26 @@
 #pragma once
-// The park airport of the benchmarks: EDXX at the user's position (50 N, 8 E), its stands in rows
-// of 25, 60 m apart, from 0.01 degrees south of the user.
+// The world of the tick benchmarks: the park airport EDXX at the user's position (50 N, 8 E), its
+// stands in rows of 25, 60 m apart, from 0.01 degrees south of the user; the A320neo of Lufthansa
+// with its livery; the stand-in simulator connected with the user aloft there.
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "aircraft/aircraft_types.h"
+#include "aircraft/livery_db.h"
 #include "airports/park_stands.h"
+#include "core/parameters.h"
+#include "links/feed.h"
+#include "links/sim_client.h"
+#include "links/sim_object_data.h"
+#include "links/sim_queues.h"
+#include "platform/simconnect/simconnect.h"
+#include "platform/simconnect/testing.h"
 #include "traffic/park_airports.h"
 #include "traffic/stand_search.h"
+#include "traffic/traffic_engine.h"
 
 namespace benchpark {
 
@@ -36,6 +48,53 @@ inline void installParkAirport(std::vector<kvo::Stand> stands) {
   g_parkAirportLon = kUserLon;
   g_parkStands = std::move(stands);
   parkStandsChanged();
+}
+
+// The parameters at their defaults, no log, no shuffling; the A320neo and one livery of it.
+inline void setUpAircraft() {
+  resetParametersForTests();
+  LOG.set(false);
+  RANDOM.set(false);
+  clearAircraftTypes();
+  addAircraftType("A20N", 35.8, 1u << Large);
+  buildLiveryDb({LiveryData{"DLH", "A20N", "Airbus A320neo DLH", "", 0, 0}});
+}
+
+// The stand-in simulator connected; the user at 30000 ft over the park airport, traffic out to 50 nm.
+inline void connectUserAloft() {
+  kvo::simtest::reset();
+  kvo::simtest::setPresent(true);
+  HANDLE handle = nullptr;
+  SimConnect_Open(&handle, kvo::kSimClientName, nullptr, 0, nullptr, 0);
+  g_simConnect = handle;
+  defineSimConnectData();
+  reserveSimConnectQueues();
+  g_rangeMeters = 50.0 * 1852.0;
+  {
+    std::lock_guard lock(g_simQueueMutex);
+    g_userAircraftSnapshot.lat = kUserLat;
+    g_userAircraftSnapshot.lon = kUserLon;
+    g_userAircraftSnapshot.altFt = 30000.0;
+  }
+  g_userOnGround.store(false);
+}
+
+// The engine, the feed and the simulator's queues empty for a new round.
+inline void clearEngine() {
+  resetTrafficEngineForTests();
+  resetTrafficFeedForTests();
+  kvo::simtest::clearCalls();
+  std::lock_guard lock(g_simQueueMutex);
+  g_clientEventQueue.clear();
+  g_createQueue.clear();
+  g_simRemoveQueue.clear();
+}
+
+// After the last round: nothing left for the next benchmark.
+inline void tearDownEngine() {
+  resetTrafficEngineForTests();
+  resetTrafficFeedForTests();
+  kvo::simtest::reset();
 }
 
 }  // namespace benchpark

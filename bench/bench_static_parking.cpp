@@ -62,20 +62,11 @@ void loadParkAirport(int count = kStands) {
   benchpark::installParkAirport(std::move(stands));
 }
 
-void setUp() {
-  resetParametersForTests();
-  LOG.set(false);
-  RANDOM.set(false);
-  clearAircraftTypes();
-  addAircraftType("A20N", 35.8, 1u << Large);
-  buildLiveryDb({LiveryData{"DLH", "A20N", "Airbus A320neo DLH", "", 0, 0}});
-}
-
 // The plan of one slot of the week, the stands' marks and uses fresh for every round.
 // The second argument 1 takes Sunday's uses away and plans for Sunday: round after round comes
 // back empty until the fit reaches back into Saturday.
 void BM_CalculateStaticParking(benchmark::State& state) {
-  setUp();
+  benchpark::setUpAircraft();
   RANDOM.set(true);
   resetTrafficEngineForTests();
   loadParkAirport();
@@ -112,15 +103,7 @@ BENCHMARK(BM_CalculateStaticParking)->Args({30, 0})->Args({100, 0})->Args({30, 1
 // 300 live aircraft flying with their tracks ahead, 500 static aircraft parked on the stands
 // and 50 candidates still to be created on stands of their own.
 void buildWorld() {
-  resetTrafficEngineForTests();
-  resetTrafficFeedForTests();
-  kvo::simtest::clearCalls();
-  {
-    std::lock_guard lock(g_simQueueMutex);
-    g_clientEventQueue.clear();
-    g_createQueue.clear();
-    g_simRemoveQueue.clear();
-  }
+  benchpark::clearEngine();
   reserveTrafficContainers();
   loadParkAirport(kStands + 50);
   g_currentWeekSlot = kvo::makeWeekSlot(3, 20);
@@ -184,22 +167,8 @@ void buildWorld() {
 }
 
 void BM_TickWithStaticAircraft(benchmark::State& state) {
-  setUp();
-  kvo::simtest::reset();
-  kvo::simtest::setPresent(true);
-  HANDLE handle = nullptr;
-  SimConnect_Open(&handle, kvo::kSimClientName, nullptr, 0, nullptr, 0);
-  g_simConnect = handle;
-  defineSimConnectData();
-  reserveSimConnectQueues();
-  g_rangeMeters = 50.0 * 1852.0;
-  {
-    std::lock_guard lock(g_simQueueMutex);
-    g_userAircraftSnapshot.lat = kUserLat;
-    g_userAircraftSnapshot.lon = kUserLon;
-    g_userAircraftSnapshot.altFt = 30000.0;
-  }
-  g_userOnGround.store(false);
+  benchpark::setUpAircraft();
+  benchpark::connectUserAloft();
   constexpr int kTicksPerRound = 3000;  // 30 s: every candidate created
   std::int64_t ticks = 0;
   for (auto _ : state) {
@@ -213,9 +182,7 @@ void BM_TickWithStaticAircraft(benchmark::State& state) {
   state.counters["live_at_end"] = static_cast<double>(g_liveAircraft.size());
   state.counters["candidates_left"] = static_cast<double>(g_staticCandidates.size());
   state.SetItemsProcessed(ticks);
-  resetTrafficEngineForTests();
-  resetTrafficFeedForTests();
-  kvo::simtest::reset();
+  benchpark::tearDownEngine();
 }
 BENCHMARK(BM_TickWithStaticAircraft)->Unit(benchmark::kMillisecond);
 

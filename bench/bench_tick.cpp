@@ -81,28 +81,10 @@ void loadParkAirport() {
   benchpark::installParkAirport(std::move(stands));
 }
 
-void connectSimulator() {
-  kvo::simtest::reset();
-  kvo::simtest::setPresent(true);
-  HANDLE handle = nullptr;
-  SimConnect_Open(&handle, kvo::kSimClientName, nullptr, 0, nullptr, 0);
-  g_simConnect = handle;
-  defineSimConnectData();
-  reserveSimConnectQueues();
-}
-
 // 500 aircraft: 100 buffered (due later), 100 waiting for their object, 200 active, 50 in a
 // respawn and 50 on their way out; the feed full of updates of all of them.
 void buildWorld() {
-  resetTrafficEngineForTests();
-  resetTrafficFeedForTests();
-  kvo::simtest::clearCalls();
-  {
-    std::lock_guard lock(g_simQueueMutex);
-    g_clientEventQueue.clear();
-    g_createQueue.clear();
-    g_simRemoveQueue.clear();
-  }
+  benchpark::clearEngine();
   reserveTrafficContainers();
   loadParkAirport();
   g_trafficTick = 1000001;
@@ -148,21 +130,8 @@ void buildWorld() {
 }
 
 void BM_TrafficTick(benchmark::State& state) {
-  resetParametersForTests();
-  LOG.set(false);
-  RANDOM.set(false);
-  g_rangeMeters = 50.0 * 1852.0;
-  clearAircraftTypes();
-  addAircraftType("A20N", 35.8, 1u << Large);
-  buildLiveryDb({LiveryData{"DLH", "A20N", "Airbus A320neo DLH", "", 0, 0}});
-  connectSimulator();
-  {
-    std::lock_guard lock(g_simQueueMutex);
-    g_userAircraftSnapshot.lat = kUserLat;
-    g_userAircraftSnapshot.lon = kUserLon;
-    g_userAircraftSnapshot.altFt = 30000.0;
-  }
-  g_userOnGround.store(false);
+  benchpark::setUpAircraft();
+  benchpark::connectUserAloft();
   std::int64_t ticks = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -180,9 +149,7 @@ void BM_TrafficTick(benchmark::State& state) {
   state.SetItemsProcessed(ticks);
   state.counters["ticks"] = benchmark::Counter(static_cast<double>(ticks));
   state.counters["aircraft"] = kAircraft;
-  resetTrafficEngineForTests();
-  resetTrafficFeedForTests();
-  kvo::simtest::reset();
+  benchpark::tearDownEngine();
 }
 BENCHMARK(BM_TrafficTick)->Unit(benchmark::kMillisecond);
 

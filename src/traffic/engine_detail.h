@@ -22,6 +22,8 @@ inline TickCount nowTick() { return g_trafficTick.load(std::memory_order_relaxed
 
 inline bool endsWithUnderscore(std::string_view text) { return !text.empty() && text.back() == '_'; }
 inline bool isRotorcraft(const AircraftBase& ac) { return ac.sizeCategory == Rotorcraft; }
+// The record is marked to go: its object is gone or its creation was taken back.
+inline bool shouldErase(const StaticAircraft& a) { return a.finished != 0 || a.dropped != 0; }
 
 // The user shows aircraft of the size class (light, fast and rotor aircraft each have a switch).
 inline bool categoryEnabled(SizeCategory category) {

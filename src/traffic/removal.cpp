@@ -32,15 +32,16 @@ bool takeBackPendingCreate(std::uint32_t internalId) {
 }
 
 // The creation of an aircraft that is not yet active is taken back when it has not gone to the
-// simulator; otherwise the removal follows its activation.
+// simulator; otherwise the removal follows its activation. Live creations wait in g_addingStack,
+// static ones in g_queuedCreates: each is looked for in its own queue only, as a live aircraft's
+// id (its hex id) may equal a static one's (1..9999).
 void takeBackCreation(StaticAircraft& ac) {
   bool taken = false;
   if (ac.isLive()) {
     taken = takeBackPendingCreate(ac.internalId);
     taken = removeFromSpawnQueue(g_addingStack, ac.internalId) || taken;
-    taken = taken || removeFromSpawnQueue(g_queuedCreates, ac.internalId);
   } else {
-    taken = removeFromSpawnQueue(g_queuedCreates, ac.internalId) || removeFromSpawnQueue(g_addingStack, ac.internalId);
+    taken = removeFromSpawnQueue(g_queuedCreates, ac.internalId);
   }
   if (taken) {
     ac.dropped = 1;

@@ -43,7 +43,7 @@ WeekSlot weekSlotBack(WeekSlot slot, std::int32_t steps) {
   std::int32_t half = static_cast<std::int32_t>(weekSlotHalfHour(slot)) - steps;
   while (half < 0) {
     half += static_cast<std::int32_t>(kSlotsPerDay);
-    day = day <= 1 ? 7 : day - 1;
+    day = previousWeekday(day);
   }
   return makeWeekSlot(day, static_cast<std::uint32_t>(half));
 }

@@ -23,6 +23,8 @@ inline constexpr std::int32_t kSlotsPerWeek = 336;
 constexpr std::int32_t weekSlotIndex(WeekSlot slot) {
   return static_cast<std::int32_t>(weekSlotDay(slot)) * 48 - 48 + static_cast<std::int32_t>(weekSlotHalfHour(slot));
 }
+// The weekday before the day (1 Monday .. 7 Sunday): before Monday Sunday.
+constexpr std::uint32_t previousWeekday(std::uint32_t day) { return day <= 1 ? 7 : day - 1; }
 // The half hour after the slot: after slot 47 comes slot 0 of the next weekday, after Sunday Monday.
 WeekSlot nextWeekSlot(WeekSlot slot);
 // The half hour `steps` half hours before the slot: below slot 0 the previous weekday's slots,

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <utility>
 
 #include "aircraft/livery_match.h"
@@ -20,6 +19,7 @@
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
 #include "traffic/park_airport_file.h"
+#include "traffic/engine_detail.h"
 #include "traffic/park_airports.h"
 #include "traffic/stand_options.h"
 #include "traffic/stand_search.h"
@@ -31,13 +31,14 @@ using kvo::LiveAircraft;
 using kvo::Stand;
 using kvo::StaticAircraft;
 using kvo::WeekSlot;
+using kvo::engine::kRadiansPerDeg;
+using kvo::engine::shouldErase;
 
 std::atomic<bool> g_staticParkingBusy{false};
 std::uint32_t g_staticSerial = 0;
 
 namespace {
 
-constexpr double kRadiansPerDeg = std::numbers::pi / 180.0;
 constexpr std::uint32_t kStaticIdRange = 10000;
 
 std::function<void()> g_parkFileSaver;
@@ -207,17 +208,10 @@ void spawnStaticAircraft() {
 
 void removeAllStaticAircraft() {
   for (StaticAircraft& s : g_staticAircraft) {
-    if (s.state == AircraftState::Active) {
-      removeAircraftFromSim(s);
-    } else if (s.state == AircraftState::Adding2Sim && s.removeRequested == 0) {
-      if (removeFromSpawnQueue(g_queuedCreates, s.internalId)) {
-        s.finished = 1;
-      } else {
-        s.removeRequested = 1;  // its creation went out: removed as soon as it exists
-      }
-    }
+    // A creation still queued is taken back; one that went out is removed as soon as it exists.
+    if (s.state == AircraftState::Active || s.state == AircraftState::Adding2Sim) removeAircraftFromSim(s);
   }
-  std::erase_if(g_staticAircraft, [](const StaticAircraft& s) { return s.finished != 0; });
+  std::erase_if(g_staticAircraft, shouldErase);
 }
 
 void freeReservedStand() {
@@ -249,17 +243,9 @@ void clearParkAirport() {
     a.standHeading = 0.0;
     a.standId = 0;
     a.cargoStand = 0;
-    if (a.state == AircraftState::Active) {
-      removeAircraftFromSim(a);
-    } else if (a.state == AircraftState::Adding2Sim) {
-      if (removeFromSpawnQueue(g_addingStack, a.internalId)) {
-        a.finished = 1;
-      } else {
-        a.removeRequested = 1;
-      }
-    }
+    if (a.state == AircraftState::Active || a.state == AircraftState::Adding2Sim) removeAircraftFromSim(a);
   }
-  std::erase_if(g_liveAircraft, [](const LiveAircraft& a) { return a.finished != 0; });
+  std::erase_if(g_liveAircraft, shouldErase);
   closeParkAirport();
   const std::int32_t saved = g_savedMaxLive.load();
   if (MAX_LIVE_SEL.value() != saved) {

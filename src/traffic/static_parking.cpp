@@ -59,7 +59,6 @@ bool hasSlot(const StandUse& use, std::uint32_t slot) { return (use.halfHours & 
 constexpr std::uint64_t slotRange(std::uint32_t lo, std::uint32_t hi) {
   return lo > hi ? 0 : ((std::uint64_t{2} << hi) - 1) & ~((std::uint64_t{1} << lo) - 1);
 }
-constexpr std::uint32_t previousWeekday(std::uint32_t day) { return day <= 1 ? 7 : day - 1; }
 
 // Two callsigns name the same flight only when both are set.
 bool sameCallsign(std::string_view a, std::string_view b) { return !a.empty() && a == b; }
@@ -154,7 +153,6 @@ bool anyIn(const std::unordered_set<std::string>& set, const std::string& text) 
 // airframe), by a live callsign, by an aircraft's or a candidate's callsign, by a live parked
 // aircraft's callsign. Callsigns count only when both are set.
 bool isUseTaken(const StandUse& use) {
-  if (!use.key.empty() && g_plan.plannedRegistrations.contains(use.key)) return true;
   if (isLiveCallsign(use.callsign) || isLiveCallsign(use.secondCallsign)) return true;
   if (anyIn(g_plan.staticCallsigns, use.callsign) || anyIn(g_plan.staticCallsigns, use.secondCallsign) ||
       g_plan.staticRegistrations.contains(use.key)) {
@@ -289,21 +287,10 @@ bool showsUse(const StaticAircraft& s, const StandUse& u) {
   return sameAirlineAndType(u, s.airline, s.type) && u.key == s.registration;
 }
 
-// A use of the aircraft on its stand today in the slots from now back by fit.
-bool staticStillFitsToday(const Stand& stand, const StaticAircraft& s, WeekSlot now, std::int32_t fit) {
-  const auto slot = static_cast<std::int32_t>(kvo::weekSlotHalfHour(now));
-  const std::uint64_t mask = slotRange(static_cast<std::uint32_t>(std::max(slot - fit, 0)), static_cast<std::uint32_t>(slot));
+// A use of the aircraft on its stand on the weekday in one of the half hours.
+bool showsUseIn(const Stand& stand, const StaticAircraft& s, std::uint32_t day, std::uint64_t halfHours) {
   return std::any_of(stand.uses.begin(), stand.uses.end(), [&](const StandUse& u) {
-    return u.weekday == kvo::weekSlotDay(now) && showsUse(s, u) && (u.halfHours & mask) != 0;
-  });
-}
-
-// The same for the part of the window that reaches into yesterday: its last r + 1 slots.
-bool staticStillFitsYesterday(const Stand& stand, const StaticAircraft& s, WeekSlot now, std::int32_t r) {
-  const std::uint64_t mask = slotRange(static_cast<std::uint32_t>(47 - r), 47);
-  const std::uint32_t yesterday = previousWeekday(kvo::weekSlotDay(now));
-  return std::any_of(stand.uses.begin(), stand.uses.end(), [&](const StandUse& u) {
-    return u.weekday == yesterday && showsUse(s, u) && (u.halfHours & mask) != 0;
+    return u.weekday == day && showsUse(s, u) && (u.halfHours & halfHours) != 0;
   });
 }
 
@@ -348,8 +335,15 @@ void reconcileOne(const StaticAircraft& s, WeekSlot now) {
   }
   const std::int32_t fit = std::min(std::max(g_realFitSteps, g_softFitSteps), kMaxFitSteps);
   const auto slot = static_cast<std::int32_t>(kvo::weekSlotHalfHour(now));
-  bool fits = staticStillFitsToday(*stand, s, now, fit);
-  if (!fits && slot - fit < 0) fits = staticStillFitsYesterday(*stand, s, now, std::min(fit - slot, 46));
+  // Its use lies in the slots from now back by fit, today or, where the window reaches into
+  // yesterday, in yesterday's last half hours.
+  const std::uint32_t today = kvo::weekSlotDay(now);
+  bool fits = showsUseIn(*stand, s, today, slotRange(static_cast<std::uint32_t>(std::max(slot - fit, 0)),
+                                                     static_cast<std::uint32_t>(slot)));
+  if (!fits && slot - fit < 0) {
+    const auto reach = static_cast<std::uint32_t>(std::min(fit - slot, 46));
+    fits = showsUseIn(*stand, s, kvo::previousWeekday(today), slotRange(47 - reach, 47));
+  }
   if (fits) {
     addKeptStatic(s, 0);
   } else {
@@ -372,12 +366,7 @@ void setRespawnFlags(WeekSlot now) {
       return u.weekday == today && u.callsign == shown && sameAirlineAndType(u, k.airline, k.type);
     });
     if (use == stand->uses.end()) continue;
-    const WeekSlot next = kvo::nextWeekSlot(now);
-    if (kvo::weekSlotDay(next) == today) {
-      k.respawn = hasSlot(*use, kvo::weekSlotHalfHour(next)) ? 0 : 1;
-    } else {
-      k.respawn = continuesNextDay(*stand, *use, kvo::weekSlotDay(next)) ? 0 : 1;
-    }
+    k.respawn = useContinues(*stand, *use, now) ? 0 : 1;
   }
 }
 

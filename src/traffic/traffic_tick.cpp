@@ -132,8 +132,6 @@ void swapPositionBuffers() {
   g_positionBufferFill->clear();
 }
 
-bool shouldErase(const StaticAircraft& a) { return a.finished != 0 || a.dropped != 0; }
-
 void deleteCallsignList() {
   // A missing file is no error; any other failure is thrown.
   std::filesystem::remove(g_callsignListFile);

@@ -177,8 +177,10 @@ TEST_F(StaticParkingTest, TheWantedCountIsAShareOfTheStandsUpToMaxPark) {
     std::int32_t shownPercent;
   };
   const std::vector<Case> cases{
-      {0, 30, 500, 1, 0}, {1, 30, 500, 1, 100}, {3, 30, 500, 1, 33}, {3, 50, 500, 2, 67},
-      {4, 30, 500, 1, 25}, {10, 30, 500, 3, 30}, {10, 100, 4, 4, 40}, {10, 100, 0, 0, 30},
+      // Up to 3 stands at least one is wanted below 50 %, and also none at all.
+      {0, 30, 500, 1, 0}, {0, 50, 500, 1, 0}, {1, 30, 500, 1, 100}, {3, 10, 500, 1, 33}, {3, 30, 500, 1, 33},
+      {3, 50, 500, 2, 67}, {4, 10, 500, 0, 0}, {4, 30, 500, 1, 25}, {10, 30, 500, 3, 30}, {10, 100, 4, 4, 40},
+      {10, 100, 0, 0, 30},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.stands << " stands, " << c.percent << " %, max " << c.maxPark);
@@ -275,6 +277,7 @@ TEST_F(StaticParkingTest, TheCoupledCallsignsComeFromTodaysUsesAroundNow) {
       {"beyond five hours", "DLH1", "A20N", use("DLH", "D-A1", "DLH1:DLH2", 3, halves(31, 31)), "DLH1:"},
       {"a heavy looks seven hours", "DLH1", "B77W", use("DLH", "D-A1", "DLH1:DLH2", 3, halves(34, 34), 1, "B77W"),
        "DLH1:DLH2"},
+      {"a heavy not beyond", "DLH1", "B77W", use("DLH", "D-A1", "DLH1:DLH2", 3, halves(35, 35), 1, "B77W"), "DLH1:"},
       {"other weekday", "DLH1", "A20N", use("DLH", "D-A1", "DLH1:DLH2", 4, halves(20, 20)), "DLH1:"},
       {"other airline", "DLH1", "A20N", use("EZY", "D-A1", "DLH1:DLH2", 3, halves(20, 20)), "DLH1:"},
       {"no second callsign", "DLH1", "A20N", use("DLH", "D-A1", "DLH1", 3, halves(20, 20)), "DLH1:"},
@@ -394,14 +397,26 @@ TEST_F(StaticParkingTest, TheReplanKeepsWhatStillFitsAndReplacesAddsOrRecreatesT
                                                "DLH4*"}));
 }
 
-// Across midnight the fit window reaches into yesterday's last half hours.
+// Across midnight the fit window reaches into yesterday's last half hours: as far back as the
+// re-plan's fit, at most to yesterday's 00:30.
 TEST_F(StaticParkingTest, AStaticPlacedBeforeMidnightStaysWhileItsUseIsWithinTheFit) {
   struct Case {
-    std::uint64_t halfHours;
+    std::int32_t maxFit;  // of the re-plan
+    kvo::WeekSlot now;
+    std::uint64_t halfHours;  // of its use on Wednesday
     AircraftState after;
   };
-  for (const Case& c : {Case{halves(46, 47), AircraftState::Active}, Case{halves(44, 45), AircraftState::RemovingFromSim}}) {
-    SCOPED_TRACE(c.halfHours);
+  const std::vector<Case> cases{
+      {0, slot(4, 0), halves(46, 47), AircraftState::Active},
+      {0, slot(4, 0), halves(44, 45), AircraftState::RemovingFromSim},
+      {46, slot(4, 0), halves(1, 1), AircraftState::Active},
+      {46, slot(4, 0), halves(0, 0), AircraftState::RemovingFromSim},
+      // A fit of 47 looks back no further than 47 half hours.
+      {47, slot(4, 10), halves(10, 10), AircraftState::Active},
+      {47, slot(4, 10), halves(9, 9), AircraftState::RemovingFromSim},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.maxFit << " " << c.halfHours);
     g_parkStands.clear();
     g_staticAircraft.clear();
     g_removeQueue.clear();
@@ -410,8 +425,9 @@ TEST_F(StaticParkingTest, AStaticPlacedBeforeMidnightStaysWhileItsUseIsWithinThe
     g_currentWeekSlot = slot(3, 47);
     reportStaticParking();
     createAll();
-    MAX_FIT.set(0);
-    g_currentWeekSlot = slot(4, 0);
+    ASSERT_EQ(g_staticAircraft.size(), 1u);
+    MAX_FIT.set(c.maxFit);
+    g_currentWeekSlot = c.now;
     adjustParking();
     ASSERT_EQ(g_staticAircraft.size(), 1u);
     EXPECT_EQ(g_staticAircraft[0].state, c.after);
@@ -479,6 +495,25 @@ TEST_F(StaticParkingTest, LiveAircraftParkedTooLongGoUnlessInitialLoadOnly) {
   }
 }
 
+// More live parked aircraft than wanted: the longest parked go, unless static parking is off.
+TEST_F(StaticParkingTest, TheReplanRemovesLiveParkedAircraftBeyondTheWantedCount) {
+  for (const std::int32_t maxPark : {1, 0}) {
+    SCOPED_TRACE(maxPark);
+    g_parkStands.clear();
+    g_liveAircraft.clear();
+    const std::size_t logFrom = log().size();
+    planStand(1, {});
+    planStand(2, {});
+    ground(0xAB0001, "L1", "A20N", 100.0, GroundPhase::Parked, 1).parkedSince = kvo::utcNow() - std::chrono::minutes(10);
+    ground(0xAB0002, "L2", "A20N", 200.0, GroundPhase::Parked, 2).parkedSince = kvo::utcNow() - std::chrono::minutes(60);
+    MAX_PARK_SEL.set(maxPark);
+    adjustParking();
+    EXPECT_EQ(live(0xAB0001)->state, AircraftState::Active);
+    EXPECT_EQ(live(0xAB0002)->state == AircraftState::RemovingFromSim, maxPark == 1);
+    EXPECT_EQ(log().find("live parked L2", logFrom) != std::string::npos, maxPark == 1);
+  }
+}
+
 TEST_F(StaticParkingTest, RemovalAllAtOnceOrTheOneOnTheReservedStand) {
   planStand(1, {});
   planStand(2, {});
@@ -486,6 +521,7 @@ TEST_F(StaticParkingTest, RemovalAllAtOnceOrTheOneOnTheReservedStand) {
   addStatic(2, "B*", AircraftState::Adding2Sim, 2);
   g_queuedCreates.push_back(request(2, "B*"));
   addStatic(3, "C*", AircraftState::Adding2Sim, 2);  // already sent
+  g_addingStack.push_back(request(3, "LIVE3"));       // a live creation of the same id
   ground(0xAB0001, "L1", "A20N", 0.0, GroundPhase::Parked, 0);  // on no stand
   addStatic(4, "D*", AircraftState::Active, 0, 504);
 
@@ -503,6 +539,7 @@ TEST_F(StaticParkingTest, RemovalAllAtOnceOrTheOneOnTheReservedStand) {
   EXPECT_EQ(g_staticAircraft[1].callsign, "C*");
   EXPECT_EQ(g_staticAircraft[1].removeRequested, 1);
   EXPECT_TRUE(g_queuedCreates.empty());
+  EXPECT_EQ(g_addingStack.size(), 1u) << "live creations are not the static ones'";
   EXPECT_TRUE(removalQueued(504));
 }
 
@@ -514,6 +551,8 @@ TEST_F(StaticParkingTest, ClearingTheParkAirportRemovesItsAircraftAndForgetsEver
   parking.standLat = 1.0;
   ground(0xAB0002, "L2", "A20N", 200.0, GroundPhase::Parked, 2);
   ground(0xAB0003, "L3", "A20N", 0.0, GroundPhase::Flying, 0);
+  ground(0xAB0004, "L4", "A20N", 300.0, GroundPhase::Taxi, 0).state = AircraftState::Adding2Sim;
+  g_pendingCreateIds.push_back(0xAB0004);  // its request not built yet
   g_staticCandidates.assign(3, StaticCandidate{});
   MAX_LIVE_SEL.set(40);
   g_savedMaxLive = 60;
@@ -531,6 +570,8 @@ TEST_F(StaticParkingTest, ClearingTheParkAirportRemovesItsAircraftAndForgetsEver
   EXPECT_EQ(live(0xAB0001)->state, AircraftState::RemovingFromSim);
   EXPECT_EQ(live(0xAB0002)->state, AircraftState::RemovingFromSim);
   EXPECT_EQ(live(0xAB0003)->state, AircraftState::Active);
+  EXPECT_EQ(live(0xAB0004), nullptr) << "a creation not yet sent is taken back";
+  EXPECT_TRUE(g_pendingCreateIds.empty());
   EXPECT_TRUE(g_parkStands.empty());
   EXPECT_FALSE(g_parkAirportLoaded.load());
   EXPECT_EQ(MAX_LIVE_SEL.value(), 60);
