@@ -55,7 +55,8 @@ bool stopping() { return g_stopRequested.load() || g_quitRequested.load(); }
 
 void repaint(const RECT& band) { g_mainWindow.invalidate(band); }
 
-// Steps 1 to 12 of the start-up worker; returns before the traffic when a stop comes.
+// The start-up worker's work from the checks to the traffic; returns before the traffic when a stop
+// comes.
 void startUpAndRun() {
   std::error_code ec;
   const auto docs = fs::status("docs", ec);
@@ -117,7 +118,7 @@ void failStartup(const std::string& text) {
   endRunWithReason(kvo::kExitSystemError, 0);
 }
 
-// Steps 1 to 14 of the closing down; returns whether the run restarts (the reset is done).
+// The closing down of a run; returns whether the run restarts (the reset is done).
 bool closeRun() {
   logLine(fmt::format("Exiting: {}", kvo::exitReasonText(g_exitReason.load())));
   setTrafficFeedOpen(false);

@@ -128,7 +128,7 @@ void applySimulatorChoice() {
 void runStartupChecks() {
   loadAllParameters();
   g_mainWindow.invalidate(g_statusAreaRect);
-  // The edition held before this run's choice is applied (step 6).
+  // The edition held before this run's choice of simulator is applied.
   stripCommunityFolder(g_simIs2020.load() ? MSFS_INSTALL_PATH : MSFS_2024_INSTALL_PATH);
   prepareDataFolders();
   g_savedMaxLive = MAX_LIVE_SEL.value();

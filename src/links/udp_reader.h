@@ -92,7 +92,7 @@ class UdpReader {
   // a newer thread); throws "receive error: {}".
   void receiveLoop();
 
-  // Steps 6 and 7 of the loop for `length` bytes already in buffer: NUL, message, count,
+  // The loop's handling of `length` bytes already in buffer: NUL, message, count,
   // duplicate suppression, processMessage.
   void handleReceived(std::size_t length);
   // The same for bytes from elsewhere (tests, benchmarks, fuzzers): copied into buffer; more

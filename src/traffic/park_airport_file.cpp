@@ -32,7 +32,7 @@ std::atomic<bool> g_learnSoftAllowed{true};
 
 namespace {
 
-// Step 5 of the read: a well-learned large airport learns no soft options.
+// While reading: a well-learned large airport learns no soft options.
 void applySoftLearning() {
   const HWND box = LEARN_SOFT.binding.hwnd;
   if (g_parkQualityFactors.real >= kLearnedQfReal && g_parkStands.size() >= kLearnedStandCount) {
@@ -51,7 +51,7 @@ void applySoftLearning() {
   if (box != nullptr) EnableWindow(box, TRUE);
 }
 
-// Step 6: the stand the user stands at goes into the list, whose first entry becomes this airport
+// The stand the user stands at goes into the list, whose first entry becomes this airport
 // (an entry it already has is moved to the front, so its reserved stand is kept). Returns the
 // first entry's stand.
 std::string rememberUserStand() {
@@ -81,7 +81,7 @@ std::string rememberUserStand() {
   return first.stand;
 }
 
-// Step 8: the first entry's stand is the reserved stand when the airport has it.
+// The first entry's stand is the reserved stand when the airport has it.
 void takeReservedStand(const std::string& name) {
   g_reservedStand.clear();
   if (name.empty()) return;

@@ -98,7 +98,7 @@ bool sameGroupOption(const StandUse& u, std::uint32_t weekday, std::string_view 
   return u.optionId != 0 && u.weekday == weekday && u.key == key && u.real == real;
 }
 
-// Steps 3 to 9 of both overloads; real is the group (1 real, 0 soft).
+// What both overloads share once the stand is known; real is the group (1 real, 0 soft).
 bool addStandOption(std::uint32_t standId, const AircraftBase& aircraft, bool viaBooking, WeekSlot weekSlot, bool book,
                     std::uint32_t real) {
   const std::uint32_t half = kvo::weekSlotHalfHour(weekSlot);

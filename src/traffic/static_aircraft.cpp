@@ -111,7 +111,7 @@ void storeAverage(std::atomic<float>& field, std::int64_t sumHalfHours, std::uin
   g_mainWindow.invalidate(g_statisticsRect);
 }
 
-// Steps 2 to 6 of the close: the park airport forgotten, nothing saved.
+// The close without the save: the park airport and its stands forgotten, its controls disabled.
 void forgetParkAirport() {
   g_parkAirportHandmade = 0;
   g_parkAirportLoaded = false;

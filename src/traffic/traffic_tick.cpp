@@ -103,7 +103,7 @@ std::string typeOfRegistration(const std::string& registration) {
   return record ? record->type : std::string();
 }
 
-// Step 5 of the tick: the creation request of the newest spawned aircraft.
+// The tick's creation request of the newest spawned aircraft.
 void buildNextCreateRequest() {
   if (g_pendingCreateIds.empty()) return;
   const std::uint32_t id = g_pendingCreateIds.back();
