@@ -5,12 +5,11 @@
 // airports must then be usable for the closest-airport search).
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <string>
 #include <string_view>
 
 #include "airports/airport_file.h"
 #include "airports/airport_list.h"
+#include "core/files.h"
 
 namespace fuzzinput {
 
@@ -19,10 +18,7 @@ inline bool readAirportInput(std::string_view input, const std::filesystem::path
   if (input.empty()) return true;
   const bool list = (static_cast<unsigned char>(input[0]) & 1u) != 0;
   const std::filesystem::path file = folder / (list ? "airports_fuzz.xml" : "ZZZZ.xml");
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(input.data() + 1, static_cast<std::streamsize>(input.size() - 1));
-  }
+  if (!writeFileAtomically(file, input.substr(1))) return false;
   if (list) {
     resetAirportList();
     if (!readAirportsFile(file)) return true;

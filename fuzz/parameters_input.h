@@ -3,13 +3,12 @@
 // every value in force afterwards lies within its limits, and what the program wrote back reads
 // back to the same values.
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/files.h"
 #include "core/parameters.h"
 
 namespace fuzzinput {
@@ -33,10 +32,7 @@ inline bool loadParametersInput(std::string_view input, const std::filesystem::p
   const std::filesystem::path programFolder = folder / "Ambrelvane";
   std::filesystem::remove_all(programFolder);  // also what an earlier input moved aside
   std::filesystem::create_directories(programFolder);
-  {
-    std::ofstream out(programFolder / "parameters.xml", std::ios::binary | std::ios::trunc);
-    out.write(input.data(), static_cast<std::streamsize>(input.size()));
-  }
+  if (!writeFileAtomically(programFolder / "parameters.xml", input)) return false;
   resetParametersForTests();
   loadAllParameters();
   const std::vector<std::string> first = parameterValues();

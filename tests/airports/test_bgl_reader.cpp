@@ -1,14 +1,12 @@
 // The BGL reader against files made by tools/bgl/bgl_writer.h from the fact sheet of the format:
 // its worked examples, every record variant, and files damaged in every way the reader must
 // survive with a report.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "airports/bgl_reader.h"
 #include "bgl/bgl_writer.h"
+#include "bgl_input.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -166,20 +164,9 @@ TEST(BglReader, FileCutAnywhere) {
   }
 }
 
+// Every input the BGL fuzzer keeps, replayed through its driver.
 TEST(BglReader, FuzzSeedsAndKeptInputsReadWithoutFault) {
-  const std::filesystem::path root(AMBV_FUZZ_DIR);
-  std::size_t files = 0;
-  for (const char* kind : {"corpus", "regressions"}) {
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(root / kind / "bgl", ec)) {
-      std::ifstream in(e.path(), std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      const bgl::ReadResult r = bgl::readBgl(bytes);
-      for (const bgl::Airport& a : r.airports) EXPECT_FALSE(a.icao.empty());
-      ++files;
-    }
-  }
-  EXPECT_GT(files, 0u);
+  for (const auto& [file, data] : coretest::fuzzInputs("bgl")) EXPECT_TRUE(fuzzinput::readBglInput(data)) << file;
 }
 
 }  // namespace

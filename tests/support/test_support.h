@@ -13,6 +13,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef AMBV_FUZZ_DIR
+#include <gtest/gtest.h>
+#endif
+
 namespace coretest {
 
 // A fresh folder under $AMBV_TEST_TMP (or the system's temporary folder), removed again at the end.
@@ -66,7 +70,8 @@ bool waitFor(Pred pred, std::chrono::milliseconds bound = std::chrono::milliseco
 
 #ifdef AMBV_FUZZ_DIR
 // Every input kept for a fuzz target (its regression inputs and its seed corpus in fuzz/), as
-// (file, bytes): the tests replay them through the fuzzer's own driver.
+// (file, bytes): the tests replay them through the fuzzer's own driver. A target without any
+// fails the test that asked, so that a moved or misnamed folder cannot replay nothing unseen.
 inline std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std::string_view target) {
   const std::filesystem::path root(AMBV_FUZZ_DIR);
   std::vector<std::pair<std::filesystem::path, std::string>> inputs;
@@ -75,6 +80,7 @@ inline std::vector<std::pair<std::filesystem::path, std::string>> fuzzInputs(std
     if (!std::filesystem::exists(dir)) continue;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) inputs.emplace_back(entry.path(), readFile(entry.path()));
   }
+  EXPECT_FALSE(inputs.empty()) << "no kept input for the fuzz target " << target;
   return inputs;
 }
 #endif
