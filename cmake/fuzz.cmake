@@ -1,6 +1,6 @@
 # The libFuzzer targets of every decoder of outside input (fuzz/fuzz_<name>.cpp, run by
-# scripts/fuzz) and the inputs the unit tests replay: each fuzzer's driver lives in a header of
-# fuzz/ that the tests include too, and its seeds and kept regression inputs in
+# scripts/fuzz) and the inputs the unit tests replay: where the tests replay a fuzzer's inputs, its
+# driver lives in a header of fuzz/ that they include too; seeds and kept regression inputs are in
 # fuzz/corpus/<name>/ and fuzz/regressions/<name>/.
 
 set(AMBV_FUZZ_DIR ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
