@@ -16,8 +16,8 @@ extern std::atomic<bool> g_parkAirportLoaded;  // a whole file was read into g_p
 
 namespace kvo {
 
-// What the read gives to values that higher parts own: the traffic reader's reference
-// elevation and the traffic week (g_rtTrafficWeek) belong to the links subsystem, so the caller
+// What the read gives to values that higher floors own: the traffic reader's reference
+// elevation and the traffic week (g_rtTrafficWeek) belong to the links floor, so the caller
 // stores them.
 struct ParkFileFacts {
   double elevationFt = 0.0;        // the file's altitude: the traffic reader's reference elevation

@@ -4,9 +4,8 @@
 #include <mutex>
 
 #include "airports/airport_list.h"
-#include "airports/airport_file.h"
-#include "airports/park_stands.h"
 #include "app/paint.h"
+#include "links/traffic_reader.h"
 #include "shared_state/main_window.h"
 #include "traffic/aircraft_records.h"
 #include "traffic/park_airports.h"
@@ -17,23 +16,16 @@ namespace {
 std::mutex g_viewMutex;
 kvo::ParkAirportView g_view;  // under g_viewMutex
 
-// What the statistics show of the park airport that does not change while it stays: its label
-// and the traffic week of its stands, worked out once per park airport (worker).
-struct ParkAirportFacts {
+// The park airport's label, looked up once per park airport (worker).
+struct ParkAirportLabel {
   std::string code;
-  bool loaded = false;
   std::string label;
-  std::uint32_t week = 0;
 };
-ParkAirportFacts g_parkAirportFacts;
+ParkAirportLabel g_parkAirportLabel;
 
-const ParkAirportFacts& parkAirportFacts() {
-  const bool loaded = g_parkAirportLoaded.load();
-  if (g_parkAirportFacts.code != g_parkAirport || g_parkAirportFacts.loaded != loaded) {
-    g_parkAirportFacts = {g_parkAirport, loaded, airportLabel(g_parkAirport),
-                          loaded ? kvo::trafficWeekOf(g_parkStands) : 0};
-  }
-  return g_parkAirportFacts;
+const std::string& parkAirportLabel() {
+  if (g_parkAirportLabel.code != g_parkAirport) g_parkAirportLabel = {g_parkAirport, airportLabel(g_parkAirport)};
+  return g_parkAirportLabel.label;
 }
 
 bool isActive(const kvo::StaticAircraft& aircraft) { return aircraft.state == kvo::AircraftState::Active; }
@@ -46,7 +38,7 @@ kvo::ParkAirportView kvo::parkAirportView() {
 }
 
 void kvo::resetParkAirportView() {
-  g_parkAirportFacts = {};
+  g_parkAirportLabel = {};
   std::lock_guard lock(g_viewMutex);
   g_view = {};
 }
@@ -76,10 +68,9 @@ void refreshCounters() {
   }
   kvo::ParkAirportView view;
   if (!g_parkAirport.empty()) {
-    const ParkAirportFacts& facts = parkAirportFacts();
-    view.label = facts.label;
+    view.label = parkAirportLabel();
     view.reservedStand = g_reservedStand;
-    view.trafficWeek = facts.week;
+    view.trafficWeek = g_rtTrafficWeek.load();
   }
   if (kvo::setParkAirportView(std::move(view))) statisticsChanged = true;
   if (statisticsChanged) g_mainWindow.invalidate(g_statisticsRect);

@@ -17,6 +17,7 @@
 #include "shared_state/main_window.h"
 
 kvo::TrafficReader g_trafficReader;
+std::atomic<std::uint32_t> g_rtTrafficWeek{0};
 
 namespace kvo {
 namespace {

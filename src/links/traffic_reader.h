@@ -9,6 +9,7 @@
 // every insert, copy and clear of the collected callsigns is made under one lock.
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -117,3 +118,6 @@ double defaultTrueAirspeed(double altitudeFt);
 }  // namespace kvo
 
 extern kvo::TrafficReader g_trafficReader;
+// Weekdays (0..7) with learned real uses on the park airport's stands: set when its file is read,
+// 0 when it is closed; the statistics show it.
+extern std::atomic<std::uint32_t> g_rtTrafficWeek;

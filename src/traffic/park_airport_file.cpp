@@ -137,6 +137,7 @@ std::string lf_readParkedFile() {
     // A file without an altitude would put the ground at sea level: the list's elevation stays.
     if (facts.elevationFt != 0.0) g_parkAirportElevation = facts.elevationFt;
     g_trafficReader.setReferenceElevation(g_parkAirportElevation);
+    g_rtTrafficWeek = facts.trafficWeek;
     applySoftLearning();
     const std::string reserved = rememberUserStand();
     g_parkStands.shrink_to_fit();
@@ -146,6 +147,7 @@ std::string lf_readParkedFile() {
     // Nothing of a refused file may be saved over the good one at the close.
     g_parkParamsChanged = false;
     g_reservedStand.clear();
+    g_rtTrafficWeek = 0;
   }
   g_mainWindow.parkFileLoaded = error.empty();
   g_mainWindow.handmade = error.empty() && facts.handmade;

@@ -13,13 +13,14 @@
 #include "core/log.h"
 #include "core/parameters.h"
 #include "links/sim_records.h"
+#include "links/traffic_reader.h"
 // The window's gauges and controls belong to the shared display state; the current week slot to
 // the run's clock.
 #include "shared_state/control_writes.h"
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
-#include "traffic/park_airport_file.h"
 #include "traffic/engine_detail.h"
+#include "traffic/park_airport_file.h"
 #include "traffic/park_airports.h"
 #include "traffic/stand_options.h"
 #include "traffic/stand_search.h"
@@ -115,6 +116,7 @@ void storeAverage(std::atomic<float>& field, std::int64_t sumHalfHours, std::uin
 void forgetParkAirport() {
   g_parkAirportHandmade = 0;
   g_parkAirportLoaded = false;
+  g_rtTrafficWeek = 0;
   disableControl(g_flushStaticButton.binding);
   disableControl(parking_percentage.binding);
   unsetParkAirport();

@@ -131,6 +131,7 @@ TEST_F(ParkAirportFile, AHandmadeFileIsSavedWholeWithFreshFactorsAndReadBack) {
   spec.qfReal = 77;
   writeStock(spec);
   chooseLows();
+  EXPECT_EQ(g_rtTrafficWeek.load(), 0u) << "nothing learned yet";
   for (std::uint32_t day = 1; day <= 7; ++day) g_parkStands[0].uses.push_back(use("AUA", day));
   g_standUpdates = 1;
   clearParkAirport();
@@ -147,9 +148,11 @@ TEST_F(ParkAirportFile, AHandmadeFileIsSavedWholeWithFreshFactorsAndReadBack) {
   chooseLows();
   ASSERT_EQ(g_parkStands.size(), 2u);
   EXPECT_EQ(g_parkStands[0].uses.size(), 7u);
+  EXPECT_EQ(g_rtTrafficWeek.load(), 7u) << "the traffic week of what was read";
   fs::remove(learned());
   clearParkAirport();
   EXPECT_FALSE(fs::exists(learned()));
+  EXPECT_EQ(g_rtTrafficWeek.load(), 0u);
 }
 
 TEST_F(ParkAirportFile, ARefusedFileLeavesNothingThatCouldBeSavedOverTheGoodCopy) {
