@@ -71,3 +71,100 @@ std::string ansiToUtf8(std::string_view ansi) {
 }
 
 }  // namespace win32
+
+namespace kvo {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i] (1..4), or 0 when the byte there does not
+// start one; `codePoint` gets its value.
+std::size_t sequenceAt(std::string_view text, std::size_t i, char32_t& codePoint) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t lowest = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, value = lead & 0x1F, lowest = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, value = lead & 0x0F, lowest = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, value = lead & 0x07, lowest = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - i < length) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  codePoint = value;
+  return length;
+}
+
+bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+}  // namespace
+
+bool isCleanText(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = sequenceAt(text, i, c);
+    if (length == 0 || isControl(c)) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string cleanText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = sequenceAt(text, i, c);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    if (isControl(c)) {
+      out += ' ';
+    } else {
+      out.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string escapeControls(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = sequenceAt(text, i, c);
+    if (length != 0 && !isControl(c)) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    // An invalid byte, or each byte of a control character (C1 ones are two bytes).
+    const std::size_t bytes = length == 0 ? 1 : length;
+    for (std::size_t k = 0; k < bytes; ++k) {
+      const auto b = static_cast<unsigned char>(text[i + k]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    }
+    i += bytes;
+  }
+  return out;
+}
+
+}  // namespace kvo

@@ -33,3 +33,20 @@ std::string wideToUtf8(std::u16string_view utf16);
 std::string ansiToUtf8(std::string_view ansi);
 
 }  // namespace win32
+
+namespace kvo {
+
+// The one rule for text from outside (datagrams, files, typed text): valid UTF-8 (no overlong
+// forms, no surrogates, nothing above U+10FFFF) without control characters (C0, DEL, C1).
+// Such text can go to the simulator, the log and our XML files as it is.
+bool isCleanText(std::string_view text);
+
+// For text that serves the user better cleaned than refused (a livery title, a publisher
+// name): each invalid byte becomes U+FFFD and each control character a blank.
+std::string cleanText(std::string_view text);
+
+// For the log: control characters and invalid bytes as "\xNN", so that one entry stays one line
+// whatever it quotes. Clean text comes back unchanged.
+std::string escapeControls(std::string_view text);
+
+}  // namespace kvo

@@ -35,6 +35,37 @@ TEST(Utf, InvalidUtf8Throws) {
   }
 }
 
+// The one rule for outside text, and the two ways of making text safe that are not refusals.
+TEST(Utf, CleanTextRule) {
+  struct Case {
+    std::string text;
+    bool clean;
+    std::string cleaned;
+    std::string escaped;
+  };
+  const Case cases[] = {
+      {"", true, "", ""},
+      {"DLH7AB Z\xC3\xBCrich \xE2\x9C\x88 \xF0\x9D\x84\x9E", true, "DLH7AB Z\xC3\xBCrich \xE2\x9C\x88 \xF0\x9D\x84\x9E",
+       "DLH7AB Z\xC3\xBCrich \xE2\x9C\x88 \xF0\x9D\x84\x9E"},
+      {"AAL7\xFF", false, "AAL7\xEF\xBF\xBD", "AAL7\\xFF"},
+      {std::string("DLH\0X1", 6), false, "DLH X1", "DLH\\x00X1"},
+      {"A\n===> parks", false, "A ===> parks", "A\\x0A===> parks"},
+      {"a\tb\x7F", false, "a b ", "a\\x09b\\x7F"},
+      {"c1\xC2\x85", false, "c1 ", "c1\\xC2\\x85"},                        // C1 control (NEL)
+      {"\xC0\xAF", false, "\xEF\xBF\xBD\xEF\xBF\xBD", "\\xC0\\xAF"},  // overlong '/'
+      {"\xED\xA0\x80", false, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", "\\xED\\xA0\\x80"},  // surrogate
+      {"\xF4\x90\x80\x80", false, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
+       "\\xF4\\x90\\x80\\x80"},                                            // above U+10FFFF
+      {"cut\xE2\x82", false, "cut\xEF\xBF\xBD\xEF\xBF\xBD", "cut\\xE2\\x82"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(kvo::isCleanText(c.text), c.clean) << c.escaped;
+    EXPECT_EQ(kvo::cleanText(c.text), c.cleaned) << c.escaped;
+    EXPECT_TRUE(kvo::isCleanText(kvo::cleanText(c.text))) << c.escaped;
+    EXPECT_EQ(kvo::escapeControls(c.text), c.escaped);
+  }
+}
+
 TEST(Utf, LoneSurrogateThrows) {
   const std::u16string bad[] = {std::u16string(1, u'\xD800'), u"a" + std::u16string(1, u'\xDC00') + u"b"};
   for (const auto& s : bad) {
