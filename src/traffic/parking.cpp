@@ -120,7 +120,8 @@ bool resolveCallsignConflict(std::uint32_t standId, std::string_view callsign) {
     removeAircraftFromSim(*l);
     return true;
   }
-  if (endsWithUnderscore(callsign) || l->standWatch != 0) return false;
+  // Two ghosts ("_") are weighed like any two aircraft; only a ghost against a real one loses.
+  if ((endsWithUnderscore(callsign) && !endsWithUnderscore(l->callsign)) || l->standWatch != 0) return false;
   logIfOn(fmt::format("{:8}: {:8} removed because another live {} wants the stand ...", name, l->callsign, callsign));
   removeAircraftFromSim(*l);
   return true;
@@ -353,8 +354,12 @@ void extendTrack(LiveAircraft& aircraft, std::int32_t count) {
     p.airborne = p.altFt > 0.0 ? 1 : 0;
     if (p.airborne == 0) p.altFt = 0.0;
   }
-  // A parked aircraft stays for a week of feed silence; it keeps its stand.
+  // A parked aircraft stays for a week of feed silence, but its stand is offered again: an
+  // aircraft really arriving there takes it over (try2Park removes the silent one).
   p.dueTick += 100 * static_cast<kvo::TickCount>(parked ? 604800.0 : stepSeconds);
-  if (parked) aircraft.standWatch = 0;
+  if (parked) {
+    aircraft.standWatch = 0;
+    if (Stand* stand = findStandById(aircraft.standId)) stand->occupied = 0;
+  }
   aircraft.trackPoints.push_back(p);
 }

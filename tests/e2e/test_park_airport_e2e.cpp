@@ -280,4 +280,26 @@ TEST(ParkAirportLearning, UsesOfArrivalsThatParkedAreSavedAtTheCloseAndReadAtThe
   EXPECT_EQ(second[1].callsign, "BAW9EF");
 }
 
+// A parked aircraft whose feed fell silent keeps standing on stand 5, but does not hold the stand
+// against an arrival that really taxis there: the arrival takes the stand over.
+TEST(StandTakeOver, AnArrivalTakesTheStandOfAParkedAircraftWhoseFeedWentSilent) {
+  Installation at;
+  at.writeScenario([](nlohmann::json& s) { s["flight"]["startsAfterSeconds"] = 0; });
+  Flight first = landing(8);
+  // The same landing half a minute later, under another callsign.
+  Flight second = landing(23);
+  second.hexId = 4860005;
+  second.callsign = "EZY41KQ";
+  second.registration = "G-EZWX";
+  const std::string failure =
+      runAtSalzburg(at, {first, second}, "5       : EZY41KQ  arrived at stand");
+  ASSERT_EQ(failure, "");
+  const std::string log = at.log();
+  const std::size_t parked = log.find("5       : DLH7AB   arrived at stand");
+  const std::size_t takenOver = log.find("5       : DLH7AB   removed, EZY41KQ wants to park there");
+  ASSERT_NE(parked, std::string::npos) << log;
+  ASSERT_NE(takenOver, std::string::npos) << log;
+  EXPECT_LT(parked, takenOver);
+}
+
 }  // namespace

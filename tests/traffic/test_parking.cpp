@@ -35,6 +35,8 @@ TEST_F(StandTest, AParkedAircraftGivesWayToItsOwnCallsignAndToTheOriginalOfAGhos
       {"newcomer is the parked one minus its last character", "DLH1_", "DLH1", 0, true, true},
       {"the parked one is a ghost", "EZY9_", "DLH1", 0, true, true},
       {"the newcomer is a ghost", "EZY9", "DLH1_", 0, false, false},
+      {"both are ghosts", "EZY9_", "DLH1_", 0, true, true},
+      {"both are ghosts, the parked one watched leaving", "EZY9_", "DLH1_", 1, false, false},
       {"the parked one is being watched leaving", "EZY9", "DLH1", 1, false, false},
       {"another aircraft", "EZY9", "DLH1", 0, true, true},
       {"empty newcomer", "A", "", 0, true, true},
@@ -125,7 +127,6 @@ TEST_F(StandTest, ALandedAircraftDrivesOntoTheNearestFittingStandAndParks) {
   ASSERT_EQ(ac.state, AircraftState::Active);
   EXPECT_EQ(ac.phase, GroundPhase::Parked);
   EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, s.latitude, s.longitude) / standtest::kM, 2.0);
-  EXPECT_EQ(s.occupied, 1);
   EXPECT_EQ(movetest::countEvents(movetest::takeEvents(), kvo::kEventEngineAutoShutdown), 1u);
   ASSERT_EQ(s.uses.size(), 1u) << "the use is learned";
   EXPECT_EQ(s.uses[0].key, "D-DLH1");
@@ -133,11 +134,19 @@ TEST_F(StandTest, ALandedAircraftDrivesOntoTheNearestFittingStandAndParks) {
   ASSERT_EQ(g_idSlotStamps.size(), 1u);
   EXPECT_EQ(g_duplicateCheckQueue.back(), 0xAA0001u);
   EXPECT_NE(log().find("A1      : DLH1     arrived at stand"), std::string::npos) << log();
-  // Its feed has ended: it stays for a week and keeps the stand.
+  // Its feed has ended: it stays for a week, but the stand is offered again, and an arrival that
+  // stops in front of it takes it over.
   ASSERT_EQ(ac.trackPoints.size(), 1u);
   EXPECT_GE(ac.trackPoints.front().dueTick - g_trafficTick.load(), 60480000 - 2000);
-  EXPECT_EQ(s.occupied, 1);
-  // Another aircraft that gets there as well is removed; the stand stays taken.
+  EXPECT_EQ(s.occupied, 0);
+  kvo::LiveAircraft& next = ground(0xAA0003, "EZY3", "A20N", 8.0, GroundPhase::Taxi);
+  next.landed = 1;
+  try2Park(next, true);
+  EXPECT_EQ(next.standId, 1u);
+  EXPECT_EQ(live(0xAA0001)->state, AircraftState::RemovingFromSim);
+  EXPECT_NE(log().find("A1      : DLH1     removed, EZY3 wants to park there"), std::string::npos) << log();
+  // Another aircraft that gets to a stand already taken is removed; the stand stays taken.
+  standById(1).occupied = 1;
   kvo::LiveAircraft& late = ground(0xAA0002, "EZY2", "A20N", 8.0, GroundPhase::Parking, 1);
   arriveAtStand(late);
   EXPECT_EQ(late.state, AircraftState::RemovingFromSim);
