@@ -1,5 +1,6 @@
 #include "core/files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <map>
@@ -114,8 +115,21 @@ bool writeTextFile(std::string_view text, const fs::path& path, bool lineEnd) {
 
 namespace {
 
+// The text as XML 1.0 can hold it, or empty when it can as it is: clean UTF-8 without U+FFFE and
+// U+FFFF, which XML does not count among its characters either.
+std::string clean(std::string_view text) {
+  constexpr std::string_view kNonCharacters[] = {"\xEF\xBF\xBE", "\xEF\xBF\xBF"};
+  const bool nonCharacter = std::any_of(std::begin(kNonCharacters), std::end(kNonCharacters),
+                                        [text](std::string_view n) { return text.find(n) != std::string_view::npos; });
+  if (kvo::isCleanText(text) && !nonCharacter) return {};
+  std::string out = kvo::cleanText(text);
+  for (std::string_view n : kNonCharacters) {
+    for (std::size_t at = out.find(n); at != std::string::npos; at = out.find(n, at)) out.replace(at, n.size(), "\xEF\xBF\xBD");
+  }
+  return out;
+}
+
 void cleanNode(pugi::xml_node node) {
-  const auto clean = [](const char* text) { return kvo::isCleanText(text) ? std::string() : kvo::cleanText(text); };
   if (std::string name = clean(node.name()); !name.empty()) node.set_name(name.c_str());
   if (std::string value = clean(node.value()); !value.empty()) node.set_value(value.c_str());
   for (pugi::xml_attribute a : node.attributes()) {
