@@ -40,7 +40,8 @@ xmlNode* child(xmlNode* parent, const char* name) {
 long strictStandCount(const std::filesystem::path& file) {
   xmlParserCtxtPtr context = xmlNewParserCtxt();
   if (context == nullptr) return -1;
-  xmlDocPtr doc = xmlCtxtReadFile(context, file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xmlDocPtr doc =
+      xmlCtxtReadFile(context, file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   long count = -1;
   if (doc != nullptr && context->wellFormed != 0) {
     xmlNode* root = xmlDocGetRootElement(doc);

@@ -312,7 +312,8 @@ WriteOutcome writeAirport(const WriteJob& job, const fs::path& offlineFolder) {
     return out;
   }
   out.state = WriteOutcome::State::Written;
-  out.copied = !offlineFolder.empty() && kvo::writeAirportFile(job.record, offlineFolder / (deviceSafeName(job.icao) + ".xml"));
+  out.copied = !offlineFolder.empty() &&
+               kvo::writeAirportFile(job.record, offlineFolder / (deviceSafeName(job.icao) + ".xml"));
   return out;
 }
 

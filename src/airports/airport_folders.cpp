@@ -130,16 +130,17 @@ bool isAirportCode(std::string_view code) {
 }
 
 std::string publisherFolderName(std::string_view publisher) {
-  // Cut before cleaning, so that a character cut in two becomes U+FFFD and the name stays UTF-8.
-  const std::string text = kvo::cleanText(publisher.substr(0, 100));
+  publisher = publisher.substr(0, 100);
   std::string name;
-  name.reserve(text.size());
-  for (char c : text) {
+  name.reserve(publisher.size());
+  for (char c : publisher) {
     const auto u = static_cast<unsigned char>(c);
     const bool unsafe = u < 0x20 || u == 0x7F || c == '<' || c == '>' || c == ':' || c == '"' || c == '/' ||
                         c == '\\' || c == '|' || c == '?' || c == '*';
     name.push_back(unsafe ? '_' : c);
   }
+  // Cleaned after the cut, so that a character cut in two becomes U+FFFD and the name stays UTF-8.
+  name = kvo::cleanText(name);
   const auto first = name.find_first_not_of(" .");
   if (first == std::string::npos) return "unknown";
   return deviceSafeName(name.substr(first, name.find_last_not_of(" .") - first + 1));

@@ -124,7 +124,9 @@ std::string clean(std::string_view text) {
   if (kvo::isCleanText(text) && !nonCharacter) return {};
   std::string out = kvo::cleanText(text);
   for (std::string_view n : kNonCharacters) {
-    for (std::size_t at = out.find(n); at != std::string::npos; at = out.find(n, at)) out.replace(at, n.size(), "\xEF\xBF\xBD");
+    for (std::size_t at = out.find(n); at != std::string::npos; at = out.find(n, at)) {
+      out.replace(at, n.size(), "\xEF\xBF\xBD");
+    }
   }
   return out;
 }

@@ -20,9 +20,9 @@ std::string utf8Of(const std::filesystem::path& path);
 // Every line of an open text stream; a trailing CR (Windows line end) is dropped.
 std::vector<std::string> readLines(std::istream& in);
 
-// Writes the texts one per line ("\n") replacing the file; each text is cleaned (kvo::cleanText), so
-// a text quoted from outside can neither break its line nor put invalid UTF-8 in the file; false when it cannot be written (the
-// old file is then untouched).
+// Writes the texts one per line ("\n") replacing the file; false when it cannot be written (the
+// old file is then untouched). Each text is cleaned (kvo::cleanText), so that a text quoted from
+// outside can neither break its line nor put invalid UTF-8 in the file.
 bool writeLines(const std::vector<std::string>& lines, const std::filesystem::path& path);
 
 // Writes the text (and "\n" when lineEnd) replacing the file; true on success.

@@ -284,10 +284,9 @@ TEST_F(AirportFile, TextThatIsNotCleanRefusesItsRecordOrIsCleaned) {
   for (const auto& [name, use] : refused) {
     SCOPED_TRACE(name);
     kvo::AirportFileRecord r;
-    ASSERT_EQ(kvo::readAirportFile(put("u.xml", airportFileText(parkpos("A&#1;", 1, 1, 10) + parkpos("A\xFF", 1, 1, 10) +
-                                                                    parkpos("B", 1, 1, 10, "", use + good))),
-                                   r),
-              "");
+    const std::string stands =
+        parkpos("A&#1;", 1, 1, 10) + parkpos("A\xFF", 1, 1, 10) + parkpos("B", 1, 1, 10, "", use + good);
+    ASSERT_EQ(kvo::readAirportFile(put("u.xml", airportFileText(stands)), r), "");
     ASSERT_EQ(r.stands.size(), 1u);
     EXPECT_EQ(r.stands[0].name, "B");
     ASSERT_EQ(r.stands[0].uses.size(), 1u);
@@ -301,7 +300,8 @@ TEST_F(AirportFile, TextThatIsNotCleanRefusesItsRecordOrIsCleaned) {
             "");
   EXPECT_EQ(r.name, "Salz\xEF\xBF\xBD" "burg");
   EXPECT_EQ(r.publisher, "Acme Works");
-  EXPECT_EQ(kvo::readAirportFilePublisher(dir_ / "p.xml"), std::optional<std::string>("Acme Works"));  // the learned copy's folder agrees
+  // The learned copy's folder follows the same cleaned name.
+  EXPECT_EQ(kvo::readAirportFilePublisher(dir_ / "p.xml"), std::optional<std::string>("Acme Works"));
 }
 
 TEST_F(AirportFile, MissingParametersTakeDefaultsAndUnknownNeighboursAreLeftOut) {
