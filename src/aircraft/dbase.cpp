@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/meta.h"
 #include "core/text.h"
+#include "core/utf.h"
 #include "core/user_error.h"
 
 namespace fs = std::filesystem;
@@ -94,7 +95,7 @@ void readRegistrations(pugi::xml_node parent, DbaseContent& out) {
 void readSpecialLiveries(pugi::xml_node parent, DbaseContent& out, std::string_view source) {
   for (pugi::xml_node livery : parent.children("livery")) {
     const std::string registration = toUpperAscii(trimView(livery.attribute("reg").value()));
-    const std::string title = trim(livery.attribute("title").value());
+    const std::string title = trim(kvo::cleanText(livery.attribute("title").value()));
     if (!isRegistration(registration) || title.empty() || title.size() > 255) {
       ++out.skipped;
       continue;
@@ -168,8 +169,14 @@ UserRegcodes readUserFiles(const fs::path& folder) {
     try {
       const DecodedText text = decodeTextBytes(readFileBytes(file, kMaxUserFileBytes));
       UserRegcodes one = parseUserRegcodes(text.text, file.filename().string());
-      for (const std::string& line : one.rejected) {
-        logArrowLine(fmt::format("{}: line skipped: {}", displayPath(file), line));
+      // The first few skipped lines in full (escaped, as they quote the file), then a count.
+      constexpr std::size_t kListedLines = 20;
+      for (std::size_t i = 0; i < one.rejected.size() && i < kListedLines; ++i) {
+        logArrowLine(kvo::escapeControls(fmt::format("{}: line skipped: {}", displayPath(file), one.rejected[i])));
+      }
+      if (one.rejected.size() > kListedLines) {
+        const std::size_t more = one.rejected.size() - kListedLines;
+        logArrowLine(fmt::format("{}: {} more line{} skipped", displayPath(file), more, pluralSuffix(more)));
       }
       std::move(one.registrations.begin(), one.registrations.end(), std::back_inserter(all.registrations));
       std::move(one.specialLiveries.begin(), one.specialLiveries.end(), std::back_inserter(all.specialLiveries));
@@ -292,6 +299,7 @@ UserRegcodes parseUserRegcodes(std::string_view text, std::string_view source) {
       // A title may itself hold ';': everything after the fifth separator belongs to it.
       std::string title = f[5];
       for (std::size_t i = 6; i < f.size(); ++i) title += ";" + f[i];
+      title = kvo::cleanText(title);  // cleaned as the scanned titles are, so that the two still match
       if (title.size() > 255) {
         reject("title longer than 255 characters");
         continue;

@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <memory>
-#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -21,6 +20,7 @@
 #include "core/meta.h"
 #include "core/run_flags.h"
 #include "core/text.h"
+#include "core/utf.h"
 #include "platform/win32/win32.h"
 
 namespace fs = std::filesystem;
@@ -157,22 +157,6 @@ bool skippedFolder(std::string_view lower) {
     if (lower.starts_with(prefix)) return true;
   }
   return false;
-}
-
-void collectCfgFiles(const fs::path& folder, int depth, std::vector<fs::path>& out) {
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-       !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::error_code typeEc;
-    const std::string name = lowerName(it->path());
-    if (it->is_directory(typeEc)) {
-      // Links are not followed inside a package, so a link loop cannot trap the walk.
-      std::error_code linkEc;
-      if (depth > 0 && !skippedFolder(name) && !it->is_symlink(linkEc)) collectCfgFiles(it->path(), depth - 1, out);
-    } else if (name == "aircraft.cfg" && it->is_regular_file(typeEc)) {
-      out.push_back(it->path());
-    }
-  }
 }
 
 bool containsWord(std::string_view lowerText, std::string_view word) {
@@ -335,9 +319,16 @@ std::vector<LiverySource> findLiverySources(const LiveryScanSettings& settings, 
   return out;
 }
 
-std::vector<fs::path> findAircraftCfgFiles(const fs::path& folder) {
+std::vector<fs::path> findAircraftCfgFiles(const fs::path& folder, bool& capped) {
   std::vector<fs::path> out;
-  collectCfgFiles(folder, 6, out);
+  capped = !walkFiles(
+      folder, 6, kMaxCfgFilesPerPackage,
+      [](const fs::directory_entry& sub) { return !skippedFolder(lowerName(sub.path())); },
+      [&out](const fs::directory_entry& file) {
+        if (lowerName(file.path()) != "aircraft.cfg") return false;
+        out.push_back(file.path());
+        return true;
+      });
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -406,10 +397,20 @@ LiveryScanResult runLiveryScan(const LiveryScanSettings& settings) {
       result.completed = false;
       return result;
     }
-    for (fs::path& p : findAircraftCfgFiles(source.folder)) {
+    bool capped = false;
+    for (fs::path& p : findAircraftCfgFiles(source.folder, capped)) {
       std::string container = lowerName(p.parent_path());
       files->push_back(FileRef{std::move(p), source.folderIndex, std::move(container)});
     }
+    if (capped) {
+      ++result.cappedFolders;
+      result.reports.fixes.push_back(fmt::format("{}: more than {} aircraft.cfg files, the rest not read",
+                                                 utf8Of(source.folder), kMaxCfgFilesPerPackage));
+    }
+  }
+  if (result.cappedFolders > 0) {
+    logArrowLine(fmt::format("Livery scan: {} folder{} with more than {} aircraft.cfg files, the rest of each not read",
+                             result.cappedFolders, pluralSuffix(result.cappedFolders), kMaxCfgFilesPerPackage));
   }
   result.files = files->size();
 
@@ -458,7 +459,12 @@ LiveryScanResult runLiveryScan(const LiveryScanSettings& settings) {
       continue;
     }
     for (const FltsimEntry& e : scan.entries) {
-      const std::string title = trim(e.title);
+      // A title is shown, logged and sent to the simulator: a stray control character is better
+      // cleaned than the livery lost.
+      const std::string title = trim(kvo::cleanText(e.title));
+      if (title != trim(e.title)) {
+        reports.fixes.push_back(fmt::format("{}: title '{}' cleaned", sectionText(f, e), title));
+      }
       if (title.empty()) {
         reports.incompleteSections.push_back(fmt::format("{}: {}", sectionText(f, e), e.hasTitle ? "empty title" : "no title"));
         continue;
@@ -489,6 +495,11 @@ LiveryScanResult runLiveryScan(const LiveryScanSettings& settings) {
         continue;
       }
       std::string atcid = toUpperAscii(trimView(e.atcid));
+      if (!kvo::isCleanText(atcid)) {
+        reports.fixes.push_back(
+            fmt::format("{}: atc_id '{}' is no clean text, ignored", sectionText(f, e), kvo::escapeControls(atcid)));
+        atcid.clear();
+      }
       if (atcid.size() > 12) {
         reports.fixes.push_back(fmt::format("{}: atc_id '{}' longer than 12 characters, ignored", sectionText(f, e), atcid));
         atcid.clear();
@@ -546,9 +557,6 @@ bool writeScanReports(const fs::path& outputFolder, const ScanReports& r) {
 
 bool writeScannedLiveries(const fs::path& file, const LiveryScanResult& result, const LiveryScanSettings& settings) {
   pugi::xml_document doc;
-  pugi::xml_node decl = doc.append_child(pugi::node_declaration);
-  decl.append_attribute("version") = "1.0";
-  decl.append_attribute("encoding") = "UTF-8";
   pugi::xml_node root = doc.append_child("liveries");
   writeMetaBlock(root);
   pugi::xml_node scan = root.append_child("scan");
@@ -572,11 +580,9 @@ bool writeScannedLiveries(const fs::path& file, const LiveryScanResult& result, 
     n.append_attribute("folder") = l.folderIndex;
     n.append_attribute("cargo") = static_cast<unsigned>(l.cargo);
   }
-  std::ostringstream out;
-  doc.save(out, " ", pugi::format_default | pugi::format_no_declaration);
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
-  return writeFileAtomically(file, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + out.str());
+  return writeFileAtomically(file, xmlFileText(doc, " "));
 }
 
 bool readScannedLiveries(const fs::path& file, std::vector<LiveryData>& out) {
@@ -597,7 +603,8 @@ bool readScannedLiveries(const fs::path& file, std::vector<LiveryData>& out) {
     LiveryData l{n.attribute("airline").value(), n.attribute("type").value(), n.attribute("title").value(),
                  n.attribute("atcid").value(),   n.attribute("folder").as_uint(0),
                  static_cast<std::uint8_t>(n.attribute("cargo").as_uint(0) != 0)};
-    if (l.title.empty() || l.type.empty() || l.title.size() > 255) {
+    if (l.title.empty() || l.type.empty() || l.title.size() > 255 || !kvo::isCleanText(l.title) ||
+        !kvo::isCleanText(l.airline) || !kvo::isCleanText(l.type) || !kvo::isCleanText(l.atcid)) {
       ++skipped;
       continue;
     }

@@ -62,9 +62,12 @@ struct LiverySource {
 // folder). Sorted by folder index, then path.
 std::vector<LiverySource> findLiverySources(const LiveryScanSettings& settings, std::vector<std::string>& notes);
 
+inline constexpr std::size_t kMaxCfgFilesPerPackage = 20000;
+
 // Every aircraft.cfg below the folder (names compared without case), sorted; texture, model,
-// panel and sound folders are not entered.
-std::vector<std::filesystem::path> findAircraftCfgFiles(const std::filesystem::path& folder);
+// panel and sound folders and links are not entered. capped is set when the walk stopped at
+// kMaxCfgFilesPerPackage files.
+std::vector<std::filesystem::path> findAircraftCfgFiles(const std::filesystem::path& folder, bool& capped);
 
 // What a worker reads from one aircraft.cfg.
 struct FltsimEntry {
@@ -109,6 +112,7 @@ struct LiveryScanResult {
   ScanReports reports;
   std::size_t files = 0;
   std::size_t timedOut = 0;
+  std::size_t cappedFolders = 0;  // folders of which only the first kMaxCfgFilesPerPackage files were read
   bool completed = true;  // false when a stop request ended the scan early
 };
 

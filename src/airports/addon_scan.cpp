@@ -24,6 +24,7 @@
 #include "core/meta.h"
 #include "core/parameters.h"
 #include "core/text.h"
+#include "core/utf.h"
 #include "platform/win32/win32.h"
 
 namespace fs = std::filesystem;
@@ -43,6 +44,8 @@ namespace bgl = kvo::bgl;
 
 constexpr std::uintmax_t kMaxManifestBytes = 1u << 20;
 constexpr int kMaxPackageDepth = 8;
+// BGL files read of one package at most; an airport package holds a few dozen.
+constexpr std::size_t kMaxBglFilesPerPackage = 10000;
 constexpr double kMaxStandRadiusMetres = 1000.0;
 constexpr double kMaxAltitudeMetres = 10000.0;
 constexpr double kFeetPerMetre = 1.0 / 0.3048;
@@ -76,28 +79,27 @@ struct Package {
   fs::path folder;
   std::string label;  // the package folder's name
   bool encrypted = false;
+  bool capped = false;  // more BGL files than are read of one package
   std::vector<fs::path> bgls;
 };
 
 // BGL files below the folder, and whether the package holds encrypted archives.
-void collectFiles(const fs::path& folder, int depth, Package& package) {
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
-       !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    if (it->is_directory(typeEc)) {
-      if (depth < kMaxPackageDepth) collectFiles(it->path(), depth + 1, package);
-      continue;
-    }
-    const std::string ext = toLowerAscii(utf8Of(it->path().extension()));
-    if (ext == ".bgl") package.bgls.push_back(it->path());
-    if (ext == ".fsarchive") package.encrypted = true;
-  }
+void collectFiles(Package& package) {
+  package.capped = !walkFiles(
+      package.folder, kMaxPackageDepth, kMaxBglFilesPerPackage, [](const fs::directory_entry&) { return true; },
+      [&package](const fs::directory_entry& file) {
+        const std::string ext = toLowerAscii(utf8Of(file.path().extension()));
+        if (ext == ".fsarchive") package.encrypted = true;
+        if (ext != ".bgl") return false;
+        package.bgls.push_back(file.path());
+        return true;
+      });
 }
 
+// Makers' names and titles serve the user better cleaned than refused.
 std::string manifestText(const nlohmann::json& manifest, const char* field) {
   if (!manifest.is_object() || !manifest.contains(field) || !manifest[field].is_string()) return {};
-  return trim(manifest[field].get<std::string>());
+  return trim(kvo::cleanText(manifest[field].get<std::string>()));
 }
 
 // The report keeps "===> " for what could not be read or written, as the log does.
@@ -310,7 +312,8 @@ WriteOutcome writeAirport(const WriteJob& job, const fs::path& offlineFolder) {
     return out;
   }
   out.state = WriteOutcome::State::Written;
-  out.copied = !offlineFolder.empty() && kvo::writeAirportFile(job.record, offlineFolder / (job.icao + ".xml"));
+  out.copied = !offlineFolder.empty() &&
+               kvo::writeAirportFile(job.record, offlineFolder / (deviceSafeName(job.icao) + ".xml"));
   return out;
 }
 
@@ -379,8 +382,8 @@ AddonScanResult runAddonAirportScan(const AddonScanSettings& settings) {
     for (const fs::path& folder : subFolders(root)) {
       auto p = std::make_unique<Package>();
       p->folder = folder;
-      p->label = utf8Of(folder.filename());
-      collectFiles(folder, 0, *p);
+      p->label = kvo::cleanText(utf8Of(folder.filename()));
+      collectFiles(*p);
       std::sort(p->bgls.begin(), p->bgls.end());
       packages.push_back(std::move(p));
     }
@@ -396,6 +399,11 @@ AddonScanResult runAddonAirportScan(const AddonScanSettings& settings) {
   auto files = std::make_shared<std::vector<fs::path>>();
   std::vector<FileRef> refs;
   for (const auto& p : packages) {
+    if (p->capped) {
+      ++result.cappedPackages;
+      report.problem(fmt::format("{}: more than {} BGL files, the rest of the package is not read", p->label,
+                                 kMaxBglFilesPerPackage));
+    }
     if (p->bgls.empty()) continue;
     if (p->encrypted) {
       report.problem(fmt::format("{}: encrypted package (.fsarchive files), its airports cannot be read", p->label));
@@ -567,6 +575,10 @@ void scanAddonAirports() {
     g_addonScanCompleted = true;
     logLine(fmt::format("Scanned {} and {}: {} written ({} ms)", countText(result.packages, "add-on package"),
                         countText(result.bglFiles, "BGL file"), countText(result.airportFiles, "airport file"), ms));
+    if (result.cappedPackages > 0) {
+      logArrowLine(fmt::format("Add-on airport scan: {} with more than {} BGL files, the rest of each not read",
+                               countText(result.cappedPackages, "package"), kMaxBglFilesPerPackage));
+    }
     if (result.problems > 0) {
       logArrowLine(fmt::format("Add-on airport scan: {}, see {}", countText(result.problems, "problem"),
                                utf8Of(settings.reportFile)));

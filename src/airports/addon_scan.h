@@ -49,6 +49,7 @@ struct AddonScanResult {
   std::size_t offlineCopies = 0; // of them copied into the offline-learning folder
   std::size_t helipads = 0;      // usable helipads found (also of airports not written)
   std::size_t problems = 0;      // report lines about things that could not be read or written
+  std::size_t cappedPackages = 0;  // packages of which only the first BGL files were read
   std::vector<std::string> report;
   std::vector<HelipadPosition> helipadPositions;
   // False when a stop request ended the scan: no report then, and only some (whole) files.

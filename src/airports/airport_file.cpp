@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <sstream>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -17,6 +16,7 @@
 #include "core/log.h"
 #include "core/meta.h"
 #include "core/text.h"
+#include "core/utf.h"
 
 namespace fs = std::filesystem;
 
@@ -27,6 +27,9 @@ namespace {
 constexpr std::uint64_t kHalfHourMask = (std::uint64_t{1} << 48) - 1;
 constexpr double kMaxRadiusMetres = 1000.0;
 constexpr int kMaxSkipLines = 20;  // per file; the rest is counted
+
+// Free texts of the parameters serve the user better cleaned than refused.
+std::string cleaned(const char* text) { return isCleanText(text) ? std::string(text) : cleanText(text); }
 
 // "true"/"false" and "1"/"0" in any case; anything else is false.
 bool parseFlag(std::string_view text) {
@@ -46,8 +49,10 @@ class SkipLog {
   }
   SkipLog(const SkipLog&) = delete;
   SkipLog& operator=(const SkipLog&) = delete;
+  // The line quotes the file's text, so what a control character or invalid byte would do to the
+  // log is escaped.
   void note(std::string_view what) {
-    if (++count_ <= kMaxSkipLines && !quiet_) logArrowLine(fmt::format("{}: {}", file_, what));
+    if (++count_ <= kMaxSkipLines && !quiet_) logArrowLine(escapeControls(fmt::format("{}: {}", file_, what)));
   }
 
  private:
@@ -86,6 +91,12 @@ bool readUse(pugi::xml_node node, StandUse& use, std::string& why) {
   const auto colon = cs.find(':');
   use.callsign = std::string(cs.substr(0, colon));
   use.secondCallsign = colon == std::string_view::npos ? std::string() : std::string(cs.substr(colon + 1));
+  // These texts go to the simulator, the log and the saved file: a use that carries an invalid
+  // byte or a control character in one of them is refused, not mended.
+  if (!isCleanText(use.airline) || !isCleanText(use.type) || !isCleanText(use.key) || !isCleanText(cs)) {
+    why = "its airline, type, key or callsign is no clean UTF-8 text";
+    return false;
+  }
   return true;
 }
 
@@ -94,6 +105,10 @@ bool readStand(pugi::xml_node node, ParsedStand& out, std::string& why) {
   stand.name = trim(node.attribute("id").value());
   if (stand.name.empty()) {
     why = "no id";
+    return false;
+  }
+  if (!isCleanText(stand.name)) {
+    why = "its id is no clean UTF-8 text";
     return false;
   }
   double radiusMetres = 0.0;
@@ -135,17 +150,17 @@ void readParameters(pugi::xml_node parameters, AirportFileRecord& record, SkipLo
     const std::string_view name = p.attribute("name").value();
     const char* value = p.attribute("value").value();
     if (name == "airport_name") {
-      record.name = value;
+      record.name = cleaned(value);
     } else if (name == "publisher") {
-      record.publisher = value;
+      record.publisher = cleaned(value);
     } else if (name == "handmade") {
       record.handmade = parseFlag(value);
     } else if (name == "BGLpath") {
-      record.bglPath = value;
+      record.bglPath = cleaned(value);
     } else if (name == "manufacturer") {
-      record.manufacturer = value;
+      record.manufacturer = cleaned(value);
     } else if (name == "creator") {
-      record.creator = value;
+      record.creator = cleaned(value);
     } else if (name == "altitude") {
       double feet = 0.0;
       if (parseNumberText(value, feet) && std::isfinite(feet) && std::fabs(feet) < 100000.0) {
@@ -192,7 +207,7 @@ std::string parseAirportFile(const fs::path& path, ParsedAirportFile& out, bool 
 
   SkipLog skips(path.filename().string(), quiet);
   AirportFileRecord& record = out.record;
-  record.icao = trim(root.attribute("icao").value());
+  record.icao = trim(cleaned(root.attribute("icao").value()));
   long declaredStands = -1;
   readParameters(root.child("parameters"), record, skips, declaredStands);
 
@@ -277,7 +292,7 @@ std::optional<std::string> readAirportFilePublisher(const fs::path& path) {
   const pugi::xml_node root = doc.document_element();
   if (std::string_view(root.name()) != "airport" || !root.child("meta")) return std::nullopt;
   for (pugi::xml_node p : root.child("parameters").children("parameter")) {
-    if (std::string_view(p.attribute("name").value()) == "publisher") return std::string(p.attribute("value").value());
+    if (std::string_view(p.attribute("name").value()) == "publisher") return cleaned(p.attribute("value").value());
   }
   return std::string();
 }
@@ -392,9 +407,6 @@ std::string callsignText(const StandUse& use) {
 bool writeAirportFile(const AirportFileRecord& record, const fs::path& path) {
   try {
     pugi::xml_document doc;
-    pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
-    declaration.append_attribute("version") = "1.0";
-    declaration.append_attribute("encoding") = "UTF-8";
     pugi::xml_node root = doc.append_child("airport");
     root.append_attribute("icao") = record.icao.c_str();
     writeMetaBlock(root);
@@ -466,9 +478,7 @@ bool writeAirportFile(const AirportFileRecord& record, const fs::path& path) {
                                unnamed, pluralSuffix(unnamed)));
     }
 
-    std::ostringstream text;
-    doc.save(text, " ", pugi::format_indent, pugi::encoding_utf8);
-    if (writeFileAtomically(path, text.str())) return true;
+    if (writeFileAtomically(path, xmlFileText(doc, " "))) return true;
     logArrowLine(fmt::format("Airport file {} could not be written", path.string()));
   } catch (const std::exception& e) {
     logArrowLine(fmt::format("writeAirportFile exception: {}", e.what()));

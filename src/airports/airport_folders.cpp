@@ -8,8 +8,10 @@
 
 #include "airports/airport_file_detail.h"
 #include "core/download.h"
+#include "core/files.h"
 #include "core/log.h"
 #include "core/text.h"
+#include "core/utf.h"
 
 namespace fs = std::filesystem;
 
@@ -92,11 +94,13 @@ kvo::AirportFileChoice locate(std::string_view requested, bool download, bool wi
         choice.unknownPublisher = name.empty() || equalsIgnoreCase(name, "unknown");
       }
     }
-  } else if (const fs::path simaddon = g_airportsFolder / "my_simaddon" / (code + ".txt"); isFile(simaddon)) {
+  } else if (const fs::path simaddon = g_airportsFolder / "my_simaddon" / deviceSafeName(code + ".txt");
+             isFile(simaddon)) {
     choice.path = simaddon;
     choice.source = kvo::AirportFileSource::Simaddon;
     choice.publisher = "simaddon";
-  } else if (const fs::path simaddonXml = g_airportsFolder / "my_simaddon" / (code + ".xml"); isFile(simaddonXml)) {
+  } else if (const fs::path simaddonXml = g_airportsFolder / "my_simaddon" / deviceSafeName(code + ".xml");
+             isFile(simaddonXml)) {
     choice.path = simaddonXml;
     choice.source = kvo::AirportFileSource::Simaddon;
     choice.publisher = "simaddon";
@@ -126,6 +130,7 @@ bool isAirportCode(std::string_view code) {
 }
 
 std::string publisherFolderName(std::string_view publisher) {
+  publisher = publisher.substr(0, 100);
   std::string name;
   name.reserve(publisher.size());
   for (char c : publisher) {
@@ -134,25 +139,25 @@ std::string publisherFolderName(std::string_view publisher) {
                         c == '\\' || c == '|' || c == '?' || c == '*';
     name.push_back(unsafe ? '_' : c);
   }
+  // Cleaned after the cut, so that a character cut in two becomes U+FFFD and the name stays UTF-8.
+  name = kvo::cleanText(name);
   const auto first = name.find_first_not_of(" .");
   if (first == std::string::npos) return "unknown";
-  name = name.substr(first, name.find_last_not_of(" .") - first + 1);
-  if (name.size() > 100) name.resize(100);
-  return name;
+  return deviceSafeName(name.substr(first, name.find_last_not_of(" .") - first + 1));
 }
 
 fs::path thirdpartyAirportFilePath(std::string_view icao) {
-  const std::string code(icao);
+  const std::string code = deviceSafeName(icao);
   return g_airportsFolder / "my_thirdparty" / code / (code + ".xml");
 }
 
 fs::path stockAirportFilePath(std::string_view icao) {
-  return g_airportsFolder / "archive" / "stock" / (std::string(icao) + ".xml");
+  return g_airportsFolder / "archive" / "stock" / (deviceSafeName(icao) + ".xml");
 }
 
 fs::path learnedAirportFilePath(std::string_view icao, std::string_view publisher) {
   const fs::path learned = g_airportsFolder / "learned";
-  const std::string file = std::string(icao) + ".xml";
+  const std::string file = deviceSafeName(icao) + ".xml";
   if (publisher == "stock") return learned / "stock" / file;
   if (publisher == "simaddon") return learned / "simaddon" / file;
   return learned / "thirdparty" / publisherFolderName(publisher) / file;

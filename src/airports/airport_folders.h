@@ -38,11 +38,13 @@ struct AirportFileChoice {
 // After a failed download of a stock file, the same code is not asked for again for this long.
 inline constexpr std::chrono::minutes kStockDownloadRetry{10};
 
-// 1 to 8 characters of A-Z and 0-9: safe as a file name and as a name on the download site.
+// 1 to 8 characters of A-Z and 0-9: safe as a name on the download site, and as a file name once
+// a device name such as CON is guarded (deviceSafeName), as every path below does.
 bool isAirportCode(std::string_view code);
 
-// The publisher as a folder name: characters that a file name cannot hold become '_', blanks
-// and dots at the ends go; "unknown" when nothing is left.
+// The publisher as a folder name: cleaned text of at most about 100 bytes, characters that a file
+// name cannot hold become '_', blanks and dots at the ends go, a device name gets "_" before it;
+// "unknown" when nothing is left.
 std::string publisherFolderName(std::string_view publisher);
 
 std::filesystem::path thirdpartyAirportFilePath(std::string_view icao);

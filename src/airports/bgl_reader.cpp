@@ -12,6 +12,8 @@
 #include <fmt/format.h>
 
 #include "aircraft/cfg_text.h"
+#include "core/text.h"
+#include "core/utf.h"
 
 namespace fs = std::filesystem;
 
@@ -57,7 +59,9 @@ std::string hexList(const std::set<std::uint32_t>& values) {
   return out;
 }
 
-// The name bytes as UTF-8: MSFS writes UTF-8, the older formats Latin-1; control characters go.
+// The name bytes as UTF-8: MSFS writes UTF-8, the older formats Latin-1. Names are shown and saved,
+// so what is left of a bad byte or a control character is cleaned text, not a refusal. Cut before
+// cleaning, so that a character cut in two becomes U+FFFD rather than a broken sequence.
 std::string nameText(std::string_view bytes) {
   bytes = bytes.substr(0, bytes.find('\0'));
   std::string text;
@@ -66,20 +70,8 @@ std::string nameText(std::string_view bytes) {
   } catch (const TextDecodeError&) {
     text.assign(bytes);
   }
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) continue;
-    out.push_back(c);
-  }
-  if (!isValidUtf8(out)) {
-    std::string ascii;
-    for (char c : out) ascii.push_back(static_cast<unsigned char>(c) < 0x80 ? c : '?');
-    out = std::move(ascii);
-  }
-  if (out.size() > 200) out.resize(200);
-  return out;
+  if (text.size() > 200) text.resize(200);
+  return trim(cleanText(text));
 }
 
 // True when the child records from `start` chain exactly to the end of the record.

@@ -1,17 +1,22 @@
 #include "core/files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <system_error>
 
 #include <fmt/format.h>
+#include <pugixml.hpp>
 
 #include "core/log.h"
 #include "core/text.h"
 #include "core/user_error.h"
+#include "core/utf.h"
 #include "platform/win32/win32.h"
 
 namespace fs = std::filesystem;
@@ -90,7 +95,14 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
 
 bool writeLines(const std::vector<std::string>& lines, const fs::path& path) {
   std::string content;
-  for (const auto& line : lines) content.append(line).push_back('\n');
+  for (const auto& line : lines) {
+    if (kvo::isCleanText(line)) {
+      content.append(line);
+    } else {
+      content.append(kvo::cleanText(line));
+    }
+    content.push_back('\n');
+  }
   return writeFileAtomically(path, content);
 }
 
@@ -99,6 +111,112 @@ bool writeTextFile(std::string_view text, const fs::path& path, bool lineEnd) {
   std::string content(text);
   content.push_back('\n');
   return writeFileAtomically(path, content);
+}
+
+namespace {
+
+// The text as XML 1.0 can hold it, or empty when it can as it is: clean UTF-8 without U+FFFE and
+// U+FFFF, which XML does not count among its characters either.
+std::string clean(std::string_view text) {
+  constexpr std::string_view kNonCharacters[] = {"\xEF\xBF\xBE", "\xEF\xBF\xBF"};
+  const bool nonCharacter = std::any_of(std::begin(kNonCharacters), std::end(kNonCharacters),
+                                        [text](std::string_view n) { return text.find(n) != std::string_view::npos; });
+  if (kvo::isCleanText(text) && !nonCharacter) return {};
+  std::string out = kvo::cleanText(text);
+  for (std::string_view n : kNonCharacters) {
+    for (std::size_t at = out.find(n); at != std::string::npos; at = out.find(n, at)) {
+      out.replace(at, n.size(), "\xEF\xBF\xBD");
+    }
+  }
+  return out;
+}
+
+void cleanNode(pugi::xml_node node) {
+  if (std::string name = clean(node.name()); !name.empty()) node.set_name(name.c_str());
+  if (std::string value = clean(node.value()); !value.empty()) node.set_value(value.c_str());
+  for (pugi::xml_attribute a : node.attributes()) {
+    if (std::string name = clean(a.name()); !name.empty()) a.set_name(name.c_str());
+    if (std::string value = clean(a.value()); !value.empty()) a.set_value(value.c_str());
+  }
+  for (pugi::xml_node child : node.children()) cleanNode(child);
+}
+
+}  // namespace
+
+std::string xmlFileText(pugi::xml_document& doc, const char* indent) {
+  for (pugi::xml_node n = doc.first_child(); n;) {
+    const pugi::xml_node next = n.next_sibling();
+    if (n.type() == pugi::node_declaration) doc.remove_child(n);
+    n = next;
+  }
+  cleanNode(doc);
+  pugi::xml_node declaration = doc.prepend_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  std::ostringstream text;
+  doc.save(text, indent, pugi::format_indent, pugi::encoding_utf8);
+  return text.str();
+}
+
+bool isWindowsDeviceName(std::string_view name) {
+  // Windows drops trailing dots and blanks, and a device name stays one before any extension.
+  const auto end = name.find_last_not_of(". ");
+  if (end == std::string_view::npos) return false;
+  name = name.substr(0, end + 1);
+  name = name.substr(0, name.find('.'));
+  name = name.substr(0, name.find_last_not_of(' ') + 1);
+  const std::string upper = toUpperAscii(name);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (upper == device) return true;
+  }
+  if (upper.size() < 4 || (!upper.starts_with("COM") && !upper.starts_with("LPT"))) return false;
+  const std::string_view digit = std::string_view(upper).substr(3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+         digit == "\xC2\xB3";
+}
+
+std::string deviceSafeName(std::string_view name) {
+  return isWindowsDeviceName(name) ? "_" + std::string(name) : std::string(name);
+}
+
+namespace {
+
+struct FileWalk {
+  int maxDepth;
+  std::size_t maxFiles;
+  const std::function<bool(const fs::directory_entry&)>& enter;
+  const std::function<bool(const fs::directory_entry&)>& take;
+  std::set<fs::path> entered;
+  std::size_t taken = 0;
+
+  // False once maxFiles files were taken.
+  bool visit(const fs::path& folder, int depth) {
+    std::error_code ec;
+    // A junction is no link to the library but resolves elsewhere, so folders are also told
+    // apart by where they really are.
+    const fs::path real = fs::canonical(folder, ec);
+    if (!entered.insert(ec ? folder : real).second) return true;
+    for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+      std::error_code typeEc;
+      if (it->is_symlink(typeEc) && it->is_directory(typeEc)) continue;
+      if (it->is_directory(typeEc)) {
+        if (depth < maxDepth && enter(*it) && !visit(it->path(), depth + 1)) return false;
+      } else if (it->is_regular_file(typeEc) && take(*it) && ++taken >= maxFiles) {
+        return false;
+      }
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool walkFiles(const fs::path& folder, int maxDepth, std::size_t maxFiles,
+               const std::function<bool(const fs::directory_entry&)>& enter,
+               const std::function<bool(const fs::directory_entry&)>& take) {
+  FileWalk walk{maxDepth, maxFiles, enter, take, {}, 0};
+  return walk.visit(folder, 0);
 }
 
 std::size_t countDirectoryEntries(const fs::path& folder) {

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <sstream>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -179,9 +178,7 @@ bool writeLocked(Store& s) {
                              ec.message()));
     return false;
   }
-  std::ostringstream out;
-  s.doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
-  if (!writeFileAtomically(s.file, out.str())) {
+  if (!writeFileAtomically(s.file, xmlFileText(s.doc, "  "))) {
     logArrowLine(fmt::format("Saving {} failed", s.file.string()));
     return false;
   }

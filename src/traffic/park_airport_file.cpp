@@ -189,7 +189,7 @@ void saveAirportFile() {
     }
     const fs::path folder = learnedFolderFor(record.publisher);
     if (folder.empty()) throw std::runtime_error(fmt::format("publisher '{}' gives no folder", record.publisher));
-    path = folder / (record.icao + ".xml");
+    path = learnedAirportFilePath(record.icao, record.publisher);  // the name the read looks for
     std::error_code ec;
     const bool exists = fs::exists(folder, ec);
     if (ec) throw fs::filesystem_error("exists", folder, ec);

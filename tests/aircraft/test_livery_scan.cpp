@@ -187,6 +187,8 @@ TEST_F(FakeInstall, ScannedFileRoundTrip) {
   const LiveryScanResult r = runLiveryScan(s);
   const fs::path file = root.path() / "output" / "LiveriesScanned.xml";
   ASSERT_TRUE(writeScannedLiveries(file, r, s));
+  const std::string text = readFile(file);
+  EXPECT_EQ(text.find("<?xml", 1), std::string::npos);  // one declaration, or other readers refuse the file
   std::vector<LiveryData> back;
   ASSERT_TRUE(readScannedLiveries(file, back));
   EXPECT_EQ(back, r.liveries);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "airports/airport_file.h"
+#include "airports/airport_file_detail.h"
 #include "airports/park_stands.h"
 #include "airport_file_input.h"
 #include "airport_test_support.h"
@@ -266,6 +267,41 @@ TEST_F(AirportFile, SkipsBadUsesAndKeepsTheStand) {
     EXPECT_EQ(r.stands[0].uses[0].real, 1u);
     EXPECT_EQ(r.stands[0].uses[0].number, 1);
   }
+}
+
+// Text that is no clean UTF-8 (an invalid byte, a control character, also written as a reference)
+// refuses the stand or use that carries it, as it would reach the simulator, the log and the saved
+// file; the airport's own free texts are cleaned instead.
+TEST_F(AirportFile, TextThatIsNotCleanRefusesItsRecordOrIsCleaned) {
+  const std::vector<std::pair<const char*, std::string>> refused = {
+      {"invalid byte in a callsign", "<opt day=\"1\" hh=\"1\" cs=\"AAL7\xFF\"/>"},
+      {"control in a second callsign", "<opt day=\"1\" hh=\"1\" cs=\"AAL7:X&#1;\"/>"},
+      {"control in an airline", "<opt day=\"1\" hh=\"1\" airline=\"A&#27;L\"/>"},
+      {"C1 control in a type", "<opt day=\"1\" hh=\"1\" type=\"A3\xC2\x85\"/>"},
+      {"overlong form in a key", "<opt day=\"1\" hh=\"1\" key=\"D\xC0\xAF\"/>"},
+  };
+  const std::string good = "<opt day=\"2\" hh=\"3\" cs=\"ABC1\"/>";
+  for (const auto& [name, use] : refused) {
+    SCOPED_TRACE(name);
+    kvo::AirportFileRecord r;
+    const std::string stands =
+        parkpos("A&#1;", 1, 1, 10) + parkpos("A\xFF", 1, 1, 10) + parkpos("B", 1, 1, 10, "", use + good);
+    ASSERT_EQ(kvo::readAirportFile(put("u.xml", airportFileText(stands)), r), "");
+    ASSERT_EQ(r.stands.size(), 1u);
+    EXPECT_EQ(r.stands[0].name, "B");
+    ASSERT_EQ(r.stands[0].uses.size(), 1u);
+    EXPECT_EQ(r.stands[0].uses[0].callsign, "ABC1");
+  }
+  kvo::AirportFileRecord r;
+  ASSERT_EQ(kvo::readAirportFile(
+                put("p.xml", airportFileText("", "<parameter name=\"airport_name\" value=\"Salz\xFF" "burg\"/>"
+                                                 "<parameter name=\"publisher\" value=\"Acme&#1;Works\"/>")),
+                r),
+            "");
+  EXPECT_EQ(r.name, "Salz\xEF\xBF\xBD" "burg");
+  EXPECT_EQ(r.publisher, "Acme Works");
+  // The learned copy's folder follows the same cleaned name.
+  EXPECT_EQ(kvo::readAirportFilePublisher(dir_ / "p.xml"), std::optional<std::string>("Acme Works"));
 }
 
 TEST_F(AirportFile, MissingParametersTakeDefaultsAndUnknownNeighboursAreLeftOut) {

@@ -126,6 +126,12 @@ TEST_F(AirportFolders, CodesThatAreNoFileNamesFindNothingAndAskNobody) {
   EXPECT_EQ(publisherFolderName(".."), "unknown");
   EXPECT_EQ(publisherFolderName(" . Acme\\x . "), "Acme_x");
   EXPECT_EQ(publisherFolderName(std::string(150, 'p')), std::string(100, 'p'));  // a folder name of a sane length
+  // Names from outside text are clean UTF-8 (a character cut at the length too) and never a device.
+  EXPECT_EQ(publisherFolderName(std::string(99, 'p') + "\xC3\xA9"), std::string(99, 'p') + "\xEF\xBF\xBD");
+  EXPECT_EQ(publisherFolderName("Acme\x01\xFF"), "Acme_\xEF\xBF\xBD");
+  EXPECT_EQ(publisherFolderName("con.txt "), "_con.txt");
+  EXPECT_EQ(learnedAirportFilePath("COM1", "NUL"), root_ / "learned" / "thirdparty" / "_NUL" / "_COM1.xml");
+  EXPECT_EQ(thirdpartyAirportFilePath("AUX"), root_ / "my_thirdparty" / "_AUX" / "_AUX.xml");
 }
 
 TEST_F(AirportFolders, MissingStockFileIsDownloadedChecked) {

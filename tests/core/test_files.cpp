@@ -1,5 +1,6 @@
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <sstream>
@@ -7,10 +8,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 #include "core/files.h"
 #include "core/log.h"
 #include "core/user_error.h"
+#include "core/utf.h"
 #include "support/test_support.h"
 
 namespace {
@@ -43,6 +46,66 @@ TEST(Files, WriteLinesAndTextFileReplaceTheFile) {
   ASSERT_TRUE(writeLines({}, file));
   EXPECT_EQ(coretest::readFile(file), "");
   EXPECT_EQ(filesIn(dir.path()), 1u);  // no temporary file left behind
+}
+
+// What a caller passes from outside cannot break a line of a text file nor the XML of our files:
+// XML 1.0 holds no control character, not even as "&#1;", nor U+FFFE, and one declaration only.
+TEST(Files, WritersCleanWhatTheyAreGiven) {
+  coretest::TempFolder dir;
+  ASSERT_TRUE(writeLines({"a\nforged", "b\xFF"}, dir / "lines.txt"));
+  EXPECT_EQ(coretest::readFile(dir / "lines.txt"), "a forged\nb\xEF\xBF\xBD\n");
+
+  pugi::xml_document doc;
+  doc.append_child(pugi::node_declaration).append_attribute("version") = "1.0";
+  pugi::xml_node root = doc.append_child("airport");
+  root.append_attribute("cs") = "DLH\x01X1\xFF\xEF\xBF\xBE";  // U+FFFE is no XML character
+  root.append_child(pugi::node_pcdata).set_value("text\x1B");
+  std::string text = xmlFileText(doc, " ");
+  EXPECT_TRUE(text.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"));
+  EXPECT_EQ(text.find("<?xml", 1), std::string::npos);
+  EXPECT_EQ(text.find("&#"), std::string::npos);
+  std::erase(text, '\n');
+  EXPECT_TRUE(kvo::isCleanText(text)) << text;
+  EXPECT_NE(text.find("cs=\"DLH X1\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos) << text;
+}
+
+TEST(Files, WindowsDeviceNames) {
+  const std::vector<std::pair<std::string, bool>> names = {
+      {"CON", true},       {"con", true},      {"Nul", true},        {"AUX.txt", true},   {"prn.tar.gz", true},
+      {"COM1", true},      {"com0", true},     {"LPT9.log", true},   {"COM\xC2\xB9", true}, {"CON.", true},
+      {"NUL ", true},      {"CON .txt", true}, {"CONIN$", true},     {"conout$.x", true},  {"COM", false},
+      {"COM10", false},    {"LPT", false},     {"NUL1", false},      {"CONSOLE", false},  {"_CON", false},
+      {"xCON", false},     {".CON", false},    {"LOWS", false},      {"", false},         {"..", false},
+  };
+  for (const auto& [name, device] : names) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(isWindowsDeviceName(name), device);
+    EXPECT_EQ(deviceSafeName(name), device ? "_" + name : name);
+  }
+}
+
+// Links inside a folder are not followed: five links back to the folder itself leave one visit of
+// each file, and the walk stops at its cap.
+TEST(Files, WalkVisitsEachRealFolderOnceUpToTheCap) {
+  coretest::TempFolder dir;
+  const fs::path package = dir / "package";
+  fs::create_directories(package / "scenery");
+  coretest::writeFile(package / "a.bgl", "a");
+  coretest::writeFile(package / "scenery" / "b.bgl", "b");
+  for (int i = 1; i <= 5; ++i) fs::create_directory_symlink(".", package / ("loop" + std::to_string(i)));
+  fs::create_directory_symlink("..", package / "scenery" / "up");
+  std::vector<std::string> seen;
+  const auto enter = [](const fs::directory_entry&) { return true; };
+  const auto take = [&seen](const fs::directory_entry& f) {
+    seen.push_back(f.path().filename().string());
+    return true;
+  };
+  EXPECT_TRUE(walkFiles(package, 8, 100, enter, take));
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"a.bgl", "b.bgl"}));
+  seen.clear();
+  EXPECT_FALSE(walkFiles(package, 8, 1, enter, take));
+  EXPECT_EQ(seen.size(), 1u);
 }
 
 TEST(Files, FailedWriteKeepsTheOldFile) {
