@@ -13,7 +13,6 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -108,11 +107,11 @@ void postLine(HWND main, const std::string& line) {
 struct InputRead {
   bool taken = false;       // a regular file was read (and is to be removed)
   bool notRegular = false;  // something else stands under the name: not opened, not read
-  bool cut = false;         // the file held more than kMaxInputBytes
-  std::string bytes;        // its whole lines within the first kMaxInputBytes
+  bool cut = false;         // the file held more than kMaxWindowInputBytes
+  std::string bytes;        // its whole lines within the first kMaxWindowInputBytes
 };
 
-// Only a regular file is read, and of it at most kMaxInputBytes: a FIFO put under the name
+// Only a regular file is read, and of it at most kMaxWindowInputBytes: a FIFO put under the name
 // would block the window thread in its open or read, and a huge file would hold its memory.
 // The check before the open is repeated on the open file, which a swap in between cannot pass.
 InputRead readInputFile(const std::filesystem::path& path) {
