@@ -111,8 +111,6 @@ std::optional<std::u16string> readBoxText(std::uint16_t id) {
   return std::u16string(buffer.data(), static_cast<std::size_t>(std::max(count, 0)));
 }
 
-bool isControlCharacter(char16_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
-
 // The common Enter handling of every edit box: a disabled box takes no entry; the Enter does
 // not reach the box.
 LRESULT editBoxProc(const Parameter& parameter, std::string_view name, void (*onEnter)(), HWND window,
@@ -227,11 +225,11 @@ std::optional<std::string> readTypedText(const Parameter& parameter) {
   std::string text;
   if (wide->size() > kMaxTypedLength) {
     refusal = fmt::format("The typed text is too long (more than {} characters), no changes made", kMaxTypedLength);
-  } else if (std::any_of(wide->begin(), wide->end(), isControlCharacter)) {
-    refusal = "The typed text holds control characters, no changes made";
   } else {
     try {
       text = win32::wideToUtf8(*wide);
+      // The one rule for outside text; the conversion has made sure of the UTF-8 already.
+      if (!kvo::isCleanText(text)) refusal = "The typed text holds control characters, no changes made";
     } catch (const win32::Utf8ConversionException& e) {
       logArrowLine(fmt::format("{} {}", "lf_getTextFromId", e.what()));
       refusal = "The typed text is not valid Unicode, no changes made";

@@ -15,6 +15,7 @@
 #include "core/download.h"
 #include "core/log.h"
 #include "core/parameters.h"
+#include "core/utf.h"
 #include "shared_state/main_window.h"
 
 namespace fs = std::filesystem;
@@ -143,7 +144,15 @@ bool unpackSimAddon(const fs::path& zipPath) {
         }
         return true;
       });
-  for (const std::string& line : read.skipped) logArrowLine(fmt::format("Zip entry skipped: {}", line));
+  // The archive decides how many entries are skipped: the first few are named, the rest counted.
+  constexpr std::size_t kSkippedNamed = 20;
+  for (std::size_t i = 0; i < read.skipped.size() && i < kSkippedNamed; ++i) {
+    logArrowLine(fmt::format("Zip entry skipped: {}", kvo::escapeControls(read.skipped[i])));
+  }
+  if (read.skipped.size() > kSkippedNamed) {
+    const std::size_t more = read.skipped.size() - kSkippedNamed;
+    logArrowLine(fmt::format("{} more zip entr{} skipped", more, more == 1 ? "y" : "ies"));
+  }
   bool ok = read.ok;
   if (!ok) {
     logArrowLine(fmt::format("{} not unpacked, {} kept: {}", zipPath.string(), folder.string(), read.error));

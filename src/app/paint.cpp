@@ -153,6 +153,13 @@ void drawCount(int x, std::string_view name, std::uint64_t count, COLORREF while
   }
 }
 
+// A text that cannot be drawn fails at every repaint: its line is rate-limited (window thread
+// only, the one painter).
+kvo::RepeatedLogLines& paintFailureLines() {
+  static kvo::RepeatedLogLines lines;
+  return lines;
+}
+
 }  // namespace
 
 void drawTextUtf8(int x, int y, std::string_view utf8, COLORREF colour) {
@@ -161,9 +168,13 @@ void drawTextUtf8(int x, int y, std::string_view utf8, COLORREF colour) {
     SetTextColor(dc(), colour);
     TextOutW(dc(), x, y, wide.c_str(), static_cast<int>(wide.size()));
   } catch (const win32::Utf8ConversionException& e) {
-    logLineIfRunning(fmt::format("{} conversion exception {}, error code: {}", utf8, e.what(), e.errorCode()));
+    paintFailureLines().write("conversion exception",
+                              fmt::format("{} conversion exception {}, error code: {}", kvo::escapeControls(utf8),
+                                          e.what(), e.errorCode()),
+                              logLineIfRunning);
   } catch (const std::overflow_error& e) {
-    logLineIfRunning(fmt::format("{} {}", utf8, e.what()));
+    paintFailureLines().write("overflow", fmt::format("{} {}", kvo::escapeControls(utf8.substr(0, 64)), e.what()),
+                              logLineIfRunning);
   }
 }
 

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "core/parameters.h"
 #include "core/text.h"
 #include "core/timeutil.h"
+#include "core/utf.h"
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
@@ -60,7 +63,8 @@ std::string rememberUserStand() {
     const kvo::UserAircraftData user = g_userAircraftSnapshot;
     standName = findStandAt(kvo::LatLon{user.lat, user.lon});
     if (!standName.empty() && !isListableStandName(standName)) {
-      logLine(fmt::format("stand '{}' is not kept in my_park_airports.txt", standName.substr(0, 64)));
+      logLine(fmt::format("stand '{}' is not kept in my_park_airports.txt",
+                          kvo::escapeControls(std::string_view(standName).substr(0, 64))));
       standName.clear();
     }
   }
@@ -112,6 +116,42 @@ std::vector<kvo::Stand> learnedStands(std::vector<std::string>& namesById) {
   return kept;
 }
 
+// What tells that a file changed: whether it is there, its size and its modification time.
+struct FileStamp {
+  fs::path path;
+  bool present = false;
+  std::uintmax_t size = 0;
+  fs::file_time_type written{};
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const fs::path& path) {
+  FileStamp stamp{path};
+  if (path.empty()) return stamp;
+  std::error_code ec;
+  stamp.size = fs::file_size(path, ec);
+  if (ec) return FileStamp{path};
+  stamp.written = fs::last_write_time(path, ec);
+  if (ec) return FileStamp{path};
+  stamp.present = true;
+  return stamp;
+}
+
+// The airport files that were refused, by ICAO code, with the reason: one is not read again
+// until it or its learned copy changes, so a bad file costs its log lines once, not at every
+// choice of the park airport (worker only).
+struct RefusedFile {
+  FileStamp file;
+  FileStamp learned;
+  std::string reason;
+};
+std::map<std::string, RefusedFile, std::less<>> g_refusedFiles;
+
+void rememberRefusal(const std::string& code, const kvo::AirportFileChoice& file, const std::string& reason) {
+  g_refusedFiles[code] = RefusedFile{stampOf(file.path), stampOf(file.learnedPath), reason};
+}
+
 bool isSafeFolderName(const std::string& name) {
   if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\:") != std::string::npos) return false;
   return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
@@ -125,8 +165,12 @@ std::string lf_readParkedFile() {
   const std::string code = g_parkAirport;
   const kvo::AirportFileChoice file = resolveAirportFile(code);
   if (!file.found()) return fmt::format("{} {} not found", "lf_readParkedFile", code);
+  g_refusedFiles.erase(code);
   if (file.unknownPublisher) {
-    return fmt::format("{} {} has publisher:{}, {}", "lf_readParkedFile", code, "unknown", file.path.string());
+    const std::string reason =
+        fmt::format("{} {} has publisher:{}, {}", "lf_readParkedFile", code, "unknown", file.path.string());
+    rememberRefusal(code, file, reason);
+    return reason;
   }
   g_parkAirportInfo = kvo::AirportInfo{};
   kvo::ParkFileFacts facts;
@@ -138,6 +182,8 @@ std::string lf_readParkedFile() {
     if (facts.elevationFt != 0.0) g_parkAirportElevation = facts.elevationFt;
     g_trafficReader.setReferenceElevation(g_parkAirportElevation);
     g_rtTrafficWeek = facts.trafficWeek;
+    g_mainWindow.setDisplayText(&kvo::MainWindow::qualityFactorText, qualityFactorText(g_parkQualityFactors),
+                                g_statisticsRect);
     applySoftLearning();
     const std::string reserved = rememberUserStand();
     g_parkStands.shrink_to_fit();
@@ -148,6 +194,8 @@ std::string lf_readParkedFile() {
     g_parkParamsChanged = false;
     g_reservedStand.clear();
     g_rtTrafficWeek = 0;
+    g_mainWindow.setDisplayText(&kvo::MainWindow::qualityFactorText, {}, g_statisticsRect);
+    rememberRefusal(code, file, error);
   }
   g_mainWindow.parkFileLoaded = error.empty();
   g_mainWindow.handmade = error.empty() && facts.handmade;
@@ -156,6 +204,21 @@ std::string lf_readParkedFile() {
   g_mainWindow.setDisplayText(&kvo::MainWindow::parkAirportName, g_parkAirportInfo.name, g_statusAreaRect);
   g_standUpdates = 0;
   return error;
+}
+
+std::optional<std::string> parkFileRefusal(std::string_view code) {
+  const auto it = g_refusedFiles.find(code);
+  if (it == g_refusedFiles.end()) return std::nullopt;
+  const RefusedFile& refused = it->second;
+  if (stampOf(refused.file.path) == refused.file && stampOf(refused.learned.path) == refused.learned) {
+    return refused.reason;
+  }
+  g_refusedFiles.erase(it);
+  return std::nullopt;
+}
+
+std::string qualityFactorText(const kvo::QualityFactors& quality) {
+  return fmt::format("{}/{}", quality.real, quality.soft);
 }
 
 fs::path learnedFolderFor(std::string_view publisher) {
@@ -217,4 +280,5 @@ void resetParkAirportFileState() {
   g_standUpdates = 0;
   g_parkParamsChanged = false;
   g_learnSoftAllowed = true;
+  g_refusedFiles.clear();
 }

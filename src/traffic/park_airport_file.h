@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,14 @@ inline constexpr std::size_t kLearnedStandCount = 20;
 // refused file leaves no stands and nothing to save.
 std::string lf_readParkedFile();
 
+// A file that lf_readParkedFile refused is not read again while neither it nor its learned copy
+// has changed (size, modification time, there or not): for such a code the reason it was
+// refused, else nothing.
+std::optional<std::string> parkFileRefusal(std::string_view code);
+
+// The quality factors as the statistics show them: "Qf_real/Qf_soft", e.g. "45/3".
+std::string qualityFactorText(const kvo::QualityFactors& quality);
+
 // The folder of the learned copy for the publisher: airports\learned\stock, \simaddon, or
 // \thirdparty\<the publisher as a safe folder name>. Empty when the publisher cannot give a
 // folder that stays inside airports\learned\thirdparty.
@@ -40,5 +49,5 @@ std::filesystem::path learnedFolderFor(std::string_view publisher);
 // The counters are cleared either way, so a failed save is not tried again at a later close.
 void saveAirportFile();
 
-// Texts, factors and counters back to their start.
+// Texts, factors, counters and the refused files back to their start.
 void resetParkAirportFileState();

@@ -21,6 +21,7 @@
 #include "core/parameters.h"
 #include "core/text.h"
 #include "core/timeutil.h"
+#include "core/utf.h"
 #include "links/sim_object_data.h"
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
@@ -127,6 +128,14 @@ std::optional<ParkAirportEntry> firstEntry() {
   return g_parkAirports.front();
 }
 
+// The airport's file was refused and has not changed since: it is not chosen again, and the
+// reason stays in the message line without being logged once more.
+bool refusedUnchanged(std::string_view code) {
+  const std::optional<std::string> reason = parkFileRefusal(code);
+  if (reason) g_mainWindow.showMessage(*reason, false);
+  return reason.has_value();
+}
+
 bool userOnGround() { return g_userOnGround.load().value_or(false); }
 bool userInTheAir() { return !g_userOnGround.load().value_or(true); }
 
@@ -147,8 +156,14 @@ bool lf_readMyParkAirports() {
     if (state == ListFile::Unreadable) ok = false;
     std::set<std::string, std::less<>> seen;
     LimitedLog skipped;
+    std::size_t refused = 0;
     for (const std::string& line : lines) {
       if (trimView(line).empty()) continue;
+      // Nothing of such a line may reach the log, the window or the rewritten file's new line.
+      if (!kvo::isCleanText(line)) {
+        ++refused;
+        continue;
+      }
       const std::vector<std::string> fields = splitString(line, ',');
       if (fields.size() >= 3) {
         if (skipped.next()) logLine(fmt::format("{}:{} wrong syntax, skipped", kListFileName, shortLine(line)));
@@ -168,6 +183,10 @@ bool lf_readMyParkAirports() {
       }
     }
     skipped.summary();
+    if (refused > 0) {
+      logArrowLine(fmt::format("{}: {} line{} not UTF-8 text without control characters, skipped", kListFileName,
+                               refused, pluralSuffix(refused)));
+    }
     const std::size_t read = g_parkAirports.size();
     if (read > 0) {
       logLine(fmt::format("{} park airport{} read from '{}'", read, pluralSuffix(read), kListFileName));
@@ -208,8 +227,7 @@ std::size_t addMyThirdpartyParkAirports() {
 
 bool isListableStandName(std::string_view name) {
   if (name.empty() || name.size() > kMaxListedStandName) return false;
-  return std::none_of(name.begin(), name.end(),
-                      [](char c) { return c == ',' || static_cast<unsigned char>(c) < 0x20; });
+  return name.find(',') == std::string_view::npos && kvo::isCleanText(name);
 }
 
 bool updateMyParkAirportStand(const ParkAirportEntry& entry, std::string_view line) {
@@ -388,6 +406,7 @@ void selectParkAirport(LatLon position, bool show) {
       g_mainWindow.showMessage("User aircraft on the ground, no airport in sight", true);
       return;
     }
+    if (refusedUnchanged(*code)) return;
     if (findAirportFile(*code) == 0) {
       g_mainWindow.showMessage(fmt::format("User aircraft on the ground at {}, no airport file found", *code), true);
       return;
@@ -403,6 +422,7 @@ void selectParkAirport(LatLon position, bool show) {
   const std::optional<ParkAirportEntry> first = firstEntry();
   if (!first) return;
   if (first->distanceNm > AIRP_RANGE.value() || g_userAircraftSnapshot.aglFt > AIRP_HEIGHT.value()) return;
+  if (refusedUnchanged(first->code)) return;
   if (!setParkAirport(first->code)) return;
   g_mainWindow.showMessage(fmt::format("{} in sight at {:.1F} nm", first->code, first->distanceNm), true);
   g_parkAirportChosen = true;

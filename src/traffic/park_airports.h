@@ -70,7 +70,7 @@ std::size_t addMyThirdpartyParkAirports();
 // cannot be read is left alone (logged), so nothing in it is lost. Caller holds the list lock.
 void writeMyParkAirports();
 // A stand name that can stand in the file as a line's second field: 1 to kMaxListedStandName
-// characters, no ',' and no control characters. Other names are not kept in the list.
+// bytes, no ',', valid UTF-8 without control characters. Other names are not kept in the list.
 inline constexpr std::size_t kMaxListedStandName = 64;
 bool isListableStandName(std::string_view name);
 // True when the line belongs to the entry's airport (its first field is the code).

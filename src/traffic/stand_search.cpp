@@ -55,12 +55,61 @@ StandAtCache g_standAtCache;  // under g_standAtMutex
 
 // Stand ids that lie farther than the park airport's reach from its position (worker only).
 std::vector<std::uint32_t> g_standsOutOfReach;
-// Problems of the stand list and of aircraft already logged, so each is logged once (worker only).
-std::set<std::string> g_loggedProblems;
+// Problems of the stand list and of the aircraft searched for, one kind each: every problem is
+// logged once, and only the first kProblemLinesLogged of a kind; the others are counted and
+// summarised in one line, so a file of thousands of bad stands (or a feed of thousands of unknown
+// types) adds a few lines to the log, not one per stand (worker only).
+class ProblemLines {
+ public:
+  using Summary = std::string (*)(std::size_t count);
+  explicit ProblemLines(Summary summary) : summary_(summary) {}
 
-void logOnce(const std::string& key, std::string_view text) {
-  if (g_loggedProblems.insert(key).second) logArrowLine(text);
-}
+  void note(std::string key, std::string_view text) {
+    if (keys_.size() < kProblemKeysKept) {
+      if (!keys_.insert(std::move(key)).second) return;
+    }
+    if (logged_ < kvo::kProblemLinesLogged) {
+      ++logged_;
+      logArrowLine(text);
+    } else {
+      ++unlogged_;
+    }
+  }
+  // The count of the problems noted but not logged since the last summary.
+  void summarise() {
+    if (unlogged_ == 0) return;
+    logArrowLine(summary_(unlogged_));
+    unlogged_ = 0;
+  }
+  void reset() {
+    keys_.clear();
+    logged_ = 0;
+    unlogged_ = 0;
+  }
+
+ private:
+  // Past this many the keys are no longer kept: what comes then is counted, not logged.
+  static constexpr std::size_t kProblemKeysKept = 100000;
+  Summary summary_;
+  std::set<std::string> keys_;
+  std::size_t logged_ = 0;
+  std::size_t unlogged_ = 0;
+};
+
+ProblemLines g_sharedNames([](std::size_t n) {
+  return fmt::format("{} more stand name{} used by more than one stand", n, pluralSuffix(n));
+});
+ProblemLines g_unknownSizes([](std::size_t n) {
+  return fmt::format("{} more stand{} without a radius above 0 m: offered by size only once enlarged", n,
+                     pluralSuffix(n));
+});
+ProblemLines g_farStands([](std::size_t n) {
+  return fmt::format("{} more stand{} more than {} nm from {}: not offered", n, pluralSuffix(n),
+                     kvo::kParkAirportReachNm, g_parkAirport);
+});
+ProblemLines g_unknownSpans([](std::size_t n) {
+  return fmt::format("{} more aircraft without a known wing span: no stand is chosen for them", n);
+});
 
 constexpr double kNmPerDegreeLat = kEarthRadiusNm * 3.141592653589793 / 180.0;
 
@@ -75,11 +124,11 @@ bool fits(double halfSpanNm, double radiusNm) { return halfSpanNm - radiusNm <= 
 // A stand whose size is known: the size tests of the ranked search offer no other.
 bool sizeKnown(const Stand& s) { return std::isfinite(s.radius) && s.radius > 0.0; }
 
-// An aircraft whose half span is known; logged once per type otherwise.
+// An aircraft whose half span is known; logged once per type otherwise (see ProblemLines).
 bool spanKnown(const AircraftBase& aircraft) {
   if (std::isfinite(aircraft.halfSpanNm) && aircraft.halfSpanNm > 0.0) return true;
-  logOnce("span " + aircraft.type,
-          fmt::format("no wing span known for type '{}' ({}), no stand is chosen for it", aircraft.type, aircraft.callsign));
+  g_unknownSpans.note(aircraft.type, fmt::format("no wing span known for type '{}' ({}), no stand is chosen for it",
+                                                 aircraft.type, aircraft.callsign));
   return false;
 }
 
@@ -88,26 +137,35 @@ bool outOfReach(const Stand& s) {
          std::find(g_standsOutOfReach.begin(), g_standsOutOfReach.end(), s.id) != g_standsOutOfReach.end();
 }
 
-// Logs what is wrong with the list once per stand or name and notes the stands out of reach.
+// Logs what is wrong with the list (see ProblemLines) and notes the stands out of reach. An empty
+// list is the start of a new one: its problems are logged afresh.
 void checkStandList() {
   g_standsOutOfReach.clear();
+  if (g_parkStands.empty()) {
+    for (ProblemLines* lines : {&g_sharedNames, &g_unknownSizes, &g_farStands}) lines->reset();
+    return;
+  }
   const bool airportKnown = g_parkAirportLat != 0.0 || g_parkAirportLon != 0.0;
   std::unordered_map<std::string_view, int> names;
   for (const Stand& s : g_parkStands) {
-    if (++names[s.name] == 2) logOnce("name " + s.name, fmt::format("stand name '{}' is used by more than one stand", s.name));
+    if (++names[s.name] == 2) {
+      g_sharedNames.note(s.name, fmt::format("stand name '{}' is used by more than one stand", s.name));
+    }
     if (!sizeKnown(s)) {
-      logOnce(fmt::format("radius {} {}", s.id, s.name),
-              fmt::format("stand {} has the radius {:.1f} m: it is offered by its size only once it is enlarged", s.name,
-                          s.radius * 1852.0));
+      g_unknownSizes.note(
+          fmt::format("{} {}", s.id, s.name),
+          fmt::format("stand {} has the radius {:.1f} m: it is offered by its size only once it is enlarged", s.name,
+                      s.radius * 1852.0));
     }
     if (airportKnown && !(distanceNm(g_parkAirportLat, g_parkAirportLon, s.latitude, s.longitude) <=
                           kvo::kParkAirportReachNm)) {
       g_standsOutOfReach.push_back(s.id);
-      logOnce(fmt::format("far {} {}", s.id, s.name),
-              fmt::format("stand {} lies more than {} nm from {}: it is not offered", s.name, kvo::kParkAirportReachNm,
-                          g_parkAirport));
+      g_farStands.note(fmt::format("{} {}", s.id, s.name),
+                       fmt::format("stand {} lies more than {} nm from {}: it is not offered", s.name,
+                                   kvo::kParkAirportReachNm, g_parkAirport));
     }
   }
+  for (ProblemLines* lines : {&g_sharedNames, &g_unknownSizes, &g_farStands}) lines->summarise();
 }
 
 // The nearest stand within 55 m of the position in the snapshot (under g_standAtMutex).
@@ -212,7 +270,8 @@ void resetStandSearch() {
     g_standAtCache = StandAtCache{};
   }
   g_standsOutOfReach.clear();
-  g_loggedProblems.clear();
+  g_unknownSpans.summarise();
+  for (ProblemLines* lines : {&g_sharedNames, &g_unknownSizes, &g_farStands, &g_unknownSpans}) lines->reset();
 }
 
 Stand* findStandByName(std::string_view name) {

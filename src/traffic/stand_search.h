@@ -30,6 +30,9 @@ inline constexpr double kStandReachNm = 0.029697624190064796;     // 55 m
 inline constexpr double kAirlineReachNm = 0.0458963282937365;     // 85 m
 inline constexpr double kOneMetreNm = 0.0005399568034557236;
 inline constexpr double kParkAirportReachNm = 5.0;
+// Of each kind of problem with the stand list (a shared name, no usable radius, out of reach) and
+// of aircraft without a wing span, this many are logged one by one; the rest are counted.
+inline constexpr std::size_t kProblemLinesLogged = 5;
 
 }  // namespace kvo
 

@@ -131,6 +131,7 @@ void forgetParkAirport() {
   g_mainWindow.standCount = 0;
   g_mainWindow.setDisplayText(&kvo::MainWindow::parkAirportPublisher, {}, g_statusAreaRect);
   g_mainWindow.setDisplayText(&kvo::MainWindow::parkAirportName, {}, g_statusAreaRect);
+  g_mainWindow.setDisplayText(&kvo::MainWindow::qualityFactorText, {}, g_statisticsRect);
   g_mainWindow.invalidate(g_statisticsRect);
 }
 

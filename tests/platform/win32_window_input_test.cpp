@@ -2,11 +2,17 @@
 // input file (messages for the window and its controls) and the picture read back from its PNG
 // bytes with its texts.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/testing.h"
@@ -118,6 +124,38 @@ TEST_F(WindowInputTest, NothingIsReadWhileTheInputFileIsOff) {
   DispatchMessageW(&message);
   EXPECT_TRUE(std::filesystem::exists(folder.path() / kvo::win32test::kWindowInputFileName));
   EXPECT_EQ(kvo::win32test::windowInfo(box)->text, u"");
+}
+
+TEST_F(WindowInputTest, OnlyARegularFileIsReadAndOfItOnlyItsFirstBytes) {
+  // A FIFO under the name must not hold the window thread: a watchdog opens its other end after
+  // a while, so that a thread stuck on it comes free and the test fails instead of hanging.
+  const std::filesystem::path input = folder.path() / kvo::win32test::kWindowInputFileName;
+  ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 300 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done.load()) return;
+    const int fd = ::open(input.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  PostMessageW(main, WM_NULL, 0, 0);
+  MSG message{};
+  ASSERT_GT(GetMessageW(&message, nullptr, 0, 0), 0);
+  DispatchMessageW(&message);
+  done = true;
+  watchdog.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "the window thread was held";
+  EXPECT_EQ(std::filesystem::status(input).type(), std::filesystem::file_type::fifo) << "left alone";
+
+  // A file far beyond the limit: its whole lines within the first bytes are taken, the rest
+  // dropped, and the file is gone.
+  const std::string line = "0x8047 0x0102 65\n";
+  std::string lines;
+  while (lines.size() <= 2 * kvo::win32test::kMaxWindowInputBytes) lines += line;
+  putInput(lines);  // renamed over the FIFO
+  pump();
+  EXPECT_EQ(kvo::win32test::windowInfo(box)->text.size(), kvo::win32test::kMaxWindowInputBytes / line.size());
 }
 
 LRESULT paintingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

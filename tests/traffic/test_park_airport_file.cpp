@@ -48,6 +48,7 @@ class ParkAirportFile : public ParkAirportTest {
     u.madeUp = madeUp;
     return u;
   }
+  static std::string qualityFactors() { return g_mainWindow.displayText(&kvo::MainWindow::qualityFactorText); }
   // Every file below the test's folder but the log.
   std::set<std::string> files() const {
     std::set<std::string> out;
@@ -132,6 +133,7 @@ TEST_F(ParkAirportFile, AHandmadeFileIsSavedWholeWithFreshFactorsAndReadBack) {
   writeStock(spec);
   chooseLows();
   EXPECT_EQ(g_rtTrafficWeek.load(), 0u) << "nothing learned yet";
+  EXPECT_EQ(qualityFactors(), "77/0") << "the factors of what was read";
   for (std::uint32_t day = 1; day <= 7; ++day) g_parkStands[0].uses.push_back(use("AUA", day));
   g_standUpdates = 1;
   clearParkAirport();
@@ -149,10 +151,12 @@ TEST_F(ParkAirportFile, AHandmadeFileIsSavedWholeWithFreshFactorsAndReadBack) {
   ASSERT_EQ(g_parkStands.size(), 2u);
   EXPECT_EQ(g_parkStands[0].uses.size(), 7u);
   EXPECT_EQ(g_rtTrafficWeek.load(), 7u) << "the traffic week of what was read";
+  EXPECT_EQ(qualityFactors(), "50/0");
   fs::remove(learned());
   clearParkAirport();
   EXPECT_FALSE(fs::exists(learned()));
   EXPECT_EQ(g_rtTrafficWeek.load(), 0u);
+  EXPECT_EQ(qualityFactors(), "") << "cleared with the park airport";
 }
 
 TEST_F(ParkAirportFile, ARefusedFileLeavesNothingThatCouldBeSavedOverTheGoodCopy) {
@@ -172,10 +176,24 @@ TEST_F(ParkAirportFile, ARefusedFileLeavesNothingThatCouldBeSavedOverTheGoodCopy
   EXPECT_FALSE(g_parkAirportLoaded.load());
   EXPECT_FALSE(g_trafficReader.reference().parkAirportSet);
   EXPECT_TRUE(g_parkStands.empty());
+  EXPECT_EQ(qualityFactors(), "");
   g_standUpdates = 3;  // whatever the stand code counts meanwhile
   g_parkParamsChanged = true;
   closeParkAirport();
   EXPECT_EQ(coretest::readFile(learned()), good);
+
+  // While the file stays as it is it is not read again: nothing more is logged, the reason
+  // stays in the message line; once it changes it is read at the next choice.
+  const std::size_t logged = log().size();
+  for (int i = 0; i < 6; ++i) handleParkAirport(false);
+  EXPECT_TRUE(g_parkAirport.empty());
+  EXPECT_EQ(log().size(), logged) << log().substr(logged);
+  EXPECT_THAT(message(), HasSubstr("LOWS.xml"));
+  writeStock(FileSpec{});
+  handleParkAirport(false);
+  handleParkAirport(false);
+  EXPECT_TRUE(g_parkAirportLoaded.load());
+  EXPECT_EQ(g_parkStands[0].uses.size(), 1u) << "with its learned copy";
 }
 
 TEST_F(ParkAirportFile, WellLearnedLargeAirportsLearnNoSoftOptions) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <thread>
 
+#include "core/text.h"
+#include "core/utf.h"
 #include "park_test_support.h"
 
 using namespace parktest;
@@ -15,14 +17,11 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using namespace std::string_literals;
 
 namespace {
 
-std::size_t countOf(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
+using traffictest::countOf;
 
 class ParkAirportList : public ParkAirportTest {};
 
@@ -47,6 +46,13 @@ TEST_F(ParkAirportList, ReadingTheFile) {
        {"my_park_airports.txt not found", "2 park airports added from my_thirdparty folder(-s)"}},
       {"my_thirdparty adds what the file lacks", "LOWS,7\n", {"LOWS", "EDMS"}, {"LOWS,7", "EDMS"}, true,
        {"1 park airport added from my_thirdparty folder(-s)"}},
+      // Not UTF-8 text without control characters: invalid bytes, NUL, a tab, DEL, a C1 control,
+      // an overlong '/' and a surrogate; each line is refused whole, only their count is logged.
+      {"lines that are not clean text",
+       "LOWI,A\xFF\nEDMS\0,B\nXX\tY\nEDDM,\x7F\nEDDF,\xC2\x85\nEDDK,\xC0\xAF\nEDDL,\xED\xA0\x80\nLOWS,Gate S\xC3\xBC"
+       "d\n"s,
+       {}, {"LOWS,Gate S\xC3\xBC" "d"}, true,
+       {"my_park_airports.txt: 7 lines not UTF-8 text without control characters, skipped"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -63,6 +69,9 @@ TEST_F(ParkAirportList, ReadingTheFile) {
     if (!c.thirdparty.empty()) std::sort(entries.begin() + (c.file.empty() ? 0 : 1), entries.end());
     EXPECT_THAT(entries, ElementsAreArray(c.entries));
     for (const auto& line : c.logged) EXPECT_THAT(log().substr(logBefore), HasSubstr(line));
+    for (const auto& line : splitString(log().substr(logBefore), '\n')) {
+      EXPECT_TRUE(kvo::isCleanText(line)) << "nothing of a refused line is logged: " << kvo::escapeControls(line);
+    }
   }
 }
 

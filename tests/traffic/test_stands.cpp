@@ -3,6 +3,8 @@
 // rules by size and kind, and findStandAt from another thread.
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <atomic>
 #include <bitset>
 #include <thread>
@@ -17,6 +19,7 @@ using kvo::WeekSlot;
 using standtest::option;
 using standtest::slot;
 using standtest::StandTest;
+using traffictest::countOf;
 
 // The half hours of a use as a list, oldest first.
 std::vector<int> halves(const StandUse& u) {
@@ -357,6 +360,25 @@ TEST_F(StandTest, ABadStandListAndAnAircraftWithoutSpanAreLoggedOnceAndNeverChos
     EXPECT_NE(first, std::string::npos) << line << "\n" << text;
     EXPECT_EQ(text.find(line, first + 1), std::string::npos) << "logged once: " << line;
   }
+}
+
+TEST_F(StandTest, ManyBadStandsGiveAFewLinesAndACount) {
+  // A file's stands come in at once; 12 of them lie 10.8 nm away.
+  for (std::uint32_t id = 1; id <= 13; ++id) {
+    kvo::Stand s;
+    s.id = id;
+    s.name = fmt::format("S{}", id);
+    s.latitude = traffictest::kUserLat;
+    s.longitude = traffictest::kUserLon + (id == 13 ? 0.0 : 20000.0 * standtest::kMLon);
+    s.radius = 20.0 * standtest::kM;
+    g_parkStands.push_back(s);
+  }
+  parkStandsChanged();
+  parkStandsChanged();  // a later change of the same list adds nothing
+  const std::string text = log();
+  EXPECT_EQ(countOf(text, "lies more than 5 nm from EDXX: it is not offered"), kvo::kProblemLinesLogged) << text;
+  EXPECT_EQ(countOf(text, "7 more stands more than 5 nm from EDXX: not offered"), 1u) << text;
+  EXPECT_EQ(countOf(text, "more stand"), 1u) << text;
 }
 
 }  // namespace

@@ -35,6 +35,13 @@ using kvo::GroundPhase;
 using kvo::SimResultKind;
 using kvo::TickCount;
 
+// How often the part stands in the text (a log, say).
+inline std::size_t countOf(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
 // The user aircraft flies here at 5000 ft unless a test moves it.
 inline constexpr double kUserLat = 50.0;
 inline constexpr double kUserLon = 8.0;

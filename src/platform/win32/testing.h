@@ -193,9 +193,12 @@ void advanceClock(std::chrono::milliseconds duration);
 // messages with plain numbers for parameters are taken: WM_CHAR, WM_KEYDOWN, WM_COMMAND,
 // WM_CLOSE, BM_CLICK, CB_SETCURSEL; other lines are reported on standard error and skipped. The
 // file is removed when its messages are posted: a writer puts a file in place by renaming it,
-// and the next one only after the last is gone.
+// and the next one only after the last is gone. Only a regular file is read (anything else under
+// the name, a FIFO or a link, is reported once and left alone), and of it only the whole lines
+// within its first kMaxWindowInputBytes; the lines after them are dropped with a report.
 
 inline constexpr const char* kWindowInputFileName = "window-input.txt";
+inline constexpr std::size_t kMaxWindowInputBytes = 64 * 1024;
 // Reads the input file from the folder, whatever the simulator does.
 void readWindowInputFrom(const std::filesystem::path& folder);
 // The automatic switch again.

@@ -3,9 +3,13 @@
 // simulator runs by itself from a scenario file (as the run command runs the program), the
 // thread of the first top-level window looks for the file every 100 ms and posts its messages.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -31,6 +35,7 @@ struct InputFile {
   std::filesystem::path folder;  // On
   std::optional<Clock::time_point> lastLook;
   bool active = false;  // the last look found a folder to read from
+  bool oddFileReported = false;  // a file that is not a regular file was reported (once)
 };
 
 InputFile& inputFile() {
@@ -98,6 +103,55 @@ void postLine(HWND main, const std::string& line) {
                numbers.size() == 4 ? static_cast<LPARAM>(numbers[3]) : 0);
 }
 
+// What a look at the input file found.
+struct InputRead {
+  bool taken = false;       // a regular file was read (and is to be removed)
+  bool notRegular = false;  // something else stands under the name: not opened, not read
+  bool cut = false;         // the file held more than kMaxWindowInputBytes
+  std::string bytes;        // its whole lines within the first kMaxWindowInputBytes
+};
+
+// Only a regular file is read, and of it at most kMaxWindowInputBytes: a FIFO put under the name
+// would block the window thread in its open or read, and a huge file would hold its memory.
+// The check before the open is repeated on the open file, which a swap in between cannot pass.
+InputRead readInputFile(const std::filesystem::path& path) {
+  InputRead result;
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return result;
+  if (!S_ISREG(status.st_mode)) {
+    result.notRegular = true;
+    return result;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    result.notRegular = errno == ELOOP;
+    return result;
+  }
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    result.notRegular = true;
+    return result;
+  }
+  result.taken = true;
+  result.bytes.resize(kvo::win32test::kMaxWindowInputBytes + 1);
+  std::size_t filled = 0;
+  while (filled < result.bytes.size()) {
+    const ssize_t n = ::read(fd, result.bytes.data() + filled, result.bytes.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  result.bytes.resize(filled);
+  if (filled > kvo::win32test::kMaxWindowInputBytes) {
+    // Only whole lines count: the one the limit cuts goes with the rest.
+    result.cut = true;
+    const std::size_t lastEnd = result.bytes.rfind('\n', kvo::win32test::kMaxWindowInputBytes - 1);
+    result.bytes.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
+  }
+  return result;
+}
+
 std::optional<std::filesystem::path> inputFolder() {
   auto& file = inputFile();
   {
@@ -130,16 +184,24 @@ std::optional<Clock::time_point> serveWindowInput(std::thread::id thread) {
   }
   if (!folder) return std::nullopt;
   const std::filesystem::path path = *folder / win32test::kWindowInputFileName;
-  std::error_code ec;
-  if (std::filesystem::exists(path, ec)) {
-    std::vector<std::string> lines;
-    {
-      std::ifstream in(path);
-      for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const InputRead read = readInputFile(path);
+  {
+    std::lock_guard lock(file.mutex);
+    if (read.notRegular && !file.oddFileReported) {
+      std::fprintf(stderr, "stand-in window system: %s is not a regular file: not read\n", path.c_str());
     }
+    file.oddFileReported = read.notRegular;
+  }
+  if (read.taken) {
     // Taken before its messages run: a writer that sees the file gone may put the next one.
+    std::error_code ec;
     std::filesystem::remove(path, ec);
-    for (const std::string& line : lines) postLine(main, line);
+    if (read.cut) {
+      std::fprintf(stderr, "stand-in window system: %s holds more than %zu bytes: the lines after them are skipped\n",
+                   path.c_str(), win32test::kMaxWindowInputBytes);
+    }
+    std::istringstream lines(read.bytes);
+    for (std::string line; std::getline(lines, line);) postLine(main, line);
   }
   return now + kInputInterval;
 }
@@ -163,6 +225,7 @@ void resetWindowInput() {
   file.folder.clear();
   file.lastLook.reset();
   file.active = false;
+  file.oddFileReported = false;
 }
 
 }  // namespace kvo::win32test
