@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 #include <zip.h>
 
+#include "core/files.h"
 #include "core/text.h"
 
 namespace kvo {
@@ -150,7 +151,8 @@ std::string unpackedFileName(std::string_view entryName, std::string& reason) {
     reason = fmt::format("file name \"{}\" is not usable", stem);
     return {};
   }
-  return stem + ".txt";
+  // The airport search looks for a device name with "_" before it, as Windows cannot hold it.
+  return deviceSafeName(stem + ".txt");
 }
 
 ZipReadResult readSimAddonZip(const ZipArchive& archive, const ZipLimits& limits,

@@ -169,6 +169,7 @@ TEST_F(DataUpdatesTest, SimaddonZipUnpackedOnlyWhole) {
   const std::string good = makeZip(scratch, {{"airports/", ""},
                                              {"airports/KXYZ.xml", "<airport icao=\"KXYZ\"/>"},
                                              {"LOWS.xml", "lows"},
+                                             {"con.xml", "a Windows device name"},
                                              {"other/lows.txt", "again"},
                                              {"../EVIL.xml", "x"},
                                              {"/abs/ABS.xml", "x"},
@@ -188,13 +189,13 @@ TEST_F(DataUpdatesTest, SimaddonZipUnpackedOnlyWhole) {
     std::string line;
   };
   const Files old{"OLD.txt"};
-  const Files installed{"KXYZ.txt", "LOWS.txt"};
+  const Files installed{"KXYZ.txt", "LOWS.txt", "_con.txt"};
   const std::vector<Case> cases = {
       {"cut", cut, "", old, "", "===> Could not open my_simaddon2024.zip"},
       {"empty", empty, "", old, "", "===> my_simaddon2024.zip not unpacked, airports/my_simaddon kept: it holds no files to unpack"},
       {"folders only", foldersOnly, "", old, "", "it holds no files to unpack"},
       {"bomb", bomb, "", old, "", "entry BIG.xml holds 67108865 bytes, more than 67108864"},
-      {"good", good, "", installed, "3.1.4", "my_simaddon2024.zip unzipped 2 files"},
+      {"good", good, "", installed, "3.1.4", "my_simaddon2024.zip unzipped 3 files"},
       {"up to date", good, "3.1.4", installed, "3.1.4", "simaddon version up-to-date"},
   };
   coretest::writeFile("airports/my_simaddon/OLD.txt", "old data");
@@ -224,7 +225,7 @@ TEST_F(DataUpdatesTest, SimaddonZipUnpackedOnlyWhole) {
   fs::remove_all("airports/my_simaddon");
   fs::create_directories("airports/my_simaddon");
   checkVersions();
-  EXPECT_EQ(simaddonFiles(), (std::vector<std::string>{"KXYZ.txt", "LOWS.txt"}));
+  EXPECT_EQ(simaddonFiles(), installed);
 }
 
 TEST_F(DataUpdatesTest, ZipEntryCountLimitAndRestartRule) {
