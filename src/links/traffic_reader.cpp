@@ -77,7 +77,9 @@ constexpr Range kTrackRange{-360.0, 360.0};          // degrees
 constexpr Range kRollRange{-180.0, 180.0};           // degrees
 
 double requireInRange(double value, Range range, std::string_view label, std::string_view field) {
-  if (value < range.low || value > range.high) throw std::runtime_error(fmt::format("{} out of range: {}", label, field));
+  if (value < range.low || value > range.high) {
+    throw std::runtime_error(fmt::format("{} out of range: {}", label, printableForLog(field)));
+  }
   return value;
 }
 
