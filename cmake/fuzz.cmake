@@ -25,7 +25,7 @@ if(AMBV_FUZZ)
   # Coverage and sanitizers in the libraries the decoders belong to; a fuzzer links only the
   # objects of them it calls. Their warnings are held to -Werror by the g++ build; clang's
   # further warnings must not stop a fuzz run.
-  foreach(lib platform core aircraft airports shared_state links)
+  foreach(lib platform core aircraft airports shared_state links traffic)
     target_compile_options(${lib} PRIVATE -Wno-error ${ambv_fuzz_compile})
   endforeach()
   add_custom_target(fuzzers)
@@ -43,6 +43,8 @@ if(AMBV_FUZZ)
 
   # RealTraffic: the datagrams of both readers, the TCP link's replies.
   ambv_fuzzer(traffic_line LIBS links)
+  # A traffic line's whole road: the feed, the engine's tick and the stand-in simulator's state file.
+  ambv_fuzzer(traffic_run LIBS traffic)
   ambv_fuzzer(qnh LIBS links)
   ambv_fuzzer(rt_reply LIBS links)
   # The simulator's messages to the SimConnect client, through the stand-in's raw-message hook.

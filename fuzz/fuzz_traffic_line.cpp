@@ -1,12 +1,15 @@
 // libFuzzer target: any datagram the Traffic Reader can receive. Beyond the sanitizers' checks,
-// every record that reaches the feed must be one the traffic engine can use.
+// every record that reaches the feed must be one the traffic engine can use. fuzz_traffic_run
+// follows the line further, through the engine into the simulator.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "core/parameters.h"
+#include "core/utf.h"
 #include "links/feed.h"
 #include "links/traffic_reader.h"
 #include "links/udp_reader.h"
@@ -41,6 +44,13 @@ void check(const kvo::FeedRecord& record) {
   good = good && !record.type.empty() && !(record.callsign.empty() && record.registration.empty());
   good = good && (!p.trueHeading || (*p.trueHeading > 0.0 && *p.trueHeading <= 6.2832));
   good = good && (!p.roll || finite(*p.roll)) && (p.trueHeadingGiven != 0) == p.trueHeading.has_value();
+  // Only clean texts and plausible numbers go on to the engine, the simulator and the files.
+  for (const std::string* text : {&record.callsign, &record.type, &record.registration, &record.origin, &record.destination}) {
+    good = good && kvo::isCleanText(*text);
+  }
+  good = good && p.altFt <= 100000.0 && p.groundSpeedKt >= 0.0 && p.groundSpeedKt <= 2000.0 && p.tasKt >= 0.0 &&
+         p.tasKt <= 2000.0 && std::abs(p.verticalSpeed) <= 40000.0 && std::abs(p.trackDeg) <= 360.0 &&
+         (!p.roll || std::abs(*p.roll) <= 3.1416);
   if (!good) __builtin_trap();
 }
 

@@ -1,5 +1,6 @@
 #include "core/log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -8,6 +9,7 @@
 
 #include "core/run_flags.h"
 #include "core/timeutil.h"
+#include "core/utf.h"
 #include "core/version.h"
 
 std::mutex g_logMutex;
@@ -17,12 +19,20 @@ namespace {
 std::FILE* g_logFile = nullptr;  // guarded by g_logMutex
 
 // Writes prefix, text and a line end and flushes at once, so the log is complete up to the
-// last line even when the program dies. Caller holds g_logMutex.
+// last line even when the program dies. Line feeds that lead or trail the text are the caller's
+// blank lines and stay; every other control character and invalid byte is escaped, so that text
+// quoted from outside can never make a line of its own. Caller holds g_logMutex.
 void writeLocked(std::string_view prefix, std::string_view text) {
   if (g_logFile == nullptr) return;
+  const std::size_t first = std::min(text.find_first_not_of('\n'), text.size());
+  const std::size_t end = text.find_last_not_of('\n') + 1;  // 0 when the text is line feeds only
   std::string line;
   line.reserve(prefix.size() + text.size() + 1);
-  line.append(prefix).append(text).push_back('\n');
+  line.append(prefix).append(text.substr(0, first));
+  if (end > first) {
+    line.append(kvo::escapeControls(text.substr(first, end - first))).append(text.substr(end));
+  }
+  line.push_back('\n');
   std::fwrite(line.data(), 1, line.size(), g_logFile);
   std::fflush(g_logFile);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Log.txt in the working folder. Every writer takes the log lock and writes nothing while the
-// file is not open; none throws to the caller.
+// file is not open; none throws to the caller. One call writes one line: control characters and
+// bytes that are not UTF-8 are written as "\xNN", except line feeds at the very start or end of
+// the text, which write blank lines before or after it.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>

@@ -2,10 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
+#include <optional>
 #include <utility>
 
 #include "core/log.h"
 #include "core/text.h"
+#include "core/timeutil.h"
 
 std::mutex g_trafficFeedMutex;
 kvo::FeedQueue g_trafficFeed;
@@ -41,10 +44,24 @@ void FeedQueue::swap(FeedQueue& other) noexcept {
 
 namespace {
 
-std::size_t g_droppedInBurst = 0;  // under g_trafficFeedMutex
+// A flood keeps the feed full: the tick makes room for two records, the next datagrams drop two
+// again. So the drops are logged at most once per period, with their sum.
+constexpr std::chrono::seconds kDropLinePeriod{10};
 
-// Takes the burst's count under the lock; the caller logs it after unlocking.
-std::size_t takeDropCountLocked() { return std::exchange(g_droppedInBurst, 0); }
+std::size_t g_droppedInBurst = 0;  // dropped and not yet logged; under g_trafficFeedMutex
+std::optional<std::chrono::system_clock::time_point> g_lastDropLine;  // under g_trafficFeedMutex
+
+// Takes the count to log under the lock (the caller logs it after unlocking): 0 while a line of
+// this period was written, unless `now` (the feed closes or is cleared, so nothing would come to
+// report it later).
+std::size_t takeDropCountLocked(bool now) {
+  if (g_droppedInBurst == 0) return 0;
+  const auto time = kvo::utcNow();
+  // A clock set back starts a new period too.
+  if (!now && g_lastDropLine && time >= *g_lastDropLine && time - *g_lastDropLine < kDropLinePeriod) return 0;
+  g_lastDropLine = time;
+  return std::exchange(g_droppedInBurst, 0);
+}
 
 void logDrops(std::size_t dropped) {
   if (dropped == 0) return;
@@ -62,7 +79,7 @@ bool appendToTrafficFeed(kvo::FeedRecord&& record) {
       g_trafficFeed.pop_front();
       ++g_droppedInBurst;
     } else {
-      burstEnded = takeDropCountLocked();
+      burstEnded = takeDropCountLocked(false);
     }
     record.position.dueTick = g_trafficTick.load() + kvo::kFeedDelayTicks;
     g_trafficFeed.push_back(std::move(record));
@@ -76,7 +93,7 @@ void setTrafficFeedOpen(bool open) {
   {
     std::lock_guard lock(g_trafficFeedMutex);
     g_trafficFeedOpen.store(open);
-    if (!open) dropped = takeDropCountLocked();
+    if (!open) dropped = takeDropCountLocked(true);
   }
   logDrops(dropped);
 }
@@ -87,7 +104,7 @@ void clearTrafficFeed() {
   {
     std::lock_guard lock(g_trafficFeedMutex);
     old.swap(g_trafficFeed);
-    dropped = takeDropCountLocked();
+    dropped = takeDropCountLocked(true);
   }
   logDrops(dropped);
 }  // the old records are released outside the lock
@@ -107,5 +124,6 @@ void resetTrafficFeedForTests() {
   g_trafficFeed.clear();
   g_trafficFeedOpen.store(false);
   g_droppedInBurst = 0;
+  g_lastDropLine.reset();
   g_trafficTick.store(0);
 }

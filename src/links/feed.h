@@ -80,8 +80,9 @@ extern std::atomic<kvo::TickCount> g_trafficTick;
 
 // Queues the record, due g_trafficTick + 3000, when the feed is open; a record made while the
 // feed is closed is dropped silently. A full feed first drops its oldest records; how many
-// were dropped is logged once per burst, when the feed has room again (or is closed or
-// cleared). Returns whether the record was queued.
+// were dropped is logged when the feed has room again, at most once per 10 s (the line sums up
+// the drops since the last one), and whenever the feed is closed or cleared. Returns whether the
+// record was queued.
 bool appendToTrafficFeed(kvo::FeedRecord&& record);
 
 // Opens or closes the feed under its lock.
@@ -93,7 +94,7 @@ void clearTrafficFeed();
 // Records in the feed now.
 std::size_t trafficFeedSize();
 
-// Records dropped in the current burst and not yet logged.
+// Records dropped and not yet logged.
 std::size_t trafficFeedPendingDrops();
 
 // Empty, closed feed, tick 0, no drops pending: a test's fresh start.

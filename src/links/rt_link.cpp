@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/run_flags.h"
 #include "core/timeutil.h"
+#include "core/utf.h"
 #include "core/wsa_error.h"
 #include "links/engine_calls.h"
 #include "links/feed.h"
@@ -283,7 +284,16 @@ void parseRealTrafficVersion(std::string_view reply) {
   if (!reply.empty()) {
     parsed = nlohmann::json::parse(reply, nullptr, false);
   }
-  if (reply.empty() || parsed.is_discarded()) {
+  bool readable = !reply.empty() && !parsed.is_discarded();
+  std::string versionText;
+  if (readable && parsed.is_object()) {
+    const auto version = parsed.value("version", nlohmann::json(""));
+    versionText = version.is_string() ? version.get<std::string>() : version.dump();
+    // The version is shown in the window: a reply whose version is not clean text (JSON lets
+    // "\u0000" or "\n" through) is refused as a whole.
+    readable = kvo::isCleanText(versionText);
+  }
+  if (!readable) {
     // An unreadable reply is no reply: the standard edition is assumed and the run goes on.
     if (!reply.empty()) logLineIfRunning("RealTraffic version reply is not readable");
     g_mainWindow.showMessage("No RealTraffic version received?", true);
@@ -296,9 +306,7 @@ void parseRealTrafficVersion(std::string_view reply) {
     return;
   }
   const auto level = parsed.value("level", nlohmann::json(1));
-  const auto version = parsed.value("version", nlohmann::json(""));
   g_rtProfEdition = level.is_number_integer() && level.get<std::int64_t>() == 2;
-  const std::string versionText = version.is_string() ? version.get<std::string>() : version.dump();
   g_mainWindow.setDisplayText(&kvo::MainWindow::realTrafficEdition,
                               fmt::format("RT{} edition: {}", g_rtProfEdition ? " prof" : " stnd", versionText),
                               g_statusAreaRect);

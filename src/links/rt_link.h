@@ -81,8 +81,8 @@ std::string receive(std::chrono::milliseconds timeout = kvo::kRtReplyTimeout);
 // The run's wait for RealTraffic and the version handshake; only while RealTraffic runs on this
 // PC. Returns when RealTraffic has connected or a stop or quit is requested.
 void connectRealTraffic();
-// The edition and version from RealTraffic's reply; a reply that is empty or no JSON counts as
-// none received.
+// The edition and version from RealTraffic's reply; a reply that is empty, no JSON or whose
+// version is not clean text counts as none received.
 void parseRealTrafficVersion(std::string_view reply);
 // The user's position to RealTraffic; while the link is lost, looks whether RealTraffic has
 // connected again (without waiting). A failed send drops the live traffic.

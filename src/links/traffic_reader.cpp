@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "core/parameters.h"
 #include "core/text.h"
 #include "core/timeutil.h"
+#include "core/utf.h"
 #include "shared_state/main_window.h"
 
 kvo::TrafficReader g_trafficReader;
@@ -50,6 +52,36 @@ double readLabelled(std::string_view field, std::string_view label) {
 }
 
 bool isNull(std::string_view field) { return field == "null"; }
+
+// The texts of a line that go on to the simulator, the log and the airport files. A byte that is
+// not UTF-8 broke JSON and XML writers, a NUL cut the tail number the object was created under
+// (it could never be paired again), a line feed forged log lines: such a line is refused whole.
+constexpr std::array<std::pair<TrafficField, std::string_view>, 5> kTextFields{{
+    {kFieldCallsign, "callsign"},
+    {kFieldType, "type"},
+    {kFieldRegistration, "registration"},
+    {kFieldOrigin, "origin"},
+    {kFieldDestination, "destination"},
+}};
+
+// Plausible values of real aircraft, with room to spare; beyond them a number is a broken or
+// forged line, and would take an aircraft to where nothing can follow it (an altitude of 1e300).
+struct Range {
+  double low;
+  double high;
+};
+constexpr Range kAltitudeRange{-2000.0, 100000.0};  // feet, before the ground decision
+constexpr Range kSpeedRange{0.0, 2000.0};           // knots, ground speed and true airspeed
+constexpr Range kVerticalSpeedRange{-40000.0, 40000.0};  // feet per minute (ADS-B tops out near 32700)
+constexpr Range kTrackRange{-360.0, 360.0};          // degrees
+constexpr Range kRollRange{-180.0, 180.0};           // degrees
+
+double requireInRange(double value, Range range, std::string_view label, std::string_view field) {
+  if (value < range.low || value > range.high) {
+    throw std::runtime_error(fmt::format("{} out of range: {}", label, printableForLog(field)));
+  }
+  return value;
+}
 
 }  // namespace
 
@@ -141,6 +173,14 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   const TrafficReference ref = reference();
   if (distanceNm(ref.referenceLat, ref.referenceLon, lat, lon) > g_rangeNm.load()) return false;
 
+  // Texts first: nothing of a line with a text that is not clean may be kept, not even a callsign.
+  for (const auto& [index, label] : kTextFields) {
+    // Escaped here already: the exception's text would end at a NUL.
+    if (!isCleanText(fields[index])) {
+      throw std::runtime_error(fmt::format("{} not clean text: {}", label, printableForLog(fields[index])));
+    }
+  }
+
   // 4., 5.
   if (!copyRegistration(record)) return false;
   if (collectCallsigns.load()) collectCallsign(fields[kFieldCallsign]);
@@ -181,7 +221,8 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   if (!altitudeRead) {
     throw std::runtime_error(fmt::format("altitude {} incorrect, from: {}", fields[kFieldAltitude], message));
   }
-  double altitude = *altitudeRead;
+  requireInRange(groundSpeed, kSpeedRange, "gs", fields[kFieldGroundSpeed]);
+  double altitude = requireInRange(*altitudeRead, kAltitudeRange, "altitude", fields[kFieldAltitude]);
   const double elevation = ref.referenceElevationKnown ? ref.referenceElevation : kUnknownElevationFt;
   if (altitude <= 0.0) {
     altitude = 0.0;
@@ -213,19 +254,20 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   if (!trackField.empty()) {
     const auto value = readNumber(trackField);
     if (!value) throw std::runtime_error(fmt::format("track incorrect {}", trackField));
-    track = *value;
+    track = requireInRange(*value, kTrackRange, "track", trackField);
   }
   if (track == 0.0 && point.trueHeading) track = *point.trueHeading * kRadToDeg;
   point.trackDeg = track;
 
   // 16., 17.
-  point.verticalSpeed = readLabelled(fields[kFieldVerticalSpeed], "vs");
+  point.verticalSpeed =
+      requireInRange(readLabelled(fields[kFieldVerticalSpeed], "vs"), kVerticalSpeedRange, "vs", fields[kFieldVerticalSpeed]);
   record.origin = copyFieldOrDefault(fields[kFieldOrigin]);
   record.destination = copyFieldOrDefault(fields[kFieldDestination]);
 
   // 18. Roll, in the simulator's sign.
   if (airborne) {
-    const double roll = readLabelled(fields[kFieldRoll], "roll");
+    const double roll = requireInRange(readLabelled(fields[kFieldRoll], "roll"), kRollRange, "roll", fields[kFieldRoll]);
     if (roll != -1.0 && roll != 0.0) point.roll = -roll * kDegToRad;
   }
 
@@ -233,7 +275,7 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   const std::string_view tasField = fields[kFieldTas];
   const auto tas = readNumber(tasField);
   if (!tas) throw std::runtime_error(fmt::format("TAS incorrect{}", tasField));
-  point.tasKt = *tas == -1.0 ? defaultTrueAirspeed(altitude) : *tas;
+  point.tasKt = *tas == -1.0 ? defaultTrueAirspeed(altitude) : requireInRange(*tas, kSpeedRange, "TAS", tasField);
 
   // 20. The feed sets the due tick when it queues the record.
   point.stationary = 0;

@@ -9,6 +9,7 @@
 
 #include "core/log.h"
 #include "core/timeutil.h"
+#include "core/utf.h"
 #include "core/wsa_error.h"
 #include "links/qnh_reader.h"
 #include "links/reader_events.h"
@@ -252,19 +253,8 @@ bool UdpReader::waitForThreadEnd(std::chrono::milliseconds bound) const {
 }
 
 std::string printableForLog(std::string_view text) {
-  std::string out;
-  const std::size_t total = text.size();
-  text = text.substr(0, kLoggedTextLimit);
-  out.reserve(text.size() + 24);
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      fmt::format_to(std::back_inserter(out), "\\x{:02X}", byte);
-    } else {
-      out.push_back(c);
-    }
-  }
-  if (total > text.size()) fmt::format_to(std::back_inserter(out), "... ({} bytes)", total);
+  std::string out = escapeControls(text.substr(0, kLoggedTextLimit));
+  if (text.size() > kLoggedTextLimit) fmt::format_to(std::back_inserter(out), "... ({} bytes)", text.size());
   return out;
 }
 

@@ -165,6 +165,9 @@ TEST_F(RtLinkTest, RepliesOfEveryShape) {
       {R"({"level":2})", true, "RT prof edition: ", false},
       {"[1,2]", false, "", false},                                        // not an object
       {"this is not JSON", false, "", true},                              // unreadable: none
+      // A version that is not clean text would reach the window: the reply counts as none.
+      {R"({"version":"9.1\n===> forged","level":2})", false, "", true},
+      {R"({"version":"9\u0000","level":2})", false, "", true},
   };
   for (const auto& c : cases) {
     g_mainWindow.clearMessage();

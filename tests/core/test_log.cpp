@@ -64,6 +64,32 @@ TEST_F(LogFile, WritersAndPrefixes) {
   EXPECT_EQ(l[4], "running");
 }
 
+// One call, one line: text quoted from outside can neither start a line of its own nor write raw
+// bytes; line feeds at the very start or end stay the blank lines the caller asked for.
+TEST_F(LogFile, EveryEntryIsOneLineOfCleanText) {
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  const struct {
+    std::string text;
+    std::string written;  // after the header line, line ends included
+  } cases[] = {
+      {"DLH\n===> parks at 12", "DLH\\x0A===> parks at 12\n"},
+      {std::string("DLH\0X1 \r\t", 9), "DLH\\x00X1 \\x0D\\x09\n"},
+      {"AAL7\xFF \xC2\x85 \xC3\x96", "AAL7\\xFF \\xC2\\x85 \xC3\x96\n"},
+      {"\nThe park airport is LOWS", "\nThe park airport is LOWS\n"},
+      {"Restarting after 5 seconds\n\n", "Restarting after 5 seconds\n\n\n"},
+      {"\n", "\n\n"},
+      {"", "\n"},
+  };
+  std::string expected = coretest::readFile(dir_ / "Log.txt");
+  for (const auto& c : cases) {
+    logLine(c.text);
+    expected += c.written;
+  }
+  logArrowLine("a\nb");
+  expected += "===> a\\x0Ab\n";
+  EXPECT_EQ(coretest::readFile(dir_ / "Log.txt"), expected);
+}
+
 TEST_F(LogFile, IfRunningIsSilentAfterAStopOrQuit) {
   ASSERT_TRUE(openLogFile(dir_.path()));
   g_stopRequested = true;

@@ -12,6 +12,9 @@
 #include <mutex>
 #include <optional>
 
+#include <pugixml.hpp>
+
+#include "core/utf.h"
 #include "e2e_support.h"
 
 using namespace e2e;
@@ -407,6 +410,23 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
                         .line(epoch + i % 10));
     if (i % 4 == 3) lines.push_back(lines.back());
   }
+  // Forged lines, each otherwise a good line of an airliner near the user with an installed
+  // livery: a callsign with a byte that is not UTF-8, with a NUL, with a line feed, and an
+  // altitude of 1e300. Each is refused whole; unrefused, the first stopped the program when the
+  // simulator wrote the object's name about 35 s later.
+  auto forged = [&](unsigned id, const std::string& callsign, const std::string& altitude) {
+    std::string line =
+        FeedAircraft{id, "CALLSIGN", "A20N", "D-AIXX", kLowsLat + 0.03, kLowsLon + 0.02, 6000, 90, 250}.line(epoch);
+    line.replace(line.find("CALLSIGN"), 8, callsign);
+    line.replace(line.find(",6000,"), 6, "," + altitude + ",");
+    return line;
+  };
+  for (const std::string& line : {forged(4871001, "DLH7\xFF", "6000"), forged(4871002, std::string("DLH\0X1", 6), "6000"),
+                                  forged(4871003, "DLH\n===> parks", "6000"), forged(4871004, "DLH77X", "1e300")}) {
+    sender.send(line);
+  }
+  const auto forgedSent = std::chrono::steady_clock::now();
+
   const auto floodStart = std::chrono::steady_clock::now();
   const std::size_t positionsBefore = rt.linesOf(1, "Qs121=").size();
   std::size_t sent = 0;
@@ -439,11 +459,36 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
   // Well-formed lines are not logged one by one.
   EXPECT_LT(fs::file_size(at.work() / "Log.txt") - logBefore, 64u * 1024u) << at.log();
 
+  // Past the time the forged aircraft would have been created: the program runs on, and no
+  // object carries such a text or altitude.
+  std::this_thread::sleep_until(forgedSent + 40s);
+  EXPECT_FALSE(program.waitForExit(0ms).has_value()) << program.output();
+  for (const auto& o : at.programObjects()) {
+    const std::string id = o.value("atcId", std::string());
+    EXPECT_TRUE(kvo::isCleanText(id) && id != "DLH" && !id.starts_with("DLH7")) << o.dump();
+    EXPECT_LT(o.value("altitudeFt", 0.0), 100000.0) << o.dump();
+  }
+
   program.signal(SIGTERM);
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   const std::string log = at.log();
   EXPECT_TRUE(contains(log, "Exiting: USER CLOSED SIM")) << log;
   EXPECT_TRUE(contains(log, "oldest records dropped")) << "the flood filled the feed\n" << log;
+  EXPECT_TRUE(contains(log, "exception in processLineSub: ")) << "the forged lines are refused\n" << log;
+  // Every line of the log is clean text, none forged; the learned file saved at the close (when
+  // the run saved one) is well-formed and clean as well (its indentation aside).
+  std::istringstream logLines(log);
+  for (std::string line; std::getline(logLines, line);) {
+    EXPECT_TRUE(kvo::isCleanText(line) && !line.starts_with("===> parks")) << kvo::escapeControls(line);
+  }
+  const fs::path learned = at.work() / "airports" / "learned" / "stock" / "LOWS.xml";
+  if (fs::exists(learned)) {
+    std::string text = coretest::readFile(learned);
+    pugi::xml_document document;
+    EXPECT_TRUE(document.load_string(text.c_str())) << text;
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+    EXPECT_TRUE(kvo::isCleanText(text) && !contains(text, "&#")) << kvo::escapeControls(text);
+  }
 }
 
 }  // namespace

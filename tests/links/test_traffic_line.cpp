@@ -230,6 +230,43 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
+// Texts go on to the simulator, the log and the airport files, numbers to the movement and the
+// simulator: a line with a text that is not clean or a number no aircraft has is refused whole.
+const std::string kRefused = "exception in processLineSub: ";
+INSTANTIATE_TEST_SUITE_P(
+    TextsAndRanges, TrafficLineCases,
+    ::testing::Values(
+        LineCase{"CallsignNotUtf8", {{9, "AAL7\xFF"}}, {}, {}, kRefused + "callsign not clean text: AAL7\\xFF"},
+        LineCase{"CallsignWithNul", {{9, std::string("DLH\0X1", 6)}}, {}, {}, kRefused + "callsign not clean text: DLH\\x00X1"},
+        LineCase{"CallsignWithLineFeed", {{9, "DLH\n===> parks"}}, {}, {},
+                 kRefused + "callsign not clean text: DLH\\x0A===> parks"},
+        LineCase{"RegistrationWithC1Control", {{11, "D-\xC2\x85X"}}, {}, {},
+                 kRefused + "registration not clean text: D-\\xC2\\x85X"},
+        LineCase{"TypeOverlongUtf8", {{10, "A\xC0\xAF"}}, {}, {}, kRefused + "type not clean text: A\\xC0\\xAF"},
+        LineCase{"OriginWithTab", {{12, "ED\tDF"}}, {}, {}, kRefused + "origin not clean text: ED\\x09DF"},
+        LineCase{"DestinationWithDel", {{13, "LHR\x7F"}}, {}, {}, kRefused + "destination not clean text: LHR\\x7F"},
+        LineCase{"CleanNonAsciiTexts", {{9, "\xC3\x96LH1"}, {13, "\xE2\x82\xAC"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.callsign, "\xC3\x96LH1"); }},
+        LineCase{"Altitude1e300", {{4, "1e300"}}, {}, {}, kRefused + "altitude out of range: 1e300"},
+        LineCase{"Altitude100000", {{4, "100000"}}, {}, {}, ""},
+        LineCase{"Altitude100001", {{4, "100001"}}, {}, {}, kRefused + "altitude out of range: 100001"},
+        LineCase{"AltitudeMinus2000", {{4, "-2000"}, {8, "10"}}, {}, 0.0, ""},
+        LineCase{"AltitudeMinus2001", {{4, "-2001"}, {8, "10"}}, {}, 0.0, kRefused + "altitude out of range: -2001"},
+        LineCase{"GroundSpeed2000", {{8, "2000"}}, {}, {}, ""},
+        LineCase{"GroundSpeed2001", {{8, "2001"}}, {}, {}, kRefused + "gs out of range: 2001"},
+        LineCase{"GroundSpeedNegative", {{8, "-1"}}, {}, {}, kRefused + "gs out of range: -1"},
+        LineCase{"TasBeyond", {{20, "1e300"}}, {}, {}, kRefused + "TAS out of range: 1e300"},
+        LineCase{"TasNegativeNotTheDefault", {{20, "-2"}}, {}, {}, kRefused + "TAS out of range: -2"},
+        LineCase{"VerticalSpeedLimits", {{5, "-40000"}}, {}, {}, ""},
+        LineCase{"VerticalSpeedBeyond", {{5, "40001"}}, {}, {}, kRefused + "vs out of range: 40001"},
+        LineCase{"TrackMinus360", {{7, "-360"}}, {}, {}, ""},
+        LineCase{"TrackBeyond", {{7, "1e300"}}, {}, {}, kRefused + "track out of range: 1e300"},
+        LineCase{"Roll180", {{23, "180"}}, {}, {}, ""},
+        LineCase{"RollBeyond", {{23, "-1e300"}}, {}, {}, kRefused + "roll out of range: -1e300"},
+        // Roll is not read for a ground line, so its value does not matter there.
+        LineCase{"RollBeyondOnGround", {{23, "1e300"}, {4, "0"}, {8, "10"}}, {}, 0.0, ""}),
+    [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
 TEST_F(TrafficLineTest, UnreadableAltitudeQuotesTheWholeDatagram) {
   const std::string line = trafficLine({{4, "high"}});
   decode(line);
@@ -368,6 +405,30 @@ TEST_F(TrafficLineTest, FullFeedDropsTheOldestAndLogsOncePerBurst) {
   appendToTrafficFeed(FeedRecord{});
   setTrafficFeedOpen(false);
   EXPECT_EQ(logLines().back(), "===> Traffic feed full: 1 oldest record dropped");
+}
+
+// Under a flood the tick makes room for two records and the next datagrams drop two again: the
+// drops are summed up in one line per 10 s, not written once per tick.
+TEST_F(TrafficLineTest, AFeedKeptFullByAFloodLogsItsDropsOncePerPeriod) {
+  const auto start = std::chrono::system_clock::now();
+  kvo::setUtcNowForTests(start);
+  while (trafficFeedSize() < kvo::kTrafficFeedCapacity) appendToTrafficFeed(FeedRecord{});
+  auto tickAndFlood = [] {
+    {
+      std::lock_guard lock(g_trafficFeedMutex);
+      g_trafficFeed.pop_front();
+      g_trafficFeed.pop_front();
+    }
+    for (int i = 0; i < 4; ++i) appendToTrafficFeed(FeedRecord{});
+  };
+  for (int i = 0; i < 1000; ++i) tickAndFlood();
+  EXPECT_EQ(logLines(), std::vector<std::string>{"===> Traffic feed full: 2 oldest records dropped"});
+  kvo::setUtcNowForTests(start + std::chrono::seconds(10));
+  tickAndFlood();
+  setTrafficFeedOpen(false);  // the drops since the last line are not lost
+  EXPECT_EQ(logLines(), (std::vector<std::string>{"===> Traffic feed full: 2 oldest records dropped",
+                                                  "===> Traffic feed full: 1998 oldest records dropped",
+                                                  "===> Traffic feed full: 2 oldest records dropped"}));
 }
 
 TEST_F(TrafficLineTest, CallsignCollection) {

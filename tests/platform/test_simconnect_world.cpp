@@ -278,6 +278,36 @@ TEST_F(WorldTest, AppliesPositionsEventsAndRemovals) {
   EXPECT_EQ(state().at("removedCount"), 1);
 }
 
+// A simulator shows whatever name a client gives: a byte that is not UTF-8 becomes U+FFFD in the
+// state file, a control character stays (escaped by JSON), and nothing stops the writer.
+TEST_F(WorldTest, TheStateFileTakesAnyTextItIsGiven) {
+  writeScenario("{\"userAircraft\": \xFF}");  // the reader's error quotes the byte
+  EXPECT_LT(open(), 0);
+  EXPECT_THAT(state().at("error").get<std::string>(), ::testing::HasSubstr("\xEF\xBF\xBD"));
+
+  openAndDeclare();
+  const struct {
+    std::string tailNumber;
+    std::string shown;
+  } cases[] = {
+      {"AAL7\xFF", "AAL7\xEF\xBF\xBD"},
+      {"DLH\x01\n1", "DLH\x01\n1"},
+      {"\xC3\x96LH\xC3", "\xC3\x96LH\xEF\xBF\xBD"},
+  };
+  const SimConnectInitPosition at{47.451, 8.561, 400.0, 0.0, 0.0, 180.0, 1, 0};
+  for (const auto& c : cases) {
+    ASSERT_EQ(SimConnect_AICreateNonATCAircraft(handle_, "Livery A", c.tailNumber.c_str(), at, 104), S_OK);
+  }
+  const std::string plan = (folder_ / "plan\xFF.pln").string();
+  coretest::writeFile(plan, "");
+  ASSERT_EQ(SimConnect_AISetAircraftFlightPlan(handle_, 1001, plan.c_str(), 110), S_OK);
+  simtest::advanceWorld(1000ms);
+  const json objects = state().at("objects");
+  ASSERT_EQ(objects.size(), 1u + std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(objects[i + 1].at("atcId"), cases[i].shown);
+  EXPECT_THAT(objects[1].at("flightPlan").get<std::string>(), ::testing::EndsWith("plan\xEF\xBF\xBD.pln"));
+}
+
 TEST_F(WorldTest, AClientsObjectsGoWithItsConnection) {
   openAndDeclare();
   const SimConnectInitPosition at{47.451, 8.561, 400.0, 0.0, 0.0, 180.0, 1, 0};

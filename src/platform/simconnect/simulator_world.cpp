@@ -279,6 +279,12 @@ std::vector<std::uint8_t> packObject(const World& w, const std::vector<FieldDefi
   return out;
 }
 
+// Text as a JSON string. A simulator shows whatever bytes a client gives it a name of: a byte that
+// is not UTF-8 becomes U+FFFD here instead of stopping the writer (and with it the process).
+std::string jsonText(const json& value, int indent = -1) {
+  return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
 // The state file is written every second with every object (hundreds under load): it is written
 // as text directly rather than through a JSON tree.
 class StateWriter {
@@ -293,7 +299,7 @@ class StateWriter {
   }
   void escapedKey(const std::string& name) {
     separate();
-    text_ += json(name).dump();
+    text_ += jsonText(name);
     text_ += ": ";
     pendingValue_ = true;
   }
@@ -319,7 +325,7 @@ class StateWriter {
   }
   void value(const std::string& v) {
     separate();
-    text_ += json(v).dump();  // escaped as the JSON library does it
+    text_ += jsonText(v);  // escaped as the JSON library does it
   }
   void value(const char* v) { value(std::string(v)); }
   template <typename T>
@@ -452,7 +458,7 @@ bool Simulator::ensureWorldLocked() {
     if (message != scenarioError) {
       scenarioError = message;
       std::fprintf(stderr, "stand-in simulator: %s\n", message.c_str());
-      platformimpl::writeFileReplacing(base / simtest::kStateFileName, json{{"error", message}}.dump(2) + "\n");
+      platformimpl::writeFileReplacing(base / simtest::kStateFileName, jsonText(json{{"error", message}}, 2) + "\n");
     }
     return false;
   }
