@@ -47,8 +47,10 @@ TEST(WindowRun, ThePictureShowsTheRunAndTheUsersSettingsTakeEffect) {
   // A click on LOG switches it off and saves it; a click on "User air" tells what follows.
   ASSERT_EQ(storedParameter(at, "LOG"), "true");
   ASSERT_TRUE(sendWindowInput(at, {clickLine(kLogBox), clickLine(kUserAirBox)}));
+  // The two clicks are saved one after the other: wait for the second too.
   ASSERT_TRUE(waitUntil([&] { return storedParameter(at, "LOG") == "false"; }, 10s));
-  EXPECT_EQ(storedParameter(at, "COLLISION_USER_AIR"), "false");
+  EXPECT_TRUE(waitUntil([&] { return storedParameter(at, "COLLISION_USER_AIR") == "false"; }, 10s))
+      << storedParameter(at, "COLLISION_USER_AIR");
   const std::u16string warning = u"Be aware, no collision avoidance with user aircraft in the air";
   EXPECT_TRUE(waitForPicture(at, [&](const WindowPicture& p) { return textAt(p, warning, 3, 455) == kYellow; }, 10s));
 
@@ -57,12 +59,12 @@ TEST(WindowRun, ThePictureShowsTheRunAndTheUsersSettingsTakeEffect) {
   const bool taken = waitUntil(
       [&] {
         sendWindowInput(at, typeLines(kDestinationBox, "lows", 8));
-        std::this_thread::sleep_for(1s);
-        return storedParameter(at, "DESTINATION") == "LOWS";
+        return waitUntil([&] { return storedParameter(at, "DESTINATION") == "LOWS"; }, 1s);
       },
       60s);
   ASSERT_TRUE(taken) << at.log();
-  EXPECT_TRUE(contains(at.log(), "New destination: LOWS"));
+  // The code is saved before the line is logged.
+  EXPECT_TRUE(waitUntil([&] { return contains(at.log(), "New destination: LOWS"); }, 10s)) << at.log();
   const auto destination = waitForPicture(
       at, [](const WindowPicture& p) { return textAt(p, u"New destination: LOWS", 3, 455) == kYellow; }, 10s);
   ASSERT_TRUE(destination);

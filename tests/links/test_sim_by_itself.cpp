@@ -72,7 +72,10 @@ TEST_F(SimByItselfTest, ARunAgainstTheSimulatorByItself) {
   EXPECT_FALSE(simtest::isConnected());
   coretest::writeFile(folder_ / simtest::kScenarioFileName, kScenario);
   ASSERT_TRUE(coretest::waitFor([] { return g_mainWindow.g_simConnected.load(); }));
-  EXPECT_EQ(g_mainWindow.displayText(&kvo::MainWindow::simulatorText), "MSFS 2020 (11.0.282174.999)");
+  // The client marks the connection before it names the simulator.
+  EXPECT_TRUE(coretest::waitFor([] {
+    return g_mainWindow.displayText(&kvo::MainWindow::simulatorText) == "MSFS 2020 (11.0.282174.999)";
+  })) << g_mainWindow.displayText(&kvo::MainWindow::simulatorText);
 
   // The flight runs; the user aircraft answers.
   ASSERT_TRUE(advanceUntil([] { return g_flightRunning.load(); }));

@@ -361,6 +361,7 @@ TEST_F(SimObjectDataTest, TheStaticCentreOfGravityIsReported) {
 // as the reserved stand; a user still rolling keeps none.
 TEST_F(SimObjectDataTest, TheUsersStandIsKeptOnlyWhenTheUserStandsStill) {
   static std::vector<std::string> saved;
+  saved.clear();  // a repeated run starts empty
   const auto keptFind = g_findStandAtCall;
   const auto keptSave = g_saveUserStandCall;
   g_findStandAtCall = [](kvo::LatLon) -> std::string { return "A12"; };
