@@ -195,8 +195,9 @@ void parkCreatedAircraft(LiveAircraft& ac) {
     std::erase_if(g_staticCandidates, [standId](const StaticCandidate& c) { return c.standId == standId; });
     for (StaticAircraft& s : g_staticAircraft) {
       if (s.state != AircraftState::Active || s.standId != standId) continue;
-      // The dash is the Windows-1252 em dash, as the log has always shown it.
-      logLine(fmt::format("{:8}: {:8} parks over static {} \x97 static will be removed", stand, ac.callsign, s.callsign));
+      // The em dash in UTF-8, as the rest of the log: a lone Windows-1252 byte would be escaped.
+      logLine(fmt::format("{:8}: {:8} parks over static {} \xE2\x80\x94 static will be removed", stand, ac.callsign,
+                          s.callsign));
       removeAircraftFromSim(s);
     }
   }

@@ -77,7 +77,7 @@ TEST_F(SimResults, AParkedCreationTakesItsStandOverAndStartsWithEnginesOff) {
   EXPECT_EQ(g_staticCandidates[0].standId, 6u);
   EXPECT_EQ(g_staticAircraft[0].state, AircraftState::RemovingFromSim);
   EXPECT_TRUE(removalQueued(160));
-  EXPECT_THAT(log(), HasSubstr("A5      : DLH1     parks over static EZY7* \x97 static will be removed"));
+  EXPECT_THAT(log(), HasSubstr("A5      : DLH1     parks over static EZY7* \xE2\x80\x94 static will be removed"));
 
   NAV_LIGHTS_WHILE_PARKED.set(false);
   activateLiveAircraft(*live(20001));
