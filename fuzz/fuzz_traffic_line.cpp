@@ -45,7 +45,8 @@ void check(const kvo::FeedRecord& record) {
   good = good && (!p.trueHeading || (*p.trueHeading > 0.0 && *p.trueHeading <= 6.2832));
   good = good && (!p.roll || finite(*p.roll)) && (p.trueHeadingGiven != 0) == p.trueHeading.has_value();
   // Only clean texts and plausible numbers go on to the engine, the simulator and the files.
-  for (const std::string* text : {&record.callsign, &record.type, &record.registration, &record.origin, &record.destination}) {
+  for (const std::string* text :
+       {&record.callsign, &record.type, &record.registration, &record.origin, &record.destination}) {
     good = good && kvo::isCleanText(*text);
   }
   good = good && p.altFt <= 100000.0 && p.groundSpeedKt >= 0.0 && p.groundSpeedKt <= 2000.0 && p.tasKt >= 0.0 &&

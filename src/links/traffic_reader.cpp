@@ -260,8 +260,8 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   point.trackDeg = track;
 
   // 16., 17.
-  point.verticalSpeed =
-      requireInRange(readLabelled(fields[kFieldVerticalSpeed], "vs"), kVerticalSpeedRange, "vs", fields[kFieldVerticalSpeed]);
+  point.verticalSpeed = requireInRange(readLabelled(fields[kFieldVerticalSpeed], "vs"), kVerticalSpeedRange, "vs",
+                                       fields[kFieldVerticalSpeed]);
   record.origin = copyFieldOrDefault(fields[kFieldOrigin]);
   record.destination = copyFieldOrDefault(fields[kFieldDestination]);
 
