@@ -171,6 +171,9 @@ bool StringParameter::empty() const {
 }
 
 LoadOutcome StringParameter::takeStoredText(std::string_view text) {
+  // A value that is not clean text (a hand-edited file) is refused like any other outside text:
+  // the value in force stays.
+  if (!kvo::isCleanText(text)) return LoadOutcome::Unreadable;
   std::string fitted = fitStoredValue(text);
   const bool same = fitted == text;
   set(std::move(fitted));
