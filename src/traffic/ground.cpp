@@ -84,8 +84,7 @@ void waitForFeedTurn(LiveAircraft& ac) {
   for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) ac.trackPoints[i].dueTick += delay;
   ac.pendingSidePoint.dueTick += delay;
   wait.dueTick = now + kWaitTicks;
-  wait.groundSpeedKt = 0.0;
-  wait.stationary = 1;
+  wait.stationary = 1;  // keeps its speed: the push-back goes on at its pace after the wait
   ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
   ac.pushBackCounter = 2;
 }
