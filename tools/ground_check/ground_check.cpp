@@ -74,31 +74,34 @@ enum class Push { NotYet, Pushing, Done };
 void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, AircraftReport& r) {
   Push push = Push::Done;
   double prevKt = 0.0;
-  double stillSince = -1.0;  // feed seconds standing since the last backward step of a push-back
+  double stillSince = -1.0;  // seconds standing since the last backward step of a push-back
   bool farOffOpen = false;
   bool backwardOpen = false;
   auto closeRuns = [&] { farOffOpen = backwardOpen = false; };
+  std::size_t first = 0;
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const Sample& b = samples[i];
-    // The first sample of an object (a new one under the same callsign too): where it was made,
-    // which says nothing about its motion. One that stands on the ground may push back.
+    // The first sample of an object (a new one under the same callsign too) and the step out of
+    // it: where it was made, which says nothing about its motion. One made on the ground may push
+    // back.
     if (i == 0 || samples[i - 1].objectId != b.objectId) {
+      first = i;
       push = b.onGround ? Push::NotYet : Push::Done;
       prevKt = 0.0;
       closeRuns();
       continue;
     }
+    if (i == first + 1) continue;
     const Sample& a = samples[i - 1];
-    const double wall = b.second - a.second;
-    if (wall <= 0.0 || wall > kLongestStepSeconds) {
+    const double stepSeconds = b.second - a.second;
+    if (stepSeconds <= 0.0 || stepSeconds > kLongestStepSeconds) {
       closeRuns();
       continue;
     }
-    const double dt = wall * limits.timeScale;
     double east = 0.0;
     double north = 0.0;
     offset(a, b, east, north);
-    const double kt = std::hypot(east, north) / dt / kMetresPerSecondPerKt;
+    const double kt = std::hypot(east, north) / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt;
     const bool jump = kt > prevKt + limits.jumpKt;
     prevKt = jump ? 0.0 : kt;
     if (!a.onGround || !b.onGround || jump) {
@@ -108,7 +111,7 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
     if (kt < limits.stillKt) {
       closeRuns();
       if (push == Push::Pushing) {
-        stillSince += dt;
+        stillSince += stepSeconds;
         if (stillSince > limits.pushPauseSeconds) push = Push::Done;
       }
       continue;
@@ -131,12 +134,12 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
     }
     if (offDeg > limits.offDeg) ++r.offSamples;
     if (backward) {
-      extend(r.backwardRuns, backwardOpen, a.second, dt, offDeg, kt);
+      extend(r.backwardRuns, backwardOpen, a.second, stepSeconds, offDeg, kt);
     } else {
       backwardOpen = false;
     }
     if (offDeg > limits.farOffDeg && kt > limits.farOffKt) {
-      extend(r.farOffRuns, farOffOpen, a.second, dt, offDeg, kt);
+      extend(r.farOffRuns, farOffOpen, a.second, stepSeconds, offDeg, kt);
     } else {
       farOffOpen = false;
     }
@@ -265,7 +268,7 @@ std::string format(const Report& report, const Limits& limits) {
                   s.seconds, s.maxOffDeg, s.maxKt);
     out << "  " << what << line;
   };
-  out << "Times are the simulator's (m:ss since it started); durations and speeds the feed's.\n";
+  out << "Times and durations are the simulator's (m:ss since it started), speeds the feed's.\n";
   for (const auto& [callsign, r] : report.aircraft) {
     std::snprintf(text, sizeof text, "%-8s %4d samples moving on the ground, %3d more than %.0f deg off\n", callsign.c_str(),
                   r.movingSamples, r.offSamples, limits.offDeg);

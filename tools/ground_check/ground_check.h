@@ -6,8 +6,9 @@
 //
 // The states are sampled about once a second; each pair of successive samples of one object is a
 // step, its direction and speed taken from the two positions (the stand-in reports no ground
-// speed for AI objects). Times and speeds are the feed's: with a replay sped up by `timeScale`,
-// one second of the simulator is `timeScale` seconds of the feed.
+// speed for AI objects). Speeds are the feed's: with a replay sped up by `timeScale` the aircraft
+// move that much faster than their lines say. Times and durations are the simulator's, as one
+// watching it sees them.
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -40,7 +41,7 @@ Recording readRecording(std::istream& in);
 std::map<std::string, double> feedPushBackEnds(std::istream& session);
 
 struct Limits {
-  double timeScale = 1.0;       // feed seconds per simulator second
+  double timeScale = 1.0;       // the replay's speed: feed seconds per simulator second
   double stillKt = 1.0;         // slower is standing: heading against motion means nothing
   double offDeg = 20.0;         // a sample this far off its motion counts as off
   double farOffDeg = 45.0;      // ... and this far off, while faster than farOffKt, starts a run
@@ -52,8 +53,8 @@ struct Limits {
   double offShare = 0.05;       // under this share of the moving samples may be off
 };
 
-// A stretch of steps: where it starts (simulator seconds), its steps, how long it lasts (feed
-// seconds), the most it was off, and the fastest it went (kt).
+// A stretch of steps: where it starts and how long it lasts (simulator seconds), its steps, the
+// most it was off, and the fastest it went (kt).
 struct Stretch {
   double startSecond = 0.0;
   int samples = 0;
