@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "session.h"
+
 namespace groundcheck {
 
 namespace {
@@ -35,18 +37,6 @@ void offset(const Sample& a, const Sample& b, double& east, double& north) {
   const double toRad = kPi / 180.0;
   north = (b.lat - a.lat) * toRad * kEarthRadiusM;
   east = signedDeg(b.lon - a.lon) * toRad * kEarthRadiusM * std::cos((a.lat + b.lat) / 2.0 * toRad);
-}
-
-// A comma-separated field of a traffic line.
-std::string field(const std::string& line, std::size_t index) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < index; ++i) {
-    start = line.find(',', start);
-    if (start == std::string::npos) return {};
-    ++start;
-  }
-  const std::size_t end = line.find(',', start);
-  return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 std::string clock(double second) {
@@ -177,6 +167,7 @@ Recording readRecording(std::istream& in) {
 }
 
 std::map<std::string, double> feedPushBackEnds(std::istream& session) {
+  using rtreplay::field;
   // Fields of a traffic line: on the ground, track, ground speed, callsign, true heading.
   constexpr std::size_t kOnGround = 6, kTrack = 7, kSpeed = 8, kCallsign = 9, kHeading = 25;
   std::map<std::string, double> ends;
