@@ -54,15 +54,21 @@ TEST(GroundCheck, CountsMovingOffAndBackwardSamplesAndFindsThePushBack) {
       {"a push-back, then forward", {pushSouth, pushSouth, pushSouth, north, north}, 5, 0, 0, true, 0.0},
       {"a push-back after a stop", {pushSouth, {0.0, 0.0, 0.0}, pushSouth, north}, 3, 0, 0, true, 0.0},
       {"backward after moving forward", {north, {180.0, 5.0, 0.0}, {180.0, 5.0, 0.0}}, 3, 2, 2, false, 0.0},
-      {"sliding sideways", {north, {60.0, 10.0, 0.0}, {60.0, 10.0, 10.0}, {60.0, 10.0, 30.0}, {60.0, 10.0, 60.0}},
-       5, 3, 0, false, 2.0},
+      {"sliding sideways",
+       {north, {60.0, 10.0, 0.0}, {60.0, 10.0, 10.0}, {60.0, 10.0, 30.0}, {60.0, 10.0, 60.0}},
+       5,
+       3,
+       0,
+       false,
+       2.0},
       {"off but slow", {{60.0, 5.0, 0.0}, {60.0, 5.0, 0.0}}, 2, 2, 0, false, 0.0},
       {"a jump onto a stand", {{45.0, 80.0, 0.0}, {0.0, 0.0, 0.0}}, 0, 0, 0, false, 0.0},
   };
   for (const Case& c : cases) {
     const groundcheck::Report report = groundcheck::check({{"TEST1", track(c.steps)}}, {});
     const auto found = report.aircraft.find("TEST1");
-    const groundcheck::AircraftReport r = found == report.aircraft.end() ? groundcheck::AircraftReport{} : found->second;
+    const groundcheck::AircraftReport r =
+        found == report.aircraft.end() ? groundcheck::AircraftReport{} : found->second;
     EXPECT_EQ(r.movingSamples, c.moving) << c.what;
     EXPECT_EQ(r.offSamples, c.off) << c.what;
     EXPECT_EQ(report.backwardSamples, c.backward) << c.what;

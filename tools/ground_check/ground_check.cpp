@@ -229,15 +229,15 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
     }
     if (r.feedPushKnown && r.pushEndOffDeg > limits.pushEndDeg) {
       char text[160];
-      std::snprintf(text, sizeof text, " ends its push-back at %.0f deg, %.0f deg off the feed's %.1f", r.pushEndHeadingDeg,
-                    r.pushEndOffDeg, r.feedPushEndHeadingDeg);
+      std::snprintf(text, sizeof text, " ends its push-back at %.0f deg, %.0f deg off the feed's %.1f",
+                    r.pushEndHeadingDeg, r.pushEndOffDeg, r.feedPushEndHeadingDeg);
       out.push_back(callsign + text);
     }
     for (const Stretch& s : r.farOffRuns) {
       if (s.seconds <= limits.farOffSeconds) continue;
       char text[160];
-      std::snprintf(text, sizeof text, " is more than %.0f deg off its motion above %.0f kt for %.1f s from ", limits.farOffDeg,
-                    limits.farOffKt, s.seconds);
+      std::snprintf(text, sizeof text, " is more than %.0f deg off its motion above %.0f kt for %.1f s from ",
+                    limits.farOffDeg, limits.farOffKt, s.seconds);
       out.push_back(callsign + text + clock(s.startSecond));
     }
   }
@@ -255,20 +255,22 @@ std::string format(const Report& report, const Limits& limits) {
   char text[240];
   auto stretch = [&](const std::string& what, const Stretch& s) {
     char line[120];
-    std::snprintf(line, sizeof line, " from %s for %.1f s (up to %.0f deg off, %.1f kt)\n", clock(s.startSecond).c_str(),
-                  s.seconds, s.maxOffDeg, s.maxKt);
+    std::snprintf(line, sizeof line, " from %s for %.1f s (up to %.0f deg off, %.1f kt)\n",
+                  clock(s.startSecond).c_str(), s.seconds, s.maxOffDeg, s.maxKt);
     out << "  " << what << line;
   };
   out << "Times and durations are the simulator's (m:ss since it started), speeds the feed's.\n";
   for (const auto& [callsign, r] : report.aircraft) {
-    std::snprintf(text, sizeof text, "%-8s %4d samples moving on the ground, %3d more than %.0f deg off\n", callsign.c_str(),
-                  r.movingSamples, r.offSamples, limits.offDeg);
+    std::snprintf(text, sizeof text, "%-8s %4d samples moving on the ground, %3d more than %.0f deg off\n",
+                  callsign.c_str(), r.movingSamples, r.offSamples, limits.offDeg);
     out << text;
     if (r.pushedBack) {
-      std::snprintf(text, sizeof text, "  push-back ends %s at %.1f deg", clock(r.pushEndSecond).c_str(), r.pushEndHeadingDeg);
+      std::snprintf(text, sizeof text, "  push-back ends %s at %.1f deg", clock(r.pushEndSecond).c_str(),
+                    r.pushEndHeadingDeg);
       out << text;
       if (r.feedPushKnown) {
-        std::snprintf(text, sizeof text, ", the feed's at %.1f: %.0f deg off", r.feedPushEndHeadingDeg, r.pushEndOffDeg);
+        std::snprintf(text, sizeof text, ", the feed's at %.1f: %.0f deg off", r.feedPushEndHeadingDeg,
+                      r.pushEndOffDeg);
         out << text;
       }
       out << "\n";
@@ -279,13 +281,14 @@ std::string format(const Report& report, const Limits& limits) {
       stretch(text, s);
     }
   }
-  std::snprintf(text, sizeof text,
-                "Totals: %d samples moving on the ground, %d (%.1f%%) more than %.0f deg off; longest run more than %.0f deg "
-                "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
-                "off the feed\n",
-                report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
-                limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
-                limits.pushEndDeg);
+  std::snprintf(
+      text, sizeof text,
+      "Totals: %d samples moving on the ground, %d (%.1f%%) more than %.0f deg off; longest run more than %.0f deg "
+      "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
+      "off the feed\n",
+      report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
+      limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
+      limits.pushEndDeg);
   out << text;
   return out.str();
 }

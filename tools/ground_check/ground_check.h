@@ -41,16 +41,16 @@ Recording readRecording(std::istream& in);
 std::map<std::string, double> feedPushBackEnds(std::istream& session);
 
 struct Limits {
-  double timeScale = 1.0;       // the replay's speed: feed seconds per simulator second
-  double stillKt = 1.0;         // slower is standing: heading against motion means nothing
-  double offDeg = 20.0;         // a sample this far off its motion counts as off
-  double farOffDeg = 45.0;      // ... and this far off, while faster than farOffKt, starts a run
+  double timeScale = 1.0;   // the replay's speed: feed seconds per simulator second
+  double stillKt = 1.0;     // slower is standing: heading against motion means nothing
+  double offDeg = 20.0;     // a sample this far off its motion counts as off
+  double farOffDeg = 45.0;  // ... and this far off, while faster than farOffKt, starts a run
   double farOffKt = 6.0;
-  double farOffSeconds = 3.0;   // the longest such run allowed
-  double pushEndDeg = 20.0;     // a push-back's end heading against the feed's
-  double jumpKt = 25.0;         // a step this much faster than the one before is a jump (onto a stand)
+  double farOffSeconds = 3.0;     // the longest such run allowed
+  double pushEndDeg = 20.0;       // a push-back's end heading against the feed's
+  double jumpKt = 25.0;           // a step this much faster than the one before is a jump (onto a stand)
   double pushPauseSeconds = 5.0;  // a push-back may stand this long between its legs
-  double offShare = 0.05;       // under this share of the moving samples may be off
+  double offShare = 0.05;         // under this share of the moving samples may be off
 };
 
 // A stretch of steps: where it starts and how long it lasts (simulator seconds), its steps, the
@@ -64,9 +64,9 @@ struct Stretch {
 };
 
 struct AircraftReport {
-  int movingSamples = 0;  // steps on the ground at stillKt or faster, jumps left out
-  int offSamples = 0;     // ... more than offDeg off (backward in a push-back counts as aligned)
-  std::vector<Stretch> farOffRuns;   // runs more than farOffDeg off while faster than farOffKt
+  int movingSamples = 0;              // steps on the ground at stillKt or faster, jumps left out
+  int offSamples = 0;                 // ... more than offDeg off (backward in a push-back counts as aligned)
+  std::vector<Stretch> farOffRuns;    // runs more than farOffDeg off while faster than farOffKt
   std::vector<Stretch> backwardRuns;  // moving backward outside a push-back
   bool pushedBack = false;
   double pushEndSecond = 0.0;
@@ -84,7 +84,7 @@ struct Report {
   double longestFarOffSeconds = 0.0;
   int backwardSamples = 0;  // steps backward outside a push-back
   int pushBacks = 0;
-  int pushBacksOff = 0;     // ending more than pushEndDeg off the feed's end heading
+  int pushBacksOff = 0;  // ending more than pushEndDeg off the feed's end heading
   double offShare() const { return movingSamples > 0 ? static_cast<double>(offSamples) / movingSamples : 0.0; }
 };
 
