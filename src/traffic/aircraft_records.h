@@ -176,6 +176,7 @@ struct LiveAircraft : StaticAircraft {
   std::chrono::system_clock::time_point standLeaveTime{};
   TickCount holdingSince = 0;
   TickCount pushBackWaitSince = 0;  // the push-back began to wait for the feed's turn (0: not waiting)
+  double pushBackFeedReachNm = 0.0;  // how far from the stand the feed's push has gone before its turn
   std::int32_t landingStage = 0;  // 0..4 through the flare
   std::int32_t pushBackCounter = 0;
   std::int32_t standLeaveCounter = 0;

@@ -65,8 +65,8 @@ bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
 
 // The tug often pushes straight for a while before it turns, and the push-back begins as soon as
 // the feed shows the aircraft leaving: at the turn the feed may not have shown the side yet. The
-// push-back then waits there for the feed's turn, or for the feed's push to stop without one,
-// at most as long as the feed runs ahead.
+// push-back then goes on straight back until the feed shows the turn, or the feed's push stops
+// without one, at most as long as the feed runs ahead.
 bool waitsForFeedTurn(const LiveAircraft& ac) {
   if (ac.pushBackTurn != 0 || ac.pushBackFeedStopped != 0 || STRAIGHT_PBS_ONLY.value() || ac.trackPoints.size() < 3) {
     return false;
@@ -74,18 +74,33 @@ bool waitsForFeedTurn(const LiveAircraft& ac) {
   return ac.pushBackWaitSince == 0 || nowTick() - ac.pushBackWaitSince < kvo::kFeedDelayTicks;
 }
 
-// Stands a second at the turn; the rest of the push-back keeps its pace after the wait.
+// A second more straight back, as far as the feed's push has gone and at most at the push's pace,
+// the turn and its ends moved back with it; where the feed has not gone on, it stands that second.
+// Standing at the turn all along would show the push-back ending there and then rolling backwards.
 void waitForFeedTurn(LiveAircraft& ac) {
-  constexpr kvo::TickCount kWaitTicks = 100;
+  constexpr kvo::TickCount kStepTicks = 100;
   const kvo::TickCount now = nowTick();
   if (ac.pushBackWaitSince == 0) ac.pushBackWaitSince = now;
-  TrackPoint wait = ac.trackPoints.front();
-  const kvo::TickCount delay = std::max<kvo::TickCount>(now + kWaitTicks - wait.dueTick, 0);
-  for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) ac.trackPoints[i].dueTick += delay;
+  TrackPoint step = ac.trackPoints.front();
+  const double stepNm = std::clamp(ac.pushBackFeedReachNm - distanceNm(ac.standLat, ac.standLon, step.lat, step.lon),
+                                   0.0, ac.standSpeedKt * static_cast<double>(kStepTicks) / kvo::kTicksPerHour);
+  const double back = wrap2Pi(ac.standHeading + kPi);
+  auto moveBack = [&](TrackPoint& p) {
+    const kvo::LatLon at = destinationPoint(p.lat, p.lon, back, stepNm * kFeetPerNm);
+    p.lat = at.lat;
+    p.lon = at.lon;
+  };
+  moveBack(step);
+  const kvo::TickCount delay = std::max<kvo::TickCount>(now + kStepTicks - step.dueTick, 0);
+  for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) {
+    moveBack(ac.trackPoints[i]);
+    ac.trackPoints[i].dueTick += delay;
+  }
+  moveBack(ac.pendingSidePoint);
   ac.pendingSidePoint.dueTick += delay;
-  wait.dueTick = now + kWaitTicks;
-  wait.stationary = 1;  // keeps its speed: the push-back goes on at its pace after the wait
-  ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
+  step.dueTick = now + kStepTicks;
+  step.stationary = stepNm > 0.0 ? 0 : 1;  // standing, it keeps its speed: the push goes on at its pace
+  ac.trackPoints.insert(ac.trackPoints.begin() + 1, step);
   ac.pushBackCounter = 2;
 }
 
@@ -341,6 +356,7 @@ void startPushBack(LiveAircraft& ac) {
   ac.pushBackSide = 0;
   ac.pushBackFeedStopped = 0;
   ac.pushBackWaitSince = 0;
+  ac.pushBackFeedReachNm = 0.0;
 }
 
 void pushBackStep(LiveAircraft& ac) {

@@ -329,6 +329,9 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
           }
         }
         if (ac.pushBackTurn == 0 && p.groundSpeedKt <= 0.0) ac.pushBackFeedStopped = 1;
+        if (ac.pushBackTurn == 0) {
+          ac.pushBackFeedReachNm = std::max(ac.pushBackFeedReachNm, distanceNm(ac.standLat, ac.standLon, p.lat, p.lon));
+        }
       }
       return false;
 
