@@ -333,9 +333,8 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
       if (now % 100 == 0) {
         const double metres = distanceNm(prevLat, prevLon, ac.position.lat, ac.position.lon) * 1852.0;
         if (metres > 0.3 && ac.phase == GroundPhase::Taxi) {
-          const double off =
-              std::abs(std::remainder(ac.position.heading - initialBearing(prevLat, prevLon, ac.position.lat, ac.position.lon),
-                                      2.0 * 3.141592653589793));
+          const double way = initialBearing(prevLat, prevLon, ac.position.lat, ac.position.lon);
+          const double off = std::abs(std::remainder(ac.position.heading - way, 2.0 * 3.141592653589793));
           EXPECT_LT(off / kDeg, 45.0) << "taxiing off its nose at tick " << now - kNow;
         }
         // A push-back is one move: a long stop in it reads as its end, the rest as rolling backwards.
