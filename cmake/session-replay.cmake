@@ -22,3 +22,21 @@ if(AMBV_TESTS)
     add_dependencies(test_e2e ambv_rt_replay)
   endif()
 endif()
+
+# The check of ground motion over a recorded run (docs/ground-motion.md): a library that the
+# end-to-end run of the session applies, and a program that records or reads a run and reports.
+add_library(ambv_ground_check STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tools/ground_check/ground_check.cpp)
+target_include_directories(ambv_ground_check PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tools/ground_check
+                           PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tools/rt_replay)
+target_compile_options(ambv_ground_check PRIVATE ${AMBV_WARNINGS})
+target_link_libraries(ambv_ground_check PUBLIC nlohmann_json::nlohmann_json)
+add_executable(ambv_ground_check_tool ${CMAKE_CURRENT_SOURCE_DIR}/tools/ground_check/ground_check_main.cpp)
+set_target_properties(ambv_ground_check_tool PROPERTIES OUTPUT_NAME ambv_ground_check)
+target_compile_options(ambv_ground_check_tool PRIVATE ${AMBV_WARNINGS})
+target_link_libraries(ambv_ground_check_tool PRIVATE ambv_ground_check)
+if(AMBV_TESTS AND TARGET test_e2e)
+  target_link_libraries(test_e2e PRIVATE ambv_ground_check)
+endif()
+if(AMBV_TESTS AND TARGET test_rt_replay)
+  target_link_libraries(test_rt_replay PRIVATE ambv_ground_check)
+endif()

@@ -39,9 +39,69 @@ double pushBackCurveStep(const LiveAircraft& ac) {
   return (std::isfinite(ticks) && ticks >= 1.0) ? 1.0 / ticks : 1.0;
 }
 
+// How a curve from the aircraft runs through the middle point to the end point. The smooth curve
+// through the middle point turns back on itself when the aircraft is already near that point (or
+// the two legs differ much in length): it would roll backwards first. Such a curve rounds the
+// corner at the middle point instead, which always runs forwards; when the middle point does not
+// lie between the aircraft and the end, it runs straight to the end.
+enum class CurveShape { ThroughMiddle, Corner, Straight };
+
+CurveShape curveShape(double midNorth, double midEast, double endNorth, double endEast) {
+  const double controlNorth = 2.0 * midNorth - endNorth / 2.0;
+  const double controlEast = 2.0 * midEast - endEast / 2.0;
+  const bool startsForward = controlNorth * midNorth + controlEast * midEast > 0.0;
+  const bool endsForward =
+      (endNorth - controlNorth) * (endNorth - midNorth) + (endEast - controlEast) * (endEast - midEast) > 0.0;
+  if (startsForward && endsForward) return CurveShape::ThroughMiddle;
+  const bool middleAhead = midNorth * endNorth + midEast * endEast > 0.0;
+  const bool endBeyondMiddle = (endNorth - midNorth) * endNorth + (endEast - midEast) * endEast > 0.0;
+  return middleAhead && endBeyondMiddle ? CurveShape::Corner : CurveShape::Straight;
+}
+
 bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
   return (a.groundSpeedKt > 0.0 || b.groundSpeedKt > 0.0) && std::abs(a.groundSpeedKt - b.groundSpeedKt) > 5.0 &&
          pointDistanceNm(a, b) * kMetresPerNm >= 100.0;
+}
+
+// The tug often pushes straight for a while before it turns, and the push-back begins as soon as
+// the feed shows the aircraft leaving: at the turn the feed may not have shown the side yet. The
+// push-back then goes on straight back until the feed shows the turn, or the feed's push stops
+// without one, at most as long as the feed runs ahead.
+bool waitsForFeedTurn(const LiveAircraft& ac) {
+  if (ac.pushBackTurn != 0 || ac.pushBackFeedStopped != 0 || STRAIGHT_PBS_ONLY.value() || ac.trackPoints.size() < 3) {
+    return false;
+  }
+  return ac.pushBackWaitSince == 0 || nowTick() - ac.pushBackWaitSince < kvo::kFeedDelayTicks;
+}
+
+// A second more straight back, as far as the feed's push has gone and at most at the push's pace,
+// the turn and its ends moved back with it; where the feed has not gone on, it stands that second.
+// Standing at the turn all along would show the push-back ending there and then rolling backwards.
+void waitForFeedTurn(LiveAircraft& ac) {
+  constexpr kvo::TickCount kStepTicks = 100;
+  const kvo::TickCount now = nowTick();
+  if (ac.pushBackWaitSince == 0) ac.pushBackWaitSince = now;
+  TrackPoint step = ac.trackPoints.front();
+  const double stepNm = std::clamp(ac.pushBackFeedReachNm - distanceNm(ac.standLat, ac.standLon, step.lat, step.lon),
+                                   0.0, ac.standSpeedKt * static_cast<double>(kStepTicks) / kvo::kTicksPerHour);
+  const double back = wrap2Pi(ac.standHeading + kPi);
+  auto moveBack = [&](TrackPoint& p) {
+    const kvo::LatLon at = destinationPoint(p.lat, p.lon, back, stepNm * kFeetPerNm);
+    p.lat = at.lat;
+    p.lon = at.lon;
+  };
+  moveBack(step);
+  const kvo::TickCount delay = std::max<kvo::TickCount>(now + kStepTicks - step.dueTick, 0);
+  for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) {
+    moveBack(ac.trackPoints[i]);
+    ac.trackPoints[i].dueTick += delay;
+  }
+  moveBack(ac.pendingSidePoint);
+  ac.pendingSidePoint.dueTick += delay;
+  step.dueTick = now + kStepTicks;
+  step.stationary = stepNm > 0.0 ? 0 : 1;  // standing, it keeps its speed: the push goes on at its pace
+  ac.trackPoints.insert(ac.trackPoints.begin() + 1, step);
+  ac.pushBackCounter = 2;
 }
 
 // A copy of the template point at another place, moving on the ground.
@@ -208,15 +268,30 @@ void setUpCurve(LiveAircraft& ac) {
   const TrackPoint& second = ac.trackPoints.at(1);
   TrackPoint& third = ac.trackPoints.at(2);
   if (third.groundSpeedKt == 0.0) third.groundSpeedKt = (first.groundSpeedKt + second.groundSpeedKt) / 2.0;
+  const bool pushBack = isCurveStartPhase(ac.phase);
   kvo::CurveRecord curve;
   curve.startLat = ac.position.lat;
   curve.startLon = ac.position.lon;
-  toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, curve.midNorth, curve.midEast);
+  double midNorth = 0.0;
+  double midEast = 0.0;
+  toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, midNorth, midEast);
   toLocalMetres(curve.startLat, curve.startLon, third.lat, third.lon, curve.endNorth, curve.endEast);
+  const CurveShape shape = pushBack ? CurveShape::Corner : curveShape(midNorth, midEast, curve.endNorth, curve.endEast);
+  if (shape == CurveShape::ThroughMiddle) {
+    curve.midNorth = midNorth;
+    curve.midEast = midEast;
+  } else {
+    // The curve's record holds the point it passes half-way; with the control point c that is
+    // (2 c + end) / 4.
+    const double controlNorth = shape == CurveShape::Corner ? midNorth : curve.endNorth / 2.0;
+    const double controlEast = shape == CurveShape::Corner ? midEast : curve.endEast / 2.0;
+    curve.midNorth = (2.0 * controlNorth + curve.endNorth) / 4.0;
+    curve.midEast = (2.0 * controlEast + curve.endEast) / 4.0;
+  }
   ac.curve = curve;
   ac.curveT = 0.0;
   ac.trackPoints.erase(ac.trackPoints.begin() + 1);
-  if (isCurveStartPhase(ac.phase)) {
+  if (pushBack) {
     ac.curveTStep = pushBackCurveStep(ac);
     ac.curveAngle = 90.0;
   } else {
@@ -277,11 +352,21 @@ void startPushBack(LiveAircraft& ac) {
   setLights(ac, {1, 1, 0, 1, 0, 1, 0});
   setPhase(ac, GroundPhase::PushingBack);
   ac.pushBackCounter = 2;
+  ac.pushBackTurn = 0;
+  ac.pushBackSide = 0;
+  ac.pushBackFeedStopped = 0;
+  ac.pushBackWaitSince = 0;
+  ac.pushBackFeedReachNm = 0.0;
 }
 
 void pushBackStep(LiveAircraft& ac) {
   --ac.pushBackCounter;
   if (ac.pushBackCounter == 1) {
+    if (waitsForFeedTurn(ac)) {
+      waitForFeedTurn(ac);
+      return;
+    }
+    ac.pushBackWaitSince = 0;
     if (ac.pushBackTurn != 0) {
       if (ac.pushBackSide != 0) ac.trackPoints.back() = ac.pendingSidePoint;
       if (ac.trackPoints.size() >= 3) setUpCurve(ac);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 #include "core/log.h"
 #include "core/parameters.h"
@@ -32,12 +33,25 @@ constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
 constexpr double kNearSameDeg = 0.00015;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
+constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
 
 double bearingDiffDeg(double fromLat, double fromLon, const TrackPoint& to, double heading) {
   return std::abs(wrapPi(initialBearing(fromLat, fromLon, to.lat, to.lon) - heading)) / kDeg;
 }
 
 bool samePosition(const TrackPoint& a, const TrackPoint& b) { return sameSpot(a, b); }
+
+// The way the queued track runs at its end. The queued points reach up to 30 s beyond the
+// aircraft, which may still be rolling along the runway while they already turn off it.
+double trackEndHeading(const LiveAircraft& ac) {
+  const auto& track = ac.trackPoints;
+  for (std::size_t i = track.size(); i >= 2; --i) {
+    const TrackPoint& from = track[i - 2];
+    const TrackPoint& to = track[i - 1];
+    if (!samePosition(from, to)) return initialBearing(from.lat, from.lon, to.lat, to.lon);
+  }
+  return ac.position.heading;
+}
 
 kvo::WeekSlot nowWeekSlot() {
   const kvo::WeekdaySlot now = currentWeekSlot();
@@ -198,9 +212,11 @@ bool checkNewPosDuringLanding(LiveAircraft& ac, TrackPoint& p) {
     }
   } else {
     const std::size_t queued = track.size();
-    if (bearingDiffDeg(track.back().lat, track.back().lon, p, heading) >= 90.0) {
+    if (bearingDiffDeg(track.back().lat, track.back().lon, p, trackEndHeading(ac)) >= 90.0) {
       track.pop_back();
-      if (queued >= 3 && bearingDiffDeg(track.back().lat, track.back().lon, p, heading) >= 90.0) track.pop_back();
+      if (queued >= 3 && bearingDiffDeg(track.back().lat, track.back().lon, p, trackEndHeading(ac)) >= 90.0) {
+        track.pop_back();
+      }
     }
   }
   if (ac.standRouteState > 0) endGeneratedRoute(ac);
@@ -297,18 +313,24 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
 
     case GroundPhase::PushingBack:
       if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter == 2) {
-        double change = 0.0;
-        bool given = false;
+        // Until the push-back turns, the latest feed point that shows the tug turning the nose
+        // gives the side; a point without a turn (a straight push) leaves it open.
+        std::optional<double> nose;
         if (p.trueHeading) {
-          change = wrapPi(*p.trueHeading - ac.position.heading);
-          given = true;
+          nose = *p.trueHeading;
         } else if (p.trackDeg != 0.0) {
-          change = wrapPi(p.trackDeg * kDeg - ac.position.heading);
-          given = true;
+          nose = p.trackDeg * kDeg;
         }
-        if (given) {
-          if (change > 0.0) ac.pushBackSide = 1;
-          ac.pushBackTurn = 1;
+        if (nose) {
+          const double change = wrapPi(*nose - ac.position.heading);
+          if (std::abs(change) >= kPushBackTurnShown) {
+            ac.pushBackSide = change > 0.0 ? 1 : 0;
+            ac.pushBackTurn = 1;
+          }
+        }
+        if (ac.pushBackTurn == 0 && p.groundSpeedKt <= 0.0) ac.pushBackFeedStopped = 1;
+        if (ac.pushBackTurn == 0) {
+          ac.pushBackFeedReachNm = std::max(ac.pushBackFeedReachNm, distanceNm(ac.standLat, ac.standLon, p.lat, p.lon));
         }
       }
       return false;

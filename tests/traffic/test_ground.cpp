@@ -170,6 +170,7 @@ TEST_F(LeavingStand, PushBackTurnsOntoTheSideFromTheFeed) {
     ac.trackPoints.pop_front();  // the aircraft moves on to the midpoint
     ac.pushBackTurn = turn ? 1 : 0;
     ac.pushBackSide = 1;
+    ac.pushBackFeedStopped = turn ? 0 : 1;  // without a turn the feed's push-back has ended straight
     const TrackPoint side = ac.pendingSidePoint;
     const TrackPoint b = ac.trackPoints[1];
     nextPosGround(ac);
@@ -222,6 +223,136 @@ TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
   runTicks(ac, 12000);
   EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, away.lat, away.lon) * 1852.0, 2.0);
   EXPECT_NEAR(ac.position.heading, 3.141592653589793, 2.0 * kDeg) << "turned onto the taxi leg";
+}
+
+// A push-back fed as the feed delivers it (every 2 s, 30 s ahead): the tug pushes straight for a
+// while and turns the nose only after the program's own push-back has reached its turn. The
+// push-back must end facing where the feed's ends, and never roll backwards once it taxies.
+struct Leg {
+  double metres;
+  double turnDeg;      // turned along the leg, right above 0
+  double endKt;        // speed at its end, reached evenly
+  double holdS = 0.0;  // a standstill instead of a move
+};
+
+struct LateTurnCase {
+  const char* name;
+  std::vector<Leg> legs;  // the push-back's legs, then a stop and the taxi forwards
+};
+
+TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
+  constexpr double kStandDeg = 63.5;
+  constexpr double kMetresPerDeg = 111132.95;
+  constexpr std::size_t kPushLegs = 5;
+  const std::vector<LateTurnCase> cases{
+      // Straight back 55 m, a 90 degree turn of the nose to the right on a 20 m radius, 26 m on.
+      {"long straight push, 26 m on after the turn",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {52.0, 0.0, 3.0}, {31.4, 90.0, 3.0}, {26.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}}},
+      // Straight back 39 m from a small stand, the turn of the nose, and a stop 5 m on.
+      {"short straight push from a small stand, a stop right after the turn",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {36.0, 0.0, 3.0}, {31.4, 89.2, 3.0}, {5.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 12.0}, {200.0, 0.0, 12.0}}},
+  };
+  for (const LateTurnCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetWorld();
+    const std::vector<Leg>& legs = c.legs;
+    std::vector<TrackPoint> feed;
+    double north = 0.0, east = 0.0, speed = 0.0, elapsed = 0.0, nextSample = 0.0;
+    double motion = kStandDeg + 180.0;
+    double feedEndDeg = kStandDeg;
+    for (std::size_t i = 0; i < legs.size(); ++i) {
+      const bool backwards = i < kPushLegs;
+      if (i == kPushLegs) motion += 180.0;
+      auto emit = [&] {
+        for (; elapsed >= nextSample; nextSample += 2.0) {
+          TrackPoint p =
+              point(50.0 + north / kMetresPerDeg, 8.0 + east / (kMetresPerDeg * std::cos(50.0 * kDeg)),
+                    kNow + 3000 + static_cast<kvo::TickCount>(std::lround(nextSample * 100.0)), speed / 0.514444);
+          const double heading = std::fmod(motion + (backwards ? 180.0 : 0.0) + 720.0, 360.0);
+          p.trackDeg = std::fmod(motion + 720.0, 360.0);
+          p.trueHeading = heading * kDeg;
+          p.trueHeadingGiven = 1;
+          if (backwards && speed > 0.0) feedEndDeg = heading;
+          feed.push_back(p);
+        }
+      };
+      if (legs[i].holdS > 0.0) {
+        speed = 0.0;
+        for (const double end = elapsed + legs[i].holdS; elapsed < end; elapsed += 0.05) emit();
+        continue;
+      }
+      const double v1 = legs[i].endKt * 0.514444;
+      const double accel = (v1 * v1 - speed * speed) / (2.0 * legs[i].metres);
+      for (double s = 0.0; s < legs[i].metres; elapsed += 0.05) {
+        const double ds = std::max(speed, 0.05) * 0.05;
+        motion += legs[i].turnDeg * ds / legs[i].metres;
+        north += ds * std::cos(motion * kDeg);
+        east += ds * std::sin(motion * kDeg);
+        s += ds;
+        speed = std::sqrt(std::max(speed * speed + 2.0 * accel * ds, 0.0));
+        emit();
+      }
+    }
+
+    kvo::Stand stand;
+    stand.id = 10;
+    stand.name = "10";
+    stand.latitude = feed.front().lat;
+    stand.longitude = feed.front().lon;
+    stand.heading = kStandDeg;
+    stand.radius = 20.0 / 1852.0;
+    g_parkStands = {stand};
+    LiveAircraft ac = makeAircraft(Large);
+    ac.onGround = 1;
+    ac.phase = GroundPhase::Parked;
+    ac.standId = 10;
+    ac.standLat = stand.latitude;
+    ac.standLon = stand.longitude;
+    ac.standHeading = kStandDeg * kDeg;
+    ac.standRouteState = 1;
+    TrackPoint parked = feed.front();
+    parked.dueTick = kNow + 60480000;  // the point a week ahead that holds a parked aircraft
+    parked.stationary = 1;
+    ac.trackPoints = {parked};
+    placeAtFirst(ac, kStandDeg * kDeg);
+
+    std::size_t fed = 1;
+    bool pushedBack = false;
+    int standingInPushS = 0;  // seconds the push-back has stood since it began to move
+    double prevLat = ac.position.lat, prevLon = ac.position.lon;
+    for (int tick = 0; tick < 30000 && ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty(); ++tick) {
+      const kvo::TickCount now = g_trafficTick.load();
+      while (fed < feed.size() && feed[fed].dueTick - 3000 <= now) decodeExisting(ac, feed[fed++]);
+      if (ac.phase == GroundPhase::PushedBack && !pushedBack) {
+        pushedBack = true;
+        EXPECT_LT(std::abs(std::remainder(ac.position.heading / kDeg - feedEndDeg, 360.0)), 20.0)
+            << "the push-back ends facing " << ac.position.heading / kDeg << ", the feed's " << feedEndDeg;
+      }
+      if (now % 100 == 0) {
+        const double metres = distanceNm(prevLat, prevLon, ac.position.lat, ac.position.lon) * 1852.0;
+        if (metres > 0.3 && ac.phase == GroundPhase::Taxi) {
+          const double way = initialBearing(prevLat, prevLon, ac.position.lat, ac.position.lon);
+          const double off = std::abs(std::remainder(ac.position.heading - way, 2.0 * 3.141592653589793));
+          EXPECT_LT(off / kDeg, 45.0) << "taxiing off its nose at tick " << now - kNow;
+        }
+        // A push-back is one move: a long stop in it reads as its end, the rest as rolling backwards.
+        if (ac.phase == GroundPhase::PushingBack && ac.position.lat != ac.standLat) {
+          if (metres > 0.3) {
+            EXPECT_LE(standingInPushS, 5) << "the push-back stood before moving on at tick " << now - kNow;
+            standingInPushS = 0;
+          } else {
+            ++standingInPushS;
+          }
+        }
+        prevLat = ac.position.lat;
+        prevLon = ac.position.lon;
+      }
+      runTicks(ac, 1);
+    }
+    EXPECT_TRUE(pushedBack);
+  }
 }
 
 // The take-off decision on the departure run.

@@ -224,7 +224,8 @@ TEST_F(MovementTest, PushBackTurnSideComesFromTheFeed) {
     std::uint8_t turn;
     std::uint8_t side;
   };
-  for (const Case& c : {Case{false, 30, 1, 1}, Case{false, -30, 1, 0}, Case{true, 30, 0, 0}}) {
+  // A nose within a few degrees of the aircraft's is a straight push: the side stays open.
+  for (const Case& c : {Case{false, 30, 1, 1}, Case{false, -30, 1, 0}, Case{true, 30, 0, 0}, Case{false, 2, 0, 0}}) {
     STRAIGHT_PBS_ONLY.set(c.straightOnly);
     LiveAircraft ac = activeAircraft(true, GroundPhase::PushingBack);
     ac.pushBackCounter = 2;
