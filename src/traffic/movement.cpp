@@ -453,18 +453,19 @@ void fillPositionSpeeds(LiveAircraft& ac) {
 
 namespace {
 
-// Turns the heading by at most the turn rate toward the target, the shorter way; nothing within
-// half a degree.
-void turnToward(LiveAircraft& ac, double target) {
+// Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
+// way; nothing within half a degree.
+void turnToward(LiveAircraft& ac, double target, double extraTurn = 0.0) {
   const double diff = wrapPi(target - ac.position.heading);
   if (std::abs(diff) <= 0.5 * kDeg) return;
-  const double turn = std::min(std::abs(ac.turnRate), std::abs(diff));
+  const double turn = std::min(std::abs(ac.turnRate) + extraTurn, std::abs(diff));
   ac.position.heading = wrap2Pi(ac.position.heading + (diff > 0.0 ? turn : -turn));
 }
 
 void horizontalStep(LiveAircraft& ac) {
   kvo::PositionBlock& pos = ac.position;
   if (ac.curve.isSet()) {
+    const double previousT = ac.curveT;
     ac.curveT = std::clamp(ac.curveT + ac.curveTStep, 0.0, 0.999999);
     kvo::LatLon at;
     double curveHeading = 0.0;
@@ -472,10 +473,19 @@ void horizontalStep(LiveAircraft& ac) {
       logArrowLine(fmt::format("{} error in curve at index: {:.2F}", ac.callsign, ac.curveT));
       return;
     }
+    // The nose may turn as fast as the curve bends besides its turn rate: the turn rate alone
+    // lags behind a curve that bends faster, and the aircraft then slides sideways along it. It
+    // never turns past the curve's way, where a sharp bend would leave it far off.
+    kvo::LatLon previousAt;
+    double previousHeading = 0.0;
+    double bend = 0.0;
+    if (ac.curveT > previousT && interpolateCurve(ac.curve, previousAt, previousHeading, previousT)) {
+      bend = std::abs(wrapPi(curveHeading - previousHeading));
+    }
     pos.lat = at.lat;
     pos.lon = at.lon;
     const double target = ac.phase == GroundPhase::PushingBack ? wrap2Pi(curveHeading + kPi) : curveHeading;
-    turnToward(ac, target);
+    turnToward(ac, target, bend);
     return;
   }
   switch (ac.phase) {

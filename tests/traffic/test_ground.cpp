@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/geometry.h"
+#include "traffic/movement_util.h"
 #include "traffic/test_movement_support.h"
 
 using namespace movetest;
@@ -75,13 +76,20 @@ TEST_F(MovementTest, CurvePositionFollowsTheCurveRecord) {
   ASSERT_TRUE(ac.curve.isSet());
   ASSERT_GT(ac.curveTStep, 0.0);
   const kvo::CurveRecord curve = ac.curve;
-  for (int i = 1; i <= 400; ++i) {
+  ac.turnRate = ac.turnRateBase / 20.0;  // as slow as the retiming makes it on a long gentle curve
+  kvo::LatLon start;
+  double startHeading = 0.0;
+  ASSERT_TRUE(interpolateCurve(curve, start, startHeading, 0.0));
+  // The nose turns with the curve, never further off its way than at the start.
+  const double startOff = std::abs(kvo::mv::wrapPi(startHeading - ac.position.heading));
+  for (int i = 1; i <= 2000; ++i) {
     curveStep(ac);
     kvo::LatLon expected;
     double heading = 0.0;
     ASSERT_TRUE(interpolateCurve(curve, expected, heading, std::min(i * ac.curveTStep, 0.999999)));
     ASSERT_NEAR(ac.position.lat, expected.lat, 1e-12) << i;
     ASSERT_NEAR(ac.position.lon, expected.lon, 1e-12) << i;
+    ASSERT_LE(std::abs(kvo::mv::wrapPi(heading - ac.position.heading)), startOff + 0.01) << i;
   }
   // The curve starts at the aircraft, passes the middle point and ends at the last one.
   kvo::LatLon end;
