@@ -169,15 +169,13 @@ UserRegcodes readUserFiles(const fs::path& folder) {
     try {
       const DecodedText text = decodeTextBytes(readFileBytes(file, kMaxUserFileBytes));
       UserRegcodes one = parseUserRegcodes(text.text, file.filename().string());
-      // The first few skipped lines in full (escaped, as they quote the file), then a count.
-      constexpr std::size_t kListedLines = 20;
-      for (std::size_t i = 0; i < one.rejected.size() && i < kListedLines; ++i) {
-        logArrowLine(kvo::escapeControls(fmt::format("{}: line skipped: {}", displayPath(file), one.rejected[i])));
-      }
-      if (one.rejected.size() > kListedLines) {
-        const std::size_t more = one.rejected.size() - kListedLines;
-        logArrowLine(fmt::format("{}: {} more line{} skipped", displayPath(file), more, pluralSuffix(more)));
-      }
+      // The first few skipped lines in full, then a count.
+      kvo::logFirstAndCount(
+          one.rejected.size(), 20,
+          [&](std::size_t i) { return fmt::format("{}: line skipped: {}", displayPath(file), one.rejected[i]); },
+          [&](std::size_t more) {
+            return fmt::format("{}: {} more line{} skipped", displayPath(file), more, pluralSuffix(more));
+          });
       std::move(one.registrations.begin(), one.registrations.end(), std::back_inserter(all.registrations));
       std::move(one.specialLiveries.begin(), one.specialLiveries.end(), std::back_inserter(all.specialLiveries));
     } catch (const std::exception& e) {

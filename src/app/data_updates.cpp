@@ -15,7 +15,6 @@
 #include "core/download.h"
 #include "core/log.h"
 #include "core/parameters.h"
-#include "core/utf.h"
 #include "shared_state/main_window.h"
 
 namespace fs = std::filesystem;
@@ -145,14 +144,9 @@ bool unpackSimAddon(const fs::path& zipPath) {
         return true;
       });
   // The archive decides how many entries are skipped: the first few are named, the rest counted.
-  constexpr std::size_t kSkippedNamed = 20;
-  for (std::size_t i = 0; i < read.skipped.size() && i < kSkippedNamed; ++i) {
-    logArrowLine(fmt::format("Zip entry skipped: {}", kvo::escapeControls(read.skipped[i])));
-  }
-  if (read.skipped.size() > kSkippedNamed) {
-    const std::size_t more = read.skipped.size() - kSkippedNamed;
-    logArrowLine(fmt::format("{} more zip entr{} skipped", more, more == 1 ? "y" : "ies"));
-  }
+  kvo::logFirstAndCount(
+      read.skipped.size(), 20, [&](std::size_t i) { return fmt::format("Zip entry skipped: {}", read.skipped[i]); },
+      [](std::size_t more) { return fmt::format("{} more zip entr{} skipped", more, more == 1 ? "y" : "ies"); });
   bool ok = read.ok;
   if (!ok) {
     logArrowLine(fmt::format("{} not unpacked, {} kept: {}", zipPath.string(), folder.string(), read.error));

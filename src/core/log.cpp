@@ -102,6 +102,12 @@ bool isLogOpen() {
 
 namespace kvo {
 
+void logFirstAndCount(std::size_t count, std::size_t limit, const std::function<std::string(std::size_t)>& line,
+                      const std::function<std::string(std::size_t)>& more) {
+  for (std::size_t i = 0; i < count && i < limit; ++i) logArrowLine(line(i));
+  if (count > limit) logArrowLine(more(count - limit));
+}
+
 void RepeatedLogLines::write(std::string_view kind, std::string_view line, Writer writer) {
   const auto now = utcNow();
   for (Kind& k : kinds_) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ void closeLogFile();
 bool isLogOpen();
 
 namespace kvo {
+
+// For a list of problems whose length outside input decides: the lines of the first `limit`
+// (line(i)) and then one line with the count of the rest (more(count)), all through logArrowLine.
+void logFirstAndCount(std::size_t count, std::size_t limit, const std::function<std::string(std::size_t)>& line,
+                      const std::function<std::string(std::size_t)>& more);
 
 // Lines that outside input sets off at its own pace (one per bad datagram): of each kind, the
 // first line of a period is written and the rest are only counted; the count follows as one

@@ -90,6 +90,24 @@ TEST_F(LogFile, EveryEntryIsOneLineOfCleanText) {
   EXPECT_EQ(coretest::readFile(dir_ / "Log.txt"), expected);
 }
 
+// A list of problems longer than its limit: the first lines in full, then one count.
+TEST_F(LogFile, TheFirstLinesOfAListAndACountOfTheRest) {
+  ASSERT_TRUE(openLogFile(dir_.path()));
+  const std::vector<std::pair<std::size_t, std::vector<std::string>>> cases{
+      {0, {}},
+      {3, {"===> p0", "===> p1", "===> p2"}},
+      {4, {"===> p0", "===> p1", "===> p2", "===> 1 more"}},
+  };
+  for (const auto& [count, expected] : cases) {
+    const std::size_t before = lines().size();
+    kvo::logFirstAndCount(
+        count, 3, [](std::size_t i) { return "p" + std::to_string(i); },
+        [](std::size_t more) { return std::to_string(more) + " more"; });
+    const auto l = lines();
+    EXPECT_EQ(std::vector<std::string>(l.begin() + static_cast<std::ptrdiff_t>(before), l.end()), expected) << count;
+  }
+}
+
 TEST_F(LogFile, IfRunningIsSilentAfterAStopOrQuit) {
   ASSERT_TRUE(openLogFile(dir_.path()));
   g_stopRequested = true;
