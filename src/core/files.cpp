@@ -176,7 +176,13 @@ bool isWindowsDeviceName(std::string_view name) {
 }
 
 std::string deviceSafeName(std::string_view name) {
-  return isWindowsDeviceName(name) ? "_" + std::string(name) : std::string(name);
+  // Built by appending: GCC 12 at -O3 takes `"_" + std::string(name)` for an overlapping copy
+  // (a false -Wrestrict) and the release build would stop.
+  std::string safe;
+  safe.reserve(name.size() + 1);
+  if (isWindowsDeviceName(name)) safe.push_back('_');
+  safe.append(name);
+  return safe;
 }
 
 namespace {
