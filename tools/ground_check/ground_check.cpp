@@ -373,15 +373,20 @@ void measureStills(const std::vector<Sample>& samples, const std::vector<FeedSti
     const auto first = std::find_if(samples.begin(), samples.end(), [&](const Sample& x) { return x.second >= from; });
     if (first == samples.end() || first->second > to || !first->onGround) continue;
     double drift = 0.0;
+    double farthestSecond = first->second;
     int seen = 0;
     for (auto it = first; it != samples.end() && it->second <= to && it->objectId == first->objectId; ++it, ++seen) {
-      drift = std::max(drift, metresBetween(first->lat, first->lon, it->lat, it->lon));
+      const double metres = metresBetween(first->lat, first->lon, it->lat, it->lon);
+      if (metres > drift) {
+        drift = metres;
+        farthestSecond = it->second;
+      }
     }
     if (seen < 3) continue;
     ++r.stills;
     if (drift >= r.standDriftM) {
       r.standDriftM = drift;
-      r.standDriftSecond = first->second;
+      r.standDriftSecond = farthestSecond;
     }
   }
 }
@@ -488,7 +493,7 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
     }
     if (r.standDriftM >= limits.standDriftM) {
       char text[160];
-      std::snprintf(text, sizeof text, " moves %.1f m while its feed stands still from ", r.standDriftM);
+      std::snprintf(text, sizeof text, " moves %.1f m while its feed stands still, the farthest at ", r.standDriftM);
       out.push_back(callsign + text + clock(r.standDriftSecond));
     }
     for (const Stretch& s : r.farOffRuns) {
@@ -540,7 +545,7 @@ std::string format(const Report& report, const Limits& limits) {
       out << "\n";
     }
     if (r.stills > 0) {
-      std::snprintf(text, sizeof text, "  standing while the feed stands (%d stretches): moves up to %.1f m (from %s)\n",
+      std::snprintf(text, sizeof text, "  standing while the feed stands (%d stretches): moves up to %.1f m (the farthest at %s)\n",
                     r.stills, r.standDriftM, clock(r.standDriftSecond).c_str());
       out << text;
     }

@@ -124,7 +124,7 @@ struct AircraftReport {
   double pushEndGapM = 0.0;    // from the feed's push-back end; 0 unless both are known
   // Standing: the most the aircraft moved within one of its feed's still stretches (the stretch
   // shown in the simulator, less 15 s at its start for the aircraft to arrive, and 5 s at its end),
-  // and the simulator second that stretch starts.
+  // and the simulator second it was farthest.
   int stills = 0;
   double standDriftM = 0.0;
   double standDriftSecond = 0.0;

@@ -11,7 +11,8 @@
 // --record keeps the states it read, one per line, for a later --samples. --speed is the replay's
 // (ambv_rt_replay --speed). --shown is the simulator second at which the session's start shows (the
 // replay's start plus the feed's 30 s). --noisy holds the run to the noisy session's rules as well
-// (docs/ground-motion.md). Exits 1 when a rule of the check is broken.
+// (docs/ground-motion.md) and reads tools/rt_replay/session-lows-noisy.rtrec unless --session names
+// another. Exits 1 when a rule of the check is broken.
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -31,7 +32,7 @@ struct Options {
   double minutes = 12.0;
   std::string record;
   std::string samples;
-  std::string session = "tools/rt_replay/session-lows.rtrec";
+  std::string session;
   double speed = 1.0;
   double shown = 34.0;
   bool noisy = false;
@@ -65,6 +66,9 @@ bool parse(int argc, char** argv, Options& o) {
     } else {
       return false;
     }
+  }
+  if (o.session.empty()) {
+    o.session = o.noisy ? "tools/rt_replay/session-lows-noisy.rtrec" : "tools/rt_replay/session-lows.rtrec";
   }
   return true;
 }
