@@ -405,15 +405,18 @@ void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>&
     if (metres / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt < limits.stillKt) continue;
     const double noseDeg = wrapDeg(a.headingDeg + signedDeg(b.headingDeg - a.headingDeg) / 2.0);
     for (const FeedLeg& leg : legs) {
-      if (a.second < shown(leg.fromSecond, limits) - kLegTimeSeconds || b.second > shown(leg.toSecond, limits) + kLegTimeSeconds) {
+      if (a.second < shown(leg.fromSecond, limits) - kLegTimeSeconds ||
+          b.second > shown(leg.toSecond, limits) + kLegTimeSeconds) {
         continue;
       }
       const Sample start{0.0, 0, leg.lat, leg.lon, 0.0, true};
       const Vec pa = local(start, a.lat, a.lon);
       const Vec pb = local(start, b.lat, b.lon);
-      const bool on = std::abs(acrossPath(pa, leg.bearingDeg)) <= kLegNearM && std::abs(acrossPath(pb, leg.bearingDeg)) <= kLegNearM &&
-                      alongPath(pa, leg.bearingDeg) >= kLegNearM && alongPath(pb, leg.bearingDeg) <= leg.metres - kLegNearM &&
-                      alongPath(pb, leg.bearingDeg) > alongPath(pa, leg.bearingDeg);
+      const double fromM = alongPath(pa, leg.bearingDeg);
+      const double toM = alongPath(pb, leg.bearingDeg);
+      const bool on = std::abs(acrossPath(pa, leg.bearingDeg)) <= kLegNearM &&
+                      std::abs(acrossPath(pb, leg.bearingDeg)) <= kLegNearM && fromM >= kLegNearM &&
+                      toM <= leg.metres - kLegNearM && toM > fromM;
       if (!on) continue;
       errors.push_back(signedDeg(noseDeg - leg.bearingDeg));
       break;
