@@ -165,15 +165,20 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const TrackPoint& last = ac.trackPoints.back();
   const bool same = samePosition(p, last);
   p.stationary = same ? 1 : 0;
-  if (isRotorcraft(ac)) return true;
   const bool airborneNow = ac.state == AircraftState::Active && ac.onGround == 0;
+  // A hovering helicopter keeps every point; standing on the ground, its scattered positions are
+  // merged as an aeroplane's are, or it would wander and spin on its pad.
+  if (isRotorcraft(ac) && (p.airborne != 0 || airborneNow)) return true;
   if (same) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 30.0) return false;
     p.groundSpeedKt = 0.0;
     return true;
   }
-  if (std::abs(p.lat - last.lat) <= kNearSameDeg && std::abs(p.lon - last.lon) <= kNearSameDeg) {
+  // Where the feed shows the aircraft standing at both, two of its lines scatter by up to twice
+  // as much and still give the same place.
+  const double near = (p.groundSpeedKt == 0.0 && last.groundSpeedKt == 0.0 ? 2.0 : 1.0) * kNearSameDeg;
+  if (std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
     const kvo::TickCount due = p.dueTick;
