@@ -76,24 +76,26 @@ constexpr double kLegOffNoseRad = 10.0 * kDeg;
 constexpr double kLegStepMinM = 1.0;
 
 // Whether the points between the ends of a leg, by their sides of it (metres, right above 0),
-// scatter about it as a noisy feed's do and show no bend. The scatter is measured by how much
-// each side differs from the mean of its neighbours' (up to the leg's end, not from its start,
-// which may already lie on a leg before), where a bend or a tilt of the leg changes nothing; the
-// end point scatters as much and tilts the whole leg.
+// scatter about it as a noisy feed's do and show no bend. The scatter is measured by how each
+// side differs from the mean of its neighbours' (up to the leg's end, not from its start, which
+// may already lie on a leg before), less the part they share: a tilt of the leg changes none of
+// it and a steady bend all of them alike, so an exact feed's curve shows no scatter. The end point
+// scatters as much as the others and tilts the whole leg.
 bool scatteredAboutLine(const std::vector<double>& sides) {
-  if (sides.size() < 2) return false;
-  double sum = 0.0;
-  double squares = 0.0;
-  for (std::size_t j = 0; j < sides.size(); ++j) {
+  if (sides.size() < 3) return false;
+  std::vector<double> kinks;
+  double sum = sides.front();
+  for (std::size_t j = 1; j < sides.size(); ++j) {
     sum += sides[j];
-    if (j >= 1) {
-      const double next = j + 1 < sides.size() ? sides[j + 1] : 0.0;
-      const double kink = sides[j - 1] - 2.0 * sides[j] + next;
-      squares += kink * kink;
-    }
+    const double next = j + 1 < sides.size() ? sides[j + 1] : 0.0;
+    kinks.push_back(sides[j - 1] - 2.0 * sides[j] + next);
   }
+  double kinkMean = 0.0;
+  for (const double k : kinks) kinkMean += k / static_cast<double>(kinks.size());
+  double squares = 0.0;
+  for (const double k : kinks) squares += (k - kinkMean) * (k - kinkMean);
   const double m = static_cast<double>(sides.size());
-  const double scatter = std::sqrt(squares / (6.0 * (m - 1.0)));
+  const double scatter = std::sqrt(squares / (6.0 * (m - 2.0)));
   return scatter >= kScatterMinM && std::abs(sum / m) <= 2.5 * scatter * std::sqrt(1.0 / m + 0.25);
 }
 
