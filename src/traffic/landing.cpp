@@ -30,6 +30,7 @@ constexpr std::size_t kMaxTrackPoints = 200;
 constexpr double kStandLeaveNm = 0.0458963282937365;   // 85 m
 constexpr double kStandStepNm = 0.0016198704103671706;  // 3 m
 constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
+constexpr double kStandScatterNm = 10.0 / 1852.0;
 constexpr double kNearSameDeg = 0.00015;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
@@ -285,8 +286,11 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
       ac.departureRequested = 0;
       return false;
     }
+    // The feed's place of a standing aircraft scatters by several metres from line to line, more
+    // than half the span of a helicopter or a small aeroplane: it leaves only beyond that scatter.
     const double moved = d - ac.firstStandDistanceNm;
-    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= ac.halfSpanNm / 2.0) || moved > ac.halfSpanNm;
+    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, kStandScatterNm)) ||
+                        moved > std::max(ac.halfSpanNm, 2.0 * kStandScatterNm);
     if (!leaves) {
       ac.departureRequested = 0;
       return false;

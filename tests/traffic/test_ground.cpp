@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -511,7 +512,7 @@ TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {
 
 // A feed as real ones are on the ground: a line every 2 s, each position scattered by 3-8 m. On
 // a straight leg the nose and the speed hold; a turn is still driven through; a helicopter
-// standing on its pad stays there, nose and all.
+// standing, mid-taxi or parked on its pad, stays there, nose and all.
 TEST_F(MovementTest, NoisyFeedOnTheGround) {
   struct Case {
     const char* name;
@@ -523,6 +524,7 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
       {"straight leg", Large, {{700.0, 0.0, 17.0}}, 17.0},
       {"90 degree junction", Large, {{200.0, 0.0, 15.0}, {40.0, 90.0, 12.0}, {450.0, 0.0, 15.0}}, 15.0},
       {"standing helicopter", Rotorcraft, {{0.0, 0.0, 0.0, 100.0}}, 0.0},
+      {"helicopter parked on its pad", Rotorcraft, {{0.0, 0.0, 0.0, 100.0}}, 0.0},
   };
   constexpr double kMetresPerDeg = 111132.95;
   const double cosLat = std::cos(47.8 * kDeg);
@@ -569,6 +571,12 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
     }
 
     LiveAircraft ac = taxiing(c.category);
+    if (std::string_view(c.name).find("parked") != std::string_view::npos) {
+      ac.phase = GroundPhase::Parked;
+      ac.standLat = feed.front().lat;
+      ac.standLon = feed.front().lon;
+      ac.halfSpanNm = 5.0 / 1852.0;
+    }
     // Moving, it starts on its first two lines (as the spawn gives them), standing on its first.
     const std::size_t first = c.startKt > 0.0 ? 2 : 1;
     ac.trackPoints.assign(feed.begin(), feed.begin() + static_cast<std::ptrdiff_t>(first));
