@@ -30,6 +30,7 @@ constexpr std::size_t kMaxTrackPoints = 200;
 constexpr double kStandLeaveNm = 0.0458963282937365;   // 85 m
 constexpr double kStandStepNm = 0.0016198704103671706;  // 3 m
 constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
+constexpr double kStandScatterNm = 10.0 / 1852.0;
 constexpr double kNearSameDeg = 0.00015;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
@@ -165,15 +166,20 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const TrackPoint& last = ac.trackPoints.back();
   const bool same = samePosition(p, last);
   p.stationary = same ? 1 : 0;
-  if (isRotorcraft(ac)) return true;
   const bool airborneNow = ac.state == AircraftState::Active && ac.onGround == 0;
+  // A hovering helicopter keeps every point; standing on the ground, its scattered positions are
+  // merged as an aeroplane's are, or it would wander and spin on its pad.
+  if (isRotorcraft(ac) && (p.airborne != 0 || airborneNow)) return true;
   if (same) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 30.0) return false;
     p.groundSpeedKt = 0.0;
     return true;
   }
-  if (std::abs(p.lat - last.lat) <= kNearSameDeg && std::abs(p.lon - last.lon) <= kNearSameDeg) {
+  // Where the feed shows the aircraft standing at both, two of its lines scatter by up to twice
+  // as much and still give the same place.
+  const double near = (p.groundSpeedKt == 0.0 && last.groundSpeedKt == 0.0 ? 2.0 : 1.0) * kNearSameDeg;
+  if (std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
     const kvo::TickCount due = p.dueTick;
@@ -280,8 +286,11 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
       ac.departureRequested = 0;
       return false;
     }
+    // The feed's place of a standing aircraft scatters by several metres from line to line, more
+    // than half the span of a helicopter or a small aeroplane: it leaves only beyond that scatter.
     const double moved = d - ac.firstStandDistanceNm;
-    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= ac.halfSpanNm / 2.0) || moved > ac.halfSpanNm;
+    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, kStandScatterNm)) ||
+                        moved > std::max(ac.halfSpanNm, 2.0 * kStandScatterNm);
     if (!leaves) {
       ac.departureRequested = 0;
       return false;

@@ -167,6 +167,27 @@ double approachVerticalSpeed(const LiveAircraft& ac) {
 
 namespace {
 
+// How far ahead the climb toward the feed's altitudes is taken.
+constexpr kvo::TickCount kSteadyClimbTicks = 1000;
+
+// The climb per tick toward the mean of the altitudes of the airborne points due within the next
+// ten seconds (at least the next point), reached at the mean of their due ticks.
+double steadyClimbRate(const LiveAircraft& ac) {
+  const kvo::TickCount now = nowTick();
+  double altitudes = 0.0;
+  double ticks = 0.0;
+  double count = 0.0;
+  for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) {
+    const TrackPoint& p = ac.trackPoints[i];
+    if (p.airborne == 0 || (i > 1 && p.dueTick - now > kSteadyClimbTicks)) break;
+    altitudes += p.altFt;
+    ticks += static_cast<double>(std::max<kvo::TickCount>(p.dueTick - now, kvo::kMinTravelTicks));
+    count += 1.0;
+  }
+  if (count == 0.0) return 0.0;
+  return (altitudes / count - ac.position.altFt) / (ticks / count);
+}
+
 // The descent speed goes into the point being approached and the display, and sets the step.
 void descendAt(LiveAircraft& ac, double speedFpm) {
   ac.trackPoints.at(1).verticalSpeed = speedFpm;
@@ -287,6 +308,10 @@ void airborneConfiguration(LiveAircraft& ac) {
         ac.verticalStep = (g_parkAirportElevation - ac.position.altFt) / ticks;
       }
       setGear(ac, true);
+    } else if (ac.descent == 0 && isRotorcraft(ac)) {
+      // A helicopter's climb is taken over the feed's next seconds: following each of its scattered
+      // altitudes it would bob up and down every second. Low down it may fly level: no floor.
+      ac.verticalStep = std::min(steadyClimbRate(ac), ac.climbStep);
     } else if (ac.descent == 0) {
       const double r = (second.altFt - ac.position.altFt) / ticks;
       if (ac.aglFt > 1000.0) {

@@ -2,7 +2,11 @@
 // and its turn, the take-off decision, the landing roll and the last leg onto a stand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/geometry.h"
@@ -504,6 +508,137 @@ TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {
   EXPECT_TRUE(gearUp);
   EXPECT_GE(lowestAgl, ac.staticCgFt - 1.0);
   EXPECT_LT(worstNm * 1852.0, 30.0) << "each point reached at its due tick";
+}
+
+// A feed as real ones are on the ground: a line every 2 s, each position scattered by 3-8 m. On
+// a straight leg the nose and the speed hold; a turn is still driven through; a helicopter
+// standing, mid-taxi or parked on its pad, stays there, nose and all.
+TEST_F(MovementTest, NoisyFeedOnTheGround) {
+  struct Case {
+    const char* name;
+    SizeCategory category;
+    std::vector<Leg> legs;
+    double startKt;
+  };
+  const std::vector<Case> cases{
+      {"straight leg", Large, {{700.0, 0.0, 17.0}}, 17.0},
+      {"90 degree junction", Large, {{200.0, 0.0, 15.0}, {40.0, 90.0, 12.0}, {450.0, 0.0, 15.0}}, 15.0},
+      {"standing helicopter", Rotorcraft, {{0.0, 0.0, 0.0, 100.0}}, 0.0},
+      {"helicopter parked on its pad", Rotorcraft, {{0.0, 0.0, 0.0, 100.0}}, 0.0},
+  };
+  constexpr double kMetresPerDeg = 111132.95;
+  const double cosLat = std::cos(47.8 * kDeg);
+  struct Truth {
+    double north, east, way, kt;
+    bool straight;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetWorld();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<Truth> truth;
+    std::vector<TrackPoint> feed;
+    double north = 0.0, east = 0.0, way = 0.0, speed = c.startKt * 0.514444, elapsed = 0.0, nextLine = 0.0;
+    bool straight = true;
+    auto emit = [&] {
+      truth.push_back({north, east, way, speed / 0.514444, straight});
+      for (; elapsed >= nextLine; nextLine += 2.0) {
+        const double r = 3.0 + 5.0 * unit(random);
+        const double a = 360.0 * kDeg * unit(random);
+        feed.push_back(point(47.8 + (north + r * std::cos(a)) / kMetresPerDeg,
+                             13.0 + (east + r * std::sin(a)) / (kMetresPerDeg * cosLat),
+                             kNow + 3000 + static_cast<kvo::TickCount>(std::lround(nextLine * 100.0)), speed / 0.514444));
+      }
+    };
+    for (const Leg& leg : c.legs) {
+      straight = leg.turnDeg == 0.0;
+      if (leg.holdS > 0.0) {
+        for (const double end = elapsed + leg.holdS; elapsed < end; elapsed += 0.05) emit();
+        continue;
+      }
+      const double v1 = leg.endKt * 0.514444;
+      const double accel = (v1 * v1 - speed * speed) / (2.0 * leg.metres);
+      for (double s = 0.0; s < leg.metres; elapsed += 0.05) {
+        const double ds = std::max(speed, 0.05) * 0.05;
+        way += leg.turnDeg * kDeg * ds / leg.metres;
+        north += ds * std::cos(way);
+        east += ds * std::sin(way);
+        s += ds;
+        speed = std::sqrt(std::max(speed * speed + 2.0 * accel * ds, 0.0));
+        emit();
+      }
+    }
+
+    LiveAircraft ac = taxiing(c.category);
+    if (std::string_view(c.name).find("parked") != std::string_view::npos) {
+      ac.phase = GroundPhase::Parked;
+      ac.standLat = feed.front().lat;
+      ac.standLon = feed.front().lon;
+      ac.halfSpanNm = 5.0 / 1852.0;
+    }
+    // Moving, it starts on its first two lines (as the spawn gives them), standing on its first.
+    const std::size_t first = c.startKt > 0.0 ? 2 : 1;
+    ac.trackPoints.assign(feed.begin(), feed.begin() + static_cast<std::ptrdiff_t>(first));
+    placeAtFirst(ac, 0.0);
+    setTick(feed.front().dueTick);
+    auto local = [&](double lat, double lon) {
+      return std::pair{(lat - 47.8) * kMetresPerDeg, (lon - 13.0) * kMetresPerDeg * cosLat};
+    };
+    const auto [startNorth, startEast] = local(ac.position.lat, ac.position.lon);
+    // The middle of the turn, which a corner cut would pass by far.
+    const auto turn = std::find_if(truth.begin(), truth.end(), [](const Truth& t) { return !t.straight; });
+    const auto turnEnd = std::find_if(turn, truth.end(), [](const Truth& t) { return t.straight; });
+    const Truth turnMiddle = turn == truth.end() ? truth.front() : *(turn + (turnEnd - turn) / 2);
+    std::size_t fed = first;
+    double prevNorth = startNorth, prevEast = startEast;
+    int moving = 0, off = 0, straightSamples = 0;
+    double errorSum = 0.0, errorSquares = 0.0, worstSpeedKt = 0.0, worstGapM = 0.0, nearestTurnM = 1e9;
+    // Measured while the feed still runs 30 s ahead.
+    for (int tick = 1; g_trafficTick.load() < feed.back().dueTick - 3000; ++tick) {
+      while (fed < feed.size() && feed[fed].dueTick - 3000 <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+      runTicks(ac, 1);
+      ASSERT_EQ(ac.state, kvo::AircraftState::Active);
+      if (tick % 100 != 0) continue;
+      const auto [n, e] = local(ac.position.lat, ac.position.lon);
+      const Truth* nearest = &truth.front();
+      for (const Truth& t : truth) {
+        if (std::hypot(t.north - n, t.east - e) < std::hypot(nearest->north - n, nearest->east - e)) nearest = &t;
+      }
+      worstGapM = std::max(worstGapM, std::hypot(nearest->north - n, nearest->east - e));
+      nearestTurnM = std::min(nearestTurnM, std::hypot(turnMiddle.north - n, turnMiddle.east - e));
+      const double stepM = std::hypot(n - prevNorth, e - prevEast);
+      if (stepM > 0.5) {
+        ++moving;
+        const double motion = std::atan2(e - prevEast, n - prevNorth);
+        if (std::abs(std::remainder(ac.position.heading - motion, 2.0 * 3.141592653589793)) > 20.0 * kDeg) ++off;
+        if (tick > 500) {
+          const double error = std::remainder(ac.position.heading - nearest->way, 2.0 * 3.141592653589793) / kDeg;
+          ++straightSamples;
+          errorSum += error;
+          errorSquares += error * error;
+          worstSpeedKt = std::max(worstSpeedKt, std::abs(stepM / 0.514444 - nearest->kt));
+        }
+      }
+      prevNorth = n;
+      prevEast = e;
+    }
+    const auto [endNorth, endEast] = local(ac.position.lat, ac.position.lon);
+    if (c.startKt == 0.0) {
+      EXPECT_LT(std::hypot(endNorth - startNorth, endEast - startEast), 2.0) << "it stays";
+      EXPECT_EQ(ac.position.heading, 0.0) << "nose and all";
+    } else if (turn == truth.end()) {
+      const double mean = errorSum / straightSamples;
+      EXPECT_LT(std::sqrt(errorSquares / straightSamples - mean * mean), 5.0) << "the nose's error";
+      EXPECT_LT(worstSpeedKt, 3.0) << "the speed";
+      EXPECT_EQ(off, 0) << "samples more than 20 degrees off the motion";
+    } else {
+      EXPECT_LT(nearestTurnM, 5.0) << "driven round the turn, not across";
+      EXPECT_LT(worstGapM, 10.0) << "the path's distance from the feed's";
+      EXPECT_LT(std::abs(std::remainder(ac.position.heading - way, 2.0 * 3.141592653589793)), 5.0 * kDeg)
+          << "the nose on the leg after the turn";
+    }
+  }
 }
 
 }  // namespace

@@ -331,6 +331,37 @@ TEST_F(MovementTest, RotorcraftNeverGetsGearOrFlaps) {
   }
 }
 
+// A helicopter climbing out low down at 500 ft/min, its feed's altitudes scattered by up to
+// 15 ft from line to line: its altitude rises second after second, never bobbing down.
+TEST_F(MovementTest, AHelicopterClimbsSteadilyThroughScatteredAltitudes) {
+  constexpr double kGroundFt = 1400.0;
+  constexpr double kScatterFt[] = {15.0, -12.0, 8.0, -15.0, 11.0, -6.0, 14.0, -10.0};
+  std::vector<kvo::TrackPoint> feed;
+  for (int i = 0; i < 60; ++i) {
+    const double alt = kGroundFt + 100.0 + i * 2.0 * 500.0 / 60.0 + kScatterFt[i % 8];
+    feed.push_back(point(47.8 + i * 0.0004, 13.0, kNow + 3000 + i * 200, 40.0, alt, true, 500.0));
+  }
+  LiveAircraft ac = makeAircraft(Rotorcraft);
+  ac.phase = GroundPhase::Flying;
+  ac.trackPoints = {feed[0], feed[1]};
+  placeAtFirst(ac, 0.0);
+  ac.aglFt = ac.position.altFt - kGroundFt;
+  setTick(feed[0].dueTick);
+  std::size_t fed = 2;
+  double lastAlt = ac.position.altFt;
+  int downs = 0;
+  for (int tick = 1; tick <= 9000; ++tick) {
+    while (fed < feed.size() && feed[fed].dueTick - 3000 <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+    if (tick % 20 == 0) reportGround(ac, kGroundFt);
+    runTicks(ac, 1);
+    if (tick % 100 != 0) continue;
+    if (ac.position.altFt < lastAlt - 1.0) ++downs;
+    lastAlt = ac.position.altFt;
+  }
+  EXPECT_EQ(downs, 0);
+  EXPECT_NEAR(ac.position.altFt, kGroundFt + 100.0 + 90.0 * 500.0 / 60.0, 60.0) << "it keeps up with the climb";
+}
+
 TEST_F(MovementTest, FlareStagesByHeight) {
   LiveAircraft ac = makeAircraft(Large);
   ac.phase = GroundPhase::Flying;
