@@ -258,17 +258,13 @@ DbaseContent parseRegcodesXml(std::string_view xml) {
 UserRegcodes parseUserRegcodes(std::string_view text, std::string_view source) {
   UserRegcodes out;
   std::size_t lineNumber = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = trimView(text.substr(pos, end - pos));
-    pos = end + 1;
+  for (const std::string_view whole : splitLines(text)) {
+    const std::string_view line = trimView(whole);
     ++lineNumber;
     if (line.empty() || line.front() == '#' || line.front() == ';' || line.starts_with("//")) continue;
     const std::vector<std::string> f = splitString(line, ';');
     auto reject = [&](std::string_view why) {
-      out.rejected.push_back(fmt::format("{} line {}: {} ({})", source, lineNumber, line, why));
+      out.rejected.push_back(fmt::format("{} line {}: {} ({})", source, lineNumber, kvo::printableForLog(line), why));
     };
     if (f.size() < 3) {
       reject("fewer than 3 fields");

@@ -49,10 +49,9 @@ class SkipLog {
   }
   SkipLog(const SkipLog&) = delete;
   SkipLog& operator=(const SkipLog&) = delete;
-  // The line quotes the file's text, so what a control character or invalid byte would do to the
-  // log is escaped.
+  // The line quotes the file's text, so it is escaped and cut as every quoted text is.
   void note(std::string_view what) {
-    if (++count_ <= kMaxSkipLines && !quiet_) logArrowLine(escapeControls(fmt::format("{}: {}", file_, what)));
+    if (++count_ <= kMaxSkipLines && !quiet_) logArrowLine(printableForLog(fmt::format("{}: {}", file_, what)));
   }
 
  private:
@@ -218,6 +217,7 @@ std::string parseAirportFile(const fs::path& path, ParsedAirportFile& out, bool 
     std::string why;
     if (!readStand(node, stand, why)) {
       skips.note(fmt::format("stand '{}' skipped: {}", node.attribute("id").value(), why));
+      ++out.refusedStands;
       continue;
     }
     if (!seen.insert(stand.stand.name).second) {
@@ -348,6 +348,28 @@ void overlayLearned(ParsedAirportFile& source, ParsedAirportFile&& learned, cons
   }
 }
 
+// A handmade learned copy stands for the whole airport, but a stand of it that could not be read
+// must not take the stand away: the stands of the source that the copy does not name are taken
+// from the source, so the stand is offered and the next save writes it again. (Leaving the copy
+// unsaved instead would keep the stand missing and stop all learning at the airport until the
+// user mends the file by hand.) Only a copy with refused stands gets any: a copy that is read
+// whole is taken as it is.
+void restoreRefusedStands(ParsedAirportFile& learned, ParsedAirportFile&& source, const fs::path& learnedPath) {
+  if (learned.refusedStands == 0) return;
+  std::unordered_set<std::string> named;
+  for (const ParsedStand& s : learned.stands) named.insert(s.stand.name);
+  std::size_t taken = 0;
+  for (ParsedStand& s : source.stands) {
+    if (named.count(s.stand.name) != 0) continue;
+    learned.stands.push_back(std::move(s));
+    ++taken;
+  }
+  if (taken > 0) {
+    logArrowLine(fmt::format("{}: {} stand{} taken from the airport's file in place of the refused one{}",
+                             learnedPath.filename().string(), taken, pluralSuffix(taken), pluralSuffix(learned.refusedStands)));
+  }
+}
+
 }  // namespace
 
 std::string readAirportFileWithLearned(const fs::path& path, const fs::path& learned, AirportFileRecord& out,
@@ -364,6 +386,7 @@ std::string readAirportFileWithLearned(const fs::path& path, const fs::path& lea
       if (!error.empty()) {
         error = fmt::format("learned file refused, remove or repair it: {}", error);
       } else if (overlay.record.handmade) {
+        restoreRefusedStands(overlay, std::move(source), learned);
         source = std::move(overlay);
         learnedApplied = true;
       } else {

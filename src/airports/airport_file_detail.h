@@ -19,6 +19,7 @@ struct ParsedStand {
 struct ParsedAirportFile {
   AirportFileRecord record;  // without stands
   std::vector<ParsedStand> stands;
+  std::size_t refusedStands = 0;  // stands skipped for a value that could not be read
 };
 
 // Empty on success, else the reason why the file is refused (nothing logged for the refusal

@@ -169,11 +169,11 @@ void drawTextUtf8(int x, int y, std::string_view utf8, COLORREF colour) {
     TextOutW(dc(), x, y, wide.c_str(), static_cast<int>(wide.size()));
   } catch (const win32::Utf8ConversionException& e) {
     paintFailureLines().write("conversion exception",
-                              fmt::format("{} conversion exception {}, error code: {}", kvo::escapeControls(utf8),
+                              fmt::format("{} conversion exception {}, error code: {}", kvo::printableForLog(utf8),
                                           e.what(), e.errorCode()),
                               logLineIfRunning);
   } catch (const std::overflow_error& e) {
-    paintFailureLines().write("overflow", fmt::format("{} {}", kvo::escapeControls(utf8.substr(0, 64)), e.what()),
+    paintFailureLines().write("overflow", fmt::format("{} {}", kvo::printableForLog(utf8), e.what()),
                               logLineIfRunning);
   }
 }

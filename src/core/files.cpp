@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,13 +32,9 @@ std::string utf8Of(const fs::path& path) {
 }
 
 std::vector<std::string> readLines(std::istream& in) {
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-  }
-  return lines;
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<std::string_view> views = splitLines(text);
+  return {views.begin(), views.end()};
 }
 
 namespace {
@@ -93,10 +90,12 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
   }
 }
 
-bool writeLines(const std::vector<std::string>& lines, const fs::path& path) {
+namespace {
+
+bool writeLinesCleaned(const std::vector<std::string>& lines, const fs::path& path, bool clean) {
   std::string content;
   for (const auto& line : lines) {
-    if (kvo::isCleanText(line)) {
+    if (!clean || kvo::isCleanText(line)) {
       content.append(line);
     } else {
       content.append(kvo::cleanText(line));
@@ -104,6 +103,16 @@ bool writeLines(const std::vector<std::string>& lines, const fs::path& path) {
     content.push_back('\n');
   }
   return writeFileAtomically(path, content);
+}
+
+}  // namespace
+
+bool writeLines(const std::vector<std::string>& lines, const fs::path& path) {
+  return writeLinesCleaned(lines, path, true);
+}
+
+bool writeLinesAsRead(const std::vector<std::string>& lines, const fs::path& path) {
+  return writeLinesCleaned(lines, path, false);
 }
 
 bool writeTextFile(std::string_view text, const fs::path& path, bool lineEnd) {
@@ -115,21 +124,8 @@ bool writeTextFile(std::string_view text, const fs::path& path, bool lineEnd) {
 
 namespace {
 
-// The text as XML 1.0 can hold it, or empty when it can as it is: clean UTF-8 without U+FFFE and
-// U+FFFF, which XML does not count among its characters either.
-std::string clean(std::string_view text) {
-  constexpr std::string_view kNonCharacters[] = {"\xEF\xBF\xBE", "\xEF\xBF\xBF"};
-  const bool nonCharacter = std::any_of(std::begin(kNonCharacters), std::end(kNonCharacters),
-                                        [text](std::string_view n) { return text.find(n) != std::string_view::npos; });
-  if (kvo::isCleanText(text) && !nonCharacter) return {};
-  std::string out = kvo::cleanText(text);
-  for (std::string_view n : kNonCharacters) {
-    for (std::size_t at = out.find(n); at != std::string::npos; at = out.find(n, at)) {
-      out.replace(at, n.size(), "\xEF\xBF\xBD");
-    }
-  }
-  return out;
-}
+// The text as XML 1.0 can hold it, or empty when it can as it is.
+std::string clean(std::string_view text) { return kvo::isCleanText(text) ? std::string() : kvo::cleanText(text); }
 
 void cleanNode(pugi::xml_node node) {
   if (std::string name = clean(node.name()); !name.empty()) node.set_name(name.c_str());

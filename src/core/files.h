@@ -17,13 +17,17 @@ class xml_document;
 std::filesystem::path pathFromUtf8(std::string_view text);
 std::string utf8Of(const std::filesystem::path& path);
 
-// Every line of an open text stream; a trailing CR (Windows line end) is dropped.
+// Every line of an open text stream (splitLines: CR, LF and CRLF end a line).
 std::vector<std::string> readLines(std::istream& in);
 
 // Writes the texts one per line ("\n") replacing the file; false when it cannot be written (the
 // old file is then untouched). Each text is cleaned (kvo::cleanText), so that a text quoted from
 // outside can neither break its line nor put invalid UTF-8 in the file.
 bool writeLines(const std::vector<std::string>& lines, const std::filesystem::path& path);
+
+// As writeLines, but each text as it is: for a file of the user's whose lines the program writes
+// back unchanged, in whatever character set the user's editor gave them.
+bool writeLinesAsRead(const std::vector<std::string>& lines, const std::filesystem::path& path);
 
 // Writes the text (and "\n" when lineEnd) replacing the file; true on success.
 bool writeTextFile(std::string_view text, const std::filesystem::path& path, bool lineEnd);

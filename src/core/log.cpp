@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -101,6 +102,15 @@ bool isLogOpen() {
 }
 
 namespace kvo {
+
+std::string printableForLog(std::string_view text) {
+  // Not inside a UTF-8 sequence: a cut character would be escaped as bytes that are not its own.
+  std::size_t end = std::min(text.size(), kLoggedTextLimit);
+  for (int k = 0; k < 3 && end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80; ++k) --end;
+  std::string out = escapeControls(text.substr(0, end));
+  if (end < text.size()) fmt::format_to(std::back_inserter(out), "... ({} bytes)", text.size());
+  return out;
+}
 
 void logFirstAndCount(std::size_t count, std::size_t limit, const std::function<std::string(std::size_t)>& line,
                       const std::function<std::string(std::size_t)>& more) {

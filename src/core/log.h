@@ -27,6 +27,13 @@ bool isLogOpen();
 
 namespace kvo {
 
+// Outside text (a datagram, a line or value of a file) as a log line quotes it: control
+// characters and invalid bytes as "\xNN" (escapeControls), so that it cannot make a line of its
+// own, and beyond its first kLoggedTextLimit bytes cut, marked "... ({} bytes)" with its whole
+// length, so that one line stays short whatever it quotes.
+inline constexpr std::size_t kLoggedTextLimit = 1024;
+std::string printableForLog(std::string_view text);
+
 // For a list of problems whose length outside input decides: the lines of the first `limit`
 // (line(i)) and then one line with the count of the rest (more(count)), all through logArrowLine.
 void logFirstAndCount(std::size_t count, std::size_t limit, const std::function<std::string(std::size_t)>& line,

@@ -48,6 +48,17 @@ std::string_view trimView(std::string_view text) {
 
 std::string trim(std::string_view text) { return std::string(trimView(text)); }
 
+std::vector<std::string_view> splitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return lines;
+}
+
 std::vector<std::string> splitString(std::string_view text, char delimiter) {
   std::vector<std::string> parts;
   if (text.empty()) return parts;

@@ -34,6 +34,10 @@ std::mt19937& threadRandomEngine();
 // Empty parts are kept ("a,,b" -> "a", "", "b"; "a," -> "a", "").
 std::vector<std::string> splitString(std::string_view text, char delimiter);
 
+// The lines of a text, each without its end: CR, LF and CRLF all end a line. The text after the
+// last end is a line when it is not empty; an empty text gives none.
+std::vector<std::string_view> splitLines(std::string_view text);
+
 // The text between the first two double quotes; empty when there are fewer than two.
 std::string extractQuoted(std::string_view text);
 

@@ -107,7 +107,21 @@ std::size_t sequenceAt(std::string_view text, std::size_t i, char32_t& codePoint
   return length;
 }
 
-bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+// Characters that do nothing visible or that reorder what is around them: C0, DEL and C1
+// controls; the bidirectional formatting characters (U+061C, U+200E, U+200F, U+202A-U+202E,
+// U+2066-U+2069), which make an id read differently from what it holds; the zero-width no-break
+// space U+FEFF; the line and paragraph separators U+2028 and U+2029, which break a line as a line
+// feed does.
+bool isControl(char32_t c) {
+  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+  if (c < 0x61C) return false;
+  return c == 0x61C || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+         c == 0xFEFF;
+}
+
+// U+FFFE and U+FFFF are no characters at all (XML does not allow them either): refused, and
+// cleaned as an invalid byte is.
+bool isNonCharacter(char32_t c) { return c == 0xFFFE || c == 0xFFFF; }
 
 }  // namespace
 
@@ -115,7 +129,7 @@ bool isCleanText(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = 0;
     const std::size_t length = sequenceAt(text, i, c);
-    if (length == 0 || isControl(c)) return false;
+    if (length == 0 || isControl(c) || isNonCharacter(c)) return false;
     i += length;
   }
   return true;
@@ -132,7 +146,9 @@ std::string cleanText(std::string_view text) {
       ++i;
       continue;
     }
-    if (isControl(c)) {
+    if (isNonCharacter(c)) {
+      out += "\xEF\xBF\xBD";
+    } else if (isControl(c)) {
       out += ' ';
     } else {
       out.append(text.substr(i, length));
@@ -149,12 +165,12 @@ std::string escapeControls(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = 0;
     const std::size_t length = sequenceAt(text, i, c);
-    if (length != 0 && !isControl(c)) {
+    if (length != 0 && !isControl(c) && !isNonCharacter(c)) {
       out.append(text.substr(i, length));
       i += length;
       continue;
     }
-    // An invalid byte, or each byte of a control character (C1 ones are two bytes).
+    // An invalid byte, or each byte of a control character or noncharacter.
     const std::size_t bytes = length == 0 ? 1 : length;
     for (std::size_t k = 0; k < bytes; ++k) {
       const auto b = static_cast<unsigned char>(text[i + k]);

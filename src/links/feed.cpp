@@ -17,27 +17,151 @@ std::atomic<kvo::TickCount> g_trafficTick{0};
 
 namespace kvo {
 
-void FeedQueue::push_back(FeedRecord&& record) {
-  if (slots_.empty()) slots_.resize(capacity());
-  slots_[(head_ + size_) % capacity()] = std::move(record);
-  ++size_;
+namespace {
+
+// Fibonacci hashing: the top bits of the product spread neighbouring ids over the table.
+std::size_t homeOf(std::uint32_t hexId, std::size_t tableBits) {
+  return static_cast<std::uint32_t>(hexId * 2654435761u) >> (32 - tableBits);
 }
 
-void FeedQueue::pop_front() {
-  slots_[head_] = FeedRecord{};  // its texts' memory goes now, not when the slot is reused
-  head_ = (head_ + 1) % capacity();
+}  // namespace
+
+void FeedQueue::makeSlots() {
+  slots_.resize(capacity());
+  aircraft_.resize(capacity());
+  table_.assign(kTableSize, kNone);
+  bucket_.assign(capacity() + 1, kNone);
+  for (std::size_t i = 0; i < capacity(); ++i) {
+    slots_[i].next = i + 1 < capacity() ? static_cast<Index>(i + 1) : kNone;
+    aircraft_[i].nextInBucket = i + 1 < capacity() ? static_cast<Index>(i + 1) : kNone;
+  }
+  freeSlot_ = 0;
+  freeAircraft_ = 0;
+}
+
+const FeedRecord& FeedQueue::operator[](std::size_t i) const noexcept {
+  Index slot = head_;
+  while (i-- > 0) slot = slots_[slot].next;
+  return slots_[slot].record;
+}
+
+FeedQueue::Index FeedQueue::find(std::uint32_t hexId) const noexcept {
+  for (std::size_t i = homeOf(hexId, kTableBits);; i = (i + 1) & (kTableSize - 1)) {
+    if (table_[i] == kNone || aircraft_[table_[i]].hexId == hexId) return table_[i];
+  }
+}
+
+FeedQueue::Index FeedQueue::addAircraft(std::uint32_t hexId) {
+  const Index a = freeAircraft_;
+  freeAircraft_ = aircraft_[a].nextInBucket;
+  aircraft_[a] = Aircraft{hexId};
+  std::size_t i = homeOf(hexId, kTableBits);
+  while (table_[i] != kNone) i = (i + 1) & (kTableSize - 1);
+  table_[i] = a;
+  return a;
+}
+
+void FeedQueue::forgetAircraft(Index a) {
+  std::size_t hole = homeOf(aircraft_[a].hexId, kTableBits);
+  while (table_[hole] != a) hole = (hole + 1) & (kTableSize - 1);
+  // Linear probing without tombstones: each entry after the hole that may sit in it moves back.
+  for (std::size_t i = (hole + 1) & (kTableSize - 1); table_[i] != kNone; i = (i + 1) & (kTableSize - 1)) {
+    const std::size_t home = homeOf(aircraft_[table_[i]].hexId, kTableBits);
+    if (((i - home) & (kTableSize - 1)) >= ((i - hole) & (kTableSize - 1))) {
+      table_[hole] = table_[i];
+      hole = i;
+    }
+  }
+  table_[hole] = kNone;
+  aircraft_[a].nextInBucket = freeAircraft_;
+  freeAircraft_ = a;
+}
+
+void FeedQueue::recount(Index a, int change) {
+  Aircraft& ac = aircraft_[a];
+  if (ac.count > 0) {  // out of its bucket
+    if (ac.prevInBucket != kNone) {
+      aircraft_[ac.prevInBucket].nextInBucket = ac.nextInBucket;
+    } else {
+      bucket_[ac.count] = ac.nextInBucket;
+    }
+    if (ac.nextInBucket != kNone) aircraft_[ac.nextInBucket].prevInBucket = ac.prevInBucket;
+  }
+  ac.count = static_cast<std::uint16_t>(ac.count + change);
+  ac.prevInBucket = kNone;
+  ac.nextInBucket = kNone;
+  if (ac.count > 0) {  // into its new one
+    ac.nextInBucket = bucket_[ac.count];
+    if (ac.nextInBucket != kNone) aircraft_[ac.nextInBucket].prevInBucket = a;
+    bucket_[ac.count] = a;
+  }
+  if (ac.count > most_) most_ = ac.count;
+  while (most_ > 0 && bucket_[most_] == kNone) --most_;
+}
+
+void FeedQueue::push_back(FeedRecord&& record) {
+  if (slots_.empty()) makeSlots();
+  const Index s = freeSlot_;
+  Slot& slot = slots_[s];
+  freeSlot_ = slot.next;
+  slot.record = std::move(record);
+  slot.hexId = slot.record.hexId;
+  slot.prev = tail_;
+  slot.next = kNone;
+  slot.nextOfAircraft = kNone;
+  (tail_ != kNone ? slots_[tail_].next : head_) = s;
+  tail_ = s;
+  ++size_;
+
+  Index a = find(slot.hexId);
+  if (a == kNone) a = addAircraft(slot.hexId);
+  Aircraft& ac = aircraft_[a];
+  (ac.newest != kNone ? slots_[ac.newest].nextOfAircraft : ac.oldest) = s;
+  ac.newest = s;
+  recount(a, +1);
+}
+
+// The slot holds its aircraft's oldest record: the queue keeps each aircraft's records in order,
+// and only the oldest of one is ever removed.
+void FeedQueue::remove(Index s) {
+  Slot& slot = slots_[s];
+  const Index a = find(slot.hexId);
+  Aircraft& ac = aircraft_[a];
+  ac.oldest = slot.nextOfAircraft;
+  if (ac.oldest == kNone) ac.newest = kNone;
+  recount(a, -1);
+  if (ac.count == 0) forgetAircraft(a);
+
+  (slot.prev != kNone ? slots_[slot.prev].next : head_) = slot.next;
+  (slot.next != kNone ? slots_[slot.next].prev : tail_) = slot.prev;
+  slot.record = FeedRecord{};  // its texts' memory goes now, not when the slot is reused
+  slot.next = freeSlot_;
+  freeSlot_ = s;
   --size_;
+}
+
+void FeedQueue::pop_front() { remove(head_); }
+
+void FeedQueue::dropFromTheMost() {
+  const Index front = find(slots_[head_].hexId);
+  remove(aircraft_[front].count == most_ ? head_ : aircraft_[bucket_[most_]].oldest);
 }
 
 void FeedQueue::clear() {
   while (!empty()) pop_front();
-  head_ = 0;
 }
 
 void FeedQueue::swap(FeedQueue& other) noexcept {
   slots_.swap(other.slots_);
+  aircraft_.swap(other.aircraft_);
+  table_.swap(other.table_);
+  bucket_.swap(other.bucket_);
   std::swap(head_, other.head_);
+  std::swap(tail_, other.tail_);
+  std::swap(freeSlot_, other.freeSlot_);
+  std::swap(freeAircraft_, other.freeAircraft_);
   std::swap(size_, other.size_);
+  std::swap(most_, other.most_);
 }
 
 }  // namespace kvo
@@ -76,7 +200,7 @@ bool appendToTrafficFeed(kvo::FeedRecord&& record) {
     std::lock_guard lock(g_trafficFeedMutex);
     if (!g_trafficFeedOpen.load()) return false;
     if (g_trafficFeed.full()) {
-      g_trafficFeed.pop_front();
+      g_trafficFeed.dropFromTheMost();
       ++g_droppedInBurst;
     } else {
       burstEnded = takeDropCountLocked(false);

@@ -32,6 +32,9 @@ constexpr std::size_t kMaxRegistrationLength = 12;
 constexpr double kParkAirportReachNm = 5.0;  // ground traffic is kept this close to the park airport
 constexpr double kUnknownElevationFt = -1000.0;
 constexpr double kGroundCheckCeilingFt = 14000.0;
+// A line may be stamped a little after this PC's clock (the two clocks differ); one from further
+// ahead is no report of now. Such lines, sent fast, would stay in the feed as the newest of all.
+constexpr double kMaxSecondsAheadOfTheClock = 300.0;
 
 // A number by the from-chars rules (general format, no leading blank or plus sign); what
 // follows the number is ignored. Empty when the field does not start with a number, and also
@@ -157,6 +160,10 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   // aircraft's clock.
   const double timestamp = readLabelled(fields[kFieldTimestamp], "timestamp");
   if (!isPlausibleFeedTime(timestamp)) throw std::runtime_error(fmt::format("{}:{}", "timestamp", fields[kFieldTimestamp]));
+  if (timestamp > static_cast<double>(utcNowSeconds()) + kMaxSecondsAheadOfTheClock) {
+    throw std::runtime_error(
+        fmt::format("timestamp more than {:.0f} s ahead of the clock: {}", kMaxSecondsAheadOfTheClock, fields[kFieldTimestamp]));
+  }
   g_feedEpochTime.store(timestamp);
   record.timestamp = timestamp;
 

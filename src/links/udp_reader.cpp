@@ -252,12 +252,6 @@ bool UdpReader::waitForThreadEnd(std::chrono::milliseconds bound) const {
   return threadEnded_.wait_for(lock, bound, [this] { return !threadActive_; });
 }
 
-std::string printableForLog(std::string_view text) {
-  std::string out = escapeControls(text.substr(0, kLoggedTextLimit));
-  if (text.size() > kLoggedTextLimit) fmt::format_to(std::back_inserter(out), "... ({} bytes)", text.size());
-  return out;
-}
-
 void logReaderConnected(std::string_view readerName) { logIndentedLine(fmt::format("{} connected", readerName)); }
 
 void logReaderDisconnected(std::string_view readerName) {

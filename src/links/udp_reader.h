@@ -132,13 +132,6 @@ class UdpReader {
   bool threadActive_ = false;  // under threadMutex_
 };
 
-// Control characters and invalid bytes of untrusted text (datagrams, texts quoting them) as
-// "\xNN" (escapeControls), so that one datagram always gives one log line; beyond its first
-// kLoggedTextLimit bytes the text is cut, marked "... ({} bytes)" with its whole length, so that
-// one line stays short.
-inline constexpr std::size_t kLoggedTextLimit = 1024;
-std::string printableForLog(std::string_view text);
-
 // "{} connected" / "{} disconnected" as continuation lines (ten blanks first).
 void logReaderConnected(std::string_view readerName);
 void logReaderDisconnected(std::string_view readerName);

@@ -64,7 +64,7 @@ std::string rememberUserStand() {
     standName = findStandAt(kvo::LatLon{user.lat, user.lon});
     if (!standName.empty() && !isListableStandName(standName)) {
       logLine(fmt::format("stand '{}' is not kept in my_park_airports.txt",
-                          kvo::escapeControls(std::string_view(standName).substr(0, 64))));
+                          kvo::printableForLog(standName)));
       standName.clear();
     }
   }

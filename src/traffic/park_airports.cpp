@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "aircraft/cfg_text.h"
 #include "airports/airport_folders.h"
 #include "airports/airport_list.h"
 #include "airports/park_stands.h"
@@ -81,11 +82,9 @@ ListFile readListFile(std::vector<std::string>& lines) {
   return ListFile::Read;
 }
 
-// A line of the user's as it goes into a log line: cut short.
-std::string shortLine(std::string_view line) {
-  if (line.size() <= 64) return std::string(line);
-  return fmt::format("{}... ({} characters)", line.substr(0, 64), line.size());
-}
+// A line of the list as text: UTF-8 when it is, else Windows-1252, the character set a user's
+// editor on Windows saves 8-bit text in (as the cfg reader takes text).
+std::string lineText(std::string_view line) { return isValidUtf8(line) ? std::string(line) : win32::ansiToUtf8(line); }
 
 // Logs the first kParkListLinesLogged lines of a read and counts the rest.
 class LimitedLog {
@@ -157,7 +156,8 @@ bool lf_readMyParkAirports() {
     std::set<std::string, std::less<>> seen;
     LimitedLog skipped;
     std::size_t refused = 0;
-    for (const std::string& line : lines) {
+    for (const std::string& bytes : lines) {
+      const std::string line = lineText(bytes);
       if (trimView(line).empty()) continue;
       // Nothing of such a line may reach the log, the window or the rewritten file's new line.
       if (!kvo::isCleanText(line)) {
@@ -166,12 +166,12 @@ bool lf_readMyParkAirports() {
       }
       const std::vector<std::string> fields = splitString(line, ',');
       if (fields.size() >= 3) {
-        if (skipped.next()) logLine(fmt::format("{}:{} wrong syntax, skipped", kListFileName, shortLine(line)));
+        if (skipped.next()) logLine(fmt::format("{}:{} wrong syntax, skipped", kListFileName, kvo::printableForLog(line)));
         continue;
       }
       const std::string& code = fields.front();
       if (!seen.insert(code).second) {
-        if (skipped.next()) logLine(fmt::format("{}:{} double, skipped", kListFileName, shortLine(code)));
+        if (skipped.next()) logLine(fmt::format("{}:{} double, skipped", kListFileName, kvo::printableForLog(code)));
         continue;
       }
       if (const kvo::Airport* airport = findAirport(code)) {
@@ -179,12 +179,12 @@ bool lf_readMyParkAirports() {
             {code, fields.size() == 2 ? fields[1] : std::string(), airport->latitude, airport->longitude, 0.0});
       } else {
         ok = false;
-        if (skipped.next()) g_mainWindow.showMessage(fmt::format("airport {} is unknown", shortLine(code)), true);
+        if (skipped.next()) g_mainWindow.showMessage(fmt::format("airport {} is unknown", kvo::printableForLog(code)), true);
       }
     }
     skipped.summary();
     if (refused > 0) {
-      logArrowLine(fmt::format("{}: {} line{} not UTF-8 text without control characters, skipped", kListFileName,
+      logArrowLine(fmt::format("{}: {} line{} with control or invisible characters, skipped", kListFileName,
                                refused, pluralSuffix(refused)));
     }
     const std::size_t read = g_parkAirports.size();
@@ -231,7 +231,7 @@ bool isListableStandName(std::string_view name) {
 }
 
 bool updateMyParkAirportStand(const ParkAirportEntry& entry, std::string_view line) {
-  const std::vector<std::string> fields = splitString(line, ',');
+  const std::vector<std::string> fields = splitString(lineText(line), ',');
   return !fields.empty() && fields.front() == entry.code;
 }
 
@@ -263,14 +263,15 @@ void writeMyParkAirports() {
   }
   std::sort(lines.begin(), lines.end());
   lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-  if (!writeLines(lines, myParkAirportsFile())) {
+  // The user's lines go back as they were read, byte for byte; only the new line is the program's.
+  if (!writeLinesAsRead(lines, myParkAirportsFile())) {
     logArrowLine(fmt::format("{} could not be written", myParkAirportsFile().string()));
   }
 }
 
 void addParkAirport(const std::string& code, LatLon position) {
   if (!isAirportCode(code)) {
-    logArrowLine(fmt::format("park airport '{}' refused: no airport code", shortLine(code)));
+    logArrowLine(fmt::format("park airport '{}' refused: no airport code", kvo::printableForLog(code)));
     return;
   }
   std::lock_guard lock(g_parkAirportsMutex);

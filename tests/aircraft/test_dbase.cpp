@@ -129,6 +129,7 @@ TEST_F(Dbase, RegistrationsAreLookedUpInTheDataBaseThenTheFileThenTheUsersFiles)
   EXPECT_FALSE(findRegcode("").has_value());
 }
 
+// Lines end in CRLF, LF or CR alone; a skipped line is quoted cut short.
 TEST(UserRegcodes, LinesAreCheckedFieldByField) {
   const UserRegcodes r = parseUserRegcodes(
       "D-AIUA;DLH;A20N\r\n"
@@ -140,16 +141,21 @@ TEST(UserRegcodes, LinesAreCheckedFieldByField) {
       "bad reg!;DLH;A20N\n"
       "D-AIUB;DLH;747\n"
       "D-AIUC;LUFT;A20N\n"
-      "D-AIUD;DLH;A20N;;2\n",
+      "D-AIUD;DLH;A20N;;2\n"
+      "D-AIUE;DLH;A20N\rD-AIUF;DLH;A20N\r" +
+          std::string(1000000, 'X'),
       "mine.txt");
-  ASSERT_EQ(r.registrations.size(), 2u);
+  ASSERT_EQ(r.registrations.size(), 4u);
+  EXPECT_EQ(r.registrations[3].first, "D-AIUF");
   EXPECT_EQ(r.registrations[1].first, "G-EUPA");
   EXPECT_EQ(r.registrations[1].second.airline, "BAW");
   EXPECT_EQ(r.registrations[1].second.cargo, 1);
   ASSERT_EQ(r.specialLiveries.size(), 1u);
   EXPECT_EQ(r.specialLiveries[0].title, "BA Special;with semicolon");
-  ASSERT_EQ(r.rejected.size(), 5u);
+  ASSERT_EQ(r.rejected.size(), 6u);
   EXPECT_NE(r.rejected[0].find("mine.txt line 6"), std::string::npos) << r.rejected[0];
+  EXPECT_TRUE(r.rejected[5].starts_with("mine.txt line 13: XXX")) << r.rejected[5].substr(0, 30);
+  EXPECT_TRUE(r.rejected[5].ends_with("... (1000000 bytes) (fewer than 3 fields)")) << r.rejected[5].size();
 }
 
 // The limits of what the data files may name: registrations of up to 12 characters (the

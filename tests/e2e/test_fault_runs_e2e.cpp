@@ -11,11 +11,13 @@
 #include <cmath>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include <pugixml.hpp>
 
 #include "core/utf.h"
 #include "e2e_support.h"
+#include "lows_session.h"
 
 using namespace e2e;
 
@@ -489,6 +491,67 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
     std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
     EXPECT_TRUE(kvo::isCleanText(text) && !contains(text, "&#")) << kvo::escapeControls(text);
   }
+}
+
+// One aircraft sent as fast as the sender can, beside the replay of the run command's session at
+// Salzburg (RealTraffic on another PC, so the program listens on every address): its lines keep
+// the feed full, half of them stamped in 2099. The flood pushes out only its own records: the
+// eight aircraft of the session's start that a run without the flood creates in its first
+// 40 s are created while it lasts (they were none, the flood kept every aircraft out).
+TEST(FaultRun, OneAircraftFloodingTheFeedKeepsNoOtherAircraftOut) {
+  Installation at;
+  at.writeScenario();
+  Program program(at);
+  ASSERT_TRUE(program.started());
+  ASSERT_EQ(startTraffic(at, TrafficSender(at), "The park airport is LOWS"), "");
+
+  std::atomic<bool> flooding{true};
+  std::atomic<std::size_t> sent{0};
+  std::thread flood([&] {
+    const TrafficSender sender(at);
+    // Lines that differ, so that the filter of repeated datagrams lets each through.
+    std::vector<std::string> lines;
+    for (int k = 0; k < 10; ++k) {
+      lines.push_back(FeedAircraft{4870999, "FLD1", "B738", "N1FLD", kLowsLat + 0.05, kLowsLon, 8000.0 + k, 90, 250}
+                          .line(k % 2 == 0 ? nowEpoch() : 4070908800));
+    }
+    while (flooding.load()) {
+      for (const std::string& line : lines) sender.send(line);
+      sent += lines.size();
+    }
+  });
+  Program replay(at, AMBV_RT_REPLAY,
+                 {"--file", (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string(), "--quiet"});
+  ASSERT_TRUE(replay.started());
+
+  std::set<std::string> sessionStart;
+  const auto lows = rtsession::readAirportFile(fs::path(AMBV_SOURCE_DIR) / "data/airports/archive/stock/LOWS.xml");
+  for (const auto& f : rtsession::lows::flights(lows)) {
+    if (f.startSecond <= 0.0 && f.kind != rtsession::Flight::Kind::Overflight) sessionStart.insert(f.id.callsign);
+  }
+  std::set<std::string> created;
+  const auto start = std::chrono::steady_clock::now();
+  waitUntil(
+      [&] {
+        for (const auto& o : at.programObjects()) {
+          const std::string callsign = o.value("atcId", std::string());
+          if (sessionStart.count(callsign) != 0) created.insert(callsign);
+        }
+        return created.size() >= 8;
+      },
+      120s);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  flooding = false;
+  flood.join();
+  std::printf("flood: %zu datagrams in %.0f s; %zu aircraft of the session's start created\n", sent.load(), seconds,
+              created.size());
+  EXPECT_GE(created.size(), 8u) << "aircraft created while the flood lasted";
+
+  program.signal(SIGTERM);
+  EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
+  const std::string log = at.log();
+  EXPECT_TRUE(contains(log, "Traffic feed full")) << "the flood filled the feed\n" << log;
+  EXPECT_TRUE(contains(log, "ahead of the clock")) << log;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Traffic line decoding, the feed gate and bound, and the callsign collection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -70,6 +71,7 @@ class TrafficLineCases : public TrafficLineTest, public ::testing::WithParamInte
 
 TEST_P(TrafficLineCases, DecodesAsTheRulesSay) {
   const LineCase& c = GetParam();
+  kvo::setUtcNowForTests(std::chrono::system_clock::from_time_t(1733550000));  // the lines' time, give or take
   if (c.elevationFt) reader_.setReferenceElevation(*c.elevationFt);
   if (c.parkDistanceNm) reader_.setParkAirportPosition(kLineLat + *c.parkDistanceNm / 60.0, kLineLon);
   decode(trafficLine(c.changes));
@@ -223,6 +225,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"TimestampFrom2100", {{14, "4102444800"}}, {}, {}, "exception in processLineSub: timestamp:4102444800"},
         LineCase{"TimestampFirstOf2000", {{14, "946684800"}}, {}, {}, "",
                  [](const FeedRecord& r) { EXPECT_EQ(r.timestamp, 946684800.0); }},
+        // Nor those from further ahead of the clock than a line can be.
+        LineCase{"TimestampFiveMinutesAhead", {{14, "1733550300"}}, {}, {}, "",
+                 [](const FeedRecord& r) { EXPECT_EQ(r.timestamp, 1733550300.0); }},
+        LineCase{"TimestampFurtherAhead", {{14, "1733550300.5"}}, {}, {},
+                 "exception in processLineSub: timestamp more than 300 s ahead of the clock: 1733550300.5"},
         LineCase{"NumbersIgnoreTheirTail", {{5, "-1200fpm"}, {20, "290kt"}}, {}, {}, "",
                  [](const FeedRecord& r) {
                    EXPECT_EQ(r.position.verticalSpeed, -1200.0);
@@ -405,6 +412,28 @@ TEST_F(TrafficLineTest, FullFeedDropsTheOldestAndLogsOncePerBurst) {
   appendToTrafficFeed(FeedRecord{});
   setTrafficFeedOpen(false);
   EXPECT_EQ(logLines().back(), "===> Traffic feed full: 1 oldest record dropped");
+}
+
+// A full feed drops records of the aircraft holding the most: one aircraft sent again and again
+// pushes out only its own, and the others' records still come out in their order.
+TEST_F(TrafficLineTest, AFullFeedDropsTheRecordsOfTheAircraftHoldingTheMost) {
+  auto append = [](std::uint32_t hexId) {
+    FeedRecord record;
+    record.hexId = hexId;
+    appendToTrafficFeed(std::move(record));
+  };
+  for (std::uint32_t id = 20001; id <= 20100; ++id) {
+    append(id);
+    append(id);
+  }
+  for (int i = 0; i < 20000; ++i) append(99999);
+  append(20001);  // a real aircraft's next line while the flood lasts
+  const auto records = takeFeed();
+  ASSERT_EQ(records.size(), kvo::kTrafficFeedCapacity);
+  for (std::size_t i = 0; i < 200; ++i) ASSERT_EQ(records[i].hexId, 20001u + i / 2) << i;
+  EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const FeedRecord& r) { return r.hexId == 99999; }), 4799);
+  EXPECT_EQ(records.back().hexId, 20001u);
+  EXPECT_EQ(trafficFeedPendingDrops(), 20201u - kvo::kTrafficFeedCapacity);
 }
 
 // Under a flood the tick makes room for two records and the next datagrams drop two again: the

@@ -159,6 +159,34 @@ TEST_F(ParkAirportFile, AHandmadeFileIsSavedWholeWithFreshFactorsAndReadBack) {
   EXPECT_EQ(qualityFactors(), "") << "cleared with the park airport";
 }
 
+// A stand of a handmade learned copy whose id is not clean text is refused; the airport's file still
+// has it, so it is offered and saved again, and what the copy learned stays.
+TEST_F(ParkAirportFile, AStandRefusedInTheLearnedCopyIsTakenFromTheAirportsFile) {
+  FileSpec spec;
+  spec.stands = 3;
+  writeStock(spec);
+  chooseLows();
+  g_parkStands[0].uses.push_back(use("DLH", 1));
+  g_standUpdates = 1;
+  clearParkAirport();
+  std::string copy = coretest::readFile(learned());
+  const auto at = copy.find("id=\"2\"");
+  ASSERT_NE(at, std::string::npos) << copy;
+  copy.replace(at, 6, "id=\"2\xFF\"");
+  coretest::writeFile(learned(), copy);
+
+  chooseLows();
+  g_standUpdates = 1;
+  clearParkAirport();
+
+  kvo::AirportFileRecord saved;
+  ASSERT_THAT(kvo::readAirportFile(learned(), saved), IsEmpty());
+  std::set<std::string> names;
+  for (const auto& s : saved.stands) names.insert(s.name);
+  EXPECT_THAT(names, ElementsAre("1", "2", "3"));
+  EXPECT_EQ(saved.stands[0].uses.size(), 1u);
+}
+
 TEST_F(ParkAirportFile, ARefusedFileLeavesNothingThatCouldBeSavedOverTheGoodCopy) {
   // The learned copy holds what was learned; the source is broken (no meta block).
   chooseLows();

@@ -46,13 +46,14 @@ TEST_F(ParkAirportList, ReadingTheFile) {
        {"my_park_airports.txt not found", "2 park airports added from my_thirdparty folder(-s)"}},
       {"my_thirdparty adds what the file lacks", "LOWS,7\n", {"LOWS", "EDMS"}, {"LOWS,7", "EDMS"}, true,
        {"1 park airport added from my_thirdparty folder(-s)"}},
-      // Not UTF-8 text without control characters: invalid bytes, NUL, a tab, DEL, a C1 control,
-      // an overlong '/' and a surrogate; each line is refused whole, only their count is logged.
+      // Control characters, as UTF-8 or Windows-1252 (\x81 is a C1 control there), and invisible
+      // ones: NUL, a tab, DEL, C1 controls, a reordering mark and a zero-width no-break space; each
+      // line is refused whole, only their count is logged.
       {"lines that are not clean text",
-       "LOWI,A\xFF\nEDMS\0,B\nXX\tY\nEDDM,\x7F\nEDDF,\xC2\x85\nEDDK,\xC0\xAF\nEDDL,\xED\xA0\x80\nLOWS,Gate S\xC3\xBC"
+       "LOWI,A\x81\nEDMS\0,B\nXX\tY\nEDDM,\x7F\nEDDF,\xC2\x85\nEDDK,\xE2\x80\xAE\nEDDL,\xEF\xBB\xBF\nLOWS,Gate S\xC3\xBC"
        "d\n"s,
        {}, {"LOWS,Gate S\xC3\xBC" "d"}, true,
-       {"my_park_airports.txt: 7 lines not UTF-8 text without control characters, skipped"}},
+       {"my_park_airports.txt: 7 lines with control or invisible characters, skipped"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -150,6 +151,18 @@ TEST_F(ParkAirportList, WritingTheFirstEntry) {
   }
   EXPECT_TRUE(fs::is_directory(g_airportsFolder / "my_park_airports.txt" / "inside"));
   EXPECT_THAT(log(), HasSubstr("my_park_airports.txt not written: the file could not be read"));
+}
+
+// A user's editor on Windows writes the list in Windows-1252: such a line is read as that, and
+// written back as it was while the program changes another line.
+TEST_F(ParkAirportList, AWindows1252ListGoesThroughReadAndWriteUnchanged) {
+  writeList("EDMS,Hall \xE9\r\nLOWI\r\n");
+  ASSERT_TRUE(lf_readMyParkAirports());
+  std::lock_guard lock(g_parkAirportsMutex);
+  EXPECT_EQ(g_parkAirports.front().stand, "Hall \xC3\xA9");
+  g_parkAirports.push_front({"LOWS", "B2"});
+  writeMyParkAirports();
+  EXPECT_EQ(listFile(), "EDMS,Hall \xE9\nLOWI\nLOWS,B2\n");
 }
 
 TEST_F(ParkAirportList, ADestinationComesFirstAndANewOneIsWritten) {
