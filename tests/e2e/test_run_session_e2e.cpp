@@ -7,6 +7,11 @@
 // they hold whether the program or the feed puts an aircraft onto its stand. Through the session's
 // first push-backs and landings the aircraft on the ground must move along their noses
 // (tools/ground_check, docs/ground-motion.md).
+//
+// Beside it, in a run of its own, the noisy session (tools/rt_replay/session-lows-noisy.rtrec: the
+// feed as receivers hear it, scattered on the ground, some flights without a true heading): there
+// the aircraft must also stand still while their feed stands, end their push-backs where the
+// feed's end, and hold a steady nose on straight legs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,6 +37,12 @@ constexpr double kReplaySpeed = 1.0;
 // departures and their taxi starts, the line-up of the first, and three landings' turn-offs.
 constexpr double kGroundCheckedSessionSeconds = 400.0;
 const fs::path kSession = fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec";
+// The noisy session, all of it: as long a run as the smooth one's, so that the two side by side
+// take no longer than one.
+const fs::path kNoisySession = fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows-noisy.rtrec";
+const double kNoisySessionSeconds = rtsession::lows::noisySettings().seconds;
+// The feed is shown this long after it is sent.
+constexpr double kFeedDelaySeconds = 30.0;
 
 using rtsession::Vec;
 // Positions in metres around Salzburg, as the session's maker places them.
@@ -70,6 +81,7 @@ struct Run {
   std::optional<int> exitCode;
   int failedCreations = -1;
   std::string log;
+  double feedShownSecond = 0.0;  // the simulator second at which the session's start shows
 };
 
 // An aircraft that came down from the air and stands still on the ground on a stand.
@@ -98,7 +110,7 @@ bool pushedBackAndClimbed(const std::vector<Sample>& t, std::string& stand) {
   return tailFirst && climbed;
 }
 
-Run runSession() {
+Run runSession(const fs::path& session, double checkedSessionSeconds) {
   Run r;
   Installation at;
   at.writeScenario();
@@ -113,17 +125,19 @@ Run runSession() {
 
   // The replay tool sending the session once into the installation's network.
   Program replay(at, AMBV_RT_REPLAY,
-                 {"--file", kSession.string(), "--speed", std::to_string(kReplaySpeed), "--quiet"});
+                 {"--file", session.string(), "--speed", std::to_string(kReplaySpeed), "--quiet"});
   if (!replay.started()) {
     r.failure = "the replay tool did not start";
     return r;
   }
   const auto start = std::chrono::steady_clock::now();
+  // The state file is rewritten every second: the replay started half a second after the last one.
+  r.feedShownSecond = at.state().value_or(nlohmann::json::object()).value("elapsedSeconds", 0.0) + 0.5 + kFeedDelaySeconds;
   double lastElapsed = -1.0;
   // Through the ground check's span; the feed is 30 s late. The session's first departure climbs
   // through 3000 ft about 3:20 into it: the arrival and the departure show well before the end.
   const auto bound =
-      std::chrono::milliseconds(static_cast<long long>(1000.0 * (kGroundCheckedSessionSeconds / kReplaySpeed + 40.0)));
+      std::chrono::milliseconds(static_cast<long long>(1000.0 * (checkedSessionSeconds / kReplaySpeed + 40.0)));
   while (std::chrono::steady_clock::now() - start < bound) {
     if (const auto state = at.newState(lastElapsed)) {
       groundcheck::addState(*state, r.ground);
@@ -156,8 +170,27 @@ Run runSession() {
 }
 
 const Run& run() {
-  static const Run r = runSession();
+  static const Run r = runSession(kSession, kGroundCheckedSessionSeconds);
   return r;
+}
+
+const Run& noisyRun() {
+  static const Run r = runSession(kNoisySession, kNoisySessionSeconds);
+  return r;
+}
+
+// The ground check of a run against its session.
+groundcheck::Report checkGround(const Run& r, const fs::path& session, groundcheck::Limits& limits) {
+  std::ifstream in(session, std::ios::binary);
+  limits.timeScale = kReplaySpeed;
+  limits.feedShownSecond = r.feedShownSecond;
+  const groundcheck::Report report = groundcheck::check(r.ground, groundcheck::readFeed(in), limits);
+  std::printf("%s", groundcheck::format(report, limits).c_str());
+  for (const auto& [callsign, a] : report.aircraft) {
+    EXPECT_TRUE(!a.pushedBack || a.feedPushKnown) << callsign << " pushed back; the feed shows no push-back";
+  }
+  for (const std::string& failure : groundcheck::failures(report, limits)) ADD_FAILURE() << failure;
+  return report;
 }
 
 class RunSessionEndToEnd : public ::testing::Test {
@@ -195,18 +228,30 @@ TEST_F(RunSessionEndToEnd, EveryFlightOfTheFirstMinutesAppearsWithALiveryAndTheP
 }
 
 TEST_F(RunSessionEndToEnd, AircraftOnTheGroundMoveAlongTheirNosesAndPushBackAsTheFeedDoes) {
-  std::ifstream session(kSession, std::ios::binary);
   groundcheck::Limits limits;
-  limits.timeScale = kReplaySpeed;
-  const groundcheck::Report report = groundcheck::check(run().ground, groundcheck::feedPushBackEnds(session), limits);
-  std::printf("%s", groundcheck::format(report, limits).c_str());
+  const groundcheck::Report report = checkGround(run(), kSession, limits);
   // Every departure of the span pushes back, and the arrivals taxi: the check has something to see.
   EXPECT_GE(report.pushBacks, 4);
   EXPECT_GE(report.movingSamples, 300);
-  for (const auto& [callsign, r] : report.aircraft) {
-    EXPECT_TRUE(!r.pushedBack || r.feedPushKnown) << callsign << " pushed back; the feed shows no push-back";
-  }
-  for (const std::string& failure : groundcheck::failures(report, limits)) ADD_FAILURE() << failure;
+}
+
+class NoisySessionEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(noisyRun().ran) << noisyRun().failure; }
+};
+
+TEST_F(NoisySessionEndToEnd, OnANoisyFeedAircraftStandStillPushBackToTheFeedsEndAndHoldTheirNosesSteady) {
+  groundcheck::Limits limits = groundcheck::Limits::noisyFeed();
+  const groundcheck::Report report = checkGround(noisyRun(), kNoisySession, limits);
+  // The three push-backs, the stands before and after them and the helicopters', and the taxiing
+  // on straight legs: the check has something to see.
+  EXPECT_GE(report.pushBacks, 3);
+  int stills = 0;
+  for (const auto& [callsign, r] : report.aircraft) stills += r.stills;
+  EXPECT_GE(stills, 5);
+  EXPECT_GE(report.straightSamples, 60);
+  EXPECT_EQ(noisyRun().failedCreations, 0);
+  EXPECT_EQ(noisyRun().exitCode, 0);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // The ground-motion check's rules on made-up tracks: what counts as moving, as off its motion, as
-// backward, and what a push-back is.
+// backward, and what a push-back is; and, against a made-up feed, where a push-back ends, how far a
+// standing aircraft moves and how steady the nose is on a straight leg.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "ground_check.h"
@@ -74,6 +78,66 @@ TEST(GroundCheck, CountsMovingOffAndBackwardSamplesAndFindsThePushBack) {
     EXPECT_EQ(report.backwardSamples, c.backward) << c.what;
     EXPECT_EQ(r.pushedBack, c.pushedBack) << c.what;
     EXPECT_DOUBLE_EQ(r.longestFarOffSeconds(), c.longestFarOffSeconds) << c.what;
+  }
+}
+
+// The feed of a flight TEST1 that moves as the samples do, one line every 2 s from session second 0.
+std::string feedOf(const std::vector<Sample>& samples, const std::vector<Step>& steps) {
+  std::string out;
+  for (std::size_t i = 0; i < samples.size(); i += 2) {
+    const double kt = i < 2 ? 0.0 : steps[i - 2].kt;
+    char line[400];
+    std::snprintf(line, sizeof line,
+                  "%zu 49005 RTTFC,4860999,%.7f,%.7f,0,0,1,0.0,%.1f,TEST1,A320,D-ATST,SZG,DUS,%zu,0,,adsb_icao,0,0,-1,0,"
+                  "0,0,0,%.1f,0,none,A3\n",
+                  i * 1000, samples[i].lat, samples[i].lon, kt, 1780000000 + i, samples[i].headingDeg);
+    out += line;
+  }
+  return out;
+}
+
+TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLegsAgainstTheFeed) {
+  // The feed: standing 40 s, pushed back 30 s at 3 kt, standing 40 s, taxiing straight on at 10 kt
+  // for 40 s.
+  auto repeat = [](std::vector<Step>& to, Step step, int seconds) { to.insert(to.end(), seconds, step); };
+  std::vector<Step> fed;
+  repeat(fed, {0.0, 0.0, 0.0}, 38);
+  repeat(fed, {180.0, 3.0, 0.0}, 30);
+  repeat(fed, {0.0, 0.0, 0.0}, 40);
+  repeat(fed, {0.0, 10.0, 0.0}, 40);
+  std::istringstream session(feedOf(track(fed), fed));
+  const groundcheck::Feed feed = groundcheck::readFeed(session);
+
+  struct Case {
+    const char* what;
+    int from;  // the AI's steps: the feed's, with these from here on
+    std::vector<Step> instead;
+    double pushEndGapM, standDriftM, straightStdDeg;
+    int failures;
+  };
+  std::vector<Step> swinging;
+  for (int i = 0; i < 40; ++i) swinging.push_back({0.0, 10.0, i % 10 < 5 ? 8.0 : -8.0});
+  const std::vector<Case> cases = {
+      {"as the feed", 0, {}, 0.0, 0.0, 0.0, 0},
+      {"pushing on 20 m past the feed's end", 68, std::vector<Step>(4, {180.0, 9.72, 0.0}), 20.0, 0.0, 0.0, 1},
+      {"creeping 3 m while the feed stands", 86, std::vector<Step>(12, {90.0, 0.5, 0.0}), 0.0, 3.1, 0.0, 1},
+      {"the nose swinging 8 degrees either way on the straight leg", 108, swinging, 0.0, 0.0, 7.2, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<Step> steps(fed.begin(), fed.begin() + c.from);
+    steps.insert(steps.end(), c.instead.begin(), c.instead.end());
+    steps.insert(steps.end(), fed.begin() + std::min(fed.size(), c.from + c.instead.size()), fed.end());
+    groundcheck::Limits limits = groundcheck::Limits::noisyFeed();
+    limits.feedShownSecond = 0.0;
+    const groundcheck::Report report = groundcheck::check({{"TEST1", track(steps)}}, feed, limits);
+    const groundcheck::AircraftReport& r = report.aircraft.at("TEST1");
+    EXPECT_TRUE(r.pushedBack && r.feedPushKnown) << c.what;
+    EXPECT_NEAR(r.pushEndGapM, c.pushEndGapM, 0.5) << c.what;
+    EXPECT_EQ(r.stills, 2) << c.what;
+    EXPECT_NEAR(r.standDriftM, c.standDriftM, 0.2) << c.what;
+    EXPECT_GE(r.straightSamples, 15) << c.what;
+    EXPECT_NEAR(r.straightStdDeg, c.straightStdDeg, 0.5) << c.what;
+    EXPECT_EQ(groundcheck::failures(report, limits).size(), static_cast<std::size_t>(c.failures)) << c.what;
   }
 }
 

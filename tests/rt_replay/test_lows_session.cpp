@@ -395,15 +395,22 @@ TEST_P(LowsSession, TheDefaultInstallationHasALiveryForEveryFlight) {
 
 INSTANTIATE_TEST_SUITE_P(MadeAndStored, LowsSession, ::testing::Values("made", "stored"));
 
-// The run command replays the maker's output as it is: the stored file is made again whenever the
-// maker or the airport's stands change.
+// The run command and the end-to-end runs replay the maker's output as it is: the stored files are
+// made again whenever the maker or the airport's stands change.
 TEST(LowsSessionFile, IsTheMakersOutput) {
-  const std::string& made = session("made").text;
-  const std::string& stored = session("stored").text;
-  const auto [m, s] = std::mismatch(made.begin(), made.end(), stored.begin(), stored.end());
-  EXPECT_TRUE(m == made.end() && s == stored.end())
-      << "the stored session differs from the maker's output from line " << std::count(made.begin(), m, '\n') + 1
-      << " on: make it again (docs/run-and-platform.md)";
+  const fs::path airportFile = kSource / "data/airports/archive/stock/LOWS.xml";
+  const struct {
+    std::string made;
+    const char* stored;
+  } files[] = {{session("made").text, "tools/rt_replay/session-lows.rtrec"},
+               {lows::makeNoisySession(airportFile), "tools/rt_replay/session-lows-noisy.rtrec"}};
+  for (const auto& f : files) {
+    const std::string stored = coretest::readFile(kSource / f.stored);
+    const auto [m, s] = std::mismatch(f.made.begin(), f.made.end(), stored.begin(), stored.end());
+    EXPECT_TRUE(m == f.made.end() && s == stored.end())
+        << f.stored << " differs from the maker's output from line " << std::count(f.made.begin(), m, '\n') + 1
+        << " on: make it again (docs/run-and-platform.md)";
+  }
 }
 
 }  // namespace

@@ -118,6 +118,8 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
       r.pushedBack = true;
       r.pushEndSecond = b.second;
       r.pushEndHeadingDeg = b.headingDeg;
+      r.pushEndLat = b.lat;
+      r.pushEndLon = b.lon;
       stillSince = 0.0;
       closeRuns();
       continue;
@@ -166,58 +168,304 @@ Recording readRecording(std::istream& in) {
   return recording;
 }
 
-std::map<std::string, double> feedPushBackEnds(std::istream& session) {
+Limits Limits::noisyFeed() {
+  Limits l;
+  l.pushEndM = 15.0;
+  l.standDriftM = 2.0;
+  l.straightNoseStdDeg = 5.0;
+  return l;
+}
+
+namespace {
+
+// One taken traffic line of a flight.
+struct Line {
+  double second = 0.0;  // sent, from the session's start
+  double lat = 0.0;
+  double lon = 0.0;
+  double kt = 0.0;
+  double noseDeg = 0.0;
+  bool onGround = false;
+};
+
+constexpr double kStillFeedKt = 0.3;
+constexpr double kPushDecidedM = 15.0;  // a first move is judged backward or forward this far out
+constexpr double kLegKt = 5.0;
+constexpr double kLegNoseDeg = 4.0;
+constexpr double kLegSeconds = 20.0;
+
+struct Vec {
+  double east = 0.0;
+  double north = 0.0;
+};
+Vec local(const Sample& origin, double lat, double lon) {
+  Vec v;
+  offset(origin, {0.0, 0, lat, lon, 0.0, true}, v.east, v.north);
+  return v;
+}
+double alongPath(Vec v, double bearingDeg) {
+  return v.east * std::sin(bearingDeg * kPi / 180.0) + v.north * std::cos(bearingDeg * kPi / 180.0);
+}
+double acrossPath(Vec v, double bearingDeg) {
+  return v.east * std::cos(bearingDeg * kPi / 180.0) - v.north * std::sin(bearingDeg * kPi / 180.0);
+}
+// The place `metres` from the origin along a bearing.
+void moved(const Sample& origin, double metres, double bearingDeg, double& lat, double& lon) {
+  const double toRad = kPi / 180.0;
+  lat = origin.lat + metres * std::cos(bearingDeg * toRad) / kEarthRadiusM / toRad;
+  lon = origin.lon + metres * std::sin(bearingDeg * toRad) / (kEarthRadiusM * std::cos(origin.lat * toRad)) / toRad;
+}
+
+double metresBetween(double lat0, double lon0, double lat1, double lon1) {
+  const Vec v = local({0.0, 0, lat0, lon0, 0.0, true}, lat1, lon1);
+  return std::hypot(v.east, v.north);
+}
+
+// The mean of angles in degrees.
+double meanDeg(const std::vector<double>& degs) {
+  double x = 0.0;
+  double y = 0.0;
+  for (const double d : degs) {
+    x += std::cos(d * kPi / 180.0);
+    y += std::sin(d * kPi / 180.0);
+  }
+  return wrapDeg(std::atan2(y, x) * 180.0 / kPi);
+}
+
+// The mean place of lines [from, to).
+void meanPlace(const std::vector<Line>& lines, std::size_t from, std::size_t to, double& lat, double& lon) {
+  lat = lon = 0.0;
+  for (std::size_t i = from; i < to; ++i) {
+    lat += lines[i].lat / static_cast<double>(to - from);
+    lon += lines[i].lon / static_cast<double>(to - from);
+  }
+}
+
+bool standing(const Line& l) { return l.onGround && l.kt < kStillFeedKt; }
+
+void findPush(const std::string& callsign, const std::vector<Line>& lines, Feed& feed) {
+  // The first stretch standing on the ground, the move out of it, and whether it leads backward.
+  std::size_t i = 0;
+  while (i < lines.size() && standing(lines[i])) ++i;
+  if (i == 0 || i == lines.size() || !lines[i].onGround) return;
+  const std::size_t firstMove = i;
+  std::vector<double> noses;
+  for (std::size_t k = 0; k < firstMove; ++k) noses.push_back(lines[k].noseDeg);
+  double lat = 0.0;
+  double lon = 0.0;
+  meanPlace(lines, 0, firstMove, lat, lon);
+  while (i < lines.size() && lines[i].onGround && !standing(lines[i]) &&
+         metresBetween(lat, lon, lines[i].lat, lines[i].lon) < kPushDecidedM) {
+    ++i;
+  }
+  if (i == lines.size() || !lines[i].onGround || standing(lines[i])) return;
+  const Vec out = local({0.0, 0, lat, lon, 0.0, true}, lines[i].lat, lines[i].lon);
+  if (std::abs(signedDeg(std::atan2(out.east, out.north) * 180.0 / kPi - meanDeg(noses))) <= 90.0) return;
+  while (i < lines.size() && lines[i].onGround && !standing(lines[i])) ++i;
+  FeedPush push;
+  std::size_t stillEnd = i;
+  while (stillEnd < lines.size() && standing(lines[stillEnd])) ++stillEnd;
+  if (stillEnd == i) {
+    const Line& last = lines[i - 1];
+    push = {last.noseDeg, last.lat, last.lon};
+  } else {
+    noses.clear();
+    for (std::size_t k = i; k < stillEnd; ++k) noses.push_back(lines[k].noseDeg);
+    push.endHeadingDeg = meanDeg(noses);
+    meanPlace(lines, i, stillEnd, push.lat, push.lon);
+  }
+  feed.pushes[callsign] = push;
+}
+
+void findStillsAndLegs(const std::string& callsign, const std::vector<Line>& lines, Feed& feed) {
+  for (std::size_t i = 0; i < lines.size();) {
+    std::size_t end = i + 1;
+    if (standing(lines[i])) {
+      while (end < lines.size() && standing(lines[end])) ++end;
+      feed.stills[callsign].push_back({lines[i].second, lines[end - 1].second});
+      i = end;
+      continue;
+    }
+    // A straight leg: grown while every nose stays within kLegNoseDeg of the leg's mean.
+    std::vector<double> noses{lines[i].noseDeg};
+    while (lines[i].onGround && lines[i].kt >= kLegKt && end < lines.size() && lines[end].onGround &&
+           lines[end].kt >= kLegKt) {
+      noses.push_back(lines[end].noseDeg);
+      const double mean = meanDeg(noses);
+      if (std::any_of(noses.begin(), noses.end(), [&](double d) { return std::abs(signedDeg(d - mean)) > kLegNoseDeg; })) {
+        noses.pop_back();
+        break;
+      }
+      ++end;
+    }
+    if (lines[end - 1].second - lines[i].second >= kLegSeconds) {
+      // The path: the principal axis of the places about their mean, pointing from the first
+      // place to the last, from where the first lies across from it to where the last does.
+      Sample centre{0.0, 0, 0.0, 0.0, 0.0, true};
+      meanPlace(lines, i, end, centre.lat, centre.lon);
+      double sxx = 0.0, syy = 0.0, sxy = 0.0;
+      for (std::size_t k = i; k < end; ++k) {
+        const Vec v = local(centre, lines[k].lat, lines[k].lon);
+        sxx += v.east * v.east;
+        syy += v.north * v.north;
+        sxy += v.east * v.north;
+      }
+      const double axis = 0.5 * std::atan2(2.0 * sxy, sxx - syy);  // from east, counter-clockwise
+      double bearing = wrapDeg(90.0 - axis * 180.0 / kPi);
+      const Vec first = local(centre, lines[i].lat, lines[i].lon);
+      const Vec last = local(centre, lines[end - 1].lat, lines[end - 1].lon);
+      if (alongPath(last, bearing) < alongPath(first, bearing)) bearing = wrapDeg(bearing + 180.0);
+      const double from = alongPath(first, bearing);
+      FeedLeg leg{lines[i].second, lines[end - 1].second, 0.0, 0.0, bearing, alongPath(last, bearing) - from};
+      moved(centre, from, bearing, leg.lat, leg.lon);
+      feed.legs[callsign].push_back(leg);
+    }
+    i = end;
+  }
+}
+
+}  // namespace
+
+Feed readFeed(std::istream& session) {
   using rtreplay::field;
-  // Fields of a traffic line: on the ground, track, ground speed, callsign, true heading.
-  constexpr std::size_t kOnGround = 6, kTrack = 7, kSpeed = 8, kCallsign = 9, kHeading = 25;
-  std::map<std::string, double> ends;
-  std::map<std::string, Push> state;
+  // Fields of a traffic line: latitude, longitude, on the ground, ground speed, callsign, feed time,
+  // true heading.
+  constexpr std::size_t kLat = 2, kLon = 3, kOnGround = 6, kSpeed = 8, kCallsign = 9, kTime = 14, kHeading = 25;
+  std::map<std::string, std::vector<Line>> flights;
+  std::map<std::string, double> newest;
   std::string line;
   while (std::getline(session, line)) {
     const std::size_t at = line.find("RTTFC,");
     if (line.empty() || line[0] == '#' || at == std::string::npos) continue;
     const std::string traffic = line.substr(at);
     const std::string callsign = field(traffic, kCallsign);
-    const bool onGround = field(traffic, kOnGround) == "1";
-    const double kt = std::atof(field(traffic, kSpeed).c_str());
-    const double headingDeg = std::atof(field(traffic, kHeading).c_str());
-    const double trackDeg = std::atof(field(traffic, kTrack).c_str());
-    Push& p = state.try_emplace(callsign, Push::NotYet).first->second;
-    if (p == Push::Done || !onGround || kt < 0.3) {
-      if (!onGround) p = Push::Done;
-      continue;
-    }
-    if (std::abs(signedDeg(trackDeg - headingDeg)) > 90.0) {
-      p = Push::Pushing;
-      ends[callsign] = headingDeg;
-    } else {
-      p = Push::Done;
-    }
+    const double time = std::atof(field(traffic, kTime).c_str());
+    const auto last = newest.find(callsign);
+    if (last != newest.end() && time <= last->second) continue;
+    newest[callsign] = time;
+    flights[callsign].push_back({std::atof(line.c_str()) / 1000.0, std::atof(field(traffic, kLat).c_str()),
+                                 std::atof(field(traffic, kLon).c_str()), std::atof(field(traffic, kSpeed).c_str()),
+                                 std::atof(field(traffic, kHeading).c_str()), field(traffic, kOnGround) == "1"});
   }
-  return ends;
+  Feed feed;
+  for (const auto& [callsign, lines] : flights) {
+    findPush(callsign, lines, feed);
+    findStillsAndLegs(callsign, lines, feed);
+  }
+  return feed;
 }
 
-Report check(const Recording& recording, const std::map<std::string, double>& feedPushEnds, const Limits& limits) {
+namespace {
+
+constexpr double kStillArriveSeconds = 15.0;  // of a still stretch, left for the aircraft to arrive
+constexpr double kStillLeaveSeconds = 5.0;    // ... and to set off early
+constexpr double kLegNearM = 15.0;            // a step within this of a straight leg's path lies on it
+constexpr double kLegTimeSeconds = 20.0;      // ... and within this of its time
+
+// The simulator second at which a session second is shown.
+double shown(double sessionSecond, const Limits& limits) { return limits.feedShownSecond + sessionSecond / limits.timeScale; }
+
+void measureStills(const std::vector<Sample>& samples, const std::vector<FeedStill>& stills, const Limits& limits,
+                   AircraftReport& r) {
+  for (const FeedStill& still : stills) {
+    const double from = shown(still.fromSecond, limits) + kStillArriveSeconds;
+    const double to = shown(still.toSecond, limits) - kStillLeaveSeconds;
+    const auto first = std::find_if(samples.begin(), samples.end(), [&](const Sample& x) { return x.second >= from; });
+    if (first == samples.end() || first->second > to || !first->onGround) continue;
+    double drift = 0.0;
+    int seen = 0;
+    for (auto it = first; it != samples.end() && it->second <= to && it->objectId == first->objectId; ++it, ++seen) {
+      drift = std::max(drift, metresBetween(first->lat, first->lon, it->lat, it->lon));
+    }
+    if (seen < 3) continue;
+    ++r.stills;
+    if (drift >= r.standDriftM) {
+      r.standDriftM = drift;
+      r.standDriftSecond = first->second;
+    }
+  }
+}
+
+void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>& legs, const Limits& limits,
+                 AircraftReport& r) {
+  std::vector<double> errors;
+  for (std::size_t i = 1; i < samples.size(); ++i) {
+    const Sample& a = samples[i - 1];
+    const Sample& b = samples[i];
+    const double stepSeconds = b.second - a.second;
+    if (a.objectId != b.objectId || !a.onGround || !b.onGround || stepSeconds <= 0.0 || stepSeconds > kLongestStepSeconds) {
+      continue;
+    }
+    const double metres = metresBetween(a.lat, a.lon, b.lat, b.lon);
+    if (metres / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt < limits.stillKt) continue;
+    const double noseDeg = wrapDeg(a.headingDeg + signedDeg(b.headingDeg - a.headingDeg) / 2.0);
+    for (const FeedLeg& leg : legs) {
+      if (a.second < shown(leg.fromSecond, limits) - kLegTimeSeconds || b.second > shown(leg.toSecond, limits) + kLegTimeSeconds) {
+        continue;
+      }
+      const Sample start{0.0, 0, leg.lat, leg.lon, 0.0, true};
+      const Vec pa = local(start, a.lat, a.lon);
+      const Vec pb = local(start, b.lat, b.lon);
+      const bool on = std::abs(acrossPath(pa, leg.bearingDeg)) <= kLegNearM && std::abs(acrossPath(pb, leg.bearingDeg)) <= kLegNearM &&
+                      alongPath(pa, leg.bearingDeg) >= kLegNearM && alongPath(pb, leg.bearingDeg) <= leg.metres - kLegNearM &&
+                      alongPath(pb, leg.bearingDeg) > alongPath(pa, leg.bearingDeg);
+      if (!on) continue;
+      errors.push_back(signedDeg(noseDeg - leg.bearingDeg));
+      break;
+    }
+  }
+  if (errors.empty()) return;
+  r.straightSamples = static_cast<int>(errors.size());
+  double sum = 0.0;
+  for (const double e : errors) {
+    sum += e;
+    r.straightMaxDeg = std::max(r.straightMaxDeg, std::abs(e));
+  }
+  r.straightMeanDeg = sum / static_cast<double>(errors.size());
+  double squares = 0.0;
+  for (const double e : errors) squares += (e - r.straightMeanDeg) * (e - r.straightMeanDeg);
+  r.straightStdDeg = std::sqrt(squares / static_cast<double>(errors.size()));
+}
+
+template <typename Map>
+const typename Map::mapped_type* lookUp(const Map& map, const std::string& key) {
+  const auto found = map.find(key);
+  return found == map.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
+Report check(const Recording& recording, const Feed& feed, const Limits& limits) {
   Report report;
+  double straightSquares = 0.0;
   for (const auto& [callsign, samples] : recording) {
     AircraftReport r;
     checkAircraft(samples, limits, r);
     if (r.pushedBack) {
       ++report.pushBacks;
-      if (const auto feed = feedPushEnds.find(callsign); feed != feedPushEnds.end()) {
+      if (const FeedPush* push = lookUp(feed.pushes, callsign)) {
         r.feedPushKnown = true;
-        r.feedPushEndHeadingDeg = feed->second;
-        r.pushEndOffDeg = std::abs(signedDeg(r.pushEndHeadingDeg - feed->second));
+        r.feedPushEndHeadingDeg = push->endHeadingDeg;
+        r.pushEndOffDeg = std::abs(signedDeg(r.pushEndHeadingDeg - push->endHeadingDeg));
+        r.pushEndGapM = metresBetween(r.pushEndLat, r.pushEndLon, push->lat, push->lon);
         if (r.pushEndOffDeg > limits.pushEndDeg) ++report.pushBacksOff;
+        if (r.pushEndGapM > limits.pushEndM) ++report.pushBacksFar;
+        report.largestPushEndGapM = std::max(report.largestPushEndGapM, r.pushEndGapM);
       }
     }
-    if (r.movingSamples == 0 && !r.pushedBack) continue;
+    if (const auto* stills = lookUp(feed.stills, callsign)) measureStills(samples, *stills, limits, r);
+    if (const auto* legs = lookUp(feed.legs, callsign)) measureLegs(samples, *legs, limits, r);
+    if (r.movingSamples == 0 && !r.pushedBack && r.stills == 0) continue;
     report.movingSamples += r.movingSamples;
     report.offSamples += r.offSamples;
     report.longestFarOffSeconds = std::max(report.longestFarOffSeconds, r.longestFarOffSeconds());
     for (const Stretch& s : r.backwardRuns) report.backwardSamples += s.samples;
+    report.largestStandDriftM = std::max(report.largestStandDriftM, r.standDriftM);
+    report.straightSamples += r.straightSamples;
+    straightSquares += r.straightSamples * r.straightStdDeg * r.straightStdDeg;
     report.aircraft.emplace(callsign, std::move(r));
   }
+  if (report.straightSamples > 0) report.straightStdDeg = std::sqrt(straightSquares / report.straightSamples);
   return report;
 }
 
@@ -233,6 +481,16 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
                     r.pushEndHeadingDeg, r.pushEndOffDeg, r.feedPushEndHeadingDeg);
       out.push_back(callsign + text);
     }
+    if (r.feedPushKnown && r.pushEndGapM > limits.pushEndM) {
+      char text[160];
+      std::snprintf(text, sizeof text, " ends its push-back %.0f m from where the feed's ends", r.pushEndGapM);
+      out.push_back(callsign + text);
+    }
+    if (r.standDriftM >= limits.standDriftM) {
+      char text[160];
+      std::snprintf(text, sizeof text, " moves %.1f m while its feed stands still from ", r.standDriftM);
+      out.push_back(callsign + text + clock(r.standDriftSecond));
+    }
     for (const Stretch& s : r.farOffRuns) {
       if (s.seconds <= limits.farOffSeconds) continue;
       char text[160];
@@ -240,6 +498,12 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
                     limits.farOffDeg, limits.farOffKt, s.seconds);
       out.push_back(callsign + text + clock(s.startSecond));
     }
+  }
+  if (report.straightSamples > 0 && report.straightStdDeg >= limits.straightNoseStdDeg) {
+    char text[160];
+    std::snprintf(text, sizeof text, "on straight legs the nose's error has a standard deviation of %.1f deg over %d samples",
+                  report.straightStdDeg, report.straightSamples);
+    out.emplace_back(text);
   }
   if (report.offShare() >= limits.offShare) {
     char text[160];
@@ -252,7 +516,7 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
 
 std::string format(const Report& report, const Limits& limits) {
   std::ostringstream out;
-  char text[240];
+  char text[480];
   auto stretch = [&](const std::string& what, const Stretch& s) {
     char line[120];
     std::snprintf(line, sizeof line, " from %s for %.1f s (up to %.0f deg off, %.1f kt)\n",
@@ -269,11 +533,23 @@ std::string format(const Report& report, const Limits& limits) {
                     r.pushEndHeadingDeg);
       out << text;
       if (r.feedPushKnown) {
-        std::snprintf(text, sizeof text, ", the feed's at %.1f: %.0f deg off", r.feedPushEndHeadingDeg,
-                      r.pushEndOffDeg);
+        std::snprintf(text, sizeof text, ", the feed's at %.1f: %.0f deg off, %.1f m from its end", r.feedPushEndHeadingDeg,
+                      r.pushEndOffDeg, r.pushEndGapM);
         out << text;
       }
       out << "\n";
+    }
+    if (r.stills > 0) {
+      std::snprintf(text, sizeof text, "  standing while the feed stands (%d stretches): moves up to %.1f m (from %s)\n",
+                    r.stills, r.standDriftM, clock(r.standDriftSecond).c_str());
+      out << text;
+    }
+    if (r.straightSamples > 0) {
+      std::snprintf(text, sizeof text,
+                    "  straight legs: %d samples, the nose off the feed's path by %.1f deg on average, standard "
+                    "deviation %.1f, up to %.0f\n",
+                    r.straightSamples, r.straightMeanDeg, r.straightStdDeg, r.straightMaxDeg);
+      out << text;
     }
     for (const Stretch& s : r.backwardRuns) stretch("backward outside a push-back", s);
     for (const Stretch& s : r.farOffRuns) {
@@ -285,10 +561,12 @@ std::string format(const Report& report, const Limits& limits) {
       text, sizeof text,
       "Totals: %d samples moving on the ground, %d (%.1f%%) more than %.0f deg off; longest run more than %.0f deg "
       "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
-      "off the feed\n",
+      "off the feed, the farthest %.1f m from the feed's end; standing aircraft move up to %.1f m; on straight legs "
+      "the nose's error has a standard deviation of %.1f deg over %d samples\n",
       report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
       limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
-      limits.pushEndDeg);
+      limits.pushEndDeg, report.largestPushEndGapM, report.largestStandDriftM, report.straightStdDeg,
+      report.straightSamples);
   out << text;
   return out.str();
 }

@@ -1,8 +1,10 @@
 #pragma once
 // A check of how the AI aircraft move on the ground, over a run recorded from the stand-in
 // simulator's state file (docs/ground-motion.md): for every aircraft moving on the ground, its
-// heading against its direction of motion, backward movement outside a push-back, and where a
-// push-back leaves the nose against where the feed's push-back left it.
+// heading against its direction of motion, backward movement outside a push-back, where a
+// push-back leaves the aircraft and its nose against where the feed's push-back left them, how far
+// an aircraft moves while its feed stands still, and how steady its nose is on the feed's straight
+// legs.
 //
 // The states are sampled about once a second; each pair of successive samples of one object is a
 // step, its direction and speed taken from the two positions (the stand-in reports no ground
@@ -10,6 +12,7 @@
 // move that much faster than their lines say. Times and durations are the simulator's, as one
 // watching it sees them.
 #include <iosfwd>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,10 +38,42 @@ void addState(const nlohmann::json& state, Recording& recording);
 // A recorded run: one state file's JSON per line; lines that are no JSON are skipped.
 Recording readRecording(std::istream& in);
 
-// The feed's true heading at the end of each flight's first push-back, by callsign, from a replay
-// session's traffic lines: the push-back is the lines on the ground moving more than 90 degrees
-// off the nose.
-std::map<std::string, double> feedPushBackEnds(std::istream& session);
+// What the replayed feed shows, read from a replay session's traffic lines by callsign. Times are
+// the session's (seconds from its start, as the lines are sent). A line no newer than the last one
+// taken of its flight is skipped, as the program skips it. The nose is the true heading (field 25),
+// which the session maker writes into every line, also where the program reads none (lines not
+// from "adsb_icao"): the check knows where the noses point even where the program must guess.
+struct FeedPush {
+  double endHeadingDeg = 0.0;
+  double lat = 0.0;  // where it ends
+  double lon = 0.0;
+};
+// The feed standing still: consecutive lines on the ground slower than 0.3 kt.
+struct FeedStill {
+  double fromSecond = 0.0;
+  double toSecond = 0.0;
+};
+// A straight leg: consecutive lines moving on the ground at 5 kt or more, their noses within 4
+// degrees of their mean, for 20 s or more. Its path is the line fitted through its positions
+// (they scatter on a noisy feed), running from the first to the last.
+struct FeedLeg {
+  double fromSecond = 0.0;
+  double toSecond = 0.0;
+  double lat = 0.0;  // a point of the path
+  double lon = 0.0;
+  double bearingDeg = 0.0;
+  double metres = 0.0;  // from the first line's place to the last's, along the path
+};
+struct Feed {
+  // Each flight's first push-back: its first move on the ground after standing, when that move
+  // leads backward (the place 15 m away lies more than 90 degrees off the standing nose). It ends
+  // where the flight next stands (the mean of those standing lines' places and noses; the last
+  // backward line when it never stands).
+  std::map<std::string, FeedPush> pushes;
+  std::map<std::string, std::vector<FeedStill>> stills;
+  std::map<std::string, std::vector<FeedLeg>> legs;
+};
+Feed readFeed(std::istream& session);
 
 struct Limits {
   double timeScale = 1.0;   // the replay's speed: feed seconds per simulator second
@@ -51,6 +86,16 @@ struct Limits {
   double jumpKt = 25.0;           // a step this much faster than the one before is a jump (onto a stand)
   double pushPauseSeconds = 5.0;  // a push-back may stand this long between its legs
   double offShare = 0.05;         // under this share of the moving samples may be off
+  // The simulator second at which the session's start is shown: the replay's start plus the
+  // feed's 30 s.
+  double feedShownSecond = 34.0;
+  // Rules held only where set (the noisy session's, noisyFeed()): a push-back ends within this of
+  // the feed's push-back's end; an aircraft moves less than this while its feed stands still; on
+  // the feed's straight legs the nose's error has a standard deviation under this.
+  double pushEndM = std::numeric_limits<double>::infinity();
+  double standDriftM = std::numeric_limits<double>::infinity();
+  double straightNoseStdDeg = std::numeric_limits<double>::infinity();
+  static Limits noisyFeed();
 };
 
 // A stretch of steps: where it starts and how long it lasts (simulator seconds), its steps, the
@@ -74,6 +119,21 @@ struct AircraftReport {
   bool feedPushKnown = false;
   double feedPushEndHeadingDeg = 0.0;
   double pushEndOffDeg = 0.0;  // 0 unless both are known
+  double pushEndLat = 0.0;     // where the push-back ended
+  double pushEndLon = 0.0;
+  double pushEndGapM = 0.0;    // from the feed's push-back end; 0 unless both are known
+  // Standing: the most the aircraft moved within one of its feed's still stretches (the stretch
+  // shown in the simulator, less 15 s at its start for the aircraft to arrive, and 5 s at its end),
+  // and the simulator second that stretch starts.
+  int stills = 0;
+  double standDriftM = 0.0;
+  double standDriftSecond = 0.0;
+  // Straight legs: the nose against the feed's path over the steps that lie on one (within 15 m
+  // of the path, 15 m in from its ends, moving forward).
+  int straightSamples = 0;
+  double straightMeanDeg = 0.0;
+  double straightStdDeg = 0.0;
+  double straightMaxDeg = 0.0;
   double longestFarOffSeconds() const;
 };
 
@@ -85,10 +145,15 @@ struct Report {
   int backwardSamples = 0;  // steps backward outside a push-back
   int pushBacks = 0;
   int pushBacksOff = 0;  // ending more than pushEndDeg off the feed's end heading
+  int pushBacksFar = 0;  // ending more than pushEndM from the feed's end
+  double largestPushEndGapM = 0.0;
+  double largestStandDriftM = 0.0;
+  int straightSamples = 0;
+  double straightStdDeg = 0.0;  // over every aircraft's straight-leg samples, each about its own mean
   double offShare() const { return movingSamples > 0 ? static_cast<double>(offSamples) / movingSamples : 0.0; }
 };
 
-Report check(const Recording& recording, const std::map<std::string, double>& feedPushEnds, const Limits& limits = {});
+Report check(const Recording& recording, const Feed& feed, const Limits& limits = {});
 
 // The limits' rules broken, one line each; empty when the run passes.
 std::vector<std::string> failures(const Report& report, const Limits& limits = {});

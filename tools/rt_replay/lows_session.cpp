@@ -25,6 +25,8 @@ constexpr double kStandLegM = 34.0;        // the straight roll onto a stand
 constexpr double kTouchdownM = 300.0;      // past the threshold
 constexpr double kGlideSlopeDeg = 3.0;
 constexpr int kSessionSeconds = 900;
+constexpr double kStraightPushBeyondM = 25.0;  // a straight push-back ends this far past the taxilane
+constexpr int kNoisySessionSeconds = 400;
 
 class Layout {
  public:
@@ -111,6 +113,55 @@ class Layout {
     const Vec lane = tail(s, kGaLaneM);
     return {{lane, 2.0, 0.0, 8.0, 2.0}, {lane + along(laneDeg_ + 180.0) * 12.0, 0.0, 0.0, 0.0, 2.0}};
   }
+  // A push-back at a real tug's pace (2.3 kt): straight back onto the taxilane and round, 30 m
+  // along it, so that the nose ends along the taxilane to the right of the stand's heading (facing
+  // south) or to its left (facing north).
+  std::vector<Waypoint> pushBackTurning(const Stand& s, bool noseRight) const {
+    const Vec lane = tail(s, kApronLaneM);
+    const double tailTo = noseRight ? laneDeg_ + 180.0 : laneDeg_;
+    return {{lane, 2.3, 0.0, 20.0, 2.3}, {lane + along(tailTo) * 30.0, 0.0, 0.0, 0.0, 2.3}};
+  }
+  // Straight back across the taxilane, 80 m, at 2.5 kt: from there the aircraft turns onto the
+  // taxilane under its own power (taxiFromStraightPush).
+  std::vector<Waypoint> pushBackStraight(const Stand& s) const {
+    return {{tail(s, kApronLaneM + kStraightPushBeyondM), 0.0, 0.0, 0.0, 2.5}};
+  }
+  // Forward from the end of a straight push-back, turning right onto the taxilane towards the
+  // south.
+  Waypoint ontoLaneAfterStraightPush(const Stand& s) const {
+    return {tail(s, kApronLaneM), 6.0, 0.0, kStraightPushBeyondM};
+  }
+  // From the main apron's taxilane north to exit D and along it to a stop short of the parallel
+  // taxiway.
+  std::vector<Waypoint> toExitHold() const {
+    return {{exitJunction_, 8.0, 0.0, 25.0, 12.0}, {rw(kExitS, kParallelD + 45.0), 0.0, 0.0, 0.0, 10.0}};
+  }
+  // From the main apron's taxilane south along connector B to a stop short of the parallel taxiway.
+  std::vector<Waypoint> toConnectorBHold() const {
+    return {{southJunction_, 8.0, 0.0, 25.0, 12.0}, {rw(kSouthConnectorS, kParallelD + 45.0), 0.0, 0.0, 0.0, 10.0}};
+  }
+  // After the turn from connector B onto the runway: south-east along it (backtracking), round at
+  // its south end in a 180 degree turn and to a stop on the centre line facing 33 (lined up), at
+  // `lineUpS` along runway 15. The turn swings out to the left side first, then right round
+  // across the runway, and back onto the centre line.
+  std::vector<Waypoint> backtrackAndLineUp(double& lineUpS) const {
+    const double end = runwayLength() - 25.0;
+    lineUpS = end - 130.0;
+    return {{rw(end - 60.0, 14.0), 6.0, 0.0, 0.0, 20.0},
+            {rw(end, 14.0), 5.0, 0.0, 14.0},
+            {rw(end, -14.0), 5.0, 0.0, 14.0},
+            {rw(end - 40.0, -14.0), 6.0, 0.0, 40.0, 6.0},
+            {rw(end - 90.0, 0.0), 8.0, 0.0, 40.0, 10.0},
+            {rw(lineUpS, 0.0), 0.0, 0.0, 0.0, 8.0}};
+  }
+  // The take-off roll from a standstill on the centre line, `atS` along runway 15, accelerating at
+  // `accel` m/s^2 to lift-off.
+  Waypoint liftOffFromStandstill(double atS, double liftOffKt, double accel) const {
+    const double v1 = liftOffKt * kMetresPerSecondPerKt;
+    return {rw(atS - v1 * v1 / (2.0 * accel), 0.0), liftOffKt};
+  }
+  double runwayLength() const { return length(t33_ - t15_); }
+
   // From the main apron's taxilane south to connector B and along it; then either onto the
   // runway there (an intersection take-off) or south on the parallel taxiway to the threshold.
   std::vector<Waypoint> toRunway(bool intersection) const {
@@ -414,6 +465,161 @@ std::vector<Flight> flights(const AirportFile& airport) {
   out.push_back(overflight({4860304, "WZZ4431", "A20N", "HA-LVA", "BUD", "LTN", "W64431", "A3"}, 90.0, 35.0, 275.0, 36000.0,
                            455.0, 600.0));
   return out;
+}
+
+SessionSettings noisySettings() {
+  SessionSettings s = settings();
+  s.title =
+      "Ambrelvane replay session, made here by tools/rt_replay/make_session.cpp --noisy from the stands of "
+      "data/airports/archive/stock/LOWS.xml: invented traffic at Salzburg (LOWS) as receivers hear it, scattered "
+      "on the ground; no recording of real traffic.";
+  s.seconds = kNoisySessionSeconds;
+  s.noise.seed = 20261208;
+  s.noise.gapFrom = {4860401, 120};
+  s.noise.gapSeconds = 15;
+  s.noise.repeated = {4860402, 140};
+  s.noise.late = {4860403, 250};
+  return s;
+}
+
+std::vector<Flight> noisyFlights(const AirportFile& airport) {
+  const Layout l(airport);
+  const double elev = l.elevation();
+  const double h33 = l.heading33();
+  std::vector<Flight> out;
+  auto standing = [&](const std::string& id) {
+    const Stand& s = airport.stand(id);
+    return Track(l.standAt(s), s.headingDeg, elev);
+  };
+  auto departureOf = [](Identity id, const std::string& stand, Track t,
+                        std::vector<std::pair<std::string, double>> events) {
+    Flight f;
+    f.id = std::move(id);
+    f.kind = Flight::Kind::Departure;
+    f.stand = stand;
+    f.events = std::move(events);
+    f.track = std::move(t);
+    return f;
+  };
+
+  // An arrival that turns off at exit D and taxies to its stand, heard with a gap of 15 s on the
+  // way.
+  out.push_back(arrival(l, airport,
+                        {{4860401, "DLH5YA", "A20N", "D-AINA", "FRA", "SZG", "LH1710", "A3"},
+                         "5",
+                         40.0,
+                         133.0,
+                         {{fromAirport(330.0, 34.0), 290.0, 13000.0}, {fromAirport(40.0, 14.0), 240.0, 8000.0},
+                          {fromAirport(105.0, 10.0), 210.0, 6000.0}}}));
+
+  // Pushed back with the nose ending to the right, taxies to connector B, backtracks on the runway,
+  // turns round at its end, lines up for 12 s and takes off from 33.
+  out.push_back(named("AUA8WN", [&] {
+    Track t = standing("12");
+    t.hold(6.0).pushBack(l.pushBackTurning(airport.stand("12"), true));
+    const double pushed = t.elapsed();
+    t.hold(12.0);
+    const double taxi = t.elapsed();
+    double lineUpS = 0.0;
+    std::vector<Waypoint> route = l.toRunway(true);
+    const std::vector<Waypoint> backtrack = l.backtrackAndLineUp(lineUpS);
+    route.insert(route.end(), backtrack.begin(), backtrack.end());
+    t.taxi(route);
+    const double linedUp = t.elapsed();
+    t.hold(12.0).taxi({l.liftOffFromStandstill(lineUpS, 115.0, 1.8)});
+    const double liftOff = t.elapsed();
+    t.fly(climbOut({t.position(), 115.0, elev}, {{h33, 2500.0, 135.0, 2500.0, 99999.0},
+                                                 {60.0, 6.0 * kMetresPerNm, 200.0, 2000.0, 9000.0},
+                                                 {80.0, 40.0 * kMetresPerNm, 240.0, 1500.0, 17000.0}}));
+    return departureOf({4860402, "AUA8WN", "DH8D", "OE-LGA", "SZG", "VIE", "OS908", "A2"}, "12", std::move(t),
+                       {{"pushes back", 6.0},
+                        {"push-back ends", pushed},
+                        {"taxies", taxi},
+                        {"lines up on 33", linedUp},
+                        {"takes off from 33", liftOff}});
+  }));
+
+  // Pushed straight back across the taxilane, turns onto it and stops short of the parallel taxiway
+  // at connector B; heard by multilateration, without a true heading.
+  out.push_back(named("EWG9KM", [&] {
+    const Stand& stand = airport.stand("7");
+    Track t = standing("7");
+    t.hold(120.0).pushBack(l.pushBackStraight(stand));
+    const double pushed = t.elapsed();
+    t.hold(15.0);
+    const double taxi = t.elapsed();
+    std::vector<Waypoint> route{l.ontoLaneAfterStraightPush(stand)};
+    const std::vector<Waypoint> hold = l.toConnectorBHold();
+    route.insert(route.end(), hold.begin(), hold.end());
+    t.taxi(route);
+    const double holding = t.elapsed();
+    t.holdToEnd();
+    Identity id{4860403, "EWG9KM", "A320", "D-AEWA", "SZG", "DUS", "EW9583", "A3"};
+    id.source = "mlat";
+    return departureOf(std::move(id), "7", std::move(t),
+                       {{"pushes back", 120.0}, {"push-back ends", pushed}, {"taxies", taxi}, {"holds short", holding}});
+  }));
+
+  // Pushed back with the nose ending to the left, taxies north to exit D and stops short of the
+  // parallel taxiway; heard by multilateration, without a true heading.
+  out.push_back(named("RYR4TU", [&] {
+    Track t = standing("9");
+    t.hold(170.0).pushBack(l.pushBackTurning(airport.stand("9"), false));
+    const double pushed = t.elapsed();
+    t.hold(12.0);
+    const double taxi = t.elapsed();
+    t.taxi(l.toExitHold());
+    const double holding = t.elapsed();
+    t.holdToEnd();
+    Identity id{4860404, "RYR4TU", "B738", "EI-DWA", "SZG", "STN", "FR8353", "A3"};
+    id.source = "mlat";
+    return departureOf(std::move(id), "9", std::move(t),
+                       {{"pushes back", 170.0}, {"push-back ends", pushed}, {"taxies", taxi}, {"holds short", holding}});
+  }));
+
+  // A helicopter standing on pad H2 for 100 s, then lifting off and climbing away to the east.
+  out.push_back(named("OEXHB", [&] {
+    const Stand& pad = airport.stand("H2");
+    const Vec padAt = l.standAt(pad);
+    Track t = standing("H2");
+    t.hold(100.0).fly({{padAt + along(pad.headingDeg) * 40.0, 15.0, elev + 60.0},
+                       {padAt + along(pad.headingDeg) * 1500.0, 90.0, elev + 1000.0},
+                       {padAt + along(pad.headingDeg) * 12000.0, 120.0, elev + 3000.0}});
+    return departureOf({4860405, "OEXHB", "EC35", "OE-XHB", "", "", "", "A7"}, "H2", std::move(t),
+                       {{"lifts off", 100.0}});
+  }));
+
+  // A helicopter that comes down on the general aviation apron's taxilane and hover-taxies to pad H1;
+  // heard by multilateration, without a true heading.
+  out.push_back(named("OEXHA", [&] {
+    const Stand& pad = airport.stand("H1");
+    const Vec spot = l.tail(airport.stand("GA6"), kGaLaneM);
+    const Vec before = l.tail(pad, 30.0);
+    const double inbound = bearingOf(spot - before);
+    Track t = Track::flying(fromAirport(150.0, 14.0), 330.0, 115.0, 3500.0, elev);
+    t.fly({{fromAirport(200.0, 3.0), 100.0, 2600.0},
+           {spot + along(inbound + 180.0) * 2000.0, 70.0, elev + 500.0},
+           {spot + along(inbound + 180.0) * 400.0, 35.0, elev + 150.0},
+           {spot, 8.0, elev}});
+    const double down = t.elapsed();
+    t.taxi({{before, 6.0, 0.0, 15.0, 8.0}, {l.standAt(pad), 0.0}});
+    const double landed = t.elapsed();
+    t.holdToEnd();
+    Flight f;
+    f.id = {4860406, "OEXHA", "EC35", "OE-XHA", "", "", "", "A7"};
+    f.id.source = "mlat";
+    f.kind = Flight::Kind::Arrival;
+    f.stand = "H1";
+    f.startSecond = 90.0 - down;
+    f.events = {{"comes down on the taxilane", 90.0}, {"stands on its pad", f.startSecond + landed}};
+    f.track = std::move(t);
+    return f;
+  }));
+  return out;
+}
+
+std::string makeNoisySession(const std::filesystem::path& airportFile) {
+  return writeSession(noisySettings(), noisyFlights(readAirportFile(airportFile)));
 }
 
 std::string makeSession(const std::filesystem::path& airportFile) {

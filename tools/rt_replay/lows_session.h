@@ -16,6 +16,15 @@ std::vector<Flight> flights(const AirportFile& airport);
 // The session file's text.
 std::string makeSession(const std::filesystem::path& airportFile);
 
+// The noisy variant: other flights at the same airport over a shorter span, as receivers hear them
+// (positions on the ground scattered, noses a little off, tracks from the scattered positions, some
+// flights without a true heading, a gap, a line sent twice and one sent late): push-backs ending
+// with the nose right, left and straight back at a tug's pace, a runway backtrack with its turn
+// and line-up, a helicopter standing on its pad before it lifts off and one hover-taxiing.
+SessionSettings noisySettings();
+std::vector<Flight> noisyFlights(const AirportFile& airport);
+std::string makeNoisySession(const std::filesystem::path& airportFile);
+
 // The layout, for the session's checks: the runway's thresholds (15 first) in the session's frame.
 struct Runway {
   Vec threshold15;

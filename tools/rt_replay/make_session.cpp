@@ -3,8 +3,11 @@
 // 2 s in RealTraffic's traffic-line format, with a QNH datagram every 10 s. No real traffic data
 // is in it; its first comment line says so.
 //
-//   ambv_make_session <airport file> <output file>
+//   ambv_make_session [--noisy] <airport file> <output file>
 //   ambv_make_session data/airports/archive/stock/LOWS.xml tools/rt_replay/session-lows.rtrec
+//   ambv_make_session --noisy data/airports/archive/stock/LOWS.xml tools/rt_replay/session-lows-noisy.rtrec
+//
+// --noisy makes the noisy variant (lows_session.h): other flights, heard as receivers hear them.
 //
 // How the session is laid out (to make one for another airport, copy lows_session.cpp and
 // change its layout and flight lists; session_maker.h does the rest):
@@ -41,13 +44,15 @@
 #include "lows_session.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: ambv_make_session <airport file> <output file>\n";
+  const bool noisy = argc == 4 && std::string(argv[1]) == "--noisy";
+  if (argc != 3 && !noisy) {
+    std::cerr << "usage: ambv_make_session [--noisy] <airport file> <output file>\n";
     return 2;
   }
+  argv += noisy ? 1 : 0;
   std::string text;
   try {
-    text = rtsession::lows::makeSession(argv[1]);
+    text = noisy ? rtsession::lows::makeNoisySession(argv[1]) : rtsession::lows::makeSession(argv[1]);
   } catch (const std::exception& e) {
     std::cerr << "ambv_make_session: " << e.what() << "\n";
     return 1;

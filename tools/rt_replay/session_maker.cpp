@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -374,12 +376,44 @@ std::string trafficLine(const Identity& id, const Report& r, LatLon at, long lon
   line << "RTTFC," << id.hexId << ',' << fixed(at.lat, 6) << ',' << fixed(at.lon, 6) << ',' << fixed(air ? r.altFt : 0.0, 0)
        << ',' << fixed(r.verticalFpm, 0) << ',' << (air ? 0 : 1) << ',' << fixed(wrapDeg(r.trackDeg), 1) << ','
        << fixed(r.speedKt, 1) << ',' << id.callsign << ',' << id.type << ',' << id.registration << ',' << id.origin << ','
-       << id.destination << ',' << epochSeconds << ",0," << id.flightNumber << ",adsb_icao," << fixed(geometric, 0)
+       << id.destination << ',' << epochSeconds << ",0," << id.flightNumber << ',' << id.source << ',' << fixed(geometric, 0)
        << ',' << fixed(ias, 0) << ',' << fixed(tas, 0) << ',' << fixed(mach, 3) << ',' << fixed(r.turnDegPerS, 1) << ','
        << fixed(air ? r.rollDeg : 0.0, 1) << ',' << fixed(wrapDeg(r.headingDeg - magneticVariationDeg), 1) << ','
        << fixed(wrapDeg(r.headingDeg), 1) << ',' << fixed(r.verticalFpm, 0) << ",none," << id.category;
   return line.str();
 }
+
+// The noise of a feed (Noise), drawn from its own generator so that a seed gives the same session
+// with every standard library.
+class Scatter {
+ public:
+  explicit Scatter(unsigned long long seed) : state_(seed) {}
+
+  // Scatters a report as a receiver hears it; `lastHeard` is where the flight was last heard, and
+  // becomes this report's place.
+  void apply(Report& r, const Noise& noise, Vec& lastHeard) {
+    r.headingDeg = wrapDeg(r.headingDeg + (2.0 * next() - 1.0) * noise.headingDeg);
+    if (r.onGround) {
+      const double metres = noise.groundJitterMinM + next() * (noise.groundJitterMaxM - noise.groundJitterMinM);
+      r.at = r.at + along(360.0 * next()) * metres;
+      // A standing aircraft's track is its nose; a moving one's, where it went since last heard.
+      r.trackDeg = r.speedKt > 0.5 && length(r.at - lastHeard) > 0.0 ? bearingOf(r.at - lastHeard) : r.headingDeg;
+    }
+    lastHeard = r.at;
+  }
+
+ private:
+  // A number in [0, 1): splitmix64.
+  double next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) * 0x1.0p-53;
+  }
+
+  std::uint64_t state_;
+};
 
 }  // namespace
 
@@ -394,6 +428,7 @@ std::string writeSession(const SessionSettings& settings, const std::vector<Flig
     out << "#   " << f.id.callsign << ' ' << f.id.type << ' ' << (f.id.origin.empty() ? "-" : f.id.origin) << '-'
         << (f.id.destination.empty() ? "-" : f.id.destination) << ' ' << kind;
     if (!f.stand.empty()) out << ", stand " << f.stand;
+    if (f.id.source != "adsb_icao") out << ", heard by " << f.id.source;
     for (std::size_t i = 0; i < f.events.size(); ++i) {
       out << (i == 0 ? ": " : ", ") << f.events[i].first << ' ' << clock(f.events[i].second);
     }
@@ -402,18 +437,39 @@ std::string writeSession(const SessionSettings& settings, const std::vector<Flig
   std::vector<const Flight*> order;
   for (const Flight& f : flights) order.push_back(&f);
   std::sort(order.begin(), order.end(), [](const Flight* a, const Flight* b) { return a->id.hexId < b->id.hexId; });
+  const Noise& noise = settings.noise;
+  Scatter scatter(noise.seed);
+  std::map<unsigned, Vec> lastHeard;  // each flight's last scattered position
+  std::map<unsigned, std::string> late;  // a line held back until the flight's next one
+  auto is = [](const Noise::Line& l, const Flight& f, int second) { return l.hexId == f.id.hexId && l.second == second; };
   for (int second = 0; second < settings.seconds; ++second) {
     if (second % settings.qnhSeconds == 0) out << second * 1000 << " 49004 {\"QNH\": " << settings.qnhHpa << "}\n";
     if (second % settings.reportSeconds != 0) continue;
     for (const Flight* f : order) {
       const double t = second - f->startSecond;
       if (t < 0.0 || (t > f->track.elapsed() && !f->track.endless())) continue;
-      const Report r = f->track.at(t);
+      Report r = f->track.at(t);
       if (length(r.at) > f->reportRadiusNm * kMetresPerNm) continue;
-      out << second * 1000 << " 49005 "
-          << trafficLine(f->id, r, settings.frame.toLatLon(r.at), settings.recordedEpoch + second,
-                         settings.magneticVariationDeg, settings.qnhHpa)
-          << "\n";
+      if (noise.seed != 0 && noise.gapFrom.hexId == f->id.hexId && second >= noise.gapFrom.second &&
+          second < noise.gapFrom.second + noise.gapSeconds) {
+        continue;
+      }
+      if (noise.seed != 0) scatter.apply(r, noise, lastHeard.try_emplace(f->id.hexId, r.at).first->second);
+      std::ostringstream line;
+      line << second * 1000 << " 49005 "
+           << trafficLine(f->id, r, settings.frame.toLatLon(r.at), settings.recordedEpoch + second,
+                          settings.magneticVariationDeg, settings.qnhHpa)
+           << "\n";
+      if (noise.seed != 0 && is(noise.late, *f, second)) {
+        late[f->id.hexId] = line.str().substr(line.str().find(' '));
+        continue;
+      }
+      out << line.str();
+      if (noise.seed != 0 && is(noise.repeated, *f, second)) out << line.str();
+      if (const auto held = late.find(f->id.hexId); held != late.end()) {
+        out << second * 1000 << held->second;
+        late.erase(held);
+      }
     }
   }
   return out.str();

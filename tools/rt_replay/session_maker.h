@@ -156,6 +156,8 @@ struct Identity {
   std::string destination;
   std::string flightNumber;  // the IATA flight number, empty when none
   std::string category;      // ADS-B emitter category
+  // Where the line comes from: the program trusts a line's true heading only from "adsb_icao".
+  std::string source = "adsb_icao";
 };
 
 // A flight of the session: its track, placed in the session's time.
@@ -174,6 +176,26 @@ struct Flight {
   double reportRadiusNm = 38.0;
 };
 
+// A feed as receivers on the ground really give it: positions of aircraft on the ground scattered
+// by a few metres from line to line, noses a little off, the track taken from the scattered
+// positions (so a slow aircraft's track swings), and a few lines lost, sent twice or sent late.
+// The same seed gives the same session on every machine.
+struct Noise {
+  unsigned long long seed = 0;  // 0: a smooth feed
+  double groundJitterMinM = 3.0;
+  double groundJitterMaxM = 8.0;
+  double headingDeg = 2.0;  // the nose is off by up to this either way
+  // A flight's line at a session second (a reporting one).
+  struct Line {
+    unsigned hexId = 0;
+    int second = -1;
+  };
+  Line gapFrom;       // the flight's lines from here on are lost ...
+  int gapSeconds = 0;  // ... for this long
+  Line repeated;      // sent twice
+  Line late;          // sent after the flight's next line
+};
+
 struct SessionSettings {
   std::string title;            // the first comment line
   LocalFrame frame{LatLon{}};
@@ -183,6 +205,7 @@ struct SessionSettings {
   int qnhHpa = 1013;
   int qnhSeconds = 10;
   double magneticVariationDeg = 0.0;  // east above 0
+  Noise noise;
 };
 
 // The whole session file: comment lines (the title and one line per flight with its events), then
