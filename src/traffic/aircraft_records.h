@@ -194,7 +194,7 @@ struct LiveAircraft : StaticAircraft {
   std::uint8_t holding = 0;
   std::uint8_t standWatch = 0;
   std::uint8_t departureRequested = 0;
-  std::uint8_t pushBackTurn = 0;  // the push-back turns (the feed showed a heading change)
+  std::uint8_t pushBackTurn = 0;  // the push-back turns (the feed showed the tug turn)
   std::uint8_t pushBackSide = 0;  // the push-back turns to the side of the pending point
   std::uint8_t pushBackFeedStopped = 0;  // the feed's push has stopped: its later lines are the taxi's
 };

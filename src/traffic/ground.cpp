@@ -65,10 +65,11 @@ bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
 // real feed, so the feed's place is a fit over the lines of a few seconds.
 
 constexpr kvo::TickCount kFollowStepTicks = 100;
-constexpr kvo::TickCount kFeedFitTicks = 400;     // lines due this close to a tick count in its fit
-constexpr kvo::TickCount kFeedStandsTicks = 300;  // no way made for this long: the feed's push has ended
+constexpr kvo::TickCount kFeedFitTicks = 600;     // lines due this close to a tick count in its fit
+constexpr kvo::TickCount kFeedStandsTicks = 1000;  // no way made for this long: the feed's push has ended
 constexpr double kFollowProgressM = 0.2;          // less in a second is standing
-constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
+constexpr double kCatchUp = 1.25;                 // the most a push-back goes faster than the feed's
+constexpr double kTurnSwingM = 10.0;              // a tail swung aside this far shows the tug turn
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 
 // A straight line of the push-back: through a place along a bearing (radians).
@@ -105,29 +106,39 @@ bool feedKnownAt(const LiveAircraft& ac, kvo::TickCount tick) {
   return ac.pushBackFeedLines.size() >= 2 && ac.pushBackFeedLines.back().dueTick >= tick;
 }
 
+// A least-squares straight line of values over time.
+struct LineFit {
+  double n = 0.0, st = 0.0, stt = 0.0, sx = 0.0, stx = 0.0;
+  void add(double t, double x) {
+    n += 1.0;
+    st += t;
+    stt += t * t;
+    sx += x;
+    stx += t * x;
+  }
+  double det() const { return n * stt - st * st; }
+  bool sloped() const { return n >= 3.0 && det() > 1e-9; }
+  double slope() const { return sloped() ? (n * stx - st * sx) / det() : 0.0; }
+  double at(double t) const { return sloped() ? (sx - slope() * st) / n + slope() * t : sx / n; }
+};
+
 // Where the feed's push is at a tick (at most its latest line's), in metres along and to the right
 // of the axis: a straight-line fit over time of the lines due within a few seconds of it.
 std::optional<std::pair<double, double>> feedPlaceAt(const LiveAircraft& ac, const PushAxis& axis,
                                                      kvo::TickCount tick) {
   if (ac.pushBackFeedLines.empty()) return std::nullopt;
   tick = std::min(tick, ac.pushBackFeedLines.back().dueTick);
-  double n = 0.0, st = 0.0, stt = 0.0, sa = 0.0, sta = 0.0, sr = 0.0, str = 0.0;
+  LineFit along;
+  LineFit right;
   for (const TrackPoint& p : ac.pushBackFeedLines) {
     const double dt = static_cast<double>(p.dueTick - tick);
     if (std::abs(dt) > static_cast<double>(kFeedFitTicks)) continue;
-    const auto [along, right] = axisOffsets(axis, p.lat, p.lon);
-    n += 1.0;
-    st += dt;
-    stt += dt * dt;
-    sa += along;
-    sta += dt * along;
-    sr += right;
-    str += dt * right;
+    const auto [a, r] = axisOffsets(axis, p.lat, p.lon);
+    along.add(dt, a);
+    right.add(dt, r);
   }
-  if (n == 0.0) return std::nullopt;
-  const double det = n * stt - st * st;
-  if (n < 3.0 || det <= 1e-9) return std::pair{sa / n, sr / n};
-  return std::pair{(sa * stt - st * sta) / det, (sr * stt - st * str) / det};
+  if (along.n == 0.0) return std::nullopt;
+  return std::pair{along.at(0.0), right.at(0.0)};
 }
 
 // The feed's push stands by the tick: its latest line due by then is (nearly) still.
@@ -150,6 +161,23 @@ double pushSpeedKt(const LiveAircraft& ac) {
     ++count;
   }
   return count == 0 ? ac.standSpeedKt : std::clamp(sum / count, 1.0, ac.standSpeedKt);
+}
+
+// When the feed's push began: where a straight-line fit of its moving lines' places over time
+// leaves the stand; from a single line, as long before it as the line lies from the stand at the
+// push's pace.
+kvo::TickCount feedPushStart(const LiveAircraft& ac) {
+  const PushAxis axis = standAxis(ac);
+  const TrackPoint& first = ac.pushBackFeedLines.front();
+  LineFit along;
+  for (const TrackPoint& p : ac.pushBackFeedLines) {
+    if (p.groundSpeedKt < kPushBackStandsKt) break;
+    along.add(static_cast<double>(p.dueTick - first.dueTick), axisOffsets(axis, p.lat, p.lon).first);
+  }
+  if (along.slope() > 0.0) {
+    return first.dueTick + static_cast<kvo::TickCount>(std::lround(-along.at(0.0) / along.slope()));
+  }
+  return first.dueTick - travelTicks(distanceNm(ac.standLat, ac.standLon, first.lat, first.lon), pushSpeedKt(ac));
 }
 
 double turnRateTicks(const LiveAircraft& ac) { return std::round(90.0 / ac.turnRate / 100.0); }
@@ -201,15 +229,17 @@ bool followsFeed(const LiveAircraft& ac, bool beforeTurn) {
   return ac.pushBackWaitSince == 0 || now - ac.pushBackWaitSince < kFeedStandsTicks;
 }
 
-// A second more along the axis, to where the feed's push is a second from now and at most at
-// the stand speed; before the turn the points still ahead (the turn and its ends) move on with it.
+// A second more along the axis, to where the feed's push is a second from now, at most a little
+// faster than its pace; before the turn the points still ahead (the turn and its ends) move on with it.
 // Where the feed has made no way it stands that second.
 void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const kvo::TickCount now = nowTick();
   TrackPoint step = ac.trackPoints.front();
   const double here = axisOffsets(axis, step.lat, step.lon).first;
   const auto feed = feedPlaceAt(ac, axis, now + kFollowStepTicks);
-  const double most = ac.standSpeedKt * kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
+  // Catching up with the feed a little faster than its pace, never faster than the stand speed.
+  const double mostKt = std::min(kCatchUp * pushSpeedKt(ac), ac.standSpeedKt);
+  const double most = mostKt * kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
   const double metres = std::clamp(feed ? feed->first - here : 0.0, 0.0, most);
   if (ac.pushBackWaitSince == 0 || metres > kFollowProgressM) ac.pushBackWaitSince = now;
   auto moveOn = [&](TrackPoint& p) {
@@ -498,14 +528,12 @@ void startPushBack(LiveAircraft& ac) {
   const double back = wrap2Pi(ac.standHeading + kPi);
   const kvo::Stand* stand = findParkStand(ac.standId);
   if (stand == nullptr) return;
-  // The line that showed the aircraft leaving: the feed's push began as long before it as that line
-  // lies from the stand at the push's pace, and the push-back begins then too.
-  const TrackPoint leaving = ac.trackPoints.back();
-  ac.pushBackFeedLines.assign(1, leaving);
+  // From the line that showed the aircraft leaving on, the feed's lines give the push-back's pace;
+  // it begins when the feed's push began.
+  ac.pushBackFeedLines.assign(1, ac.trackPoints.back());
   const double speed = pushSpeedKt(ac);
   const kvo::TickCount now = nowTick();
-  const kvo::TickCount start = std::max(
-      now, leaving.dueTick - travelTicks(distanceNm(ac.standLat, ac.standLon, leaving.lat, leaving.lon), speed));
+  const kvo::TickCount start = std::max(now, feedPushStart(ac));
   const kvo::LatLon b = destinationPoint(ac.position.lat, ac.position.lon, back, 2.5 * stand->radius * kFeetPerNm);
   TrackPoint& first = ac.trackPoints.at(0);
   first.groundSpeedKt = speed;
@@ -544,6 +572,21 @@ void startPushBack(LiveAircraft& ac) {
 
 bool pushBackStep(LiveAircraft& ac) {
   --ac.pushBackCounter;
+  if (ac.pushBackCounter == 2) {
+    // Standing on the stand: the lines come since may show the feed's push began later.
+    const kvo::TickCount delay = feedPushStart(ac) - nowTick();
+    if (delay > kvo::kMinTravelTicks && ac.trackPoints.size() >= 2) {
+      for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) ac.trackPoints[i].dueTick += delay;
+      ac.pendingSidePoint.dueTick += delay;
+      TrackPoint wait = ac.trackPoints.front();
+      wait.dueTick = nowTick() + delay;
+      wait.stationary = 1;
+      ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
+      ac.pushBackCounter = 3;
+      return true;
+    }
+    return false;
+  }
   if (ac.pushBackCounter == 1) {
     // The straight leg goes on with the feed's push until its turn begins or it ends.
     if (ac.trackPoints.size() >= 3 && followsFeed(ac, true)) {
