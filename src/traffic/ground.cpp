@@ -69,7 +69,7 @@ constexpr kvo::TickCount kFeedFitTicks = 600;     // lines due this close to a t
 constexpr kvo::TickCount kFeedStandsTicks = 1000;  // no way made for this long: the feed's push has ended
 constexpr double kFollowProgressM = 0.2;          // less in a second is standing
 constexpr double kCatchUp = 1.25;                 // the most a push-back goes faster than the feed's
-constexpr double kTurnSwingM = 10.0;              // a tail swung aside this far shows the tug turn
+constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 
 // A straight line of the push-back: through a place along a bearing (radians).
