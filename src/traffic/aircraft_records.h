@@ -175,8 +175,8 @@ struct LiveAircraft : StaticAircraft {
   TrackPoint pendingSidePoint;                 // the push-back turn's other side
   std::chrono::system_clock::time_point standLeaveTime{};
   TickCount holdingSince = 0;
-  TickCount pushBackWaitSince = 0;  // the push-back began to wait for the feed's turn (0: not waiting)
-  double pushBackFeedReachNm = 0.0;  // how far from the stand the feed's push has gone before its turn
+  TickCount pushBackWaitSince = 0;  // the push-back last went on with the feed's push (0: not following it)
+  std::vector<TrackPoint> pushBackFeedLines;  // the feed's lines since the push-back began: its pace and place
   std::int32_t landingStage = 0;  // 0..4 through the flare
   std::int32_t pushBackCounter = 0;
   std::int32_t standLeaveCounter = 0;
@@ -194,9 +194,9 @@ struct LiveAircraft : StaticAircraft {
   std::uint8_t holding = 0;
   std::uint8_t standWatch = 0;
   std::uint8_t departureRequested = 0;
-  std::uint8_t pushBackTurn = 0;  // the push-back turns (the feed showed a heading change)
+  std::uint8_t pushBackTurn = 0;  // the push-back turns (the feed showed the tug turn)
   std::uint8_t pushBackSide = 0;  // the push-back turns to the side of the pending point
-  std::uint8_t pushBackFeedStopped = 0;  // the feed's push-back stopped before it showed a turn
+  std::uint8_t pushBackFeedStopped = 0;  // the feed's push has stopped: its later lines are the taxi's
 };
 
 // Stand position handed to initStaticAircraft.

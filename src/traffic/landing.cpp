@@ -35,6 +35,7 @@ constexpr double kNearSameDeg = 0.00015;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
 constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
+constexpr std::size_t kMaxPushBackLines = 150;     // five minutes of lines
 
 double bearingDiffDeg(double fromLat, double fromLon, const TrackPoint& to, double heading) {
   return std::abs(wrapPi(initialBearing(fromLat, fromLon, to.lat, to.lon) - heading)) / kDeg;
@@ -52,6 +53,14 @@ double trackEndHeading(const LiveAircraft& ac) {
     if (!samePosition(from, to)) return initialBearing(from.lat, from.lon, to.lat, to.lon);
   }
   return ac.position.heading;
+}
+
+// The nose of a line of the feed's push: its true heading, else its track turned round, since
+// pushed backwards the aircraft moves tail first. A track of 0 gives none.
+std::optional<double> pushBackFeedNose(const TrackPoint& p) {
+  if (p.trueHeading) return *p.trueHeading;
+  if (p.trackDeg != 0.0) return wrap2Pi(p.trackDeg * kDeg + kPi);
+  return std::nullopt;
 }
 
 kvo::WeekSlot nowWeekSlot() {
@@ -321,25 +330,20 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
       return checkLeavingStand(ac, p);
 
     case GroundPhase::PushingBack:
-      if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter == 2) {
-        // Until the push-back turns, the latest feed point that shows the tug turning the nose
-        // gives the side; a point without a turn (a straight push) leaves it open.
-        std::optional<double> nose;
-        if (p.trueHeading) {
-          nose = *p.trueHeading;
-        } else if (p.trackDeg != 0.0) {
-          nose = p.trackDeg * kDeg;
-        }
-        if (nose) {
+      // The push-back runs on its own points; the feed's lines give its pace, its end and the
+      // side of the tug turn.
+      if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
+      if (p.groundSpeedKt < kPushBackStandsKt) ac.pushBackFeedStopped = 1;
+      // Until the push-back turns, the latest line of the feed's push that shows the tug turning
+      // the nose gives the side; a line without a turn (a straight push) leaves it open. Once the
+      // feed's push has stopped its lines belong to the taxi.
+      if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter >= 2 && ac.pushBackFeedStopped == 0) {
+        if (const std::optional<double> nose = pushBackFeedNose(p)) {
           const double change = wrapPi(*nose - ac.position.heading);
           if (std::abs(change) >= kPushBackTurnShown) {
             ac.pushBackSide = change > 0.0 ? 1 : 0;
             ac.pushBackTurn = 1;
           }
-        }
-        if (ac.pushBackTurn == 0 && p.groundSpeedKt <= 0.0) ac.pushBackFeedStopped = 1;
-        if (ac.pushBackTurn == 0) {
-          ac.pushBackFeedReachNm = std::max(ac.pushBackFeedReachNm, distanceNm(ac.standLat, ac.standLon, p.lat, p.lon));
         }
       }
       return false;

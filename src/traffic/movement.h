@@ -109,7 +109,7 @@ void splitForSpeedChange(kvo::LiveAircraft& ac);
 void setUpCurve(kvo::LiveAircraft& ac);
 void pullOutOfStand(kvo::LiveAircraft& ac);
 void startPushBack(kvo::LiveAircraft& ac);
-void pushBackStep(kvo::LiveAircraft& ac);
+bool pushBackStep(kvo::LiveAircraft& ac);  // true: it timed the next point itself
 void landingRollConfiguration(kvo::LiveAircraft& ac);
 bool reachesTakeOffSpeed(const kvo::LiveAircraft& ac);
 void startTakeOff(kvo::LiveAircraft& ac);

@@ -17,6 +17,7 @@ inline constexpr double kDeg = std::numbers::pi / 180.0;  // one degree in radia
 inline constexpr double kFeetPerNm = 6076.11549;
 inline constexpr double kMetresPerNm = 1852.0;
 inline constexpr double kSameSpotDeg = 1e-8;  // positions this close count as the same spot
+inline constexpr double kPushBackStandsKt = 0.5;  // a line of the feed's push-back this slow stands
 
 // Into -pi..pi.
 inline double wrapPi(double a) {

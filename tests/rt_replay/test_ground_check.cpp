@@ -139,6 +139,14 @@ TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLeg
     EXPECT_NEAR(r.straightStdDeg, c.straightStdDeg, 0.5) << c.what;
     EXPECT_EQ(groundcheck::failures(report, limits).size(), static_cast<std::size_t>(c.failures)) << c.what;
   }
+  // A record that ends during the push-back (10 s into it, some 30 m short of the feed's end) does not
+  // judge it by where it stood then.
+  groundcheck::Limits limits = groundcheck::Limits::noisyFeed();
+  limits.feedShownSecond = 0.0;
+  const groundcheck::Report cut =
+      groundcheck::check({{"TEST1", track(std::vector<Step>(fed.begin(), fed.begin() + 48))}}, feed, limits);
+  EXPECT_TRUE(cut.aircraft.at("TEST1").pushGoesOn);
+  EXPECT_EQ(cut.pushBacksOff + cut.pushBacksFar, 0);
 }
 
 }  // namespace

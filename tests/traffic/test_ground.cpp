@@ -239,7 +239,9 @@ TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
 
 // A push-back fed as the feed delivers it (every 2 s, 30 s ahead): the tug pushes straight for a
 // while and turns the nose only after the program's own push-back has reached its turn. The
-// push-back must end facing where the feed's ends, and never roll backwards once it taxies.
+// push-back must begin when the feed's does, at its pace, end facing where the feed's ends and
+// near its place, and never roll backwards once it taxies; a line without a true heading gives
+// the nose by its track turned round.
 struct Leg {
   double metres;
   double turnDeg;      // turned along the leg, right above 0
@@ -250,6 +252,7 @@ struct Leg {
 struct LateTurnCase {
   const char* name;
   std::vector<Leg> legs;  // the push-back's legs, then a stop and the taxi forwards
+  bool trueHeadings = true;
 };
 
 TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
@@ -265,6 +268,13 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
       {"short straight push from a small stand, a stop right after the turn",
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {36.0, 0.0, 3.0}, {31.4, 89.2, 3.0}, {5.0, 0.0, 0.0},
         {0.0, 0.0, 0.0, 12.0}, {200.0, 0.0, 12.0}}},
+      {"the long push turned left, lines without a true heading",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {52.0, 0.0, 3.0}, {31.4, -90.0, 3.0}, {26.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
+       false},
+      {"a straight push of 75 m",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {57.0, 0.0, 3.0}, {15.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}}},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -274,6 +284,9 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     double north = 0.0, east = 0.0, speed = 0.0, elapsed = 0.0, nextSample = 0.0;
     double motion = kStandDeg + 180.0;
     double feedEndDeg = kStandDeg;
+    TrackPoint feedPushEnd;
+    kvo::TickCount feedPushStart = 0;
+    double feedPeakKt = 0.0;
     for (std::size_t i = 0; i < legs.size(); ++i) {
       const bool backwards = i < kPushLegs;
       if (i == kPushLegs) motion += 180.0;
@@ -284,9 +297,14 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
                     kNow + 3000 + static_cast<kvo::TickCount>(std::lround(nextSample * 100.0)), speed / 0.514444);
           const double heading = std::fmod(motion + (backwards ? 180.0 : 0.0) + 720.0, 360.0);
           p.trackDeg = std::fmod(motion + 720.0, 360.0);
-          p.trueHeading = heading * kDeg;
-          p.trueHeadingGiven = 1;
+          if (c.trueHeadings) {
+            p.trueHeading = heading * kDeg;
+            p.trueHeadingGiven = 1;
+          }
           if (backwards && speed > 0.0) feedEndDeg = heading;
+          if (backwards) feedPushEnd = p;
+          if (backwards && speed > 0.0 && feedPushStart == 0) feedPushStart = p.dueTick;
+          feedPeakKt = std::max(feedPeakKt, backwards ? p.groundSpeedKt : 0.0);
           feed.push_back(p);
         }
       };
@@ -332,6 +350,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
 
     std::size_t fed = 1;
     bool pushedBack = false;
+    bool leftStand = false;
     int standingInPushS = 0;  // seconds the push-back has stood since it began to move
     double prevLat = ac.position.lat, prevLon = ac.position.lon;
     for (int tick = 0; tick < 30000 && ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty(); ++tick) {
@@ -341,6 +360,13 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
         pushedBack = true;
         EXPECT_LT(std::abs(std::remainder(ac.position.heading / kDeg - feedEndDeg, 360.0)), 20.0)
             << "the push-back ends facing " << ac.position.heading / kDeg << ", the feed's " << feedEndDeg;
+        EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, feedPushEnd.lat, feedPushEnd.lon) * 1852.0, 5.0)
+            << "the push-back ends where the feed's does";
+      }
+      const bool offStand = distanceNm(ac.position.lat, ac.position.lon, ac.standLat, ac.standLon) * 1852.0 > 0.3;
+      if (offStand && !leftStand) {
+        leftStand = true;
+        EXPECT_NEAR(static_cast<double>(now - feedPushStart), 0.0, 300.0) << "the push-back begins with the feed's";
       }
       if (now % 100 == 0) {
         const double metres = distanceNm(prevLat, prevLon, ac.position.lat, ac.position.lon) * 1852.0;
@@ -351,6 +377,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
         }
         // A push-back is one move: a long stop in it reads as its end, the rest as rolling backwards.
         if (ac.phase == GroundPhase::PushingBack && ac.position.lat != ac.standLat) {
+          EXPECT_LT(metres, 1.5 * feedPeakKt * 0.514444) << "faster than the feed's push at tick " << now - kNow;
           if (metres > 0.3) {
             EXPECT_LE(standingInPushS, 5) << "the push-back stood before moving on at tick " << now - kNow;
             standingInPushS = 0;

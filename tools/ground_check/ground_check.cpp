@@ -136,6 +136,7 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
       farOffOpen = false;
     }
   }
+  r.pushGoesOn = push == Push::Pushing;
 }
 
 }  // namespace
@@ -451,9 +452,13 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     checkAircraft(samples, limits, r);
     if (r.pushedBack) {
       ++report.pushBacks;
-      if (const FeedPush* push = lookUp(feed.pushes, callsign)) {
+      const FeedPush* push = lookUp(feed.pushes, callsign);
+      if (push != nullptr) {
         r.feedPushKnown = true;
         r.feedPushEndHeadingDeg = push->endHeadingDeg;
+      }
+      // A push-back the record cuts off is not judged by where it stood then.
+      if (push != nullptr && !r.pushGoesOn) {
         r.pushEndOffDeg = std::abs(signedDeg(r.pushEndHeadingDeg - push->endHeadingDeg));
         r.pushEndGapM = metresBetween(r.pushEndLat, r.pushEndLon, push->lat, push->lon);
         if (r.pushEndOffDeg > limits.pushEndDeg) ++report.pushBacksOff;
@@ -537,10 +542,10 @@ std::string format(const Report& report, const Limits& limits) {
                   callsign.c_str(), r.movingSamples, r.offSamples, limits.offDeg);
     out << text;
     if (r.pushedBack) {
-      std::snprintf(text, sizeof text, "  push-back ends %s at %.1f deg", clock(r.pushEndSecond).c_str(),
-                    r.pushEndHeadingDeg);
+      std::snprintf(text, sizeof text, "  push-back %s %s at %.1f deg", r.pushGoesOn ? "goes on past the record's end,"
+                    : "ends", clock(r.pushEndSecond).c_str(), r.pushEndHeadingDeg);
       out << text;
-      if (r.feedPushKnown) {
+      if (r.feedPushKnown && !r.pushGoesOn) {
         std::snprintf(text, sizeof text, ", the feed's at %.1f: %.0f deg off, %.1f m from its end", r.feedPushEndHeadingDeg,
                       r.pushEndOffDeg, r.pushEndGapM);
         out << text;

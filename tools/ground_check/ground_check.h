@@ -114,6 +114,7 @@ struct AircraftReport {
   std::vector<Stretch> farOffRuns;    // runs more than farOffDeg off while faster than farOffKt
   std::vector<Stretch> backwardRuns;  // moving backward outside a push-back
   bool pushedBack = false;
+  bool pushGoesOn = false;  // the record ends during the push-back: where it ends is not known
   double pushEndSecond = 0.0;
   double pushEndHeadingDeg = 0.0;
   bool feedPushKnown = false;
