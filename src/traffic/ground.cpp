@@ -186,6 +186,7 @@ constexpr kvo::TickCount kFeedStandsTicks = 1000;  // no way made for this long:
 constexpr double kFollowProgressM = 0.2;          // less in a second is standing
 constexpr double kCatchUp = 1.25;                 // the most a push-back goes faster than the feed's
 constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
+constexpr double kScatterSwing = 3.0;             // on a scattering feed: this many times its scatter
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 
 // A straight line of the push-back: through a place along a bearing (radians).
@@ -323,6 +324,28 @@ double pushBackCurveStep(const LiveAircraft& ac) {
   return (std::isfinite(ticks) && ticks >= 1.0) ? 1.0 / ticks : 1.0;
 }
 
+// How far aside the feed's tail must swing to show the tug turn: a fixed distance on a steady
+// feed; on a scattering one several times the scatter of its push's lines, since a fit over a few
+// seconds of lines scattering by several metres strays aside by as much on a straight push. The
+// scatter is read from how far aside consecutive moving lines jump: a push, straight or turning,
+// moves a line only a metre or two aside.
+double turnSwingM(const LiveAircraft& ac, const PushAxis& axis) {
+  double sum = 0.0;
+  int count = 0;
+  std::optional<double> previous;
+  for (const TrackPoint& p : ac.pushBackFeedLines) {
+    if (p.groundSpeedKt < kPushBackStandsKt) break;
+    const double right = axisOffsets(axis, p.lat, p.lon).second;
+    if (previous) {
+      sum += (right - *previous) * (right - *previous);
+      ++count;
+    }
+    previous = right;
+  }
+  const double scatter = count == 0 ? 0.0 : std::sqrt(sum / count / 2.0);
+  return std::max(kTurnSwingM, kScatterSwing * scatter);
+}
+
 // The side the feed's push has swung the tail to, away from the straight leg, by the time a turn
 // begun a second from now would be done at the turn rate: 1 to the right of the way back, -1 to
 // the left, 0 none. The place of a position fit over several lines shows the tug turn where the
@@ -330,8 +353,9 @@ double pushBackCurveStep(const LiveAircraft& ac) {
 int feedSwing(const LiveAircraft& ac) {
   if (STRAIGHT_PBS_ONLY.value()) return 0;
   const kvo::TickCount tick = nowTick() + kFollowStepTicks + static_cast<kvo::TickCount>(turnRateTicks(ac));
-  const auto feed = feedPlaceAt(ac, standAxis(ac), tick);
-  if (!feed || std::abs(feed->second) < kTurnSwingM) return 0;
+  const PushAxis axis = standAxis(ac);
+  const auto feed = feedPlaceAt(ac, axis, tick);
+  if (!feed || std::abs(feed->second) < turnSwingM(ac, axis)) return 0;
   return feed->second > 0.0 ? 1 : -1;
 }
 
@@ -400,7 +424,7 @@ void fitTurnToFeed(LiveAircraft& ac) {
     side = std::abs(feed->second);
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }
-  if (side < kTurnSwingM) return;
+  if (side < turnSwingM(ac, axis)) return;
   auto place = [&](TrackPoint& p, double right) {
     const kvo::LatLon at = axisPlace(axis, corner, right);
     p.lat = at.lat;
@@ -624,18 +648,37 @@ void setUpCurve(LiveAircraft& ac) {
   }
 }
 
+// Standing where it is until the tick, as the second point: a move from a standstill starts when
+// the feed's move started, not when the line showing it arrives.
+void standUntil(LiveAircraft& ac, kvo::TickCount start, double speedKt) {
+  if (start <= nowTick() + kvo::kMinTravelTicks) return;
+  TrackPoint wait = groundPointAt(ac.trackPoints.front(), {ac.position.lat, ac.position.lon}, speedKt, start);
+  wait.stationary = 1;
+  ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
+}
+
 void pullOutOfStand(LiveAircraft& ac) {
   ac.standRouteState = 0;
   ac.departureRequested = 0;
   const kvo::LatLon ahead =
       destinationPoint(ac.standLat, ac.standLon, ac.standHeading, 2.0 * ac.halfSpanNm * kFeetPerNm);
+  // The line that showed the aircraft leaving comes some way into the feed's move: it set off as
+  // long before it as that way takes at the line's speed.
+  const TrackPoint& shown = ac.trackPoints.back();
+  const double shownKt = shown.groundSpeedKt > kPushBackStandsKt ? shown.groundSpeedKt : ac.standSpeedKt;
+  const kvo::TickCount start =
+      shown.stationary != 0
+          ? nowTick()
+          : std::max(nowTick(),
+                     shown.dueTick - travelTicks(distanceNm(ac.standLat, ac.standLon, shown.lat, shown.lon), shownKt));
   TrackPoint& first = ac.trackPoints.at(0);
   first.groundSpeedKt = ac.standSpeedKt;
   const double dist = distanceNm(ac.position.lat, ac.position.lon, ahead.lat, ahead.lon);
-  TrackPoint out = groundPointAt(first, ahead, ac.standSpeedKt, nowTick() + travelTicks(dist, ac.standSpeedKt));
+  TrackPoint out = groundPointAt(first, ahead, ac.standSpeedKt, start + travelTicks(dist, ac.standSpeedKt));
   out.trackDeg = ac.standHeading / kDeg;
   ac.trackPoints.resize(1);
   ac.trackPoints.push_back(out);
+  standUntil(ac, start, ac.standSpeedKt);
   setPhase(ac, GroundPhase::Taxi);
   ac.referenceHeading = ac.position.heading;
   setLights(ac, {1, 1, 0, 1, 0, 1, 0});
@@ -681,10 +724,7 @@ void startPushBack(LiveAircraft& ac) {
   ac.trackPoints.push_back(second);
   ac.pushBackCounter = 2;
   if (start > now + kvo::kMinTravelTicks) {
-    // Standing on the stand until then.
-    TrackPoint wait = groundPointAt(ac.trackPoints.front(), {ac.position.lat, ac.position.lon}, speed, start);
-    wait.stationary = 1;
-    ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
+    standUntil(ac, start, speed);
     ac.pushBackCounter = 3;
   }
   setLights(ac, {1, 1, 0, 1, 0, 1, 0});

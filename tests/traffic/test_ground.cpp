@@ -165,6 +165,18 @@ TEST_F(LeavingStand, EightyDegreesOffPullsOutForward) {
   EXPECT_EQ(eventData(events, kvo::kEventFlapsSet), std::vector<std::uint32_t>{3072});
 }
 
+// The line showing the aircraft 100 m off at 8 kt comes 24 s into the feed's move: it stands until
+// then, as a helicopter lifting off its pad does while its feed stands.
+TEST_F(LeavingStand, PullingOutStartsWhenTheFeedsMoveStarted) {
+  LiveAircraft ac = parkedAt(80.0);
+  ac.trackPoints.back().dueTick = kNow + 5000;
+  const kvo::TickCount feedSetOff = kNow + 5000 - travelTicks(100.0 / 1852.0, 8.0);
+  runTicks(ac, static_cast<int>(feedSetOff - kNow) - 100);
+  EXPECT_LT(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon) * 1852.0, 0.1) << "set off before the feed";
+  runTicks(ac, 300);
+  EXPECT_GT(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon) * 1852.0, 0.3) << "still standing";
+}
+
 TEST_F(LeavingStand, UnknownStandStaysParked) {
   LiveAircraft ac = parkedAt(170.0);
   g_parkStands.clear();
@@ -253,6 +265,7 @@ struct LateTurnCase {
   const char* name;
   std::vector<Leg> legs;  // the push-back's legs, then a stop and the taxi forwards
   bool trueHeadings = true;
+  double scatterM = 0.0;  // the most a line's place is off its path (and at least 3 m), as receivers scatter it
 };
 
 TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
@@ -275,6 +288,10 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
       {"a straight push of 75 m",
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {57.0, 0.0, 3.0}, {15.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
         {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}}},
+      {"a straight push of 80 m on scattered lines without a true heading",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {62.0, 0.0, 2.5}, {15.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
+       false, 8.0},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -287,6 +304,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     TrackPoint feedPushEnd;
     kvo::TickCount feedPushStart = 0;
     double feedPeakKt = 0.0;
+    std::mt19937 scatter(28);
     for (std::size_t i = 0; i < legs.size(); ++i) {
       const bool backwards = i < kPushLegs;
       if (i == kPushLegs) motion += 180.0;
@@ -305,6 +323,12 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
           if (backwards) feedPushEnd = p;
           if (backwards && speed > 0.0 && feedPushStart == 0) feedPushStart = p.dueTick;
           feedPeakKt = std::max(feedPeakKt, backwards ? p.groundSpeedKt : 0.0);
+          if (c.scatterM > 0.0 && !feed.empty()) {
+            const double off = std::uniform_real_distribution<double>(3.0, c.scatterM)(scatter);
+            const double way = std::uniform_real_distribution<double>(0.0, 360.0)(scatter) * kDeg;
+            p.lat += off * std::cos(way) / kMetresPerDeg;
+            p.lon += off * std::sin(way) / (kMetresPerDeg * std::cos(50.0 * kDeg));
+          }
           feed.push_back(p);
         }
       };
