@@ -36,9 +36,6 @@ constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
 constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
 constexpr std::size_t kMaxPushBackLines = 150;     // five minutes of lines
-constexpr double kLineUpStopKt = 5.0;               // slower than this before a pause is a stop
-constexpr kvo::TickCount kLineUpPauseTicks = 500;   // a pause of the feed's 2 s lines this long was a standing
-constexpr kvo::TickCount kFeedLineTicks = 200;
 
 double bearingDiffDeg(double fromLat, double fromLon, const TrackPoint& to, double heading) {
   return std::abs(wrapPi(initialBearing(fromLat, fromLon, to.lat, to.lon) - heading)) / kDeg;
@@ -105,26 +102,6 @@ void clearOvertakenStationaryPoints(LiveAircraft& ac, const TrackPoint& p) {
   }
 }
 
-// The overtaken-point clearing drops a standing shorter than 15 s once the feed moves on; a line-up
-// on the runway is often that short, and without it the roll would begin while the aircraft still
-// turns onto the runway. Once the feed shows the roll, the pause before it is stood again.
-void standLineUp(LiveAircraft& ac) {
-  auto& track = ac.trackPoints;
-  for (std::size_t q = track.size() - 1; q-- > 1;) {
-    const TrackPoint& stop = track[q];
-    const TrackPoint& roll = track[q + 1];
-    if (stop.stationary != 0 || stop.airborne != 0) return;
-    if (stop.groundSpeedKt < kLineUpStopKt && roll.dueTick - stop.dueTick >= kLineUpPauseTicks) {
-      TrackPoint standing = stop;
-      standing.groundSpeedKt = 0.0;
-      standing.stationary = 1;
-      standing.dueTick = std::max(roll.dueTick - kFeedLineTicks, stop.dueTick + 1);
-      track.insert(track.begin() + static_cast<std::ptrdiff_t>(q) + 1, standing);
-      return;
-    }
-  }
-}
-
 void touchAndGo(LiveAircraft& ac) {
   setPhase(ac, GroundPhase::Taxi);
   ac.takeOffRoll = 1;
@@ -169,7 +146,6 @@ void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
     } else if (p.airborne == 0) {
       if (p.groundSpeedKt >= 43.0 && last.groundSpeedKt >= 43.0 && ac.phase == GroundPhase::Taxi) {
         beginDepartureRun(ac);
-        standLineUp(ac);
       }
     } else if (ac.phase == GroundPhase::Taxi) {
       beginDepartureRun(ac);

@@ -671,7 +671,7 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
 
 }  // namespace
 
-// The feed taxis north onto the runway, stands its 12 s line-up there and rolls along the runway
+// The feed taxis north onto the runway, stands its 10 s line-up there and rolls along the runway
 // (300°). The aircraft stands the line-up too, turns its nose onto the runway meanwhile and rolls
 // nose first, never backward.
 TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
@@ -682,8 +682,8 @@ TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
     feed.push_back(point(lat, lon, due, kt));
     due += 200;
   };
-  for (int i = 0; i < 10; ++i) line(47.8 - (10 - i) * 8.0 / 111132.95, 13.0, i < 8 ? 8.0 : 2.0);
-  for (int i = 0; i < 7; ++i) line(47.8, 13.0, 0.0);
+  for (int i = 0; i < 10; ++i) line(47.8 - (10 - i) * 20.0 / 111132.95, 13.0, 20.0);
+  for (int i = 0; i < 6; ++i) line(47.8, 13.0, 0.0);
   double along = 0.0, kt = 0.0;
   for (int i = 0; i < 30; ++i) {
     kt = std::min(kt + 7.0, 140.0);
@@ -691,7 +691,7 @@ TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
     const kvo::LatLon at = destinationPoint(47.8, 13.0, kRunwayDeg * kDeg, along * kFeetPerMetre);
     line(at.lat, at.lon, kt);
   }
-  const kvo::TickCount rollStarts = feed[17].dueTick;
+  const kvo::TickCount rollStarts = feed[16].dueTick;
 
   LiveAircraft ac = makeAircraft(Large);
   ac.onGround = 1;
