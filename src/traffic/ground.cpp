@@ -33,6 +33,35 @@ void sendEvent(const LiveAircraft& ac, std::uint32_t eventId, std::uint32_t data
   queueClientEvent(kvo::ClientEventRequest{ac.objectId, eventId, data});
 }
 
+constexpr double kRollNearNm = 50.0 / 1852.0;
+constexpr double kRollFarNm = 150.0 / 1852.0;
+constexpr double kRollAgreeRad = 30.0 * kDeg;
+constexpr double kRollLegRad = 45.0 * kDeg;
+constexpr double kRollScatterNm = 20.0 / 1852.0;  // two points' scatter: nearer than this is no way back
+
+// The way a take-off roll runs from track point `from`: toward the last point on the ground, far
+// enough ahead that the scatter of the feed's positions near the line-up does not sway it. Only
+// where the points ahead run steadily away and a nearer one agrees: a backtrack, its turn at the
+// runway end or a turn onto the runway runs its own way.
+std::optional<double> rollHeading(const LiveAircraft& ac, std::size_t from) {
+  const auto& track = ac.trackPoints;
+  if (ac.takeOffRoll == 0 || isRotorcraft(ac) || from >= track.size()) return std::nullopt;
+  const TrackPoint& at = track[from];
+  std::optional<double> near;
+  std::optional<double> far;
+  double farthest = 0.0;
+  for (std::size_t j = from + 1; j < track.size() && track[j].airborne == 0; ++j) {
+    const double d = pointDistanceNm(at, track[j]);
+    if (d < farthest - kRollScatterNm) return std::nullopt;
+    farthest = std::max(farthest, d);
+    const double bearing = initialBearing(at.lat, at.lon, track[j].lat, track[j].lon);
+    if (!near && d >= kRollNearNm) near = bearing;
+    far = d >= kRollFarNm ? std::optional<double>(bearing) : std::nullopt;
+  }
+  if (!near || !far || std::abs(wrapPi(*far - *near)) > kRollAgreeRad) return std::nullopt;
+  return far;
+}
+
 bool isCurveStartPhase(GroundPhase phase) { return phase == GroundPhase::PushingBack; }
 
 // How a curve from the aircraft runs through the middle point to the end point. The smooth curve
@@ -520,10 +549,24 @@ void nextPosGroundSteps(LiveAircraft& ac) {
       splitForSpeedChange(ac);
     }
     if (!ac.curve.isSet()) {
+      // Off the standing, or along the leg within its scatter: not while still turning onto the runway.
+      const auto roll = rollHeading(ac, 0);
+      if (roll && (ac.trackPoints[0].stationary != 0 || ac.trackPoints[0].groundSpeedKt == 0.0 ||
+                   std::abs(wrapPi(*roll - ac.referenceHeading)) <= kRollLegRad)) {
+        ac.referenceHeading = *roll;
+      }
       ac.turnDeltaDeg = std::abs(wrapPi(ac.referenceHeading - ac.position.heading)) / kDeg;
       ac.turning = ac.turnDeltaDeg > 3.0 ? 1 : 0;
     } else {
       ac.turning = 0;
+    }
+  } else if (ac.takeOffRoll != 0) {
+    // Standing before the roll (the line-up): the nose turns onto the runway in place.
+    const auto roll = rollHeading(ac, 1);
+    ac.turning = roll ? 1 : 0;
+    if (roll) {
+      ac.turnRate = ac.turnRateBase;
+      ac.referenceHeading = *roll;
     }
   }
 

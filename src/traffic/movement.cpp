@@ -564,6 +564,10 @@ void verticalStep(LiveAircraft& ac) {
 
 }  // namespace
 
+void standStep(LiveAircraft& ac) {
+  if (ac.takeOffRoll != 0 && ac.onGround != 0 && ac.turning != 0) turnToward(ac, ac.referenceHeading);
+}
+
 void curveStep(LiveAircraft& ac) {
   ac.previousLat = ac.position.lat;
   ac.previousLon = ac.position.lon;

@@ -6,7 +6,7 @@
 // All of it runs on the start-up worker inside the traffic tick. The tick (updateLiveAc) calls,
 // for an active aircraft:
 //   if (g_trafficTick >= front.dueTick) { nextPosMain(ac); fillPositionSpeeds(ac); }
-//   if (state still active && !front.stationary) curveStep(ac);
+//   if (state still active) front.stationary ? standStep(ac) : curveStep(ac);
 //   then queues ac.position.
 // The feed intake calls decodeExisting for every new point of a known aircraft.
 #include <array>
@@ -83,6 +83,9 @@ void fillPositionSpeeds(kvo::LiveAircraft& ac);
 // Per-tick integration of the steps (and the curve, the flare, the take-off) into the position
 // block; called every tick while the front point is not stationary.
 void curveStep(kvo::LiveAircraft& ac);
+// A tick standing still: only a line-up turns the nose, in place onto the runway; any other
+// standing keeps it.
+void standStep(kvo::LiveAircraft& ac);
 
 void stepTowardNextTrackPoint(kvo::LiveAircraft& ac);
 void moveInAir(kvo::LiveAircraft& ac);

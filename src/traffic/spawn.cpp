@@ -75,7 +75,13 @@ void stepActive(LiveAircraft& ac) {
     fillPositionSpeeds(ac);
   }
   if (ac.state != AircraftState::Active) return;
-  if (!ac.trackPoints.empty() && ac.trackPoints.front().stationary == 0) curveStep(ac);
+  if (!ac.trackPoints.empty()) {
+    if (ac.trackPoints.front().stationary == 0) {
+      curveStep(ac);
+    } else {
+      standStep(ac);
+    }
+  }
   if (ac.objectId != 0) {
     g_positionBufferFill->push_back(AiPositionUpdate{ac.position, ac.objectId});
     return;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <utility>
@@ -693,3 +694,54 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
 }
 
 }  // namespace
+
+// The feed taxis north onto the runway, stands its 10 s line-up there and rolls along the runway
+// (300°). The aircraft stands the line-up too, turns its nose onto the runway meanwhile and rolls
+// nose first, never backward.
+TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
+  constexpr double kRunwayDeg = 300.0;
+  std::vector<TrackPoint> feed;
+  kvo::TickCount due = kNow + 3000;
+  auto line = [&](double lat, double lon, double kt) {
+    feed.push_back(point(lat, lon, due, kt));
+    due += 200;
+  };
+  for (int i = 0; i < 10; ++i) line(47.8 - (10 - i) * 20.0 / 111132.95, 13.0, 20.0);
+  for (int i = 0; i < 6; ++i) line(47.8, 13.0, 0.0);
+  double along = 0.0, kt = 0.0;
+  for (int i = 0; i < 30; ++i) {
+    kt = std::min(kt + 7.0, 140.0);
+    along += kt * 0.514444 * 2.0;
+    const kvo::LatLon at = destinationPoint(47.8, 13.0, kRunwayDeg * kDeg, along * kFeetPerMetre);
+    line(at.lat, at.lon, kt);
+  }
+  const kvo::TickCount rollStarts = feed[16].dueTick;
+
+  LiveAircraft ac = makeAircraft(Large);
+  ac.onGround = 1;
+  ac.phase = GroundPhase::Taxi;
+  ac.trackPoints = {feed[0], feed[1]};
+  placeAtFirst(ac, 0.0);
+  setTick(feed[0].dueTick);
+  std::size_t fed = 2;
+  double stoodS = 0.0, worstOffDeg = 0.0;
+  std::optional<double> noseAtRollDeg;
+  while (g_trafficTick.load() < feed.back().dueTick - 3000) {
+    while (fed < feed.size() && feed[fed].dueTick - 3000 <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+    const double lat = ac.position.lat, lon = ac.position.lon;
+    runTicks(ac, 1);
+    const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
+    if (g_trafficTick.load() > feed[10].dueTick && g_trafficTick.load() < rollStarts && stepM < 0.001) stoodS += 0.01;
+    if (stepM > 0.02) {
+      const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
+      if (g_trafficTick.load() >= rollStarts && !noseAtRollDeg) noseAtRollDeg = ac.position.heading / kDeg;
+      if (g_trafficTick.load() >= rollStarts) {
+        worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
+      }
+    }
+  }
+  EXPECT_GE(stoodS, 8.0) << "the line-up is stood";
+  ASSERT_TRUE(noseAtRollDeg);
+  EXPECT_NEAR(*noseAtRollDeg, kRunwayDeg, 5.0) << "lined up when the roll starts";
+  EXPECT_LT(worstOffDeg, 20.0) << "the roll runs nose first";
+}

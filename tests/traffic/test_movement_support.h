@@ -119,8 +119,12 @@ inline void runTicks(kvo::LiveAircraft& ac, int n) {
       nextPosMain(ac);
       fillPositionSpeeds(ac);
     }
-    if (ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty() && ac.trackPoints.front().stationary == 0) {
-      curveStep(ac);
+    if (ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty()) {
+      if (ac.trackPoints.front().stationary == 0) {
+        curveStep(ac);
+      } else {
+        standStep(ac);
+      }
     }
     g_trafficTick.fetch_add(1);
   }
