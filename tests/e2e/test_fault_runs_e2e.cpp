@@ -499,6 +499,11 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
 // eight aircraft of the session's start that a run without the flood creates in its first
 // 40 s are created while it lasts (they were none, the flood kept every aircraft out).
 TEST(FaultRun, OneAircraftFloodingTheFeedKeepsNoOtherAircraftOut) {
+#if defined(__SANITIZE_THREAD__)
+  // Under the thread checker the reader takes so few datagrams out of the flooded socket that the
+  // system drops most of every sender's lines: the run would measure the checker, not the feed.
+  GTEST_SKIP() << "the flood run measures the reader's pace, which the thread checker slows down";
+#endif
   Installation at;
   at.writeScenario();
   Program program(at);
