@@ -549,10 +549,12 @@ void nextPosGroundSteps(LiveAircraft& ac) {
       splitForSpeedChange(ac);
     }
     if (!ac.curve.isSet()) {
-      // Off the standing, or along the leg within its scatter: not while still turning onto the runway.
+      // Off the standing, or along the leg within its scatter: not while still turning onto the
+      // runway, nor on the leg onto the line-up (its standing turns the nose in place).
       const auto roll = rollHeading(ac, 0);
+      const bool ontoStanding = ac.trackPoints.size() >= 3 && ac.trackPoints[2].stationary != 0;
       if (roll && (ac.trackPoints[0].stationary != 0 || ac.trackPoints[0].groundSpeedKt == 0.0 ||
-                   std::abs(wrapPi(*roll - ac.referenceHeading)) <= kRollLegRad)) {
+                   (!ontoStanding && std::abs(wrapPi(*roll - ac.referenceHeading)) <= kRollLegRad))) {
         ac.referenceHeading = *roll;
       }
       ac.turnDeltaDeg = std::abs(wrapPi(ac.referenceHeading - ac.position.heading)) / kDeg;
@@ -856,6 +858,8 @@ void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double stan
     return;
   }
   TrackPoint& last = ac.trackPoints.back();
+  // A helicopter sets down on its pad from whatever way it comes, nose first.
+  const double wayIn = initialBearing(last.lat, last.lon, standLat, standLon);
   const std::int32_t n =
       std::max(travelTicks(distanceNm(last.lat, last.lon, standLat, standLon), ac.standSpeedKt), 100);
   last.groundSpeedKt = ac.standSpeedKt;
@@ -880,7 +884,7 @@ void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double stan
   b.dueTick = first.dueTick + 50 + n;
   ac.trackPoints.push_back(a);
   ac.trackPoints.push_back(b);
-  ac.referenceHeading = standHeading;
+  ac.referenceHeading = isRotorcraft(ac) ? wayIn : standHeading;
   if (ac.standRouteState >= 1) {
     ac.standRouteState = 0;
     setRouteTolerances(ac);

@@ -176,9 +176,11 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const bool same = samePosition(p, last);
   p.stationary = same ? 1 : 0;
   const bool airborneNow = ac.state == AircraftState::Active && ac.onGround == 0;
-  // A hovering helicopter keeps every point; standing on the ground, its scattered positions are
-  // merged as an aeroplane's are, or it would wander and spin on its pad.
-  if (isRotorcraft(ac) && (p.airborne != 0 || airborneNow)) return true;
+  // A helicopter keeps every point, hovering or hover-taxiing; standing on the ground, its
+  // scattered positions are merged as an aeroplane's are, or it would wander and spin on its pad.
+  if (isRotorcraft(ac) && (p.airborne != 0 || airborneNow || (p.groundSpeedKt > 0.0 && last.groundSpeedKt > 0.0))) {
+    return true;
+  }
   if (same) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 30.0) return false;
@@ -211,26 +213,30 @@ bool checkNewPosDuringLanding(LiveAircraft& ac, TrackPoint& p) {
   }
   if (samePosition(p, track.back())) return false;
   const double heading = ac.position.heading;
-  if (track.size() == 1) {
-    const double b = bearingDiffDeg(track[0].lat, track[0].lon, p, heading);
-    if (ac.descent != 0) {
-      if (b >= 90.0) return false;
-    } else if (b >= 150.0 && ac.standRouteState > 0) {
-      return false;
+  // A helicopter comes down onto its spot from any way and may move off any way: no point of its
+  // contradicts a roll. Dropping those behind it ate its approach when it taxied back.
+  if (!isRotorcraft(ac)) {
+    if (track.size() == 1) {
+      const double b = bearingDiffDeg(track[0].lat, track[0].lon, p, heading);
+      if (ac.descent != 0) {
+        if (b >= 90.0) return false;
+      } else if (b >= 150.0 && ac.standRouteState > 0) {
+        return false;
+      } else {
+        // The queued point is behind the aircraft: it restarts from where the aircraft is.
+        TrackPoint here = track[0];
+        here.lat = ac.position.lat;
+        here.lon = ac.position.lon;
+        here.dueTick = nowTick() + 1;
+        track[0] = here;
+      }
     } else {
-      // The queued point is behind the aircraft: it restarts from where the aircraft is.
-      TrackPoint here = track[0];
-      here.lat = ac.position.lat;
-      here.lon = ac.position.lon;
-      here.dueTick = nowTick() + 1;
-      track[0] = here;
-    }
-  } else {
-    const std::size_t queued = track.size();
-    if (bearingDiffDeg(track.back().lat, track.back().lon, p, trackEndHeading(ac)) >= 90.0) {
-      track.pop_back();
-      if (queued >= 3 && bearingDiffDeg(track.back().lat, track.back().lon, p, trackEndHeading(ac)) >= 90.0) {
+      const std::size_t queued = track.size();
+      if (bearingDiffDeg(track.back().lat, track.back().lon, p, trackEndHeading(ac)) >= 90.0) {
         track.pop_back();
+        if (queued >= 3 && bearingDiffDeg(track.back().lat, track.back().lon, p, trackEndHeading(ac)) >= 90.0) {
+          track.pop_back();
+        }
       }
     }
   }
@@ -366,6 +372,14 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
       forgetStand(ac);
       ac.holding = 0;
       ac.holdingSince = 0;
+      if (!ac.trackPoints.empty()) {
+        // The line that shows the aircraft taxiing comes some way into the feed's move: it sets
+        // off as long before that line as the way there takes at the line's speed. Setting off
+        // at once, it got there early and stood in the middle of its taxi start.
+        const double kt = p.groundSpeedKt > kPushBackStandsKt ? p.groundSpeedKt : ac.standSpeedKt;
+        ac.trackPoints.resize(1);
+        standUntil(ac, p.dueTick - travelTicks(d, kt), kt);
+      }
       return true;
     }
 

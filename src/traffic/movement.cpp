@@ -478,6 +478,11 @@ void fillPositionSpeeds(LiveAircraft& ac) {
 
 namespace {
 
+constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
+constexpr double kMaxSlipRad = 25.0 * kDeg;
+constexpr double kSlipCatchUpTicks = 30.0;
+constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead is a slide, not a scattered bend
+
 // Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
 // way; nothing within half a degree.
 void turnToward(LiveAircraft& ac, double target, double extraTurn = 0.0) {
@@ -487,8 +492,39 @@ void turnToward(LiveAircraft& ac, double target, double extraTurn = 0.0) {
   ac.position.heading = wrap2Pi(ac.position.heading + (diff > 0.0 ? turn : -turn));
 }
 
+// A helicopter taxiing on the ground turns on the spot before it moves off far from its nose: an
+// aeroplane's way of setting off while turning would carry it sideways, or backwards.
+bool turnOnTheSpot(LiveAircraft& ac) {
+  if (ac.onGround == 0 || !isRotorcraft(ac) || (ac.phase != GroundPhase::Taxi && ac.phase != GroundPhase::Parking)) {
+    return false;
+  }
+  double way = ac.referenceHeading;
+  bool moves = ac.turning != 0;
+  if (ac.curve.isSet()) {
+    kvo::LatLon at;
+    moves = interpolateCurve(ac.curve, at, way, ac.curveT);
+  }
+  if (!moves || std::abs(wrapPi(way - ac.position.heading)) <= kTurnOnTheSpotRad) return false;
+  turnToward(ac, way, std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0));
+  return true;
+}
+
+// Rolling on the ground, an aircraft does not slide sideways for long: where it sets off far from
+// its nose, or reaches a sharp corner at walking pace, the nose would lag at its turn rate for
+// seconds. On a leg of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within
+// a fraction of a second. A shorter leg keeps the turn rate: there the bend is mostly a scattered
+// point's, and the next leg bends back.
+double slipCatchUp(const LiveAircraft& ac, double way) {
+  const double slip = std::abs(wrapPi(way - ac.position.heading));
+  if (slip <= kMaxSlipRad || ac.trackPoints.empty() || ac.trackPoints.front().dueTick - nowTick() < kSlideTicks) {
+    return 0.0;
+  }
+  return (slip - kMaxSlipRad) / kSlipCatchUpTicks;
+}
+
 void horizontalStep(LiveAircraft& ac) {
   kvo::PositionBlock& pos = ac.position;
+  if (turnOnTheSpot(ac)) return;
   if (ac.curve.isSet()) {
     const double previousT = ac.curveT;
     ac.curveT = std::clamp(ac.curveT + ac.curveTStep, 0.0, 0.999999);
@@ -510,7 +546,7 @@ void horizontalStep(LiveAircraft& ac) {
     pos.lat = at.lat;
     pos.lon = at.lon;
     const double target = ac.phase == GroundPhase::PushingBack ? wrap2Pi(curveHeading + kPi) : curveHeading;
-    turnToward(ac, target, bend);
+    turnToward(ac, target, bend + slipCatchUp(ac, target));
     return;
   }
   switch (ac.phase) {
@@ -523,7 +559,9 @@ void horizontalStep(LiveAircraft& ac) {
       pos.lon += ac.lonStep;
       break;
     default:
-      if (ac.phase == GroundPhase::Parking || ac.turning != 0) turnToward(ac, ac.referenceHeading);
+      if (ac.phase == GroundPhase::Parking || ac.turning != 0) {
+        turnToward(ac, ac.referenceHeading, slipCatchUp(ac, ac.referenceHeading));
+      }
       if (ac.phase != GroundPhase::PushedBack) {
         pos.lat += ac.latStep;
         pos.lon += ac.lonStep;

@@ -111,6 +111,8 @@ void insertMidPoint(kvo::LiveAircraft& ac);
 void splitForSpeedChange(kvo::LiveAircraft& ac);
 void setUpCurve(kvo::LiveAircraft& ac);
 void pullOutOfStand(kvo::LiveAircraft& ac);
+// Standing where it is until the tick (as the second point), then moving on at the speed.
+void standUntil(kvo::LiveAircraft& ac, kvo::TickCount start, double speedKt);
 void startPushBack(kvo::LiveAircraft& ac);
 bool pushBackStep(kvo::LiveAircraft& ac);  // true: it timed the next point itself
 void landingRollConfiguration(kvo::LiveAircraft& ac);

@@ -368,7 +368,10 @@ void gf_setFlaps(StaticAircraft& ac, std::uint32_t index) {
 }
 
 void setGroundSlots(LiveAircraft& ac) {
-  ac.landingRoll = 1;
+  // A helicopter sets down where it means to stand or taxi from: it has no roll to run out, and a
+  // roll's rules (no point behind it, none on the same spot, run on when the points end) would
+  // slide it on along its approach.
+  ac.landingRoll = isRotorcraft(ac) ? 0 : 1;
   ac.landed = 1;
   ac.derotation = 1;
   ac.descent = 0;

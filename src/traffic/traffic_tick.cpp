@@ -84,7 +84,9 @@ bool ignoreUpdate(const LiveAircraft& ac, const FeedRecord& record) {
   if (gs > 5.0 && lastGs >= 10.0 * gs) return true;
   if (lastGs <= 5.0 && gs >= 80.0) return true;
   if (gs <= 5.0 && lastGs >= 80.0) return true;
-  if (ac.standRouteState < 1) {
+  // While pushing back every line counts: they give the push's pace and where it stops (a tug's
+  // pace and a standing aircraft's lines would otherwise be thinned to one in 15 s).
+  if (ac.standRouteState < 1 && ac.phase != GroundPhase::PushingBack) {
     const double turn = trackDifferenceDeg(next.trackDeg, last.trackDeg);
     if (next.airborne != 0 && gs > 120.0 && turn <= 1.0 && dt <= spacingSeconds(kAirborneSpacingNm, gs, false)) {
       return true;

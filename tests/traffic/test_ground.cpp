@@ -239,13 +239,17 @@ TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
   EXPECT_NEAR(initialBearing(50.0, 8.0, ac.position.lat, ac.position.lon), 3.141592653589793, 0.02);
   EXPECT_NEAR(std::remainder(ac.position.heading, 2.0 * 3.141592653589793), 0.0, 1.0 * kDeg);
 
-  // The feed shows it taxiing away: it follows.
+  // The feed shows it taxiing away: it follows, setting off when the feed's move began (the 167 m
+  // to the line take 27 s at its 12 kt), not when the line came.
   TrackPoint away = point(ac.position.lat - 0.0015, ac.position.lon, g_trafficTick.load() + 3000, 12);
   decodeExisting(ac, away);
   EXPECT_EQ(ac.phase, GroundPhase::Taxi);
   EXPECT_EQ(ac.holding, 0);
+  const kvo::LatLon pushedTo{ac.position.lat, ac.position.lon};
+  runTicks(ac, 200);
+  EXPECT_LT(distanceNm(pushedTo.lat, pushedTo.lon, ac.position.lat, ac.position.lon) * 1852.0, 0.5);
   // Starting from a standstill the schedule runs behind the feed by up to the late tolerance.
-  runTicks(ac, 12000);
+  runTicks(ac, 11800);
   EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, away.lat, away.lon) * 1852.0, 2.0);
   EXPECT_NEAR(ac.position.heading, 3.141592653589793, 2.0 * kDeg) << "turned onto the taxi leg";
 }
@@ -563,8 +567,9 @@ TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {
 }
 
 // A feed as real ones are on the ground: a line every 2 s, each position scattered by 3-8 m. On
-// a straight leg the nose and the speed hold; a turn is still driven through; a helicopter
-// standing, mid-taxi or parked on its pad, stays there, nose and all.
+// a straight leg the nose and the speed hold; a turn is still driven through, the nose keeping
+// up with its bends; a helicopter standing, mid-taxi or parked on its pad, stays there, nose and
+// all.
 TEST_F(MovementTest, NoisyFeedOnTheGround) {
   struct Case {
     const char* name;
@@ -686,6 +691,7 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
       EXPECT_EQ(off, 0) << "samples more than 20 degrees off the motion";
     } else {
       EXPECT_LT(nearestTurnM, 5.0) << "driven round the turn, not across";
+      EXPECT_LE(off, 1) << "samples more than 20 degrees off the motion: the nose keeps up with the bends";
       EXPECT_LT(worstGapM, 10.0) << "the path's distance from the feed's";
       EXPECT_LT(std::abs(std::remainder(ac.position.heading - way, 2.0 * 3.141592653589793)), 5.0 * kDeg)
           << "the nose on the leg after the turn";
@@ -694,6 +700,65 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
 }
 
 }  // namespace
+
+// A helicopter comes down south onto its spot, hover-taxies back north the way it came and stands
+// there. It sets down on the spot when its feed does (its approach is not dropped for the way
+// back), turns round there before it moves off (never backwards) and stays where it stands.
+TEST_F(MovementTest, HelicopterSetsDownTaxiesBackAndStands) {
+  constexpr double kElevation = 1400.0;
+  g_parkAirport = "LOWS";
+  g_parkAirportElevation = kElevation;
+  g_parkAirportLat = 47.8;
+  g_parkAirportLon = 13.0;
+  const kvo::LatLon spot{47.8, 13.0};
+  std::vector<TrackPoint> feed;
+  kvo::TickCount due = kNow + 3000;
+  auto line = [&](double northM, double kt, double altFt, double vs) {
+    const kvo::LatLon at = destinationPoint(spot.lat, spot.lon, 0.0, northM * kFeetPerMetre);
+    feed.push_back(point(at.lat, at.lon, due, kt, altFt, altFt > 0.0, vs));
+    due += 200;
+  };
+  // 60 s down from 400 ft at 40 kt to the spot at 8 kt, 30 s back north at 8 kt, 60 s standing.
+  for (int i = 0; i < 30; ++i) {
+    const double t = 2.0 * i, left = 60.0 - t;
+    line(left * (8.0 + (40.0 - 8.0) * left / 120.0) * 0.514444, 8.0 + 32.0 * left / 60.0,
+         kElevation + 400.0 * left / 60.0, -400.0);
+  }
+  for (int i = 0; i <= 15; ++i) line(8.2 * i, 8.0, 0.0, 0.0);
+  const kvo::TickCount stands = due;
+  for (int i = 0; i < 30; ++i) line(8.2 * 15, 0.0, 0.0, 0.0);
+
+  LiveAircraft ac = makeAircraft(Rotorcraft);
+  ac.phase = GroundPhase::Flying;
+  ac.trackPoints = {feed[0], feed[1]};
+  placeAtFirst(ac, 180.0 * kDeg);
+  setTick(feed[0].dueTick);
+  std::size_t fed = 2;
+  std::optional<kvo::LatLon> down;
+  kvo::LatLon atStand{};
+  double worstOffDeg = 0.0, drift = 0.0;
+  while (g_trafficTick.load() < feed.back().dueTick - 3000 && ac.state == kvo::AircraftState::Active) {
+    const kvo::TickCount now = g_trafficTick.load();
+    while (fed < feed.size() && feed[fed].dueTick - 3000 <= now) decodeExisting(ac, feed[fed++]);
+    const double lat = ac.position.lat, lon = ac.position.lon;
+    runTicks(ac, 1);
+    reportGround(ac, kElevation);
+    if (ac.onGround != 0 && !down) down = kvo::LatLon{ac.position.lat, ac.position.lon};
+    const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
+    if (ac.onGround != 0 && stepM > 0.02) {
+      const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
+      worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
+    }
+    if (now == stands + 500) atStand = {ac.position.lat, ac.position.lon};
+    if (now > stands + 500) drift = std::max(drift, distanceNm(atStand.lat, atStand.lon, ac.position.lat, ac.position.lon) * 1852.0);
+  }
+  ASSERT_EQ(ac.state, kvo::AircraftState::Active);
+  ASSERT_TRUE(down);
+  EXPECT_LT(distanceNm(down->lat, down->lon, spot.lat, spot.lon) * 1852.0, 40.0) << "set down near its spot";
+  EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
+  EXPECT_LT(drift, 2.0) << "stays where it stands";
+}
+
 
 // The feed taxis north onto the runway, stands its 10 s line-up there and rolls along the runway
 // (300°). The aircraft stands the line-up too, turns its nose onto the runway meanwhile and rolls

@@ -349,3 +349,24 @@ TEST_F(Spawn, ASpecialLiveryOfTheNewRegistrationRespawnsWithIt) {
 }
 
 }  // namespace
+
+// The feed's lines of a push-back give its pace and where it stops: none is thinned out, not even
+// those at a tug's pace or of the aircraft standing at the push's end along the same track.
+TEST_F(Spawn, EveryLineOfAPushBackIsHeard) {
+  kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
+  ac.phase = GroundPhase::PushingBack;
+  ac.onGround = 1;
+  for (kvo::TrackPoint& p : ac.trackPoints) {
+    p.airborne = 0;
+    p.altFt = 0.0;
+    p.groundSpeedKt = 2.5;
+    p.trackDeg = 90.0;
+  }
+  double time = 1000.0;
+  for (const double speed : {2.5, 2.5, 0.0, 0.0}) {
+    time += 2.0;
+    kvo::FeedRecord r = record(30000, "DLH1", time, ac.position.lat, ac.position.lon, 0.0, false, speed, 90.0);
+    processFeedRecord(r);
+  }
+  EXPECT_EQ(live(30000)->pushBackFeedLines.size(), 4u);
+}
