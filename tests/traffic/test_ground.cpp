@@ -701,64 +701,69 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
 
 }  // namespace
 
-// A helicopter comes down south onto its spot, hover-taxies back north the way it came and stands
-// there. It sets down on the spot when its feed does (its approach is not dropped for the way
-// back), turns round there before it moves off (never backwards) and stays where it stands.
-TEST_F(MovementTest, HelicopterSetsDownTaxiesBackAndStands) {
+// A helicopter comes down south onto its spot and stands there, or hover-taxies back north the way
+// it came first. It sets down on the spot when its feed does (its approach is not dropped for the
+// way back), turns round there before it moves off (never backwards) and stays where it stands.
+TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
   constexpr double kElevation = 1400.0;
-  g_parkAirport = "LOWS";
-  g_parkAirportElevation = kElevation;
-  g_parkAirportLat = 47.8;
-  g_parkAirportLon = 13.0;
   const kvo::LatLon spot{47.8, 13.0};
-  std::vector<TrackPoint> feed;
-  kvo::TickCount due = kNow + 3000;
-  auto line = [&](double northM, double kt, double altFt, double vs) {
-    const kvo::LatLon at = destinationPoint(spot.lat, spot.lon, 0.0, northM * kFeetPerMetre);
-    feed.push_back(point(at.lat, at.lon, due, kt, altFt, altFt > 0.0, vs));
-    due += 200;
-  };
-  // 60 s down from 400 ft at 40 kt to the spot at 8 kt, 30 s back north at 8 kt, 60 s standing.
-  for (int i = 0; i < 30; ++i) {
-    const double t = 2.0 * i, left = 60.0 - t;
-    line(left * (8.0 + (40.0 - 8.0) * left / 120.0) * 0.514444, 8.0 + 32.0 * left / 60.0,
-         kElevation + 400.0 * left / 60.0, -400.0);
-  }
-  for (int i = 0; i <= 15; ++i) line(8.2 * i, 8.0, 0.0, 0.0);
-  const kvo::TickCount stands = due;
-  for (int i = 0; i < 30; ++i) line(8.2 * 15, 0.0, 0.0, 0.0);
-
-  LiveAircraft ac = makeAircraft(Rotorcraft);
-  ac.phase = GroundPhase::Flying;
-  ac.trackPoints = {feed[0], feed[1]};
-  placeAtFirst(ac, 180.0 * kDeg);
-  setTick(feed[0].dueTick);
-  std::size_t fed = 2;
-  std::optional<kvo::LatLon> down;
-  kvo::LatLon atStand{};
-  double worstOffDeg = 0.0, drift = 0.0;
-  while (g_trafficTick.load() < feed.back().dueTick - 3000 && ac.state == kvo::AircraftState::Active) {
-    const kvo::TickCount now = g_trafficTick.load();
-    while (fed < feed.size() && feed[fed].dueTick - 3000 <= now) decodeExisting(ac, feed[fed++]);
-    const double lat = ac.position.lat, lon = ac.position.lon;
-    runTicks(ac, 1);
-    reportGround(ac, kElevation);
-    if (ac.onGround != 0 && !down) down = kvo::LatLon{ac.position.lat, ac.position.lon};
-    const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
-    if (ac.onGround != 0 && stepM > 0.02) {
-      const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
-      worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
+  for (const int taxiLines : {0, 15}) {
+    SCOPED_TRACE(taxiLines == 0 ? "stands where it came down" : "taxies back the way it came");
+    resetWorld();
+    g_parkAirport = "LOWS";
+    g_parkAirportElevation = kElevation;
+    g_parkAirportLat = spot.lat;
+    g_parkAirportLon = spot.lon;
+    std::vector<TrackPoint> feed;
+    kvo::TickCount due = kNow + 3000;
+    auto line = [&](double northM, double kt, double altFt, double vs) {
+      const kvo::LatLon at = destinationPoint(spot.lat, spot.lon, 0.0, northM * kFeetPerMetre);
+      feed.push_back(point(at.lat, at.lon, due, kt, altFt, altFt > 0.0, vs));
+      due += 200;
+    };
+    // 60 s down from 400 ft at 40 kt to the spot at 8 kt, back north at 8 kt, 60 s standing.
+    for (int i = 0; i < 30; ++i) {
+      const double t = 2.0 * i, left = 60.0 - t;
+      line(left * (8.0 + (40.0 - 8.0) * left / 120.0) * 0.514444, 8.0 + 32.0 * left / 60.0,
+           kElevation + 400.0 * left / 60.0, -400.0);
     }
-    if (now == stands + 500) atStand = {ac.position.lat, ac.position.lon};
-    if (now > stands + 500) drift = std::max(drift, distanceNm(atStand.lat, atStand.lon, ac.position.lat, ac.position.lon) * 1852.0);
-  }
-  ASSERT_EQ(ac.state, kvo::AircraftState::Active);
-  ASSERT_TRUE(down);
-  EXPECT_LT(distanceNm(down->lat, down->lon, spot.lat, spot.lon) * 1852.0, 40.0) << "set down near its spot";
-  EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
-  EXPECT_LT(drift, 2.0) << "stays where it stands";
-}
+    for (int i = 0; i <= taxiLines; ++i) line(8.2 * i, taxiLines == 0 ? 0.0 : 8.0, 0.0, 0.0);
+    const kvo::TickCount stands = due;
+    for (int i = 0; i < 30; ++i) line(8.2 * taxiLines, 0.0, 0.0, 0.0);
 
+    LiveAircraft ac = makeAircraft(Rotorcraft);
+    ac.phase = GroundPhase::Flying;
+    ac.trackPoints = {feed[0], feed[1]};
+    placeAtFirst(ac, 180.0 * kDeg);
+    setTick(feed[0].dueTick);
+    std::size_t fed = 2;
+    std::optional<kvo::LatLon> down;
+    kvo::LatLon atStand{};
+    double worstOffDeg = 0.0, drift = 0.0;
+    while (g_trafficTick.load() < feed.back().dueTick - 3000 && ac.state == kvo::AircraftState::Active) {
+      const kvo::TickCount now = g_trafficTick.load();
+      while (fed < feed.size() && feed[fed].dueTick - 3000 <= now) decodeExisting(ac, feed[fed++]);
+      const double lat = ac.position.lat, lon = ac.position.lon;
+      runTicks(ac, 1);
+      reportGround(ac, kElevation);
+      if (ac.onGround != 0 && !down) down = kvo::LatLon{ac.position.lat, ac.position.lon};
+      const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
+      if (ac.onGround != 0 && stepM > 0.02) {
+        const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
+        worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
+      }
+      if (now == stands + 500) atStand = {ac.position.lat, ac.position.lon};
+      if (now > stands + 500) {
+        drift = std::max(drift, distanceNm(atStand.lat, atStand.lon, ac.position.lat, ac.position.lon) * 1852.0);
+      }
+    }
+    ASSERT_EQ(ac.state, kvo::AircraftState::Active);
+    ASSERT_TRUE(down);
+    EXPECT_LT(distanceNm(down->lat, down->lon, spot.lat, spot.lon) * 1852.0, 40.0) << "set down near its spot";
+    EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
+    EXPECT_LT(drift, 2.0) << "stays where it stands";
+  }
+}
 
 // The feed taxis north onto the runway, stands its 10 s line-up there and rolls along the runway
 // (300°). The aircraft stands the line-up too, turns its nose onto the runway meanwhile and rolls
