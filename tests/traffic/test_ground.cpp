@@ -384,7 +384,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     double prevLat = ac.position.lat, prevLon = ac.position.lon;
     for (int tick = 0; tick < 30000 && ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty(); ++tick) {
       const kvo::TickCount now = g_trafficTick.load();
-      while (fed < feed.size() && feed[fed].dueTick - 3000 <= now) decodeExisting(ac, feed[fed++]);
+      takeDueLines(ac, feed, fed);
       if (ac.phase == GroundPhase::PushedBack && !pushedBack) {
         pushedBack = true;
         EXPECT_LT(std::abs(std::remainder(ac.position.heading / kDeg - feedEndDeg, 360.0)), 20.0)
@@ -546,7 +546,7 @@ TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {
   double lowestAgl = 1e9;
   for (int i = 0; i < 20000 && ac.state == kvo::AircraftState::Active; ++i) {
     const kvo::TickCount now = g_trafficTick.load();
-    while (fed < points.size() && points[fed].dueTick - 3000 <= now) decodeExisting(ac, points[fed++]);
+    takeDueLines(ac, points, fed);
     for (const TrackPoint& p : points) {
       if (p.dueTick == now) worstNm = std::max(worstNm, distanceNm(ac.position.lat, ac.position.lon, p.lat, p.lon));
     }
@@ -653,7 +653,7 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
     double errorSum = 0.0, errorSquares = 0.0, worstSpeedKt = 0.0, worstGapM = 0.0, nearestTurnM = 1e9;
     // Measured while the feed still runs 30 s ahead.
     for (int tick = 1; g_trafficTick.load() < feed.back().dueTick - 3000; ++tick) {
-      while (fed < feed.size() && feed[fed].dueTick - 3000 <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+      takeDueLines(ac, feed, fed);
       runTicks(ac, 1);
       ASSERT_EQ(ac.state, kvo::AircraftState::Active);
       if (tick % 100 != 0) continue;
@@ -742,7 +742,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     double worstOffDeg = 0.0, drift = 0.0;
     while (g_trafficTick.load() < feed.back().dueTick - 3000 && ac.state == kvo::AircraftState::Active) {
       const kvo::TickCount now = g_trafficTick.load();
-      while (fed < feed.size() && feed[fed].dueTick - 3000 <= now) decodeExisting(ac, feed[fed++]);
+      takeDueLines(ac, feed, fed);
       const double lat = ac.position.lat, lon = ac.position.lon;
       runTicks(ac, 1);
       reportGround(ac, kElevation);
@@ -797,7 +797,7 @@ TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
   double stoodS = 0.0, worstOffDeg = 0.0;
   std::optional<double> noseAtRollDeg;
   while (g_trafficTick.load() < feed.back().dueTick - 3000) {
-    while (fed < feed.size() && feed[fed].dueTick - 3000 <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+    takeDueLines(ac, feed, fed);
     const double lat = ac.position.lat, lon = ac.position.lon;
     runTicks(ac, 1);
     const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;

@@ -342,7 +342,7 @@ TEST_F(Arrival, ApproachFlareTouchdownRollOutAndStop) {
   std::size_t maxLandingStage = 0;
   for (int i = 0; i < 60000 && ac.state == AircraftState::Active; ++i) {
     const kvo::TickCount now = g_trafficTick.load();
-    while (fed < points.size() && points[fed].dueTick - 3000 <= now) decodeExisting(ac, points[fed++]);
+    takeDueLines(ac, points, fed);
     for (const TrackPoint& p : points) {
       if (p.dueTick != now) continue;
       const double d = distanceNm(ac.position.lat, ac.position.lon, p.lat, p.lon);

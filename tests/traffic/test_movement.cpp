@@ -351,7 +351,7 @@ TEST_F(MovementTest, AHelicopterClimbsSteadilyThroughScatteredAltitudes) {
   double lastAlt = ac.position.altFt;
   int downs = 0;
   for (int tick = 1; tick <= 9000; ++tick) {
-    while (fed < feed.size() && feed[fed].dueTick - 3000 <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+    takeDueLines(ac, feed, fed);
     if (tick % 20 == 0) reportGround(ac, kGroundFt);
     runTicks(ac, 1);
     if (tick % 100 != 0) continue;

@@ -130,6 +130,11 @@ inline void runTicks(kvo::LiveAircraft& ac, int n) {
   }
 }
 
+// Hands the aircraft the feed's lines as the intake does: each one 30 s before it is due.
+inline void takeDueLines(kvo::LiveAircraft& ac, const std::vector<kvo::TrackPoint>& feed, std::size_t& fed) {
+  while (fed < feed.size() && feed[fed].dueTick - kvo::kFeedDelayTicks <= g_trafficTick.load()) decodeExisting(ac, feed[fed++]);
+}
+
 // The simulator's ground report for an object at most 2500 ft above flat ground (what the
 // results code does with it): on the ground at most the static CG height + 3 ft up.
 inline void reportGround(kvo::LiveAircraft& ac, double groundFt) {
