@@ -176,7 +176,7 @@ struct LiveAircraft : StaticAircraft {
   std::chrono::system_clock::time_point standLeaveTime{};
   TickCount holdingSince = 0;
   TickCount pushBackWaitSince = 0;  // the push-back last went on with the feed's push (0: not following it)
-  std::vector<TrackPoint> pushBackFeedLines;  // the feed's lines since the push-back began: its pace and place
+  std::vector<TrackPoint> pushBackFeedLines;  // the feed's lines since the push-back began: its pace and place, then its taxi's
   std::int32_t landingStage = 0;  // 0..4 through the flare
   std::int32_t pushBackCounter = 0;
   std::int32_t standLeaveCounter = 0;

@@ -838,7 +838,12 @@ bool pushBackStep(LiveAircraft& ac) {
       return true;
     }
     ac.pushBackWaitSince = 0;
-    ac.pushBackFeedLines.clear();
+    // The feed's lines since its push stopped are its taxi's: heard while the push-back went on,
+    // they are kept for the hold that follows (nextPosMain hands them on).
+    auto& lines = ac.pushBackFeedLines;
+    lines.erase(lines.begin(), std::find_if(lines.begin(), lines.end(), [](const TrackPoint& p) {
+                  return p.groundSpeedKt < kPushBackStandsKt;
+                }));
     ac.referenceHeading = ac.position.heading;
     sendEvent(ac, kvo::kEventEngineAutoStart, 0);
     setThrottle(ac, 0);

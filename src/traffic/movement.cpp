@@ -458,6 +458,11 @@ void nextPosMain(LiveAircraft& ac) {
       removeAircraftFromSim(ac);
       break;
     }
+    // The push-back has ended: the feed's taxi lines heard while it went on (it may end after the
+    // feed's taxi began) are taken now, or the taxi would set off from a line far along its way.
+    if (ac.phase == GroundPhase::PushedBack && !ac.pushBackFeedLines.empty()) {
+      for (const TrackPoint& p : std::exchange(ac.pushBackFeedLines, {})) decodeExisting(ac, p);
+    }
     ac.movementFailures = 0;
   } catch (const std::exception& e) {
     logArrowLine(fmt::format("{}: {} {}, sz:{}, fs:{}, st:{}", "nextPosMain", e.what(), kvo::aircraftText(ac),

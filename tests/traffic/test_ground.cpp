@@ -258,7 +258,7 @@ TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
 // while and turns the nose only after the program's own push-back has reached its turn. The
 // push-back must begin when the feed's does, at its pace, end facing where the feed's ends and
 // near its place, and never roll backwards once it taxies; a line without a true heading gives
-// the nose by its track turned round.
+// the nose by its track turned round. Taxiing, it keeps to the feed's path.
 struct Leg {
   double metres;
   double turnDeg;      // turned along the leg, right above 0
@@ -297,6 +297,11 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {62.0, 0.0, 2.5}, {15.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
         {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
        false, 8.0},
+      // The taxi sets off 4 s after the push and turns 40 m on: the lines of its first 30 s come
+      // while the push-back still runs, and it must not cut the turn for want of them.
+      {"a short stop after the push, a turn soon after",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {52.0, 0.0, 3.0}, {31.4, 90.0, 3.0}, {26.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 4.0}, {10.0, 0.0, 8.0}, {30.0, 0.0, 8.0}, {47.0, -90.0, 8.0}, {100.0, 0.0, 8.0}}},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -310,6 +315,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     kvo::TickCount feedPushStart = 0;
     double feedPeakKt = 0.0;
     std::mt19937 scatter(28);
+    std::vector<std::pair<double, double>> taxiPath;  // the feed's taxi as it moved, metres north and east
     for (std::size_t i = 0; i < legs.size(); ++i) {
       const bool backwards = i < kPushLegs;
       if (i == kPushLegs) motion += 180.0;
@@ -349,6 +355,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
         motion += legs[i].turnDeg * ds / legs[i].metres;
         north += ds * std::cos(motion * kDeg);
         east += ds * std::sin(motion * kDeg);
+        if (!backwards) taxiPath.push_back({north, east});
         s += ds;
         speed = std::sqrt(std::max(speed * speed + 2.0 * accel * ds, 0.0));
         emit();
@@ -385,7 +392,8 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     for (int tick = 0; tick < 30000 && ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty(); ++tick) {
       const kvo::TickCount now = g_trafficTick.load();
       takeDueLines(ac, feed, fed);
-      if (ac.phase == GroundPhase::PushedBack && !pushedBack) {
+      // The push-back has ended (the taxi may begin in the same tick).
+      if (!pushedBack && (ac.phase == GroundPhase::PushedBack || (leftStand && ac.phase == GroundPhase::Taxi))) {
         pushedBack = true;
         EXPECT_LT(std::abs(std::remainder(ac.position.heading / kDeg - feedEndDeg, 360.0)), 20.0)
             << "the push-back ends facing " << ac.position.heading / kDeg << ", the feed's " << feedEndDeg;
@@ -403,6 +411,11 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
           const double way = initialBearing(prevLat, prevLon, ac.position.lat, ac.position.lon);
           const double off = std::abs(std::remainder(ac.position.heading - way, 2.0 * 3.141592653589793));
           EXPECT_LT(off / kDeg, 45.0) << "taxiing off its nose at tick " << now - kNow;
+          const double n = (ac.position.lat - 50.0) * kMetresPerDeg;
+          const double e = (ac.position.lon - 8.0) * kMetresPerDeg * std::cos(50.0 * kDeg);
+          double nearest = 1e9;
+          for (const auto& [pn, pe] : taxiPath) nearest = std::min(nearest, std::hypot(n - pn, e - pe));
+          EXPECT_LT(nearest, 8.0) << "off the feed's taxi path at tick " << now - kNow;
         }
         // A push-back is one move: a long stop in it reads as its end, the rest as rolling backwards.
         if (ac.phase == GroundPhase::PushingBack && ac.position.lat != ac.standLat) {
