@@ -164,6 +164,7 @@ struct LiveAircraft : StaticAircraft {
   double runwayHeading = 0.0;         // radians, the heading at touchdown
   double turnDeltaDeg = 0.0;          // |segment bearing - heading| while turning on the ground
   double holdDistanceNm = 0.0;        // last distance from the push-back end while holding
+  double groundScatterM = 0.0;        // how far the feed's ground places scatter about a straight leg (0: not seen)
   double firstStandDistanceNm = 0.0;  // watch on a parked aircraft: first and last distance
   double lastStandDistanceNm = 0.0;
   double previousLat = 0.0;  // position before the last per-tick step (degrees)

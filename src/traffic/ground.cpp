@@ -104,7 +104,7 @@ constexpr double kLegStepMinM = 1.0;
 // may already lie on a leg before), less the part they share: a tilt of the leg changes none of
 // it and a steady bend all of them alike, so an exact feed's curve shows no scatter. The end point
 // scatters as much as the others and tilts the whole leg.
-bool scatteredAboutLine(const std::vector<double>& sides) {
+bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
   if (sides.size() < 3) return false;
   std::vector<double> kinks;
   double sum = sides.front();
@@ -118,13 +118,21 @@ bool scatteredAboutLine(const std::vector<double>& sides) {
   double squares = 0.0;
   for (const double k : kinks) squares += (k - kinkMean) * (k - kinkMean);
   const double m = static_cast<double>(sides.size());
-  const double scatter = std::sqrt(squares / (6.0 * (m - 2.0)));
+  scatter = std::sqrt(squares / (6.0 * (m - 2.0)));
   return scatter >= kScatterMinM && std::abs(sum / m) <= 2.5 * scatter * std::sqrt(1.0 / m + 0.25);
 }
 
+// Near a turn too few points are queued to tell scatter from a bend, and each scattered point
+// there swung the nose. Once an aircraft's feed has shown its scatter on a straight leg, a leg
+// ahead along the nose with two points between is straight where both lie within this many times
+// that scatter of it. With one point between, the leg's end lies in the turn as readily: the
+// aircraft ran on straight and took the turn late and sharply.
+constexpr double kShortLegScatters = 2.5;
+
 // The farthest queued point that ends a straight leg from point `from`; 0 when none beyond the
-// next point does. With a nose given, the leg also keeps to it.
-std::size_t straightLegEnd(const LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
+// next point does. With a nose given, the leg also keeps to it. A leg shown scattered records the
+// feed's scatter.
+std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
   const auto& track = ac.trackPoints;
   const TrackPoint& origin = track[from];
   std::size_t end = 0;
@@ -157,8 +165,16 @@ std::size_t straightLegEnd(const LiveAircraft& ac, std::size_t from, std::option
       sides.push_back(side);
     }
     if (!scattered || length < reached - kFeedNoiseM) break;
-    if (!scatteredAboutLine(sides)) continue;
     if (nose && std::abs(wrapPi(std::atan2(endEast, endNorth) - *nose)) > kLegOffNoseRad) continue;
+    double scatter = 0.0;
+    if (scatteredAboutLine(sides, scatter)) {
+      ac.groundScatterM = scatter;
+    } else {
+      const double band = std::min(kShortLegScatters * ac.groundScatterM, kFeedNoiseM);
+      const bool shortLeg = nose && ac.groundScatterM > 0.0 && sides.size() == 2 &&
+                            std::all_of(sides.begin(), sides.end(), [&](double side) { return std::abs(side) <= band; });
+      if (!shortLeg) continue;
+    }
     end = k;
   }
   return end;
