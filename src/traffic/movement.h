@@ -74,8 +74,8 @@ void setGear(const kvo::LiveAircraft& ac, bool down);
 void setLights(const kvo::LiveAircraft& ac, const std::array<std::uint32_t, 7>& values);
 
 // ---- airborne movement -----------------------------------------------------------------------
-// Advances the aircraft by one track point. Errors are logged and passed on; repeated errors
-// remove the aircraft.
+// Advances the aircraft by one track point; at the end of a push-back it takes the feed's taxi
+// lines heard while it ran. Errors are logged and passed on; repeated errors remove the aircraft.
 void nextPosMain(kvo::LiveAircraft& ac);
 // After nextPosMain: position block vertical speed (ft/s) and true airspeed (0 when the front
 // point is stationary) from the display values.
