@@ -544,13 +544,8 @@ TEST_F(MovementTest, DepartureRunTakeOffAndClimbOut) {
   for (const double speed : {10.0, 25.0, 45.0, 65.0, 85.0, 105.0, 125.0, 145.0, 155.0}) add(speed, false, 0.0, 0.0);
   for (int i = 1; i <= 25; ++i) add(160.0, true, kElevation + i * 66.7, 2000.0);
 
-  LiveAircraft ac = makeAircraft(Large);
-  ac.onGround = 1;
-  ac.phase = GroundPhase::Taxi;
-  ac.trackPoints = {points[0], points[1]};
-  placeAtFirst(ac, 90.0 * kDeg);
+  LiveAircraft ac = onFeed(Large, GroundPhase::Taxi, points, 90.0 * kDeg);
   ac.position.altFt = kElevation + ac.staticCgFt;
-  setTick(points[0].dueTick);
 
   std::size_t fed = 2;
   double worstNm = 0.0;
@@ -747,11 +742,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     const kvo::TickCount stands = due;
     for (int i = 0; i < 30; ++i) line(8.2 * taxiLines, 0.0, 0.0, 0.0);
 
-    LiveAircraft ac = makeAircraft(Rotorcraft);
-    ac.phase = GroundPhase::Flying;
-    ac.trackPoints = {feed[0], feed[1]};
-    placeAtFirst(ac, 180.0 * kDeg);
-    setTick(feed[0].dueTick);
+    LiveAircraft ac = onFeed(Rotorcraft, GroundPhase::Flying, feed, 180.0 * kDeg);
     std::size_t fed = 2;
     std::optional<kvo::LatLon> down;
     kvo::LatLon atStand{};
@@ -803,12 +794,7 @@ TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
   }
   const kvo::TickCount rollStarts = feed[16].dueTick;
 
-  LiveAircraft ac = makeAircraft(Large);
-  ac.onGround = 1;
-  ac.phase = GroundPhase::Taxi;
-  ac.trackPoints = {feed[0], feed[1]};
-  placeAtFirst(ac, 0.0);
-  setTick(feed[0].dueTick);
+  LiveAircraft ac = onFeed(Large, GroundPhase::Taxi, feed, 0.0);
   std::size_t fed = 2;
   double stoodS = 0.0, worstOffDeg = 0.0;
   std::optional<double> noseAtRollDeg;

@@ -327,11 +327,7 @@ TEST_F(Arrival, ApproachFlareTouchdownRollOutAndStop) {
   g_parkAirportLon = kRunwayLon;
   g_qnh = 1013;
   const std::vector<TrackPoint> points = arrivalPoints();
-  LiveAircraft ac = makeAircraft(Large);
-  ac.phase = GroundPhase::Flying;
-  ac.trackPoints = {points[0], points[1]};
-  placeAtFirst(ac, 90.0 * kDeg);
-  setTick(points[0].dueTick);
+  LiveAircraft ac = onFeed(Large, GroundPhase::Flying, points, 90.0 * kDeg);
 
   std::size_t fed = 2;
   double worstAirNm = 0.0;

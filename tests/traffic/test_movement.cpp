@@ -341,12 +341,8 @@ TEST_F(MovementTest, AHelicopterClimbsSteadilyThroughScatteredAltitudes) {
     const double alt = kGroundFt + 100.0 + i * 2.0 * 500.0 / 60.0 + kScatterFt[i % 8];
     feed.push_back(point(47.8 + i * 0.0004, 13.0, kNow + 3000 + i * 200, 40.0, alt, true, 500.0));
   }
-  LiveAircraft ac = makeAircraft(Rotorcraft);
-  ac.phase = GroundPhase::Flying;
-  ac.trackPoints = {feed[0], feed[1]};
-  placeAtFirst(ac, 0.0);
+  LiveAircraft ac = onFeed(Rotorcraft, GroundPhase::Flying, feed, 0.0);
   ac.aglFt = ac.position.altFt - kGroundFt;
-  setTick(feed[0].dueTick);
   std::size_t fed = 2;
   double lastAlt = ac.position.altFt;
   int downs = 0;

@@ -112,6 +112,20 @@ inline std::vector<std::uint32_t> eventData(const std::vector<kvo::ClientEventRe
 
 inline void setTick(kvo::TickCount tick) { g_trafficTick.store(tick); }
 
+// An aircraft of the category on the feed's first two lines, in the phase (on the ground unless
+// flying), with the given heading and the clock at the first line; the rest is for takeDueLines
+// from the third line on.
+inline kvo::LiveAircraft onFeed(SizeCategory category, kvo::GroundPhase phase, const std::vector<kvo::TrackPoint>& feed,
+                                double headingRad) {
+  kvo::LiveAircraft ac = makeAircraft(category);
+  ac.onGround = phase == kvo::GroundPhase::Flying ? 0 : 1;
+  ac.phase = phase;
+  ac.trackPoints = {feed[0], feed[1]};
+  placeAtFirst(ac, headingRad);
+  setTick(feed[0].dueTick);
+  return ac;
+}
+
 // What the traffic tick does for an active aircraft, for n ticks from the current one.
 inline void runTicks(kvo::LiveAircraft& ac, int n) {
   for (int i = 0; i < n && ac.state == kvo::AircraftState::Active && !ac.trackPoints.empty(); ++i) {

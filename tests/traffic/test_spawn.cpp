@@ -32,16 +32,6 @@ class Spawn : public TrafficTest {
     }
     return *live(hexId);
   }
-  // An aircraft made by addLive put on the ground in the phase, its points moving at the speed.
-  static void onTheGround(kvo::LiveAircraft& ac, GroundPhase phase, double groundSpeedKt) {
-    ac.phase = phase;
-    ac.onGround = 1;
-    for (kvo::TrackPoint& p : ac.trackPoints) {
-      p.airborne = 0;
-      p.altFt = 0.0;
-      p.groundSpeedKt = groundSpeedKt;
-    }
-  }
   // A record that changes the identity of an aircraft made by addLive.
   static kvo::FeedRecord update(const kvo::LiveAircraft& ac, const std::string& callsign) {
     return record(ac.internalId, callsign, 1010.0, ac.position.lat, ac.position.lon + 0.01, 8000.0, true, 250.0, 120.0);
@@ -282,7 +272,13 @@ TEST_F(Spawn, WithoutGuidChangesANewLiveryKeepsTheAircraftGoing) {
     resetTrafficEngineForTests();
     kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
     ac.registration = c.oldRegistration;
-    onTheGround(ac, GroundPhase::Taxi, 20.0);
+    ac.phase = GroundPhase::Taxi;
+    ac.onGround = 1;
+    for (kvo::TrackPoint& p : ac.trackPoints) {
+      p.airborne = 0;
+      p.altFt = 0.0;
+      p.groundSpeedKt = 20.0;
+    }
     double time = 1000.0;
     for (double speed : {50.0, 60.0}) {
       time += 5.0;
@@ -353,18 +349,3 @@ TEST_F(Spawn, ASpecialLiveryOfTheNewRegistrationRespawnsWithIt) {
 }
 
 }  // namespace
-
-// The feed's lines of a push-back give its pace and where it stops: none is thinned out, not even
-// those at a tug's pace or of the aircraft standing at the push's end along the same track.
-TEST_F(Spawn, EveryLineOfAPushBackIsHeard) {
-  kvo::LiveAircraft& ac = addLive(30000, "DLH1", AircraftState::Active, 150);
-  onTheGround(ac, GroundPhase::PushingBack, 2.5);
-  for (kvo::TrackPoint& p : ac.trackPoints) p.trackDeg = 90.0;
-  double time = 1000.0;
-  for (const double speed : {2.5, 2.5, 0.0, 0.0}) {
-    time += 2.0;
-    kvo::FeedRecord r = record(30000, "DLH1", time, ac.position.lat, ac.position.lon, 0.0, false, speed, 90.0);
-    processFeedRecord(r);
-  }
-  EXPECT_EQ(live(30000)->pushBackFeedLines.size(), 4u);
-}

@@ -29,6 +29,7 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
     const char* name;
     double seconds, firstKt, secondKt, firstTrack, secondTrack;
     bool airborne, accepted;
+    bool pushingBack = false;  // its lines give the push's pace and where it stops: none is thinned
   };
   const Case cases[] = {
       {"0.8 s later", 0.8, 250, 250, 90, 120, true, false},
@@ -49,6 +50,8 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
       {"20 kt on the ground straight, 2.0 s", 2.0, 20, 20, 90, 91, false, true},
       {"standing, 14 s", 14.0, 0, 0, 90, 90, false, false},
       {"standing, 16 s", 16.0, 0, 0, 90, 90, false, true},
+      {"pushing back at 2.5 kt straight, 2 s", 2.0, 2.5, 2.5, 90, 90, false, true, true},
+      {"pushing back, standing, 2 s", 2.0, 0, 0, 90, 90, false, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -58,8 +61,10 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
     kvo::FeedRecord second =
         record(20001, "DLH1", 1000.0 + c.seconds, 51.0, 8.01, alt, c.airborne, c.secondKt, c.secondTrack);
     processFeedRecord(first);
+    if (c.pushingBack) live(20001)->phase = GroundPhase::PushingBack;
     processFeedRecord(second);
-    EXPECT_EQ(live(20001)->trackPoints.size(), c.accepted ? 2u : 1u);
+    // A push-back keeps the lines it hears beside its own points.
+    EXPECT_EQ(live(20001)->trackPoints.size() + live(20001)->pushBackFeedLines.size(), c.accepted ? 2u : 1u);
   }
 }
 
