@@ -746,15 +746,16 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     std::size_t fed = 2;
     std::optional<kvo::LatLon> down;
     kvo::LatLon atStand{};
-    double worstOffDeg = 0.0, drift = 0.0;
+    double worstOffDeg = 0.0, drift = 0.0, turnS = 0.0;  // turnS: seconds turning on the spot
     while (g_trafficTick.load() < feed.back().dueTick - 3000 && ac.state == kvo::AircraftState::Active) {
       const kvo::TickCount now = g_trafficTick.load();
       takeDueLines(ac, feed, fed);
-      const double lat = ac.position.lat, lon = ac.position.lon;
+      const double lat = ac.position.lat, lon = ac.position.lon, hdgBefore = ac.position.heading;
       runTicks(ac, 1);
       reportGround(ac, kElevation);
       if (ac.onGround != 0 && !down) down = kvo::LatLon{ac.position.lat, ac.position.lon};
       const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
+      if (ac.onGround != 0 && stepM < 0.001 && std::abs(ac.position.heading - hdgBefore) > 1e-6) turnS += 0.01;
       if (ac.onGround != 0 && stepM > 0.02) {
         const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
         worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
@@ -769,6 +770,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     EXPECT_LT(distanceNm(down->lat, down->lon, spot.lat, spot.lon) * 1852.0, 40.0) << "set down near its spot";
     EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
     EXPECT_LT(drift, 2.0) << "stays where it stands";
+    EXPECT_LT(turnS, 7.0) << "turns on the spot at least at its base rate (the 135 degrees to 45 off its way: 6.75 s)";
   }
 }
 
