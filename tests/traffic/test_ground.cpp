@@ -774,48 +774,50 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
   }
 }
 
-// The feed taxis north onto the runway, stands its 10 s line-up there and rolls along the runway
-// (300°). The aircraft stands the line-up too, turns its nose onto the runway meanwhile and rolls
-// nose first, never backward.
+// The feed taxis onto the runway from the south, or from a taxiway joining it at 30 degrees, stands
+// its 10 s line-up there and rolls along the runway (300°). The aircraft stands the line-up too,
+// comes onto it nose first, turns its nose onto the runway meanwhile and rolls nose first, never
+// backward.
 TEST_F(MovementTest, TakeOffRollStartsLinedUp) {
   constexpr double kRunwayDeg = 300.0;
-  std::vector<TrackPoint> feed;
-  kvo::TickCount due = kNow + 3000;
-  auto line = [&](double lat, double lon, double kt) {
-    feed.push_back(point(lat, lon, due, kt));
-    due += 200;
-  };
-  for (int i = 0; i < 10; ++i) line(47.8 - (10 - i) * 20.0 / 111132.95, 13.0, 20.0);
-  for (int i = 0; i < 6; ++i) line(47.8, 13.0, 0.0);
-  double along = 0.0, kt = 0.0;
-  for (int i = 0; i < 30; ++i) {
-    kt = std::min(kt + 7.0, 140.0);
-    along += kt * 0.514444 * 2.0;
-    const kvo::LatLon at = destinationPoint(47.8, 13.0, kRunwayDeg * kDeg, along * kFeetPerMetre);
-    line(at.lat, at.lon, kt);
-  }
-  const kvo::TickCount rollStarts = feed[16].dueTick;
+  for (const double inDeg : {0.0, 330.0}) {
+    SCOPED_TRACE(inDeg);
+    resetWorld();
+    std::vector<TrackPoint> feed;
+    kvo::TickCount due = kNow + 3000;
+    auto line = [&](const kvo::LatLon& at, double kt) {
+      feed.push_back(point(at.lat, at.lon, due, kt));
+      due += 200;
+    };
+    for (int i = 0; i < 10; ++i) line(destinationPoint(47.8, 13.0, (inDeg + 180.0) * kDeg, (10 - i) * 20.0 * kFeetPerMetre), 20.0);
+    for (int i = 0; i < 6; ++i) line({47.8, 13.0}, 0.0);
+    double along = 0.0, kt = 0.0;
+    for (int i = 0; i < 30; ++i) {
+      kt = std::min(kt + 7.0, 140.0);
+      along += kt * 0.514444 * 2.0;
+      line(destinationPoint(47.8, 13.0, kRunwayDeg * kDeg, along * kFeetPerMetre), kt);
+    }
+    const kvo::TickCount rollStarts = feed[16].dueTick;
 
-  LiveAircraft ac = onFeed(Large, GroundPhase::Taxi, feed, 0.0);
-  std::size_t fed = 2;
-  double stoodS = 0.0, worstOffDeg = 0.0;
-  std::optional<double> noseAtRollDeg;
-  while (g_trafficTick.load() < feed.back().dueTick - 3000) {
-    takeDueLines(ac, feed, fed);
-    const double lat = ac.position.lat, lon = ac.position.lon;
-    runTicks(ac, 1);
-    const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
-    if (g_trafficTick.load() > feed[10].dueTick && g_trafficTick.load() < rollStarts && stepM < 0.001) stoodS += 0.01;
-    if (stepM > 0.02) {
-      const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
-      if (g_trafficTick.load() >= rollStarts && !noseAtRollDeg) noseAtRollDeg = ac.position.heading / kDeg;
-      if (g_trafficTick.load() >= rollStarts) {
+    LiveAircraft ac = onFeed(Large, GroundPhase::Taxi, feed, inDeg * kDeg);
+    std::size_t fed = 2;
+    double stoodS = 0.0, worstOffDeg = 0.0;
+    std::optional<double> noseAtRollDeg;
+    while (g_trafficTick.load() < feed.back().dueTick - 3000) {
+      takeDueLines(ac, feed, fed);
+      const double lat = ac.position.lat, lon = ac.position.lon;
+      runTicks(ac, 1);
+      const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
+      if (g_trafficTick.load() > feed[10].dueTick && g_trafficTick.load() < rollStarts && stepM < 0.001) stoodS += 0.01;
+      if (stepM > 0.02) {
+        const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
+        if (g_trafficTick.load() >= rollStarts && !noseAtRollDeg) noseAtRollDeg = ac.position.heading / kDeg;
         worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
       }
     }
+    EXPECT_GE(stoodS, 8.0) << "the line-up is stood";
+    ASSERT_TRUE(noseAtRollDeg);
+    EXPECT_NEAR(*noseAtRollDeg, kRunwayDeg, 5.0) << "lined up when the roll starts";
+    EXPECT_LT(worstOffDeg, 20.0) << "onto the line-up and along the roll nose first";
   }
-  EXPECT_GE(stoodS, 8.0) << "the line-up is stood";
-  ASSERT_TRUE(noseAtRollDeg);
-  EXPECT_NEAR(*noseAtRollDeg, kRunwayDeg, 5.0) << "lined up when the roll starts";
-  EXPECT_LT(worstOffDeg, 20.0) << "the roll runs nose first";
 }
