@@ -13,6 +13,7 @@
 #include "core/timeutil.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
+#include "traffic/ground_detail.h"
 #include "traffic/stand_options.h"
 #include "traffic/traffic_engine.h"
 #include "traffic/movement.h"
@@ -34,8 +35,6 @@ constexpr double kStandScatterNm = 10.0 / 1852.0;
 constexpr double kNearSameDeg = 0.00015;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
-constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
-constexpr std::size_t kMaxPushBackLines = 150;     // five minutes of lines
 
 double bearingDiffDeg(double fromLat, double fromLon, const TrackPoint& to, double heading) {
   return std::abs(wrapPi(initialBearing(fromLat, fromLon, to.lat, to.lon) - heading)) / kDeg;
@@ -53,14 +52,6 @@ double trackEndHeading(const LiveAircraft& ac) {
     if (!samePosition(from, to)) return initialBearing(from.lat, from.lon, to.lat, to.lon);
   }
   return ac.position.heading;
-}
-
-// The nose of a line of the feed's push: its true heading, else its track turned round, since
-// pushed backwards the aircraft moves tail first. A track of 0 gives none.
-std::optional<double> pushBackFeedNose(const TrackPoint& p) {
-  if (p.trueHeading) return *p.trueHeading;
-  if (p.trackDeg != 0.0) return wrap2Pi(p.trackDeg * kDeg + kPi);
-  return std::nullopt;
 }
 
 kvo::WeekSlot nowWeekSlot() {
@@ -338,20 +329,7 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
     case GroundPhase::PushingBack:
       // The push-back runs on its own points; the feed's lines give its pace, its end and the
       // side of the tug turn.
-      if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
-      if (p.groundSpeedKt < kPushBackStandsKt) ac.pushBackFeedStopped = 1;
-      // Until the push-back turns, the latest line of the feed's push that shows the tug turning
-      // the nose gives the side; a line without a turn (a straight push) leaves it open. Once the
-      // feed's push has stopped its lines belong to the taxi.
-      if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter >= 2 && ac.pushBackFeedStopped == 0) {
-        if (const std::optional<double> nose = pushBackFeedNose(p)) {
-          const double change = wrapPi(*nose - ac.position.heading);
-          if (std::abs(change) >= kPushBackTurnShown) {
-            ac.pushBackSide = change > 0.0 ? 1 : 0;
-            ac.pushBackTurn = 1;
-          }
-        }
-      }
+      collectPushBackLine(ac, p);
       return false;
 
     case GroundPhase::PushedBack: {

@@ -1,0 +1,41 @@
+#pragma once
+// What the ground movement files (ground, push-back, take-off, straight legs) and the track checks
+// share. Not for other callers.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "core/geometry.h"
+#include "links/sim_queues.h"
+#include "traffic/aircraft_records.h"
+#include "traffic/movement.h"
+
+namespace kvo::mv {
+
+// One client event for the aircraft's object.
+inline void sendEvent(const LiveAircraft& ac, std::uint32_t eventId, std::uint32_t data) {
+  queueClientEvent(ClientEventRequest{ac.objectId, eventId, data});
+}
+
+// A copy of the template point at another place, moving on the ground.
+TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);
+
+// ---- straight legs (straight_legs.cpp) ---------------------------------------------------------
+// Puts the point after point `from` onto the straight leg that runs from there beyond it (with a
+// nose given, a leg that keeps to it); false when it ends no leg but a turn.
+bool straightenNextPoint(LiveAircraft& ac, std::size_t from, std::optional<double> nose);
+
+// ---- take-off (take_off.cpp) -------------------------------------------------------------------
+// The way a take-off roll runs from track point `from`; none where the points ahead run no steady
+// way (not on a take-off roll, a helicopter, a backtrack, a turn onto the runway).
+std::optional<double> rollHeading(const LiveAircraft& ac, std::size_t from);
+
+// ---- push-back (push_back.cpp) -----------------------------------------------------------------
+// The step of the push-back's tug turn along its curve.
+double pushBackCurveStep(const LiveAircraft& ac);
+// A feed line heard while pushing back: kept for the push-back's pace, end and turn side.
+void collectPushBackLine(LiveAircraft& ac, const TrackPoint& line);
+// Once the push-back has ended: the feed's taxi lines heard while it went on join the track.
+void takeHeldTaxiLines(LiveAircraft& ac);
+
+}  // namespace kvo::mv
