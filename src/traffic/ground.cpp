@@ -295,15 +295,12 @@ void pullOutOfStand(LiveAircraft& ac) {
   ac.departureRequested = 0;
   const kvo::LatLon ahead =
       destinationPoint(ac.standLat, ac.standLon, ac.standHeading, 2.0 * ac.halfSpanNm * kFeetPerNm);
-  // The line that showed the aircraft leaving comes some way into the feed's move: it set off as
-  // long before it as that way takes at the line's speed.
+  // It sets off when the feed's move began, as the line that showed it leaving tells.
   const TrackPoint& shown = ac.trackPoints.back();
-  const double shownKt = shown.groundSpeedKt > kPushBackStandsKt ? shown.groundSpeedKt : ac.standSpeedKt;
   const kvo::TickCount start =
       shown.stationary != 0
           ? nowTick()
-          : std::max(nowTick(),
-                     shown.dueTick - travelTicks(distanceNm(ac.standLat, ac.standLon, shown.lat, shown.lon), shownKt));
+          : std::max(nowTick(), setOffTick(shown, ac.standLat, ac.standLon, setOffSpeedKt(ac, shown)));
   TrackPoint& first = ac.trackPoints.at(0);
   first.groundSpeedKt = ac.standSpeedKt;
   const double dist = distanceNm(ac.position.lat, ac.position.lon, ahead.lat, ahead.lon);

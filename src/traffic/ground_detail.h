@@ -9,12 +9,24 @@
 #include "links/sim_queues.h"
 #include "traffic/aircraft_records.h"
 #include "traffic/movement.h"
+#include "traffic/movement_util.h"
 
 namespace kvo::mv {
 
 // One client event for the aircraft's object.
 inline void sendEvent(const LiveAircraft& ac, std::uint32_t eventId, std::uint32_t data) {
   queueClientEvent(ClientEventRequest{ac.objectId, eventId, data});
+}
+
+// A feed line that shows an aircraft moving comes some way into its move: the move began as long
+// before the line as the way from where it began (the place given) to the line takes at the speed.
+inline TickCount setOffTick(const TrackPoint& line, double fromLat, double fromLon, double speedKt) {
+  return line.dueTick - travelTicks(distanceNm(fromLat, fromLon, line.lat, line.lon), speedKt);
+}
+// The speed of a line that shows an aircraft moving off: the line's own, the stand speed where the
+// line shows it (nearly) standing.
+inline double setOffSpeedKt(const LiveAircraft& ac, const TrackPoint& line) {
+  return line.groundSpeedKt > kPushBackStandsKt ? line.groundSpeedKt : ac.standSpeedKt;
 }
 
 // A copy of the template point at another place, moving on the ground.

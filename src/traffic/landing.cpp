@@ -351,12 +351,10 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
       ac.holding = 0;
       ac.holdingSince = 0;
       if (!ac.trackPoints.empty()) {
-        // The line that shows the aircraft taxiing comes some way into the feed's move: it sets
-        // off as long before that line as the way there takes at the line's speed. Setting off
-        // at once, it got there early and stood in the middle of its taxi start.
-        const double kt = p.groundSpeedKt > kPushBackStandsKt ? p.groundSpeedKt : ac.standSpeedKt;
+        // The taxi sets off when the feed's did, as the line that shows it taxiing tells.
+        const double kt = setOffSpeedKt(ac, p);
         ac.trackPoints.resize(1);
-        standUntil(ac, p.dueTick - travelTicks(d, kt), kt);
+        standUntil(ac, setOffTick(p, ac.position.lat, ac.position.lon, kt), kt);
       }
       return true;
     }

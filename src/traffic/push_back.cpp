@@ -143,7 +143,7 @@ kvo::TickCount feedPushStart(const LiveAircraft& ac) {
   if (along.slope() > 0.0) {
     return first.dueTick + static_cast<kvo::TickCount>(std::lround(-along.at(0.0) / along.slope()));
   }
-  return first.dueTick - travelTicks(distanceNm(ac.standLat, ac.standLon, first.lat, first.lon), pushSpeedKt(ac));
+  return setOffTick(first, ac.standLat, ac.standLon, pushSpeedKt(ac));
 }
 
 double turnRateTicks(const LiveAircraft& ac) { return std::round(90.0 / ac.turnRate / 100.0); }
