@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "core/geometry.h"
 #include "links/sim_queues.h"
@@ -16,6 +17,12 @@ namespace kvo::mv {
 // One client event for the aircraft's object.
 inline void sendEvent(const LiveAircraft& ac, std::uint32_t eventId, std::uint32_t data) {
   queueClientEvent(ClientEventRequest{ac.objectId, eventId, data});
+}
+
+// Metres along a way (given by its unit vector, north and east) and to its right of a place that
+// lies the given metres north and east of the way's start.
+inline std::pair<double, double> alongAndRight(double north, double east, double unitNorth, double unitEast) {
+  return {north * unitNorth + east * unitEast, east * unitNorth - north * unitEast};
 }
 
 // A feed line that shows an aircraft moving comes some way into its move: the move began as long

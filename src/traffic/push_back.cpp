@@ -52,9 +52,7 @@ std::pair<double, double> axisOffsets(const PushAxis& axis, double lat, double l
   double north = 0.0;
   double east = 0.0;
   toLocalMetres(axis.lat, axis.lon, lat, lon, north, east);
-  const double c = std::cos(axis.bearing);
-  const double s = std::sin(axis.bearing);
-  return {north * c + east * s, east * c - north * s};
+  return alongAndRight(north, east, std::cos(axis.bearing), std::sin(axis.bearing));
 }
 
 kvo::LatLon offsetPlace(double lat, double lon, double bearing, double metres) {

@@ -88,8 +88,7 @@ std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<dou
       double north = 0.0;
       double east = 0.0;
       toLocalMetres(origin.lat, origin.lon, track[j].lat, track[j].lon, north, east);
-      const double along = north * unitNorth + east * unitEast;
-      const double side = north * unitEast - east * unitNorth;
+      const auto [along, side] = alongAndRight(north, east, unitNorth, unitEast);
       const bool out = std::abs(side) > kFeedNoiseM;
       scattered = track[j].stationary == 0 && std::abs(side) <= 2.0 * kFeedNoiseM && !(out && outside) &&
                   along >= reached - kFeedNoiseM && along <= length + kFeedNoiseM;
@@ -128,7 +127,8 @@ bool straightenNextPoint(LiveAircraft& ac, std::size_t from, std::optional<doubl
     double east = 0.0;
     toLocalMetres(origin.lat, origin.lon, track[end].lat, track[end].lon, endNorth, endEast);
     toLocalMetres(origin.lat, origin.lon, next.lat, next.lon, north, east);
-    const double along = (north * endNorth + east * endEast) / std::hypot(endNorth, endEast);
+    const double length = std::hypot(endNorth, endEast);
+    const double along = alongAndRight(north, east, endNorth / length, endEast / length).first;
     if (along < kLegStepMinM) {
       track.erase(track.begin() + static_cast<std::ptrdiff_t>(from) + 1);
       continue;
