@@ -29,6 +29,8 @@ namespace {
 constexpr double kMidPointMinNm = 0.02699784017278618;  // 50 m
 constexpr double kParkTriggerNm = 0.018898488120950324;  // 35 m
 
+// On a take-off roll, a leg that runs within this of the roll's way is driven with the nose on the
+// roll's way: farther off, the aircraft is still turning onto the runway.
 constexpr double kRollLegRad = 45.0 * kDeg;
 
 bool isCurveStartPhase(GroundPhase phase) { return phase == GroundPhase::PushingBack; }

@@ -35,6 +35,16 @@ constexpr double kCatchUp = 1.25;                 // the most a push-back goes f
 constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
 constexpr double kScatterSwing = 3.0;             // on a scattering feed: this many times its scatter
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
+// The slowest pace a push-back takes from the feed's: a few lines just above standing, at the
+// push's start or end, would otherwise time its legs and its tug turn as a crawl.
+constexpr double kPushMinKt = 1.0;
+// The tug turn's corner lies at least this far back from where the aircraft is, so that the turn
+// still starts backwards where the feed's push has gone no farther.
+constexpr double kCornerBackM = 1.0;
+// Where the tug turn ends and how long it takes depend on each other (the feed's place when it is
+// done, its length at the feed's pace): each round of the fit takes the one from the other found
+// in the round before, and this many settle them.
+constexpr int kTurnFitRounds = 3;
 constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
 constexpr std::size_t kMaxPushBackLines = 150;     // five minutes of lines
 
@@ -124,7 +134,7 @@ double pushSpeedKt(const LiveAircraft& ac) {
     sum += p.groundSpeedKt;
     ++count;
   }
-  return count == 0 ? ac.standSpeedKt : std::clamp(sum / count, 1.0, ac.standSpeedKt);
+  return count == 0 ? ac.standSpeedKt : std::clamp(sum / count, kPushMinKt, ac.standSpeedKt);
 }
 
 // When the feed's push began: where a straight-line fit of its moving lines' places over time
@@ -253,10 +263,10 @@ void fitTurnToFeed(LiveAircraft& ac) {
   double ticks = turnRateTicks(ac);
   double corner = 0.0;
   double side = 0.0;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kTurnFitRounds; ++i) {
     const auto feed = feedPlaceAt(ac, axis, nowTick() + static_cast<kvo::TickCount>(std::lround(ticks)));
     if (!feed) return;
-    corner = std::max(feed->first, hereAlong + 1.0);
+    corner = std::max(feed->first, hereAlong + kCornerBackM);
     side = std::abs(feed->second);
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }

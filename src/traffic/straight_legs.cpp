@@ -30,13 +30,23 @@ constexpr double kScatterMinM = 1.0;
 constexpr double kLegOffNoseRad = 10.0 * kDeg;
 // Put onto its leg, a point closer than this to the one before is dropped: the leg runs on to the next.
 constexpr double kLegStepMinM = 1.0;
+// A kink (a side less twice the next plus the one after) of sides that scatter each on its own
+// has 1 + 4 + 1 times their variance.
+constexpr double kKinkVariances = 6.0;
+// The mean side of a straight leg's points lies at most this many of its standard errors off the
+// leg (were the scatter drawn normally, one straight leg in eighty would lie farther); a bend's
+// points lie farther to one side.
+constexpr double kMeanSideErrors = 2.5;
+// The end point scatters as much as the others and tilts the whole leg: its points lie along it
+// evenly, their mean about half-way, so the tilt moves their mean side by half the end point's
+// scatter: a quarter of its variance, beside the mean's own (the variance over their count).
+constexpr double kEndTiltVariance = 0.25;
 
 // Whether the points between the ends of a leg, by their sides of it (metres, right above 0),
 // scatter about it as a noisy feed's do and show no bend. The scatter is measured by how each
 // side differs from the mean of its neighbours' (up to the leg's end, not from its start, which
 // may already lie on a leg before), less the part they share: a tilt of the leg changes none of
-// it and a steady bend all of them alike, so an exact feed's curve shows no scatter. The end point
-// scatters as much as the others and tilts the whole leg.
+// it and a steady bend all of them alike, so an exact feed's curve shows no scatter.
 bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
   if (sides.size() < 3) return false;
   std::vector<double> kinks;
@@ -51,15 +61,17 @@ bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
   double squares = 0.0;
   for (const double k : kinks) squares += (k - kinkMean) * (k - kinkMean);
   const double m = static_cast<double>(sides.size());
-  scatter = std::sqrt(squares / (6.0 * (m - 2.0)));
-  return scatter >= kScatterMinM && std::abs(sum / m) <= 2.5 * scatter * std::sqrt(1.0 / m + 0.25);
+  scatter = std::sqrt(squares / (kKinkVariances * (m - 2.0)));
+  return scatter >= kScatterMinM &&
+         std::abs(sum / m) <= kMeanSideErrors * scatter * std::sqrt(1.0 / m + kEndTiltVariance);
 }
 
-// Near a turn too few points are queued to tell scatter from a bend, and each scattered point
-// there swung the nose. Once an aircraft's feed has shown its scatter on a straight leg, a leg
-// ahead along the nose with two points between is straight where both lie within this many times
-// that scatter of it. With one point between, the leg's end lies in the turn as readily: the
-// aircraft ran on straight and took the turn late and sharply.
+// Near a turn few points are queued, too few to tell scatter from a bend, and a scattered point
+// taken as a turn swings the nose. Once an aircraft's feed has shown its scatter on a straight
+// leg, a leg ahead along the nose with two points between is straight where both lie within this
+// many times that scatter of it. With one point between, the leg's end lies in the turn as
+// readily: such a leg is left a turn, or the aircraft would run on straight and take the turn
+// late and sharply.
 constexpr double kShortLegScatters = 2.5;
 
 // The farthest queued point that ends a straight leg from point `from`; 0 when none beyond the
