@@ -64,6 +64,79 @@ bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
          pointDistanceNm(a, b) * kMetresPerNm >= 100.0;
 }
 
+// Shapes the way to the next point: on a straight leg of a scattering feed the next point is put
+// onto the leg; a turn becomes a curve, or a point half-way on a long slow leg before a sharp turn;
+// a leg with a large change of speed gets a point half-way. Gives the way of a straight leg.
+std::optional<double> shapeNextLeg(LiveAircraft& ac) {
+  const bool feedLeg = followsFeedOnGround(ac);
+  if (feedLeg && straightenNextPoint(ac, 0, ac.position.heading)) {
+    const TrackPoint& first = ac.trackPoints[0];
+    const TrackPoint& second = ac.trackPoints[1];
+    const double way = initialBearing(first.lat, first.lon, second.lat, second.lon);
+    splitForSpeedChange(ac);
+    return way;
+  }
+  const std::size_t size = ac.trackPoints.size();
+  if (size >= 3 && ac.trackPoints[2].stationary == 0) {
+    // The turn runs onto the leg that follows, not toward the scatter of its first point.
+    if (feedLeg) straightenNextPoint(ac, 1, std::nullopt);
+    const double turn = std::abs(headingChangeAfterNextPoint(ac)) / kDeg;
+    const TrackPoint& first = ac.trackPoints[0];
+    const TrackPoint& second = ac.trackPoints[1];
+    if (turn > 45.0 && pointDistanceNm(first, second) > kMidPointMinNm && first.groundSpeedKt <= 43.0 &&
+        std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
+      insertMidPoint(ac);
+    } else if (turn > 3.0 && turn <= 160.0) {
+      if (sameSpot(first, ac.trackPoints[2])) {
+        splitForSpeedChange(ac);
+      } else {
+        setUpCurve(ac);
+        ac.curveAngle = turn;
+      }
+    } else {
+      splitForSpeedChange(ac);
+    }
+  } else if (size >= 3 || ac.standRouteState < 1) {
+    splitForSpeedChange(ac);
+  }
+  return std::nullopt;
+}
+
+// Where the nose turns to (the segment bearing, which the step toward the next point set to the way
+// to it) and whether it is turning, by the turn still to make:
+// - along a curve the curve steers the nose;
+// - on a straight leg of a scattering feed, the leg's way;
+// - on a take-off roll, the roll's way off a standing or along a leg within the scatter of it: not
+//   while still turning onto the runway, nor on the leg onto the line-up (its standing turns the
+//   nose in place);
+// - standing before a take-off roll (the line-up), the roll's way: the nose turns in place at its
+//   base rate.
+void aimNose(LiveAircraft& ac, bool moving, std::optional<double> straightLeg) {
+  if (!moving) {
+    if (ac.takeOffRoll == 0) return;
+    const auto roll = rollHeading(ac, 1);
+    ac.turning = roll ? 1 : 0;
+    if (roll) {
+      ac.turnRate = ac.turnRateBase;
+      ac.referenceHeading = *roll;
+    }
+    return;
+  }
+  if (straightLeg) ac.referenceHeading = *straightLeg;
+  if (ac.curve.isSet()) {
+    ac.turning = 0;
+    return;
+  }
+  const auto roll = rollHeading(ac, 0);
+  const bool ontoStanding = ac.trackPoints.size() >= 3 && ac.trackPoints[2].stationary != 0;
+  if (roll && (ac.trackPoints[0].stationary != 0 || ac.trackPoints[0].groundSpeedKt == 0.0 ||
+               (!ontoStanding && std::abs(wrapPi(*roll - ac.referenceHeading)) <= kRollLegRad))) {
+    ac.referenceHeading = *roll;
+  }
+  ac.turnDeltaDeg = std::abs(wrapPi(ac.referenceHeading - ac.position.heading)) / kDeg;
+  ac.turning = ac.turnDeltaDeg > 3.0 ? 1 : 0;
+}
+
 void nextPosGroundSteps(LiveAircraft& ac) {
   switch (ac.phase) {
     case GroundPhase::PushingBack:
@@ -88,62 +161,9 @@ void nextPosGroundSteps(LiveAircraft& ac) {
       break;
   }
 
-  if (ac.trackPoints.at(1).stationary == 0) {
-    const bool feedLeg = followsFeedOnGround(ac);
-    const bool straight = feedLeg && straightenNextPoint(ac, 0, ac.position.heading);
-    const std::size_t size = ac.trackPoints.size();
-    if (straight) {
-      const TrackPoint& first = ac.trackPoints[0];
-      const TrackPoint& second = ac.trackPoints[1];
-      ac.referenceHeading = initialBearing(first.lat, first.lon, second.lat, second.lon);
-      splitForSpeedChange(ac);
-    } else if (size >= 3 && ac.trackPoints[2].stationary == 0) {
-      // The turn runs onto the leg that follows, not toward the scatter of its first point.
-      if (feedLeg) straightenNextPoint(ac, 1, std::nullopt);
-      const double turn = std::abs(headingChangeAfterNextPoint(ac)) / kDeg;
-      const TrackPoint& first = ac.trackPoints[0];
-      const TrackPoint& second = ac.trackPoints[1];
-      if (turn > 45.0 && pointDistanceNm(first, second) > kMidPointMinNm && first.groundSpeedKt <= 43.0 &&
-          std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
-        insertMidPoint(ac);
-      } else if (turn > 3.0 && turn <= 160.0) {
-        if (sameSpot(first, ac.trackPoints[2])) {
-          splitForSpeedChange(ac);
-        } else {
-          setUpCurve(ac);
-          ac.curveAngle = turn;
-        }
-      } else {
-        splitForSpeedChange(ac);
-      }
-    } else if (size >= 3) {
-      splitForSpeedChange(ac);
-    } else if (ac.standRouteState < 1) {
-      splitForSpeedChange(ac);
-    }
-    if (!ac.curve.isSet()) {
-      // Off the standing, or along the leg within its scatter: not while still turning onto the
-      // runway, nor on the leg onto the line-up (its standing turns the nose in place).
-      const auto roll = rollHeading(ac, 0);
-      const bool ontoStanding = ac.trackPoints.size() >= 3 && ac.trackPoints[2].stationary != 0;
-      if (roll && (ac.trackPoints[0].stationary != 0 || ac.trackPoints[0].groundSpeedKt == 0.0 ||
-                   (!ontoStanding && std::abs(wrapPi(*roll - ac.referenceHeading)) <= kRollLegRad))) {
-        ac.referenceHeading = *roll;
-      }
-      ac.turnDeltaDeg = std::abs(wrapPi(ac.referenceHeading - ac.position.heading)) / kDeg;
-      ac.turning = ac.turnDeltaDeg > 3.0 ? 1 : 0;
-    } else {
-      ac.turning = 0;
-    }
-  } else if (ac.takeOffRoll != 0) {
-    // Standing before the roll (the line-up): the nose turns onto the runway in place.
-    const auto roll = rollHeading(ac, 1);
-    ac.turning = roll ? 1 : 0;
-    if (roll) {
-      ac.turnRate = ac.turnRateBase;
-      ac.referenceHeading = *roll;
-    }
-  }
+  const bool moving = ac.trackPoints.at(1).stationary == 0;
+  const std::optional<double> straightLeg = moving ? shapeNextLeg(ac) : std::nullopt;
+  aimNose(ac, moving, straightLeg);
 
   if (ac.trackPoints.back().stationary != 0 && ac.phase == GroundPhase::Taxi && g_parkAirportLoaded.load()) {
     const bool justLeftStand = ac.previousPhase == GroundPhase::Parked ||
