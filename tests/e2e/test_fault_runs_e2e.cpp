@@ -509,7 +509,7 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   const std::string log = at.log();
   EXPECT_TRUE(contains(log, "Exiting: USER CLOSED SIM")) << log;
-  EXPECT_TRUE(contains(log, "oldest records dropped")) << "the flood filled the feed\n" << log;
+  EXPECT_TRUE(contains(log, "dropped from the aircraft holding the most")) << "the flood filled the feed\n" << log;
   EXPECT_TRUE(contains(log, "exception in processLineSub: ")) << "the forged lines are refused\n" << log;
   // Every line of the log is clean text, none forged; the learned file saved at the close (when
   // the run saved one) is well-formed and clean as well (its indentation aside).

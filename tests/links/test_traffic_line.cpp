@@ -463,13 +463,14 @@ TEST_F(TrafficLineTest, FullFeedDropsTheOldestAndLogsOncePerBurst) {
   EXPECT_TRUE(logLines().empty());  // the burst is still on
   appendToTrafficFeed(FeedRecord{});
   appendToTrafficFeed(FeedRecord{});
-  EXPECT_EQ(logLines(), std::vector<std::string>{"===> Traffic feed full: 3 oldest records dropped"});
+  EXPECT_EQ(logLines(),
+            std::vector<std::string>{"===> Traffic feed full: 3 records dropped from the aircraft holding the most"});
   EXPECT_EQ(trafficFeedPendingDrops(), 0u);
 
   // A burst still running when the feed closes is reported then.
   appendToTrafficFeed(FeedRecord{});
   setTrafficFeedOpen(false);
-  EXPECT_EQ(logLines().back(), "===> Traffic feed full: 1 oldest record dropped");
+  EXPECT_EQ(logLines().back(), "===> Traffic feed full: 1 record dropped from the aircraft holding the most");
 }
 
 // A full feed drops records of the aircraft holding the most: one aircraft sent again and again
@@ -509,13 +510,15 @@ TEST_F(TrafficLineTest, AFeedKeptFullByAFloodLogsItsDropsOncePerPeriod) {
     for (int i = 0; i < 4; ++i) appendToTrafficFeed(FeedRecord{});
   };
   for (int i = 0; i < 1000; ++i) tickAndFlood();
-  EXPECT_EQ(logLines(), std::vector<std::string>{"===> Traffic feed full: 2 oldest records dropped"});
+  EXPECT_EQ(logLines(),
+            std::vector<std::string>{"===> Traffic feed full: 2 records dropped from the aircraft holding the most"});
   kvo::setUtcNowForTests(start + std::chrono::seconds(10));
   tickAndFlood();
   setTrafficFeedOpen(false);  // the drops since the last line are not lost
-  EXPECT_EQ(logLines(), (std::vector<std::string>{"===> Traffic feed full: 2 oldest records dropped",
-                                                  "===> Traffic feed full: 1998 oldest records dropped",
-                                                  "===> Traffic feed full: 2 oldest records dropped"}));
+  EXPECT_EQ(logLines(), (std::vector<std::string>{
+                            "===> Traffic feed full: 2 records dropped from the aircraft holding the most",
+                            "===> Traffic feed full: 1998 records dropped from the aircraft holding the most",
+                            "===> Traffic feed full: 2 records dropped from the aircraft holding the most"}));
 }
 
 TEST_F(TrafficLineTest, CallsignCollection) {
