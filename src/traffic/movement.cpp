@@ -514,11 +514,12 @@ bool turnOnTheSpot(LiveAircraft& ac) {
   return true;
 }
 
-// Rolling on the ground, an aircraft does not slide sideways for long: where it sets off far from
-// its nose, or reaches a sharp corner at walking pace, the nose would lag at its turn rate for
-// seconds. On a leg of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within
-// a fraction of a second. A shorter leg keeps the turn rate: there the bend is mostly a scattered
-// point's, and the next leg bends back.
+// Rolling along a curve, an aircraft does not slide sideways for long: where it reaches a sharp
+// corner at walking pace, the nose would lag the curve's way at its turn rate for seconds. On a leg
+// of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within a fraction of a
+// second. A shorter leg keeps the turn rate: there the bend is mostly a scattered point's, and the
+// next leg bends back. Only the way the aircraft moves is caught up with: a stand's heading, or a
+// straight leg's bearing the nose turns onto, is taken at the turn rate.
 double slipCatchUp(const LiveAircraft& ac, double way) {
   const double slip = std::abs(wrapPi(way - ac.position.heading));
   if (slip <= kMaxSlipRad || ac.trackPoints.empty() || ac.trackPoints.front().dueTick - nowTick() < kSlideTicks) {
@@ -564,9 +565,7 @@ void horizontalStep(LiveAircraft& ac) {
       pos.lon += ac.lonStep;
       break;
     default:
-      if (ac.phase == GroundPhase::Parking || ac.turning != 0) {
-        turnToward(ac, ac.referenceHeading, slipCatchUp(ac, ac.referenceHeading));
-      }
+      if (ac.phase == GroundPhase::Parking || ac.turning != 0) turnToward(ac, ac.referenceHeading);
       if (ac.phase != GroundPhase::PushedBack) {
         pos.lat += ac.latStep;
         pos.lon += ac.lonStep;

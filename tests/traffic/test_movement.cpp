@@ -120,12 +120,15 @@ TEST_F(MovementTest, LongitudeWrapsAndTheDateLineIsCrossedTheShortWay) {
 }
 
 // Horizontal integration by phase without a curve: who follows the steps, who turns to the
-// segment bearing and who stays.
+// segment bearing and who stays. The segment bearing lies 10 degrees off the nose, or far off it:
+// onto a stand or while turning the nose still turns at its turn rate.
 struct PhaseCase {
   GroundPhase phase;
   bool moves;
   bool headingFollowsStep;
   bool turnsToSegment;
+  double segmentDeg = 10.0;
+  bool turning = false;
 };
 
 class HorizontalByPhase : public MovementTest, public ::testing::WithParamInterface<PhaseCase> {};
@@ -140,8 +143,8 @@ TEST_P(HorizontalByPhase, StepsHeadingAndPosition) {
   ac.latStep = 1e-6;
   ac.lonStep = 2e-6;
   ac.headingStep = 0.001;
-  ac.referenceHeading = 10.0 * kDeg;
-  ac.turning = 0;
+  ac.referenceHeading = c.segmentDeg * kDeg;
+  ac.turning = c.turning ? 1 : 0;
   curveStep(ac);
   EXPECT_EQ(ac.position.lat != 50.0, c.moves);
   if (c.headingFollowsStep) {
@@ -161,7 +164,9 @@ INSTANTIATE_TEST_SUITE_P(Phases, HorizontalByPhase,
                                            PhaseCase{GroundPhase::Taxi, true, false, false},
                                            PhaseCase{GroundPhase::PushingBack, true, false, false},
                                            PhaseCase{GroundPhase::PushedBack, false, false, false},
-                                           PhaseCase{GroundPhase::Parking, true, false, true}));
+                                           PhaseCase{GroundPhase::Parking, true, false, true},
+                                           PhaseCase{GroundPhase::Parking, true, false, true, 90.0},
+                                           PhaseCase{GroundPhase::Taxi, true, false, true, 90.0, true}));
 
 // Bank per category: never beyond the maximum bank, never faster than the maximum change.
 struct BankCase {
