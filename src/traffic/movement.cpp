@@ -439,6 +439,7 @@ void stepTowardNextTrackPoint(LiveAircraft& ac) {
 
 void nextPosMain(LiveAircraft& ac) {
   try {
+    bool removed = false;
     for (;;) {
       if (ac.trackPoints.size() >= 2) {
         const TrackPoint& second = ac.trackPoints[1];
@@ -456,12 +457,18 @@ void nextPosMain(LiveAircraft& ac) {
       if (continueAtTrackEnd(ac) && ac.trackPoints.size() > before) continue;
       if (ac.phase != GroundPhase::Parked) planSoftStandOption(ac, ac.phase != GroundPhase::Flying);
       removeAircraftFromSim(ac);
+      removed = true;
       break;
     }
     // The push-back has ended: the feed's taxi lines heard while it went on (it may end after the
     // feed's taxi began) are taken now, or the taxi would set off from a line far along its way.
-    if (ac.phase == GroundPhase::PushedBack && !ac.pushBackFeedLines.empty()) {
-      for (const TrackPoint& p : std::exchange(ac.pushBackFeedLines, {})) decodeExisting(ac, p);
+    // None goes to an aircraft on its way out (removed above, or by a line before), as the intake
+    // hands none to it.
+    if (!removed && ac.phase == GroundPhase::PushedBack && !ac.pushBackFeedLines.empty()) {
+      for (const TrackPoint& p : std::exchange(ac.pushBackFeedLines, {})) {
+        if (ac.state == kvo::AircraftState::RemovingFromSim) break;
+        decodeExisting(ac, p);
+      }
     }
     ac.movementFailures = 0;
   } catch (const std::exception& e) {

@@ -73,6 +73,24 @@ TEST_F(MovementTest, NaNSpeedRemovesTheAircraftAfterRepeatedFailures) {
   EXPECT_EQ(ac.state, kvo::AircraftState::RemovingFromSim);
 }
 
+// A pushed-back aircraft that held longer than it may is removed where its track ends: the feed's
+// lines kept through its push-back go nowhere then, as the intake hands none to an aircraft on its
+// way out.
+TEST_F(MovementTest, AnAircraftRemovedWhereItsTrackEndsTakesNoKeptLine) {
+  LiveAircraft ac = makeAircraft(Large);
+  ac.onGround = 1;
+  ac.phase = GroundPhase::PushedBack;
+  ac.trackPoints = {point(50.0, 8.0, kNow)};
+  placeAtFirst(ac, 0.0);
+  ac.holding = 1;
+  ac.holdingSince = kNow - (MAX_HOLDING_MINUTES.value() + 1) * 6000;
+  ac.pushBackFeedLines = {pointFrom(ac.trackPoints.front(), 0.0, 150.0, kNow + 3000)};
+  nextPosMain(ac);
+  EXPECT_EQ(ac.state, kvo::AircraftState::RemovingFromSim);
+  EXPECT_EQ(ac.phase, GroundPhase::PushedBack);
+  EXPECT_EQ(ac.trackPoints.size(), 1u);
+}
+
 TEST_F(MovementTest, StationaryPointIsSkippedInTheAirAndStopsOnTheGround) {
   for (const bool onGround : {false, true}) {
     LiveAircraft ac = makeAircraft(Large);
