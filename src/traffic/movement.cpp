@@ -494,6 +494,10 @@ constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
 constexpr double kMaxSlipRad = 25.0 * kDeg;
 constexpr double kSlipCatchUpTicks = 30.0;
 constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead is a slide, not a scattered bend
+// Following a curve's bends and catching up with a slide, the nose turns at most this much a tick
+// (25 degrees a second; a taxiing airliner turns 10-20): a curve that swings round a corner point
+// would whip the nose round with it.
+constexpr double kMaxCurveTurnRad = 0.25 * kDeg;
 
 // Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
 // way; nothing within half a degree.
@@ -559,7 +563,8 @@ void horizontalStep(LiveAircraft& ac) {
     pos.lat = at.lat;
     pos.lon = at.lon;
     const double target = ac.phase == GroundPhase::PushingBack ? wrap2Pi(curveHeading + kPi) : curveHeading;
-    turnToward(ac, target, bend + slipCatchUp(ac, target));
+    const double most = std::max(kMaxCurveTurnRad - std::abs(ac.turnRate), 0.0);
+    turnToward(ac, target, std::min(bend + slipCatchUp(ac, target), most));
     return;
   }
   switch (ac.phase) {
