@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "core/log.h"
 #include "core/text.h"
 #include "core/utf.h"
 
@@ -190,12 +191,8 @@ const CfgSection* CfgFile::section(std::string_view upperName) const {
 CfgFile parseCfg(std::string_view text) {
   CfgFile file;
   CfgSection* current = nullptr;
-  std::size_t pos = 0;
-  while (pos <= text.size()) {
-    std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = trimView(stripComment(text.substr(pos, end - pos)));
-    pos = end + 1;
+  for (const std::string_view whole : splitLines(text)) {
+    const std::string_view line = trimView(stripComment(whole));
     if (line.empty()) continue;
     if (line.front() == '[') {
       const auto close = line.find(']');
@@ -210,7 +207,8 @@ CfgFile parseCfg(std::string_view text) {
     std::string key = toLowerAscii(trimView(line.substr(0, eq)));
     if (key.empty()) continue;
     if (current->find(key) != nullptr) {
-      file.notes.push_back(fmt::format("[{}] {} given twice, the first value is kept", current->name, key));
+      file.notes.push_back(fmt::format("[{}] {} given twice, the first value is kept", kvo::printableForLog(current->name),
+                                       kvo::printableForLog(key)));
       continue;
     }
     current->values.emplace_back(std::move(key), std::string(unquote(line.substr(eq + 1))));

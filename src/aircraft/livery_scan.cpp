@@ -196,14 +196,16 @@ std::string resolveType(const FileRef& f, const CfgFileScan& scan, const FltsimE
   const std::string own = toUpperAscii(trimView(scan.generalType));
   if (!own.empty()) {
     if (own != trimView(scan.generalType)) {
-      reports.fixes.push_back(fmt::format("{}: type '{}' read as '{}'", sectionText(f, e), scan.generalType, own));
+      reports.fixes.push_back(fmt::format("{}: type '{}' read as '{}'", sectionText(f, e),
+                                          kvo::printableForLog(scan.generalType), kvo::printableForLog(own)));
     }
     return own;
   }
   if (!scan.baseContainer.empty()) {
     if (auto it = containerTypes.find(scan.baseContainer); it != containerTypes.end()) {
       reports.conversions.push_back(
-          fmt::format("{}: type {} taken from the base container {}", sectionText(f, e), it->second, scan.baseContainer));
+          fmt::format("{}: type {} taken from the base container {}", sectionText(f, e),
+                      kvo::printableForLog(it->second), kvo::printableForLog(scan.baseContainer)));
       return it->second;
     }
   }
@@ -221,8 +223,8 @@ std::string resolveType(const FileRef& f, const CfgFileScan& scan, const FltsimE
   std::string model = toUpperAscii(trimView(scan.icaoModel));
   std::erase(model, '-');
   if (isTypeDesignator(model) && isKnownType(model)) {
-    reports.conversions.push_back(
-        fmt::format("{}: type {} taken from icao_model '{}'", sectionText(f, e), model, scan.icaoModel));
+    reports.conversions.push_back(fmt::format("{}: type {} taken from icao_model '{}'", sectionText(f, e), model,
+                                              kvo::printableForLog(scan.icaoModel)));
     return model;
   }
   return {};
@@ -236,7 +238,8 @@ std::string resolveAirline(const FileRef& f, const FltsimEntry& e, ScanReports& 
     return upper;
   }
   if (!raw.empty()) {
-    reports.invalidAirlines.push_back(fmt::format("{}: '{}' is no airline code ({})", sectionText(f, e), raw, e.title));
+    reports.invalidAirlines.push_back(fmt::format("{}: '{}' is no airline code ({})", sectionText(f, e),
+                                                   kvo::printableForLog(raw), kvo::printableForLog(e.title)));
   }
   for (const std::string& token : splitString(e.parkingCodes, ',')) {
     const std::string code = toUpperAscii(token);
@@ -282,7 +285,7 @@ std::vector<LiverySource> findLiverySources(const LiveryScanSettings& settings, 
       }
       auto found = std::find_if(candidates.begin(), candidates.end(), isDirectory);
       if (found == candidates.end()) {
-        notes.push_back(fmt::format("lfolder{} '{}' not found", i, text));
+        notes.push_back(fmt::format("lfolder{} '{}' not found", i, kvo::printableForLog(text)));
         continue;
       }
       out.push_back(LiverySource{*found, static_cast<std::uint32_t>(i), fmt::format("lfolder{}", i)});
@@ -459,11 +462,13 @@ LiveryScanResult runLiveryScan(const LiveryScanSettings& settings) {
       continue;
     }
     for (const FltsimEntry& e : scan.entries) {
-      // A title is shown, logged and sent to the simulator: a stray control character is better
-      // cleaned than the livery lost.
-      const std::string title = trim(kvo::cleanText(e.title));
-      if (title != trim(e.title)) {
-        reports.fixes.push_back(fmt::format("{}: title '{}' cleaned", sectionText(f, e), title));
+      // The simulator knows a livery only by its title as written, so a title is kept whole or
+      // not at all: cleaned, it would name no livery the simulator has.
+      const std::string title = trim(e.title);
+      if (!kvo::isCleanText(title)) {
+        reports.incompleteSections.push_back(fmt::format("{}: title '{}' holds control or invisible characters",
+                                                         sectionText(f, e), kvo::printableForLog(title)));
+        continue;
       }
       if (title.empty()) {
         reports.incompleteSections.push_back(fmt::format("{}: {}", sectionText(f, e), e.hasTitle ? "empty title" : "no title"));
@@ -497,11 +502,12 @@ LiveryScanResult runLiveryScan(const LiveryScanSettings& settings) {
       std::string atcid = toUpperAscii(trimView(e.atcid));
       if (!kvo::isCleanText(atcid)) {
         reports.fixes.push_back(
-            fmt::format("{}: atc_id '{}' is no clean text, ignored", sectionText(f, e), kvo::escapeControls(atcid)));
+            fmt::format("{}: atc_id '{}' is no clean text, ignored", sectionText(f, e), kvo::printableForLog(atcid)));
         atcid.clear();
       }
       if (atcid.size() > 12) {
-        reports.fixes.push_back(fmt::format("{}: atc_id '{}' longer than 12 characters, ignored", sectionText(f, e), atcid));
+        reports.fixes.push_back(fmt::format("{}: atc_id '{}' longer than 12 characters, ignored", sectionText(f, e),
+                                            kvo::printableForLog(atcid)));
         atcid.clear();
       }
       LiveryData livery{airline, type, title, atcid, f.folderIndex, static_cast<std::uint8_t>(isCargoLivery(e))};

@@ -18,6 +18,14 @@ inline constexpr std::uintmax_t kMaxAirportFileBytes = std::uintmax_t{64} << 20;
 inline constexpr std::size_t kMaxStandsPerFile = 20000;
 inline constexpr std::size_t kMaxUsesPerFile = 1000000;
 
+// A use's callsign becomes a static aircraft's ATC id with a "*" after it, or, without one, its
+// airline with an id of up to four digits and a "*". The simulator keeps an ATC id in a 32-byte
+// field with its terminator, and the created object is found again only by the id it reports:
+// longer callsigns and airlines are cut to these when read (at a character's boundary).
+inline constexpr std::size_t kMaxAtcIdBytes = 31;
+inline constexpr std::size_t kMaxUseCallsignBytes = kMaxAtcIdBytes - 1;
+inline constexpr std::size_t kMaxUseAirlineBytes = kMaxAtcIdBytes - 5;
+
 struct QualityFactors {
   std::int32_t real = 0;  // Qf_real, 0..100
   std::int32_t soft = 0;  // Qf_soft, 0..100
@@ -52,21 +60,27 @@ struct AirportFileRecord {
 // Reads the whole file. Stands are numbered 1..n in file order, their neighbour names resolved
 // to those numbers, their uses numbered 1..n. A stand without a usable id, position or radius,
 // or with an id seen before, and a use without a usable weekday or half-hour set, are skipped
-// with a log line; the rest is kept. The result is empty on success, else the reason why the
+// with a log line; the rest is kept. A use's cs attribute is its callsign and, after the first
+// ':', its second callsign. The result is empty on success, else the reason why the
 // whole file is refused (unreadable, too large, not XML, not an airport file, no meta block, too
 // many stands or uses); `out` is then left empty.
 std::string readAirportFile(const std::filesystem::path& path, AirportFileRecord& out);
 
 // Reads `path` and lays the learned file over it when `learned` is not empty: a handmade learned
 // file replaces it whole; any other learned file brings its stands' uses and radius and cargo
-// changes, and its manual stands whole. learnedApplied tells whether a learned file was used.
-// Refused when either file is refused.
+// changes, and its manual stands whole. A stand the learned file holds but refused is found in
+// `path` by its id, or by its place when the id is what was refused: a handmade file takes it
+// from there, and the uses of it that could be read are kept. learnedApplied tells whether a
+// learned file was used. Refused when either file is refused.
 std::string readAirportFileWithLearned(const std::filesystem::path& path, const std::filesystem::path& learned,
                                        AirportFileRecord& out, bool& learnedApplied);
 
 // Writes the record (meta block, parameters, one "parkpos" per stand with one "opt" per use;
 // made-up uses are left out) to a temporary file beside the target and renames it over the
-// target. False when it cannot be written; the target is then untouched.
+// target. The file stays within what the reader takes: beyond it the oldest uses (the first of a
+// stand's list) of the stands with the most uses are left out; a record of more stands than the
+// reader takes is not written. A first callsign that holds ':' would be read back as two and is
+// left out. False when it cannot be written; the target is then untouched.
 bool writeAirportFile(const AirportFileRecord& record, const std::filesystem::path& path);
 
 // Qf_real and Qf_soft of the stands: over the stands that are not heli stands, the share of

@@ -229,7 +229,7 @@ std::optional<std::string> readTypedText(const Parameter& parameter) {
     try {
       text = win32::wideToUtf8(*wide);
       // The one rule for outside text; the conversion has made sure of the UTF-8 already.
-      if (!kvo::isCleanText(text)) refusal = "The typed text holds control characters, no changes made";
+      if (!kvo::isCleanText(text)) refusal = "The typed text holds control or invisible characters, no changes made";
     } catch (const win32::Utf8ConversionException& e) {
       logArrowLine(fmt::format("{} {}", "lf_getTextFromId", e.what()));
       refusal = "The typed text is not valid Unicode, no changes made";

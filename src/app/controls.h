@@ -38,8 +38,8 @@ void clearTextBox(std::uint16_t controlId);
 // The text of a control of the main window, UTF-8; empty on failure.
 std::string lf_getTextFromId(std::uint16_t controlId);
 // The text typed into the parameter's box, when it is acceptable input: at most
-// kMaxTypedLength characters, no control characters, valid UTF-16. Otherwise a message says why,
-// the box shows the value in force again and the result is empty.
+// kMaxTypedLength characters, valid UTF-16, clean text (kvo::isCleanText). Otherwise a message
+// says why, the box shows the value in force again and the result is empty.
 std::optional<std::string> readTypedText(const Parameter& parameter);
 
 // The subclassed edit boxes' procedures.

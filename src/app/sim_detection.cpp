@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -86,11 +85,7 @@ fs::path readInstalledPackagesPath() {
 
 std::string installedPackagesPathIn(std::string_view text) {
   constexpr std::string_view kKey = "installedpackagespath";
-  // Lines end at CR LF, LF or a lone CR.
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
+  for (const std::string_view line : splitLines(text)) {
     const std::size_t at = toLowerAscii(line).find(kKey);
     if (at == std::string::npos) continue;
     if (line.find('"') != std::string_view::npos) return extractQuoted(line);

@@ -90,29 +90,13 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
   }
 }
 
-namespace {
-
-bool writeLinesCleaned(const std::vector<std::string>& lines, const fs::path& path, bool clean) {
+bool writeLines(const std::vector<std::string>& lines, const fs::path& path) {
   std::string content;
   for (const auto& line : lines) {
-    if (!clean || kvo::isCleanText(line)) {
-      content.append(line);
-    } else {
-      content.append(kvo::cleanText(line));
-    }
+    content.append(kvo::isCleanText(line) ? line : kvo::cleanText(line));
     content.push_back('\n');
   }
   return writeFileAtomically(path, content);
-}
-
-}  // namespace
-
-bool writeLines(const std::vector<std::string>& lines, const fs::path& path) {
-  return writeLinesCleaned(lines, path, true);
-}
-
-bool writeLinesAsRead(const std::vector<std::string>& lines, const fs::path& path) {
-  return writeLinesCleaned(lines, path, false);
 }
 
 bool writeTextFile(std::string_view text, const fs::path& path, bool lineEnd) {

@@ -25,10 +25,6 @@ std::vector<std::string> readLines(std::istream& in);
 // outside can neither break its line nor put invalid UTF-8 in the file.
 bool writeLines(const std::vector<std::string>& lines, const std::filesystem::path& path);
 
-// As writeLines, but each text as it is: for a file of the user's whose lines the program writes
-// back unchanged, in whatever character set the user's editor gave them.
-bool writeLinesAsRead(const std::vector<std::string>& lines, const std::filesystem::path& path);
-
 // Writes the text (and "\n" when lineEnd) replacing the file; true on success.
 bool writeTextFile(std::string_view text, const std::filesystem::path& path, bool lineEnd);
 

@@ -1,5 +1,7 @@
 #include "core/utf.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 #include "platform/win32/win32.h"
@@ -107,21 +109,58 @@ std::size_t sequenceAt(std::string_view text, std::size_t i, char32_t& codePoint
   return length;
 }
 
-// Characters that do nothing visible or that reorder what is around them: C0, DEL and C1
-// controls; the bidirectional formatting characters (U+061C, U+200E, U+200F, U+202A-U+202E,
-// U+2066-U+2069), which make an id read differently from what it holds; the zero-width no-break
-// space U+FEFF; the line and paragraph separators U+2028 and U+2029, which break a line as a line
-// feed does.
-bool isControl(char32_t c) {
-  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
-  if (c < 0x61C) return false;
-  return c == 0x61C || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
-         c == 0xFEFF;
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+
+// The format characters (Unicode category Cf): they show nothing, or change how the text around
+// them is shown (reordering, joining, hyphenation). Sorted, for the search below.
+constexpr CodeRange kFormatCharacters[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// Other characters that show as nothing or as whatever a font makes of them: the line and
+// paragraph separators (they break a line as a line feed does), the Hangul fillers, private use,
+// the variation selectors and the whole tag block.
+constexpr CodeRange kOtherInvisible[] = {
+    {0x115F, 0x1160}, {0x2028, 0x2029}, {0x3164, 0x3164},   {0xE000, 0xF8FF},    {0xFE00, 0xFE0F},
+    {0xFFA0, 0xFFA0}, {0xE0000, 0xE007F}, {0xE0100, 0xE01EF}, {0xF0000, 0x10FFFF},
+};
+
+template <std::size_t N>
+constexpr bool sortedRanges(const CodeRange (&ranges)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (ranges[i].first > ranges[i].last || (i > 0 && ranges[i - 1].last >= ranges[i].first)) return false;
+  }
+  return true;
+}
+static_assert(sortedRanges(kFormatCharacters) && sortedRanges(kOtherInvisible));
+
+template <std::size_t N>
+bool inRanges(char32_t c, const CodeRange (&ranges)[N]) {
+  const CodeRange* r =
+      std::lower_bound(std::begin(ranges), std::end(ranges), c, [](const CodeRange& x, char32_t v) { return x.last < v; });
+  return r != std::end(ranges) && r->first <= c;
 }
 
-// U+FFFE and U+FFFF are no characters at all (XML does not allow them either): refused, and
-// cleaned as an invalid byte is.
-bool isNonCharacter(char32_t c) { return c == 0xFFFE || c == 0xFFFF; }
+// Characters refused (and cleaned to a blank) as control characters are: C0, DEL and C1, and
+// every character that does nothing visible or reorders what is around them, which would make an
+// id read differently from what it holds. The joiners U+200C and U+200D are kept: names in some
+// scripts need them, and emoji sequences are built with them.
+bool isControlOrInvisible(char32_t c) {
+  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+  if (c < 0xAD || c == 0x200C || c == 0x200D) return false;
+  return inRanges(c, kFormatCharacters) || inRanges(c, kOtherInvisible);
+}
+
+// Noncharacters (U+FDD0-U+FDEF and the last two code points of every plane) are no characters at
+// all (XML does not allow U+FFFE and U+FFFF either): refused, and cleaned as an invalid byte is.
+bool isNonCharacter(char32_t c) { return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE; }
 
 }  // namespace
 
@@ -129,7 +168,7 @@ bool isCleanText(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = 0;
     const std::size_t length = sequenceAt(text, i, c);
-    if (length == 0 || isControl(c) || isNonCharacter(c)) return false;
+    if (length == 0 || isControlOrInvisible(c) || isNonCharacter(c)) return false;
     i += length;
   }
   return true;
@@ -148,7 +187,7 @@ std::string cleanText(std::string_view text) {
     }
     if (isNonCharacter(c)) {
       out += "\xEF\xBF\xBD";
-    } else if (isControl(c)) {
+    } else if (isControlOrInvisible(c)) {
       out += ' ';
     } else {
       out.append(text.substr(i, length));
@@ -165,7 +204,7 @@ std::string escapeControls(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = 0;
     const std::size_t length = sequenceAt(text, i, c);
-    if (length != 0 && !isControl(c) && !isNonCharacter(c)) {
+    if (length != 0 && !isControlOrInvisible(c) && !isNonCharacter(c)) {
       out.append(text.substr(i, length));
       i += length;
       continue;

@@ -37,16 +37,20 @@ std::string ansiToUtf8(std::string_view ansi);
 namespace kvo {
 
 // The one rule for text from outside (datagrams, files, typed text): valid UTF-8 (no overlong
-// forms, no surrogates, nothing above U+10FFFF) without control characters (C0, DEL, C1).
-// Such text can go to the simulator, the log and our XML files as it is.
+// forms, no surrogates, nothing above U+10FFFF, no noncharacters) without control characters
+// (C0, DEL, C1) and without invisible ones: every format character but the joiners U+200C and
+// U+200D, the line and paragraph separators, the Hangul fillers, variation selectors, tag
+// characters and private use. Such text can go to the simulator, the log and our XML files as it
+// is, and shows on screen what it holds.
 bool isCleanText(std::string_view text);
 
 // For text that serves the user better cleaned than refused (a livery title, a publisher
-// name): each invalid byte becomes U+FFFD and each control character a blank.
+// name): each invalid byte and noncharacter becomes U+FFFD and each control or invisible
+// character a blank.
 std::string cleanText(std::string_view text);
 
-// For the log: control characters and invalid bytes as "\xNN", so that one entry stays one line
-// whatever it quotes. Clean text comes back unchanged.
+// For the log: control and invisible characters, noncharacters and invalid bytes as "\xNN", so
+// that one entry stays one line and shows what it quotes. Clean text comes back unchanged.
 std::string escapeControls(std::string_view text);
 
 }  // namespace kvo

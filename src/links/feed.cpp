@@ -189,7 +189,8 @@ std::size_t takeDropCountLocked(bool now) {
 
 void logDrops(std::size_t dropped) {
   if (dropped == 0) return;
-  logArrowLine(fmt::format("Traffic feed full: {} oldest record{} dropped", dropped, pluralSuffix(dropped)));
+  logArrowLine(fmt::format("Traffic feed full: {} record{} dropped from the aircraft holding the most", dropped,
+                            pluralSuffix(dropped)));
 }
 
 }  // namespace

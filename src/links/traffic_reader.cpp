@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -32,9 +33,12 @@ constexpr std::size_t kMaxRegistrationLength = 12;
 constexpr double kParkAirportReachNm = 5.0;  // ground traffic is kept this close to the park airport
 constexpr double kUnknownElevationFt = -1000.0;
 constexpr double kGroundCheckCeilingFt = 14000.0;
-// A line may be stamped a little after this PC's clock (the two clocks differ); one from further
-// ahead is no report of now. Such lines, sent fast, would stay in the feed as the newest of all.
-constexpr double kMaxSecondsAheadOfTheClock = 300.0;
+// The feed keeps a time of its own, whatever this PC's clock says. A line stamped further ahead
+// of the feed's recent time (the newest stamp of the last lines taken) is refused as a wild stamp:
+// taken, it would hold back its aircraft's true lines as older than the last. The feed follows a
+// time that two lines in a row agree on, so a feed whose time really jumps (a replay of another
+// day, the true lines after a wild first one) loses one line, and no single line locks it out.
+constexpr double kMaxSecondsAheadOfTheFeed = 300.0;
 
 // A number by the from-chars rules (general format, no leading blank or plus sign); what
 // follows the number is ignored. Empty when the field does not start with a number, and also
@@ -155,14 +159,14 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   }
   TrackPoint& point = record.position;
 
-  // 1. Every line with a readable time stamp moves the feed time, also one dropped later. A
-  // time stamp outside this century is as unreadable: it would become the feed time and each
-  // aircraft's clock.
+  // 1. Every line with a readable time stamp moves the feed time, also one dropped later; one
+  // refused as far ahead of the feed does not. A time stamp outside this century is as
+  // unreadable: it would become the feed time and each aircraft's clock.
   const double timestamp = readLabelled(fields[kFieldTimestamp], "timestamp");
   if (!isPlausibleFeedTime(timestamp)) throw std::runtime_error(fmt::format("{}:{}", "timestamp", fields[kFieldTimestamp]));
-  if (timestamp > static_cast<double>(utcNowSeconds()) + kMaxSecondsAheadOfTheClock) {
+  if (!takeFeedTime(timestamp)) {
     throw std::runtime_error(
-        fmt::format("timestamp more than {:.0f} s ahead of the clock: {}", kMaxSecondsAheadOfTheClock, fields[kFieldTimestamp]));
+        fmt::format("timestamp more than {:.0f} s ahead of the feed: {}", kMaxSecondsAheadOfTheFeed, fields[kFieldTimestamp]));
   }
   g_feedEpochTime.store(timestamp);
   record.timestamp = timestamp;
@@ -289,6 +293,21 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   return true;
 }
 
+bool TrafficReader::takeFeedTime(double stamp) {
+  // No feed time: a new feed (the reader reset) starts without one.
+  if (g_feedEpochTime.load() == 0.0) {
+    takenStamps_ = {};
+    previousStamp_ = 0.0;
+  }
+  const double recent = *std::max_element(takenStamps_.begin(), takenStamps_.end());
+  const double previous = std::exchange(previousStamp_, stamp);
+  const bool agreesWithPrevious = previous != 0.0 && std::abs(stamp - previous) <= kMaxSecondsAheadOfTheFeed;
+  if (recent != 0.0 && stamp > recent + kMaxSecondsAheadOfTheFeed && !agreesWithPrevious) return false;
+  takenStamps_[nextTakenStamp_] = stamp;
+  nextTakenStamp_ = (nextTakenStamp_ + 1) % takenStamps_.size();
+  return true;
+}
+
 void TrafficReader::collectCallsign(std::string_view callsign) {
   if (callsign.empty() || isNull(callsign) || callsign.find('@') != std::string_view::npos) return;
   std::lock_guard lock(callsignsMutex_);
@@ -374,6 +393,9 @@ void TrafficReader::resetForTests() {
   fields.clear();
   collectCallsigns.store(false);
   clearCallsigns();
+  takenStamps_ = {};
+  nextTakenStamp_ = 0;
+  previousStamp_ = 0.0;
   std::lock_guard lock(referenceMutex_);
   reference_ = {};
 }

@@ -7,6 +7,7 @@
 // setters below (one small lock; the decoder takes one snapshot per line), and runs the static
 // parking pass's callsign collection through startCollectingCallsigns/takeCollectedCallsigns;
 // every insert, copy and clear of the collected callsigns is made under one lock.
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -99,6 +100,8 @@ class TrafficReader final : public UdpReader {
 
  private:
   void collectCallsign(std::string_view callsign);
+  // Whether the line's time stamp is taken as the feed time (see kMaxSecondsAheadOfTheFeed).
+  bool takeFeedTime(double stamp);
   bool copyRegistration(FeedRecord& record) const;
   bool copyCallsign(FeedRecord& record) const;
 
@@ -106,6 +109,11 @@ class TrafficReader final : public UdpReader {
   std::unordered_set<std::string> callsigns_;  // under callsignsMutex_
   mutable std::mutex referenceMutex_;
   TrafficReference reference_;  // under referenceMutex_
+  // The feed's own recent time, on the reader thread only: the stamps of the last lines taken
+  // (0 = none) and the stamp of the line before this one, taken or refused.
+  std::array<double, 4> takenStamps_{};
+  std::size_t nextTakenStamp_ = 0;
+  double previousStamp_ = 0.0;
 };
 
 // The field text, or an empty text for "null".

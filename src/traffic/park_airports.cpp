@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -58,28 +57,90 @@ constexpr double kSamePositionDeg = 1e-8;
 std::optional<LatLon> g_lastPosition;
 std::string g_listParkAirport;
 
-enum class ListFile { Missing, Read, Unreadable };
+// The list file as read, with what it takes to write it back the way the user's editor wrote it.
+struct ListFile {
+  enum class State { Missing, Read, Unreadable } state = State::Missing;
+  // UTF-16 files: the lines as UTF-8. Others: the lines' bytes as in the file (each line is then
+  // taken as UTF-8 or Windows-1252 by itself, see lineText).
+  std::vector<std::string> lines;
+  TextEncoding encoding = TextEncoding::Utf8;
+  std::string mark;         // the byte-order mark the file begins with, empty when none
+  std::string lineEnd = "\n";  // the file's first line end
+  // Why the file was not read whole (empty when it was): such a file is not rewritten, so
+  // nothing the program could not read is lost.
+  std::string notWhole;
+};
 
-// The list file's lines (a UTF-8 byte order mark dropped); Unreadable for a file that exists but
-// cannot be read whole.
-ListFile readListFile(std::vector<std::string>& lines) {
+std::string_view byteOrderMark(TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::Utf8Bom: return "\xEF\xBB\xBF";
+    case TextEncoding::Utf16Le: return "\xFF\xFE";
+    case TextEncoding::Utf16Be: return "\xFE\xFF";
+    default: return {};
+  }
+}
+
+bool isUtf16(TextEncoding encoding) { return encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be; }
+
+std::string firstLineEnd(std::string_view text) {
+  const std::size_t end = text.find_first_of("\r\n");
+  if (end == std::string_view::npos) return "\n";
+  return text.compare(end, 2, "\r\n") == 0 ? "\r\n" : std::string(1, text[end]);
+}
+
+// The list file's lines, in the character set detected as for the user's other text files.
+ListFile readListFile() {
+  ListFile file;
   const fs::path path = myParkAirportsFile();
   std::error_code ec;
-  if (!fs::exists(path, ec) && !ec) return ListFile::Missing;
-  const std::uintmax_t size = fs::file_size(path, ec);
-  if (ec || size > kMaxListFileBytes) {
-    logArrowLine(fmt::format("{}: {}", path.string(), ec ? ec.message() : std::string("too large")));
-    return ListFile::Unreadable;
+  if (!fs::exists(path, ec) && !ec) return file;
+  std::string bytes;
+  try {
+    bytes = readFileBytes(path, kMaxListFileBytes);
+  } catch (const std::exception& e) {
+    logArrowLine(fmt::format("{}: {}", path.string(), e.what()));
+    file.state = ListFile::State::Unreadable;
+    file.notWhole = e.what();
+    return file;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    logArrowLine(fmt::format("{} could not be opened", path.string()));
-    return ListFile::Unreadable;
+  file.state = ListFile::State::Read;
+  std::string text;
+  try {
+    DecodedText decoded = decodeTextBytes(bytes);
+    file.encoding = decoded.encoding;
+    if (bytes.starts_with(byteOrderMark(decoded.encoding))) file.mark = byteOrderMark(decoded.encoding);
+    if (isUtf16(decoded.encoding)) {
+      text = std::move(decoded.text);
+      if ((bytes.size() - file.mark.size()) % 2 != 0) file.notWhole = "UTF-16 text with a cut-off last byte";
+    } else {
+      text = bytes.substr(file.mark.size());
+    }
+  } catch (const TextDecodeError& e) {
+    // Lines of an 8-bit file that are clean text are still candidates; the others are refused.
+    file.notWhole = e.what();
+    const std::string_view utf8Mark = byteOrderMark(TextEncoding::Utf8Bom);
+    text = bytes.substr(bytes.starts_with(utf8Mark) ? utf8Mark.size() : 0);
   }
-  lines = readLines(in);
-  if (in.bad()) return ListFile::Unreadable;
-  if (!lines.empty() && lines.front().starts_with("\xEF\xBB\xBF")) lines.front().erase(0, 3);
-  return ListFile::Read;
+  file.lineEnd = firstLineEnd(text);
+  const std::vector<std::string_view> lines = splitLines(text);
+  file.lines.assign(lines.begin(), lines.end());
+  return file;
+}
+
+// The lines in the file's own character set, byte-order mark and line end.
+std::string listFileBytes(const ListFile& file, const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + file.lineEnd;
+  if (!isUtf16(file.encoding)) return file.mark + text;
+  const bool bigEndian = file.encoding == TextEncoding::Utf16Be;
+  std::string bytes = file.mark;
+  for (const char16_t unit : win32::utf8ToWide(text)) {
+    const auto high = static_cast<char>(unit >> 8);
+    const auto low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
 }
 
 // A line of the list as text: UTF-8 when it is, else Windows-1252, the character set a user's
@@ -149,14 +210,16 @@ bool lf_readMyParkAirports() {
   g_parkAirports.clear();
   g_lastPosition.reset();
   try {
-    std::vector<std::string> lines;
-    const ListFile state = readListFile(lines);
-    if (state == ListFile::Missing) logLine(fmt::format("{} not found", myParkAirportsFile().string()));
-    if (state == ListFile::Unreadable) ok = false;
+    const ListFile file = readListFile();
+    if (file.state == ListFile::State::Missing) logLine(fmt::format("{} not found", myParkAirportsFile().string()));
+    if (file.state == ListFile::State::Unreadable) ok = false;
+    if (file.state == ListFile::State::Read && !file.notWhole.empty()) {
+      logArrowLine(fmt::format("{} is not read whole ({}): it is not rewritten", kListFileName, file.notWhole));
+    }
     std::set<std::string, std::less<>> seen;
     LimitedLog skipped;
     std::size_t refused = 0;
-    for (const std::string& bytes : lines) {
+    for (const std::string& bytes : file.lines) {
       const std::string line = lineText(bytes);
       if (trimView(line).empty()) continue;
       // Nothing of such a line may reach the log, the window or the rewritten file's new line.
@@ -239,32 +302,31 @@ void writeMyParkAirports() {
   if (g_parkAirports.empty()) return;
   const ParkAirportEntry& entry = g_parkAirports.front();
   const std::string newLine = entry.stand.empty() ? entry.code : fmt::format("{},{}", entry.code, entry.stand);
-  std::vector<std::string> lines;
-  switch (readListFile(lines)) {
-    case ListFile::Unreadable:
-      logArrowLine(fmt::format("{} not written: the file could not be read", kListFileName));
-      return;
-    case ListFile::Missing:
-      lines = {newLine};
-      logLine(fmt::format("{} created with {}", kListFileName, newLine));
-      break;
-    case ListFile::Read: {
-      // Every line of the airport gives way to the one new line; blank lines carry nothing.
-      std::size_t replaced = 0;
-      std::erase_if(lines, [&](const std::string& line) {
-        const bool mine = updateMyParkAirportStand(entry, line);
-        replaced += mine ? 1 : 0;
-        return mine || trimView(line).empty();
-      });
-      lines.push_back(newLine);
-      logLine(fmt::format("{}:{} {}", kListFileName, newLine, replaced > 0 ? "updated stand" : "new entry"));
-      break;
-    }
+  ListFile file = readListFile();
+  std::vector<std::string>& lines = file.lines;
+  if (!file.notWhole.empty()) {
+    logArrowLine(fmt::format("{} not written: the file could not be read whole ({})", kListFileName, file.notWhole));
+    return;
+  }
+  if (file.state == ListFile::State::Missing) {
+    lines = {newLine};
+    logLine(fmt::format("{} created with {}", kListFileName, newLine));
+  } else {
+    // Every line of the airport gives way to the one new line; blank lines carry nothing.
+    std::size_t replaced = 0;
+    std::erase_if(lines, [&](const std::string& line) {
+      const bool mine = updateMyParkAirportStand(entry, line);
+      replaced += mine ? 1 : 0;
+      return mine || trimView(line).empty();
+    });
+    lines.push_back(newLine);
+    logLine(fmt::format("{}:{} {}", kListFileName, newLine, replaced > 0 ? "updated stand" : "new entry"));
   }
   std::sort(lines.begin(), lines.end());
   lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-  // The user's lines go back as they were read, byte for byte; only the new line is the program's.
-  if (!writeLinesAsRead(lines, myParkAirportsFile())) {
+  // The user's lines go back as they were read, byte for byte in the file's own character set,
+  // byte-order mark and line end; only the new line is the program's.
+  if (!writeFileAtomically(myParkAirportsFile(), listFileBytes(file, lines))) {
     logArrowLine(fmt::format("{} could not be written", myParkAirportsFile().string()));
   }
 }

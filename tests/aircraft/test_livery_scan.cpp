@@ -54,7 +54,8 @@ class FakeInstall : public ::testing::Test {
     write(community / "aig-aitraffic-oci-beta/SimObjects/Airplanes/AIG_A20N/aircraft.cfg",
           "[GENERAL]\nicao_type_designator = A20N\n"
           "[FLTSIM.0]\ntitle = \"AIG A20N DLH\"\nicao_airline = DLH\n"
-          "[FLTSIM.1]\ntitle = \"FSLTL A20N DLH Lufthansa\"\nicao_airline = DLH\n");
+          "[FLTSIM.1]\ntitle = \"FSLTL A20N DLH Lufthansa\"\nicao_airline = DLH\n"
+          "[FLTSIM.2]\ntitle = \"AIG A20N\xE2\x80\x8B DLH 2\"\nicao_airline = DLH\n");  // U+200B
     write(community / "aig-aitraffic-oci-beta/SimObjects/Airplanes/AIG_NONE/aircraft.cfg",
           "[GENERAL]\nicao_type_designator = A20N\n");
     std::string garbage(3000, '\0');
@@ -138,6 +139,8 @@ TEST_F(FakeInstall, ScanTakesEveryAiPackageInPackageOrder) {
       {&rep.invalidFiles, "AIG_HUGE"},
       {&rep.noFltsimSection, "AIG_NONE"},
       {&rep.incompleteSections, "[FLTSIM.3]: no title"},
+      // The simulator knows the title only as written: no cleaned stand-in for it.
+      {&rep.incompleteSections, "[FLTSIM.2]: title 'AIG A20N\\xE2\\x80\\x8B DLH 2' holds control or invisible characters"},
       {&rep.invalidAirlines, "'ZZZZ' is no airline code"},
       {&rep.conversions, "airline EZY taken from atc_parking_codes"},
       {&rep.conversions, "type A20N taken from the base container fsltl_a20n"},

@@ -385,6 +385,121 @@ TEST_F(AirportFile, HandmadeLearnedFileReplacesTheSourceAndABrokenOneRefusesTheR
   EXPECT_EQ(r.stands.size(), 2u);
 }
 
+// A refused stand of a learned copy is found in the airport's file by its id, or by its place
+// when the id is what was refused; only it comes back from there, with the uses of it that could
+// be read. A stand that the user removed or renamed stays as the user left it.
+TEST_F(AirportFile, ARefusedStandOfALearnedCopyAloneComesBackFromTheSource) {
+  struct Case {
+    const char* name;
+    bool handmade;
+    std::string copy;
+    std::vector<std::string> stands;
+    std::string usesOf2;  // the callsigns of stand "2"'s uses
+    const char* logged;
+  };
+  const std::string handmade = "<parameter name=\"handmade\" value=\"true\"/>";
+  const std::string learnedUse = "<opt day=\"1\" hh=\"1\" cs=\"L2\"/>";
+  const fs::path source =
+      put("src.xml", airportFileText(parkpos("1", 1, 1, 20) + parkpos("2", 1, 1.001, 20, "", "<opt day=\"1\" hh=\"1\" cs=\"S2\"/>") +
+                                     parkpos("3", 1, 1.002, 20)));
+  const std::vector<Case> cases = {
+      {"a bad byte in an id: by place; a removed stand stays out", true,
+       parkpos("1", 1, 1, 20) + parkpos("2\xFF", 1, 1.001, 20, "", learnedUse), {"1", "2"}, "L2",
+       "1 stand taken from the airport's file in place of the refused one\n"},
+      {"a bad radius: by id, in its place; a renamed stand stays renamed", true,
+       parkpos("1a", 1, 1, 20) + parkpos("2", 1, 1.001, 0, "", learnedUse) + parkpos("3", 1, 1.002, 20),
+       {"1a", "2", "3"}, "L2", "1 stand taken"},
+      {"neither id nor place readable: nothing comes back", true,
+       parkpos("1", 1, 1, 20) + parkpos("\xFF", 91, 1, 20) + parkpos("3", 1, 1.002, 20), {"1", "3"}, "-",
+       "1 refused stand not found in the airport's file, left out"},
+      {"no use of it readable: the source's", true,
+       parkpos("1", 1, 1, 20) + parkpos("2", 1, 1.001, 0, "", "<opt day=\"9\" hh=\"1\" cs=\"L2\"/>"),
+       {"1", "2"}, "S2", "1 stand taken"},
+      {"a learned copy that is not handmade keeps the refused stand's uses", false,
+       parkpos("2", 1, 1.001, 0, "", learnedUse), {"1", "2", "3"}, "L2", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t logFrom = logText().size();
+    kvo::AirportFileRecord r;
+    bool applied = false;
+    ASSERT_EQ(kvo::readAirportFileWithLearned(source, put("copy.xml", airportFileText(c.copy, c.handmade ? handmade : "")),
+                                              r, applied),
+              "");
+    EXPECT_EQ(standNames(r.stands), c.stands);
+    std::string uses = "-";
+    for (const kvo::Stand& s : r.stands) {
+      if (s.name != "2") continue;
+      uses.clear();
+      for (const kvo::StandUse& u : s.uses) uses += u.callsign;
+    }
+    EXPECT_EQ(uses, c.usesOf2);
+    EXPECT_NE(logText().find(c.logged, logFrom), std::string::npos) << logText().substr(logFrom);
+  }
+}
+
+// What the reader would refuse or read otherwise is kept out of the file: beyond its limits the
+// oldest uses of the stands with the most uses, a first callsign that holds the separator of two.
+TEST_F(AirportFile, TheWriterKeepsTheFileToWhatTheReaderTakes) {
+  struct Case {
+    const char* name;
+    kvo::AirportFileLimits limits;  // a bytes limit of 0: one byte less than the whole file
+    bool written;
+    std::string uses;  // "callsign|second" of each use read back, stands separated by " / "
+    const char* logged;
+  };
+  kvo::AirportFileRecord record;
+  record.icao = "ZZTS";
+  record.stands = {makeStand(1, "A", 1, 1, 20), makeStand(2, "B", 1, 1.001, 20)};
+  for (const char* cs : {"a1", "a2", "a3", "a4", "a5", "a6"}) {
+    record.stands[0].uses.push_back(makeUse("AAA", "A320", "K", cs, "", 1, 1, 0, 0, 1));
+  }
+  record.stands[0].uses.insert(record.stands[0].uses.begin() + 2, makeUse("AAA", "A320", "K", "made", "", 1, 1, 0, 0, 1));
+  record.stands[0].uses[2].madeUp = 1;
+  record.stands[1].uses = {makeUse("AUA", "A320", "K", "AU:A8WN", "", 1, 1, 0, 0, 1),
+                           makeUse("BBB", "A320", "K", "b2", "X:Y", 1, 1, 0, 0, 1)};
+  kvo::AirportFileLimits bytes;
+  bytes.bytes = 0;
+  kvo::AirportFileLimits uses;
+  uses.uses = 5;
+  kvo::AirportFileLimits stands;
+  stands.stands = 1;
+  kvo::AirportFileLimits tiny;
+  tiny.bytes = 400;
+  const std::vector<Case> cases = {
+      {"within the limits", {}, true, "a1| a2| a3| a4| a5| a6| / | b2|X:Y", "1 callsign holding ':' left out"},
+      {"one byte too many", bytes, true, "a2| a3| a4| a5| a6| / | b2|X:Y", "1 oldest use left out"},
+      {"more uses than the reader takes", uses, true, "a4| a5| a6| / | b2|X:Y", "3 oldest uses left out"},
+      {"more stands than the reader takes", stands, false, "", "2 stands, more than the 1"},
+      {"too large without uses", tiny, false, "", "without uses, more than the 400"},
+  };
+  const fs::path whole = dir_ / "whole.xml";
+  ASSERT_TRUE(kvo::writeAirportFile(record, whole));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t logFrom = logText().size();
+    kvo::AirportFileLimits limits = c.limits;
+    if (limits.bytes == 0) limits.bytes = fs::file_size(whole) - 1;
+    const fs::path path = dir_ / "limited.xml";
+    fs::remove(path);
+    ASSERT_EQ(kvo::writeAirportFileWithin(record, path, limits), c.written);
+    EXPECT_NE(logText().find(c.logged, logFrom), std::string::npos) << logText().substr(logFrom);
+    if (!c.written) {
+      EXPECT_FALSE(fs::exists(path));
+      continue;
+    }
+    EXPECT_LE(fs::file_size(path), limits.bytes);
+    kvo::AirportFileRecord back;
+    ASSERT_EQ(kvo::readAirportFile(path, back), "");
+    std::string read;
+    for (const kvo::Stand& s : back.stands) {
+      if (!read.empty()) read += " /";
+      for (const kvo::StandUse& u : s.uses) read += fmt::format(" {}|{}", u.callsign, u.secondCallsign);
+    }
+    EXPECT_EQ(read.substr(1), c.uses);
+  }
+}
+
 // ---- the park airport's read: flags only for a whole file --------------------------------------
 
 TEST_F(AirportFile, ParkReadSetsTheLoadedFlagsOnlyForAWholeFile) {

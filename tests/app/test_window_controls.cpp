@@ -320,8 +320,9 @@ TEST_F(ControlsTest, BadInputIsRefusedInEveryBox) {
   const std::string storeBefore = coretest::readFile(parametersFilePath());
   const std::vector<std::pair<std::u16string, std::string>> inputs{
       {std::u16string(1001, u'A'), "The typed text is too long (more than 1000 characters), no changes made"},
-      {u"DL\tH1", "The typed text holds control characters, no changes made"},
-      {u"AB\x7F", "The typed text holds control characters, no changes made"},
+      {u"DL\tH1", "The typed text holds control or invisible characters, no changes made"},
+      {u"AB\x7F", "The typed text holds control or invisible characters, no changes made"},
+      {u"D\u200BX00", "The typed text holds control or invisible characters, no changes made"},
       {std::u16string(u"AB") + char16_t(0xD800), "The typed text is not valid Unicode, no changes made"},
   };
   struct Box {

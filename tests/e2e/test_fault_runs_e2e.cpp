@@ -7,17 +7,22 @@
 #include <sys/mount.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include <pugixml.hpp>
 
 #include "core/utf.h"
 #include "e2e_support.h"
 #include "lows_session.h"
+#include "session.h"
 
 using namespace e2e;
 
@@ -120,6 +125,35 @@ class RealTrafficClient {
   mutable std::mutex mutex_;
   std::vector<Line> lines_;
 };
+
+const fs::path kSession = fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec";
+
+// The callsigns of the session's aircraft that are there at its start (overflights aside).
+std::set<std::string> sessionStartCallsigns() {
+  std::set<std::string> callsigns;
+  const auto lows = rtsession::readAirportFile(fs::path(AMBV_SOURCE_DIR) / "data/airports/archive/stock/LOWS.xml");
+  for (const auto& f : rtsession::lows::flights(lows)) {
+    if (f.startSecond <= 0.0 && f.kind != rtsession::Flight::Kind::Overflight) callsigns.insert(f.id.callsign);
+  }
+  return callsigns;
+}
+
+// Waits up to the bound until the program has created `wanted` aircraft of the callsigns; the
+// ones it created.
+std::set<std::string> waitForCreated(const Installation& at, const std::set<std::string>& callsigns, std::size_t wanted,
+                                     std::chrono::milliseconds bound) {
+  std::set<std::string> created;
+  waitUntil(
+      [&] {
+        for (const auto& o : at.programObjects()) {
+          const std::string callsign = o.value("atcId", std::string());
+          if (callsigns.count(callsign) != 0) created.insert(callsign);
+        }
+        return created.size() >= wanted;
+      },
+      bound);
+  return created;
+}
 
 // RealTraffic is installed on this PC: the program waits for it on TCP.
 void installRealTraffic(const Installation& at) {
@@ -475,7 +509,7 @@ TEST(FaultRun, ADatagramFloodKeepsTheTickAndTheMemoryBounded) {
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   const std::string log = at.log();
   EXPECT_TRUE(contains(log, "Exiting: USER CLOSED SIM")) << log;
-  EXPECT_TRUE(contains(log, "oldest records dropped")) << "the flood filled the feed\n" << log;
+  EXPECT_TRUE(contains(log, "dropped from the aircraft holding the most")) << "the flood filled the feed\n" << log;
   EXPECT_TRUE(contains(log, "exception in processLineSub: ")) << "the forged lines are refused\n" << log;
   // Every line of the log is clean text, none forged; the learned file saved at the close (when
   // the run saved one) is well-formed and clean as well (its indentation aside).
@@ -525,26 +559,11 @@ TEST(FaultRun, OneAircraftFloodingTheFeedKeepsNoOtherAircraftOut) {
       sent += lines.size();
     }
   });
-  Program replay(at, AMBV_RT_REPLAY,
-                 {"--file", (fs::path(AMBV_SOURCE_DIR) / "tools/rt_replay/session-lows.rtrec").string(), "--quiet"});
+  Program replay(at, AMBV_RT_REPLAY, {"--file", kSession.string(), "--quiet"});
   ASSERT_TRUE(replay.started());
 
-  std::set<std::string> sessionStart;
-  const auto lows = rtsession::readAirportFile(fs::path(AMBV_SOURCE_DIR) / "data/airports/archive/stock/LOWS.xml");
-  for (const auto& f : rtsession::lows::flights(lows)) {
-    if (f.startSecond <= 0.0 && f.kind != rtsession::Flight::Kind::Overflight) sessionStart.insert(f.id.callsign);
-  }
-  std::set<std::string> created;
   const auto start = std::chrono::steady_clock::now();
-  waitUntil(
-      [&] {
-        for (const auto& o : at.programObjects()) {
-          const std::string callsign = o.value("atcId", std::string());
-          if (sessionStart.count(callsign) != 0) created.insert(callsign);
-        }
-        return created.size() >= 8;
-      },
-      120s);
+  const std::set<std::string> created = waitForCreated(at, sessionStartCallsigns(), 8, 120s);
   // At this rate the socket's buffer overflows and the system drops datagrams of every sender
   // alike: on a slow (sanitized) build one aircraft of the eight may not be heard in time. Without
   // the mend none was created.
@@ -559,7 +578,68 @@ TEST(FaultRun, OneAircraftFloodingTheFeedKeepsNoOtherAircraftOut) {
   EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
   const std::string log = at.log();
   EXPECT_TRUE(contains(log, "Traffic feed full")) << "the flood filled the feed\n" << log;
-  EXPECT_TRUE(contains(log, "ahead of the clock")) << log;
+  EXPECT_TRUE(contains(log, "ahead of the feed")) << log;
 }
+
+// ---- a PC clock set wrong ----------------------------------------------------------------------
+
+// RealTraffic's lines stamped hours off this PC's clock (a clock that drifted, a time zone set
+// wrong and the time put right by hand): the feed keeps the time of its lines, and the session's
+// first aircraft are created as on a PC whose clock is right. The parameter: the hours the
+// stamps lie ahead of the clock.
+class FeedStampedOffTheClock : public ::testing::TestWithParam<int> {};
+
+TEST_P(FeedStampedOffTheClock, CreatesTheSessionsAircraft) {
+  const long long shift = GetParam() * 3600LL;
+  Installation at;
+  at.writeScenario();
+  Program program(at);
+  ASSERT_TRUE(program.started());
+  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "Traffic Reader connected"); }, 60s)) << at.log();
+  const TrafficSender sender(at);
+  // RealTraffic's first line, from far away, starts the run.
+  sender.send(FeedAircraft{4869999, "AFR1", "A320", "F-HBNA", 48.0, 2.0, 30000, 90, 450}.line(nowEpoch() + shift));
+  ASSERT_TRUE(waitUntil([&] { return contains(at.log(), "The park airport is LOWS"); }, 30s)) << at.log();
+
+  // The session's first minute as the replay sends it, each traffic line stamped with the time of
+  // its sending moved by the shift.
+  std::ifstream in(kSession, std::ios::binary);
+  std::string error;
+  const auto session = rtreplay::readSession(in, error);
+  ASSERT_TRUE(error.empty()) << error;
+  long long recordedStart = -1;
+  for (const auto& d : session) {
+    if (d.port == kTrafficPort) {
+      recordedStart = std::atoll(rtreplay::field(d.payload, rtreplay::kTimestampField).c_str());
+      break;
+    }
+  }
+  std::atomic<bool> sending{true};
+  std::thread replay([&] {
+    const auto start = std::chrono::steady_clock::now();
+    const long long epochStart = nowEpoch() + shift;
+    for (const auto& d : session) {
+      if (d.offsetMs > 60000 || !sending.load()) break;
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(d.offsetMs));
+      sender.send(d.port == kTrafficPort ? rtreplay::replayedTrafficLine(d.payload, recordedStart, epochStart, 1.0, 0)
+                                         : d.payload,
+                  static_cast<std::uint16_t>(d.port));
+    }
+  });
+  const std::set<std::string> created = waitForCreated(at, sessionStartCallsigns(), 4, 75s);
+  sending = false;
+  replay.join();
+  EXPECT_GE(created.size(), 4u) << "aircraft of the session's start created\n" << at.log();
+
+  program.signal(SIGTERM);
+  EXPECT_EQ(program.waitForExit(30s), 0) << program.output();
+  EXPECT_FALSE(contains(at.log(), "timestamp more than")) << at.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultRun, FeedStampedOffTheClock, ::testing::Values(6, -6),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param > 0 ? "Ahead" : "Behind") +
+                                  std::to_string(std::abs(info.param)) + "Hours";
+                         });
 
 }  // namespace

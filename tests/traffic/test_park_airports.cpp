@@ -122,8 +122,8 @@ TEST_F(ParkAirportList, WritingTheFirstEntry) {
        "my_park_airports.txt:LOWS,B2 updated stand"},
       {"every line of the code gives way", "LOWS,A1\nLOWS\nEDMS\nLOWS,A2\n", {"LOWS", "B2"}, "EDMS\nLOWS,B2\n",
        "updated stand"},
-      {"a byte order mark on the first line", "\xEF\xBB\xBFLOWS,A1\nEDMS\n", {"LOWS", "B2"}, "EDMS\nLOWS,B2\n",
-       "updated stand"},
+      {"a byte order mark on the first line", "\xEF\xBB\xBFLOWS,A1\nEDMS\n", {"LOWS", "B2"},
+       "\xEF\xBB\xBF" "EDMS\nLOWS,B2\n", "updated stand"},
       {"a new airport, duplicates and blank lines go", "LOWI\n\nEDMS\nEDMS\n", {"LOWS", ""}, "EDMS\nLOWI\nLOWS\n",
        "my_park_airports.txt:LOWS new entry"},
       {"the user's other lines are kept", "what,ever,this\nXXXX\n", {"LOWS", ""}, "LOWS\nXXXX\nwhat,ever,this\n",
@@ -162,7 +162,75 @@ TEST_F(ParkAirportList, AWindows1252ListGoesThroughReadAndWriteUnchanged) {
   EXPECT_EQ(g_parkAirports.front().stand, "Hall \xC3\xA9");
   g_parkAirports.push_front({"LOWS", "B2"});
   writeMyParkAirports();
-  EXPECT_EQ(listFile(), "EDMS,Hall \xE9\nLOWI\nLOWS,B2\n");
+  EXPECT_EQ(listFile(), "EDMS,Hall \xE9\r\nLOWI\r\nLOWS,B2\r\n");
+}
+
+std::string utf16(std::string_view utf8, bool bigEndian) {
+  std::string out;
+  for (const char16_t u : win32::utf8ToWide(utf8)) {
+    const auto hi = static_cast<char>(u >> 8);
+    const auto lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+  }
+  return out;
+}
+
+std::string joined(const std::vector<std::string>& lines, std::string_view lineEnd) {
+  std::string out;
+  for (const std::string& line : lines) out += line + std::string(lineEnd);
+  return out;
+}
+
+// Whatever the user's editor saved the list as, it is read in that character set and written back
+// in it, with its byte-order mark and line ends: byte for byte but for the program's own line. A
+// file the program cannot read whole is not written at all.
+TEST_F(ParkAirportList, TheRewriteKeepsTheCharacterSetMarkAndLineEndsOfTheFile) {
+  const std::vector<std::string> user{"EDDM,5", "LOWI,S\xC3\xBC" "d 3", "LSZH,B12"};
+  const std::vector<std::string> after{"EDDM,5", "LOWI,S\xC3\xBC" "d 3", "LOWS,7", "LSZH,B12"};
+  const std::vector<std::string> read{"EDDM,5", "LOWI,S\xC3\xBC" "d 3"};  // LSZH is no known airport
+  const std::string markLe = "\xFF\xFE";
+  const std::string markBe = "\xFE\xFF";
+  const std::string mark8 = "\xEF\xBB\xBF";
+  const std::string notWritten = "my_park_airports.txt not written: the file could not be read whole";
+  struct Case {
+    const char* name;
+    std::string before;
+    std::vector<std::string> entries;
+    std::string after;  // empty: the file stays as it was
+    std::string logged;
+  };
+  const std::vector<Case> cases{
+      {"UTF-16 LE with a mark, CRLF", markLe + utf16(joined(user, "\r\n"), false), read,
+       markLe + utf16(joined(after, "\r\n"), false), "my_park_airports.txt:LOWS,7 new entry"},
+      {"UTF-16 BE with a mark, LF", markBe + utf16(joined(user, "\n"), true), read,
+       markBe + utf16(joined(after, "\n"), true), "new entry"},
+      {"UTF-16 LE without a mark", utf16(joined(user, "\r\n"), false), read, utf16(joined(after, "\r\n"), false),
+       "new entry"},
+      {"UTF-8 with a mark, CRLF", mark8 + joined(user, "\r\n"), read, mark8 + joined(after, "\r\n"), "new entry"},
+      {"Windows-1252, CRLF", "EDDM,5\r\nLOWI,S\xFC" "d 3\r\nLSZH,B12\r\n", read,
+       "EDDM,5\r\nLOWI,S\xFC" "d 3\r\nLOWS,7\r\nLSZH,B12\r\n", "new entry"},
+      {"UTF-8, CR", joined(user, "\r"), read, joined(after, "\r"), "new entry"},
+      {"UTF-16 cut off in its last byte", markLe + utf16(joined(user, "\r\n"), false) + "L", read, "",
+       notWritten + " (UTF-16 text with a cut-off last byte)"},
+      {"UTF-16 with a lone surrogate", markLe + utf16(joined(user, "\r\n"), false) + "\x00\xD8"s, {}, "",
+       notWritten + " (broken UTF-16 text)"},
+      {"an 8-bit file with a zero byte", "EDDM,5\r\nLOWI\0\r\n"s, {"EDDM,5"}, "",
+       notWritten + " (binary content (zero bytes))"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeList(c.before);
+    const std::size_t logBefore = log().size();
+    lf_readMyParkAirports();
+    EXPECT_THAT(listCodes(), ElementsAreArray(c.entries));
+    {
+      std::lock_guard lock(g_parkAirportsMutex);
+      g_parkAirports.push_front({"LOWS", "7"});
+      writeMyParkAirports();
+    }
+    EXPECT_EQ(listFile(), c.after.empty() ? c.before : c.after);
+    EXPECT_THAT(log().substr(logBefore), HasSubstr(c.logged));
+  }
 }
 
 TEST_F(ParkAirportList, ADestinationComesFirstAndANewOneIsWritten) {

@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <numbers>
 #include <stdexcept>
 
+#include "airports/airport_file.h"
 #include "core/timeutil.h"
 #include "links/sim_queues.h"
 #include "links/traffic_reader.h"
@@ -332,6 +334,65 @@ TEST_F(StaticParkingTest, StaticAircraftAreCreatedOneAtATimeOnTheirStandsWhenNoL
   EXPECT_TRUE(g_queuedCreates.empty()) << "no livery for the C919: dropped";
   EXPECT_EQ(g_staticAircraft.size(), 2u);
   EXPECT_TRUE(g_staticCandidates.empty());
+}
+
+// A use of an airport file whose callsign or airline is longer than an ATC id the simulator keeps
+// still makes a static aircraft that is paired with its object and can be removed again: the
+// simulator reports the id in a 32-byte field.
+TEST_F(StaticParkingTest, AStaticAircraftOfALongCallsignFromAFileIsPairedAndRemoved) {
+  struct Case {
+    const char* name;
+    std::string airline;
+    std::string cs;
+    std::string tail;  // "#" stands for the internal id
+  };
+  std::string umlauts = "X";
+  for (int i = 0; i < 20; ++i) umlauts += "\xC3\x84";  // 30 bytes end inside the 15th
+  const std::vector<Case> cases = {
+      {"a 40-byte callsign", "DLH", std::string(40, 'C'), std::string(30, 'C') + "*"},
+      {"a 40-byte second callsign, shown in the use's last half hour", "DLH", "DLH1:" + std::string(40, 'D'),
+       std::string(30, 'D') + "*"},
+      {"a 40-byte airline without a callsign", std::string(40, 'A'), "", std::string(26, 'A') + "#*"},
+      {"a callsign of two-byte characters, cut between two", "DLH", umlauts, umlauts.substr(0, 29) + "*"},
+  };
+  std::uint32_t objectId = 700;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_staticAircraft.clear();
+    g_parkStands.clear();
+    const std::filesystem::path file = folder_ / "EDXX.xml";
+    coretest::writeFile(file, fmt::format("<airport icao=\"EDXX\"><meta/><parkpositions><parkpos id=\"S1\" lat=\"{}\" "
+                                          "lon=\"{}\" radius=\"20\"><opt airline=\"{}\" type=\"A20N\" key=\"D-AAA1\" "
+                                          "cs=\"{}\" day=\"3\" hh=\"100000\"/></parkpos></parkpositions></airport>",
+                                          traffictest::kUserLat, traffictest::kUserLon + 200.0 * standtest::kMLon,
+                                          c.airline, c.cs));
+    kvo::AirportFileRecord read;
+    ASSERT_EQ(kvo::readAirportFile(file, read), "");
+    g_parkStands = std::move(read.stands);
+    parkStandsChanged();
+    reportStaticParking();
+    g_trafficTick = 150;
+    paceSimRequests();  // built
+    ASSERT_EQ(g_queuedCreates.size(), 1u);
+    const std::string tail = g_queuedCreates.front().tailNumber;
+    std::string expected = c.tail;
+    if (const auto at = expected.find('#'); at != std::string::npos) {
+      expected.replace(at, 1, std::to_string(g_staticAircraft.back().internalId));
+    }
+    EXPECT_EQ(tail, expected);
+    g_trafficTick = 200;
+    paceSimRequests();  // sent
+    frame();
+    simCreates(objectId, tail);  // the simulator reports the tail number it keeps
+    tick(201);
+    ASSERT_EQ(g_staticAircraft.size(), 1u);
+    EXPECT_EQ(g_staticAircraft[0].state, AircraftState::Active);
+    EXPECT_EQ(g_staticAircraft[0].objectId, objectId);
+    removeAllStaticAircraft();
+    EXPECT_TRUE(removalQueued(objectId));
+    ++objectId;
+  }
+  EXPECT_EQ(log().find("just spawned, but not by"), std::string::npos) << log();
 }
 
 TEST_F(StaticParkingTest, ACandidateWhoseStandIsGoneTakenOrBesideAParkedAircraftIsDropped) {

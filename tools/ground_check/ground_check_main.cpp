@@ -1,22 +1,31 @@
 // Checks how the AI aircraft move on the ground in a run (docs/ground-motion.md): records the
-// stand-in simulator's state file once a second for some minutes, or reads such a recording, and
-// prints per aircraft and in total the heading against the direction of motion, backward moves
-// outside a push-back, the push-backs' ends against the replayed feed's, how far aircraft move
-// while their feed stands still and how steady their noses are on the feed's straight legs.
+// stand-in simulator's state file once a second for some minutes, or reads such a recording, or
+// replays the session through the program in seconds, and prints per aircraft and in total the
+// heading against the direction of motion, backward moves outside a push-back, the push-backs'
+// ends against the replayed feed's, how far aircraft move while their feed stands still and how
+// steady their noses are on the feed's straight legs.
 //
 //   ambv_ground_check [--state run/simulator-state.json] [--minutes 12] [--record FILE]
 //                     [--samples FILE] [--session tools/rt_replay/session-lows.rtrec] [--speed 1]
 //                     [--shown 34] [--noisy]
+//   ambv_ground_check --replay [--seconds S] [--session FILE] [--noisy]
+//   ambv_ground_check --seed N [--seconds S]
 //
 // --record keeps the states it read, one per line, for a later --samples. --speed is the replay's
 // (ambv_rt_replay --speed). --shown is the simulator second at which the session's start shows (the
 // replay's start plus the feed's 30 s). --noisy holds the run to the noisy session's rules as well
 // (docs/ground-motion.md) and reads tools/rt_replay/session-lows-noisy.rtrec unless --session names
-// another. Exits 1 when a rule of the check is broken.
+// another. --replay plays the session through the program inside this process on a virtual clock
+// (ground_replay.h), S seconds of it (all by default), and checks what the simulator showed.
+// --seed does so with the noisy session's noise drawn anew with the seed (any number but 0; the
+// session ambv_make_session --noisy --seed N makes). Run from the repository's root. Exits 1 when a
+// rule of the check is broken, 2 on a wrong call or when the replay did not run.
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,6 +33,9 @@
 #include <nlohmann/json.hpp>
 
 #include "ground_check.h"
+#include "ground_replay.h"
+#include "lows_session.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -36,13 +48,16 @@ struct Options {
   double speed = 1.0;
   double shown = 34.0;
   bool noisy = false;
+  bool replay = false;
+  double seconds = 0.0;
+  unsigned long long seed = 0;
 };
 
 bool parse(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--noisy") {
-      o.noisy = true;
+    if (a == "--noisy" || a == "--replay") {
+      (a == "--noisy" ? o.noisy : o.replay) = true;
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -63,10 +78,19 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "--speed") {
       o.speed = std::atof(value.c_str());
       if (!(o.speed > 0.0 && o.speed <= 100.0)) return false;
+    } else if (a == "--seconds") {
+      o.seconds = std::atof(value.c_str());
+      if (!(o.seconds > 0.0)) return false;
+    } else if (a == "--seed") {
+      o.seed = std::strtoull(value.c_str(), nullptr, 10);
+      if (o.seed == 0 || value[0] == '-') return false;
+      o.noisy = o.replay = true;
     } else {
       return false;
     }
   }
+  // The replay runs in real time's steps, from the session it reads or draws.
+  if (o.replay && (!o.samples.empty() || o.speed != 1.0 || (o.seed != 0 && !o.session.empty()))) return false;
   if (o.session.empty()) {
     o.session = o.noisy ? "tools/rt_replay/session-lows-noisy.rtrec" : "tools/rt_replay/session-lows.rtrec";
   }
@@ -96,14 +120,42 @@ groundcheck::Recording record(const Options& o) {
   return recording;
 }
 
+// The session's replay through the program, or nothing when it did not run (said on standard
+// error); the simulator second at which the session's start shows goes to `shown`.
+std::optional<groundcheck::Recording> replay(const Options& o, double& shown) {
+  const coretest::TempFolder folder;
+  groundreplay::Options replay;
+  replay.session = std::filesystem::absolute(o.session);
+  replay.sessionSeconds = o.seconds;
+  replay.folder = folder / "installation";
+  groundreplay::Run run = groundreplay::replaySession(replay);
+  if (!run.ran()) {
+    std::cerr << "ambv_ground_check: the replay did not run: " << run.failure << "\n" << run.log;
+    return std::nullopt;
+  }
+  shown = run.feedShownSecond;
+  return std::move(run.recording);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
     std::cerr << "usage: ambv_ground_check [--state FILE] [--minutes N] [--record FILE] [--samples FILE] "
-                 "[--session FILE] [--speed X] [--shown SECONDS] [--noisy]\n";
+                 "[--session FILE] [--speed X] [--shown SECONDS] [--noisy] [--replay [--seconds S]] [--seed N]\n";
     return 2;
+  }
+  // A new draw of the noisy session's noise.
+  std::optional<coretest::TempFolder> drawn;
+  if (o.seed != 0) {
+    o.session = (drawn.emplace() / "session.rtrec").string();
+    try {
+      coretest::writeFile(o.session, rtsession::lows::makeNoisySession("data/airports/archive/stock/LOWS.xml", o.seed));
+    } catch (const std::exception& e) {
+      std::cerr << "ambv_ground_check: " << e.what() << "\n";
+      return 2;
+    }
   }
   std::ifstream session(o.session, std::ios::binary);
   if (!session) {
@@ -119,6 +171,10 @@ int main(int argc, char** argv) {
       return 2;
     }
     recording = groundcheck::readRecording(in);
+  } else if (o.replay) {
+    auto replayed = replay(o, o.shown);
+    if (!replayed) return 2;
+    recording = std::move(*replayed);
   } else {
     recording = record(o);
   }

@@ -467,14 +467,15 @@ std::vector<Flight> flights(const AirportFile& airport) {
   return out;
 }
 
-SessionSettings noisySettings() {
+SessionSettings noisySettings(unsigned long long seed) {
   SessionSettings s = settings();
   s.title =
       "Ambrelvane replay session, made here by tools/rt_replay/make_session.cpp --noisy from the stands of "
       "data/airports/archive/stock/LOWS.xml: invented traffic at Salzburg (LOWS) as receivers hear it, scattered "
       "on the ground; no recording of real traffic.";
+  if (seed != kNoisySeed) s.title += " Noise drawn with seed " + std::to_string(seed) + ".";
   s.seconds = kNoisySessionSeconds;
-  s.noise.seed = 20261208;
+  s.noise.seed = seed;
   s.noise.gapFrom = {4860401, 120};
   s.noise.gapSeconds = 15;
   s.noise.repeated = {4860402, 140};
@@ -618,8 +619,8 @@ std::vector<Flight> noisyFlights(const AirportFile& airport) {
   return out;
 }
 
-std::string makeNoisySession(const std::filesystem::path& airportFile) {
-  return writeSession(noisySettings(), noisyFlights(readAirportFile(airportFile)));
+std::string makeNoisySession(const std::filesystem::path& airportFile, unsigned long long seed) {
+  return writeSession(noisySettings(seed), noisyFlights(readAirportFile(airportFile)));
 }
 
 std::string makeSession(const std::filesystem::path& airportFile) {

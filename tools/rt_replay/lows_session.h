@@ -21,9 +21,12 @@ std::string makeSession(const std::filesystem::path& airportFile);
 // flights without a true heading, a gap, a line sent twice and one sent late): push-backs ending
 // with the nose right, left and straight back at a tug's pace, a runway backtrack with its turn
 // and line-up, a helicopter standing on its pad before it lifts off and one hover-taxiing.
-SessionSettings noisySettings();
+// The seed draws the noise; the stored noisy session is the default seed's draw, and any other
+// (not 0) is another draw of the same kinds of noise over the same flights.
+inline constexpr unsigned long long kNoisySeed = 20261208;
+SessionSettings noisySettings(unsigned long long seed = kNoisySeed);
 std::vector<Flight> noisyFlights(const AirportFile& airport);
-std::string makeNoisySession(const std::filesystem::path& airportFile);
+std::string makeNoisySession(const std::filesystem::path& airportFile, unsigned long long seed = kNoisySeed);
 
 // The layout, for the session's checks: the runway's thresholds (15 first) in the session's frame.
 struct Runway {

@@ -3,11 +3,12 @@
 // 2 s in RealTraffic's traffic-line format, with a QNH datagram every 10 s. No real traffic data
 // is in it; its first comment line says so.
 //
-//   ambv_make_session [--noisy] <airport file> <output file>
+//   ambv_make_session [--noisy [--seed N]] <airport file> <output file>
 //   ambv_make_session data/airports/archive/stock/LOWS.xml tools/rt_replay/session-lows.rtrec
 //   ambv_make_session --noisy data/airports/archive/stock/LOWS.xml tools/rt_replay/session-lows-noisy.rtrec
 //
 // --noisy makes the noisy variant (lows_session.h): other flights, heard as receivers hear them.
+// --seed draws its noise anew (any number but 0); without it the draw is the stored session's.
 //
 // How the session is laid out (to make one for another airport, copy lows_session.cpp and
 // change its layout and flight lists; session_maker.h does the rest):
@@ -38,26 +39,64 @@
 // - On the ground the lines carry the ground flag (field 6), altitude 0 and no airspeed; in the
 //   air the altitude, true and indicated airspeed, roll and true heading. Origin and destination
 //   are IATA codes (none for the light aircraft and the helicopter, as for most of such flights).
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "lows_session.h"
 
+namespace {
+
+struct Options {
+  bool noisy = false;
+  unsigned long long seed = rtsession::lows::kNoisySeed;
+  std::string airportFile;
+  std::string output;
+};
+
+bool parse(int argc, char** argv, Options& o) {
+  std::vector<std::string> files;
+  bool seeded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--noisy") {
+      o.noisy = true;
+    } else if (a == "--seed") {
+      if (i + 1 >= argc) return false;
+      const std::string text = argv[++i];
+      char* end = nullptr;
+      o.seed = std::strtoull(text.c_str(), &end, 10);
+      // 0 is no noise at all: the smooth feed under the noisy session's name.
+      if (text.empty() || text[0] == '-' || *end != '\0' || o.seed == 0) return false;
+      seeded = true;
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.size() != 2 || (seeded && !o.noisy)) return false;
+  o.airportFile = files[0];
+  o.output = files[1];
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const bool noisy = argc == 4 && std::string(argv[1]) == "--noisy";
-  if (argc != 3 && !noisy) {
-    std::cerr << "usage: ambv_make_session [--noisy] <airport file> <output file>\n";
+  Options o;
+  if (!parse(argc, argv, o)) {
+    std::cerr << "usage: ambv_make_session [--noisy [--seed N]] <airport file> <output file>\n";
     return 2;
   }
-  argv += noisy ? 1 : 0;
   std::string text;
   try {
-    text = noisy ? rtsession::lows::makeNoisySession(argv[1]) : rtsession::lows::makeSession(argv[1]);
+    text = o.noisy ? rtsession::lows::makeNoisySession(o.airportFile, o.seed) : rtsession::lows::makeSession(o.airportFile);
   } catch (const std::exception& e) {
     std::cerr << "ambv_make_session: " << e.what() << "\n";
     return 1;
   }
-  const std::string temporary = std::string(argv[2]) + ".tmp";
+  const std::string temporary = o.output + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
@@ -66,8 +105,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (std::rename(temporary.c_str(), argv[2]) != 0) {
-    std::cerr << "ambv_make_session: cannot replace " << argv[2] << "\n";
+  if (std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+    std::cerr << "ambv_make_session: cannot replace " << o.output << "\n";
     return 1;
   }
   return 0;

@@ -1,0 +1,170 @@
+// Ground motion over draws of the noisy session's noise and over both stored sessions, each played
+// through the program in a process of its own on a virtual clock (tools/ground_check/ground_replay.h)
+// and scored by the ground check (docs/ground-motion.md). Every draw's figures are printed for
+// people to judge; a draw is held only to having run and made the aircraft of its flights. The
+// real-time end-to-end runs of the stored sessions remain the judges of the whole program.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ground_replay.h"
+#include "lows_session.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSource = AMBV_SOURCE_DIR;
+const fs::path kAirportFile = kSource / "data/airports/archive/stock/LOWS.xml";
+// Draws of the noisy session's noise besides the stored one's.
+constexpr unsigned long long kSeeds[] = {1, 2, 3, 4, 5};
+// The smooth session through the span its real-time run checks: the first departures' push-backs,
+// taxi starts and line-up, and three turn-offs.
+constexpr double kSmoothSessionSeconds = 400.0;
+
+struct Draw {
+  std::string name;
+  fs::path session;
+  double seconds = 0.0;  // 0: all of it
+  bool noisy = true;
+};
+
+// What a draw's process hands back.
+struct Scored {
+  std::string failure;
+  std::string report;                // groundcheck::format
+  std::vector<std::string> broken;   // groundcheck::failures, shown only
+  std::set<std::string> callsigns;   // the program-made aircraft the simulator showed
+  int failedCreations = -1;
+  nlohmann::json figures;            // the summary line's figures
+};
+
+// One draw, in the calling (forked) process: replayed, scored and written to the file.
+void scoreDraw(const Draw& d, const fs::path& folder, const fs::path& out) {
+  groundreplay::Options o;
+  o.session = d.session;
+  o.sessionSeconds = d.seconds;
+  o.folder = folder;
+  const groundreplay::Run run = groundreplay::replaySession(o);
+  nlohmann::json j;
+  j["failure"] = run.failure;
+  j["failedCreations"] = run.failedCreations;
+  j["callsigns"] = nlohmann::json::array();
+  for (const auto& [callsign, samples] : run.recording) j["callsigns"].push_back(callsign);
+  groundcheck::Limits limits = d.noisy ? groundcheck::Limits::noisyFeed() : groundcheck::Limits{};
+  const groundcheck::Report report = groundreplay::checkReplay(run, d.session, limits);
+  j["report"] = groundcheck::format(report, limits);
+  j["broken"] = groundcheck::failures(report, limits);
+  nlohmann::json& f = j["figures"];
+  f["offShare"] = report.offShare();
+  f["straightStdDeg"] = report.straightStdDeg;
+  for (const auto& [callsign, a] : report.aircraft) {
+    if (a.straightSamples > 0) f["straight"][callsign] = {a.straightStdDeg, a.straightMaxDeg};
+  }
+  if (!run.ran()) j["log"] = run.log;
+  std::ofstream(out) << j.dump();
+}
+
+Scored readScored(const fs::path& file) {
+  Scored s;
+  const auto j = nlohmann::json::parse(coretest::readFile(file), nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    s.failure = "the draw's process left no result";
+    return s;
+  }
+  s.failure = j.value("failure", "");
+  if (j.contains("log")) s.failure += "\n" + j["log"].get<std::string>();
+  s.report = j.value("report", "");
+  s.broken = j.value("broken", std::vector<std::string>{});
+  s.callsigns = j.value("callsigns", std::set<std::string>{});
+  s.failedCreations = j.value("failedCreations", -1);
+  s.figures = j.value("figures", nlohmann::json::object());
+  return s;
+}
+
+// Every draw in a process of its own (the program's state is the process's), one after another.
+std::vector<Scored> scoreDraws(const std::vector<Draw>& draws, const coretest::TempFolder& folder) {
+  std::vector<Scored> out;
+  for (std::size_t i = 0; i < draws.size(); ++i) {
+    const fs::path own = folder / ("draw-" + std::to_string(i));
+    fs::create_directories(own);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      scoreDraw(draws[i], own / "installation", own / "scored.json");
+      ::_exit(0);
+    }
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    out.push_back(readScored(own / "scored.json"));
+    if (pid <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      out.back().failure = "the draw's process failed\n" + out.back().failure;
+    }
+  }
+  return out;
+}
+
+// The flights that report at the airport from the session's start: the program must make each.
+std::set<std::string> expectedCallsigns(const std::vector<rtsession::Flight>& flights) {
+  std::set<std::string> out;
+  for (const auto& f : flights) {
+    if (f.startSecond <= 0.0 && f.kind != rtsession::Flight::Kind::Overflight) out.insert(f.id.callsign);
+  }
+  return out;
+}
+
+std::string summary(const std::string& name, const nlohmann::json& f) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%-16s %5.1f%% off, straight legs s.d. %4.1f deg:", name.c_str(),
+                100.0 * f.value("offShare", 0.0), f.value("straightStdDeg", 0.0));
+  std::string line = text;
+  if (f.contains("straight")) {
+    for (const auto& [callsign, sd] : f["straight"].items()) {
+      std::snprintf(text, sizeof text, " %s %.1f (up to %.0f)", callsign.c_str(), sd[0].get<double>(), sd[1].get<double>());
+      line += text;
+    }
+  }
+  return line;
+}
+
+TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircraft) {
+  const coretest::TempFolder folder;
+  std::vector<Draw> draws{{"smooth (stored)", kSource / "tools/rt_replay/session-lows.rtrec", kSmoothSessionSeconds, false},
+                          {"noisy (stored)", kSource / "tools/rt_replay/session-lows-noisy.rtrec"}};
+  for (const unsigned long long seed : kSeeds) {
+    const fs::path session = folder / ("noisy-" + std::to_string(seed) + ".rtrec");
+    coretest::writeFile(session, rtsession::lows::makeNoisySession(kAirportFile, seed));
+    draws.push_back({"noisy seed " + std::to_string(seed), session});
+  }
+  const std::vector<Scored> scored = scoreDraws(draws, folder);
+
+  const rtsession::AirportFile lows = rtsession::readAirportFile(kAirportFile);
+  const std::set<std::string> smooth = expectedCallsigns(rtsession::lows::flights(lows));
+  const std::set<std::string> noisy = expectedCallsigns(rtsession::lows::noisyFlights(lows));
+  std::string summaries;
+  for (std::size_t i = 0; i < draws.size(); ++i) {
+    const Draw& d = draws[i];
+    const Scored& s = scored[i];
+    std::printf("==== %s: %s\n%s", d.name.c_str(), d.session.filename().c_str(), s.report.c_str());
+    for (const std::string& b : s.broken) std::printf("rule broken (shown only): %s\n", b.c_str());
+    summaries += summary(d.name, s.figures) + "\n";
+    EXPECT_EQ(s.failure, "") << d.name;
+    for (const std::string& callsign : d.noisy ? noisy : smooth) {
+      EXPECT_EQ(s.callsigns.count(callsign), 1u) << d.name << ": " << callsign << " never appeared";
+    }
+    EXPECT_EQ(s.failedCreations, 0) << d.name;
+  }
+  std::printf("==== Summary\n%s", summaries.c_str());
+}
+
+}  // namespace
