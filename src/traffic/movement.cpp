@@ -440,6 +440,7 @@ void stepTowardNextTrackPoint(LiveAircraft& ac) {
 
 void nextPosMain(LiveAircraft& ac) {
   try {
+    bool removed = false;
     for (;;) {
       if (ac.trackPoints.size() >= 2) {
         const TrackPoint& second = ac.trackPoints[1];
@@ -457,10 +458,12 @@ void nextPosMain(LiveAircraft& ac) {
       if (continueAtTrackEnd(ac) && ac.trackPoints.size() > before) continue;
       if (ac.phase != GroundPhase::Parked) planSoftStandOption(ac, ac.phase != GroundPhase::Flying);
       removeAircraftFromSim(ac);
+      removed = true;
       break;
     }
-    // A push-back that has just ended hands on the taxi lines heard while it ran.
-    takeHeldTaxiLines(ac);
+    // A push-back that has just ended hands on the taxi lines heard while it ran; none to an
+    // aircraft removed above.
+    if (!removed) takeHeldTaxiLines(ac);
     ac.movementFailures = 0;
   } catch (const std::exception& e) {
     logArrowLine(fmt::format("{}: {} {}, sz:{}, fs:{}, st:{}", "nextPosMain", e.what(), kvo::aircraftText(ac),
@@ -485,6 +488,10 @@ constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
 constexpr double kMaxSlipRad = 25.0 * kDeg;
 constexpr double kSlipCatchUpTicks = 30.0;
 constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead is a slide, not a scattered bend
+// Following a curve's bends and catching up with a slide, the nose turns at most this much a tick
+// (25 degrees a second; a taxiing airliner turns 10-20): a curve that swings round a corner point
+// would whip the nose round with it.
+constexpr double kMaxCurveTurnRad = 0.25 * kDeg;
 
 // Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
 // way; nothing within half a degree.
@@ -512,11 +519,12 @@ bool turnOnTheSpot(LiveAircraft& ac) {
   return true;
 }
 
-// Rolling on the ground, an aircraft does not slide sideways for long: where it sets off far from
-// its nose, or reaches a sharp corner at walking pace, the nose would lag at its turn rate for
-// seconds. On a leg of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within
-// a fraction of a second. A shorter leg keeps the turn rate: there the bend is mostly a scattered
-// point's, and the next leg bends back.
+// Rolling along a curve, an aircraft does not slide sideways for long: where it reaches a sharp
+// corner at walking pace, the nose would lag the curve's way at its turn rate for seconds. On a leg
+// of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within a fraction of a
+// second. A shorter leg keeps the turn rate: there the bend is mostly a scattered point's, and the
+// next leg bends back. Only the way the aircraft moves is caught up with: a stand's heading, or a
+// straight leg's bearing the nose turns onto, is taken at the turn rate.
 double slipCatchUp(const LiveAircraft& ac, double way) {
   const double slip = std::abs(wrapPi(way - ac.position.heading));
   if (slip <= kMaxSlipRad || ac.trackPoints.empty() || ac.trackPoints.front().dueTick - nowTick() < kSlideTicks) {
@@ -549,7 +557,8 @@ void horizontalStep(LiveAircraft& ac) {
     pos.lat = at.lat;
     pos.lon = at.lon;
     const double target = ac.phase == GroundPhase::PushingBack ? wrap2Pi(curveHeading + kPi) : curveHeading;
-    turnToward(ac, target, bend + slipCatchUp(ac, target));
+    const double most = std::max(kMaxCurveTurnRad - std::abs(ac.turnRate), 0.0);
+    turnToward(ac, target, std::min(bend + slipCatchUp(ac, target), most));
     return;
   }
   switch (ac.phase) {
@@ -562,9 +571,7 @@ void horizontalStep(LiveAircraft& ac) {
       pos.lon += ac.lonStep;
       break;
     default:
-      if (ac.phase == GroundPhase::Parking || ac.turning != 0) {
-        turnToward(ac, ac.referenceHeading, slipCatchUp(ac, ac.referenceHeading));
-      }
+      if (ac.phase == GroundPhase::Parking || ac.turning != 0) turnToward(ac, ac.referenceHeading);
       if (ac.phase != GroundPhase::PushedBack) {
         pos.lat += ac.latStep;
         pos.lon += ac.lonStep;

@@ -34,6 +34,7 @@ using kvo::StaticAircraft;
 using kvo::TrackPoint;
 using kvo::engine::categoryEnabled;
 using kvo::engine::endsWithUnderscore;
+using kvo::engine::isRotorcraft;
 
 namespace {
 
@@ -70,6 +71,10 @@ std::string_view cut(std::string_view text) {
   if (!text.empty()) text.remove_suffix(1);
   return text;
 }
+
+// An aeroplane's landing roll runs on where its points end. A helicopter has no roll to run out:
+// it waits where it set down, as a taxiing aircraft does.
+bool rollsOn(const LiveAircraft& a) { return a.landingRoll != 0 && !isRotorcraft(a); }
 
 // The speed a predicted point keeps on a landing roll, and on a take-off roll with its climb.
 double landingRollSpeed(double kt) {
@@ -263,7 +268,7 @@ bool continueAtTrackEnd(LiveAircraft& aircraft) {
   const bool parking = aircraft.phase == GroundPhase::Parking;
   if (parking) arriveAtStand(aircraft);
   const bool waits = aircraft.phase == GroundPhase::PushedBack ||
-                     (aircraft.phase == GroundPhase::Taxi && aircraft.takeOffRoll == 0 && aircraft.landingRoll == 0);
+                     (aircraft.phase == GroundPhase::Taxi && aircraft.takeOffRoll == 0 && !rollsOn(aircraft));
   if (!parking && waits) {
     const auto neighbour = std::find_if(g_liveAircraft.begin(), g_liveAircraft.end(), [&](const LiveAircraft& o) {
       return o.onGround != 0 && o.phase == GroundPhase::Taxi && o.state == AircraftState::Active &&
@@ -329,7 +334,7 @@ void extendTrack(LiveAircraft& aircraft, std::int32_t count) {
     if (aircraft.descent == 0 || count >= 4) {
       p.groundSpeedKt = std::max(p.groundSpeedKt * (aircraft.descent == 0 ? 0.95 : 0.9), 1.0);
     }
-  } else if (aircraft.landingRoll != 0) {
+  } else if (rollsOn(aircraft)) {
     p.groundSpeedKt = landingRollSpeed(p.groundSpeedKt);
     p.verticalSpeed = 0.0;
   } else if (aircraft.takeOffRoll != 0) {

@@ -330,10 +330,14 @@ void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
 }
 
 // The feed's taxi may begin before the push-back ends: its lines heard meanwhile are taken as soon
-// as it ends, or the taxi would set off from a line far along its way.
+// as it ends, or the taxi would set off from a line far along its way. None goes to an aircraft on
+// its way out (removed by a line before), as the intake hands none to it.
 void kvo::mv::takeHeldTaxiLines(LiveAircraft& ac) {
   if (ac.phase == GroundPhase::PushedBack && !ac.pushBackFeedLines.empty()) {
-    for (const TrackPoint& p : std::exchange(ac.pushBackFeedLines, {})) decodeExisting(ac, p);
+    for (const TrackPoint& p : std::exchange(ac.pushBackFeedLines, {})) {
+      if (ac.state == kvo::AircraftState::RemovingFromSim) break;
+      decodeExisting(ac, p);
+    }
   }
 }
 

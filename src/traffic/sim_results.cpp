@@ -22,6 +22,7 @@
 #include "traffic/engine_detail.h"
 #include "traffic/static_parking.h"
 #include "traffic/flight_plans.h"
+#include "traffic/movement.h"
 #include "traffic/traffic_engine.h"
 
 using namespace kvo;
@@ -368,16 +369,18 @@ void gf_setFlaps(StaticAircraft& ac, std::uint32_t index) {
 }
 
 void setGroundSlots(LiveAircraft& ac) {
-  // A helicopter sets down where it means to stand or taxi from: it has no roll to run out, and a
-  // roll's rules (no point behind it, none on the same spot, run on when the points end) would
-  // slide it on along its approach.
-  ac.landingRoll = isRotorcraft(ac) ? 0 : 1;
+  // A helicopter too, for its roll's configuration; the roll's rules that would slide it on along
+  // its approach spare it (no point behind it is dropped, its points do not run on where they end).
+  ac.landingRoll = 1;
   ac.landed = 1;
   ac.derotation = 1;
   ac.descent = 0;
   ac.runwayHeading = ac.position.heading;
   if (!isRotorcraft(ac)) sendEvent(ac.objectId, kEventSpoilersSet, kSpoilersFull);
   if (ac.sizeCategory != Light) setSpoilersAndThrottles(ac.objectId, true, ac.reverseThrust != 0);
+  // A helicopter has no roll to run out: it idles with its spoilers in at once, also where it
+  // stands from its touchdown on (standing, it would never reach its roll's configuration).
+  if (isRotorcraft(ac) && !ac.trackPoints.empty()) landingRollConfiguration(ac);
   const double n = static_cast<double>(ac.groundSlotTicks);
   if (n <= 0.0) {
     logLine(fmt::format("{} ! onGround slots {:.1f}", ac.callsign, n));

@@ -5,8 +5,9 @@
 // arrival must come to rest on a stand of the shipped LOWS airport file, and a departure must
 // leave its stand backwards and later climb above 3000 ft. The checks are on positions only, so
 // they hold whether the program or the feed puts an aircraft onto its stand. Through the session's
-// first push-backs and landings the aircraft on the ground must move along their noses
-// (tools/ground_check, docs/ground-motion.md).
+// first push-backs and landings the aircraft on the ground must move along their noses, and no
+// aeroplane's nose may turn more than 30 degrees in one second (tools/ground_check,
+// docs/ground-motion.md).
 //
 // Beside it, in a run of its own, the noisy session (tools/rt_replay/session-lows-noisy.rtrec: the
 // feed as receivers hear it, scattered on the ground, some flights without a true heading): there

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "core/geometry.h"
+#include "platform/simconnect/testing.h"
 #include "traffic/movement_util.h"
 #include "traffic/test_movement_support.h"
 
@@ -715,12 +717,15 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
 // A helicopter comes down south onto its spot and stands there, or hover-taxies back north the way
 // it came first. It sets down on the spot when its feed does (its approach is not dropped for the
 // way back), turns round there before it moves off (never backwards) and stays where it stands.
+// Set down, it takes back the touchdown's spoilers and levers as an aeroplane does after its roll:
+// standing it idles, turned away from its way in its landing lights and strobes go off.
 TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
   constexpr double kElevation = 1400.0;
   const kvo::LatLon spot{47.8, 13.0};
   for (const int taxiLines : {0, 15}) {
     SCOPED_TRACE(taxiLines == 0 ? "stands where it came down" : "taxies back the way it came");
     resetWorld();
+    kvo::simtest::reset();  // the calls to the simulator recorded
     g_parkAirport = "LOWS";
     g_parkAirportElevation = kElevation;
     g_parkAirportLat = spot.lat;
@@ -771,6 +776,24 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
     EXPECT_LT(drift, 2.0) << "stays where it stands";
     EXPECT_LT(turnS, 7.0) << "turns on the spot at least at its base rate (the 135 degrees to 45 off its way: 6.75 s)";
+    std::vector<double> spoilersAndLevers;
+    for (const auto& c : kvo::simtest::callsOf("SimConnect_SetDataOnSimObject")) {
+      if (c.args.at(0) != std::to_string(kvo::kDefSpoilersThrottles) || c.data.size() != 3 * sizeof(double)) continue;
+      spoilersAndLevers.assign(3, 0.0);
+      std::memcpy(spoilersAndLevers.data(), c.data.data(), c.data.size());
+    }
+    EXPECT_EQ(spoilersAndLevers, std::vector<double>(3, 0.0)) << "spoilers in, both levers idle";
+    const auto events = takeEvents();
+    const auto last = [&](std::uint32_t id) {
+      const auto data = eventData(events, id);
+      return data.empty() ? -1 : static_cast<int>(data.back());
+    };
+    if (taxiLines == 0) {
+      EXPECT_EQ(last(kvo::kEventThrottleSet), 0) << "idle where it stands";
+    } else {
+      EXPECT_EQ(last(kvo::kEventLandingLightsSet), 0);
+      EXPECT_EQ(last(kvo::kEventStrobesSet), 0);
+    }
   }
 }
 

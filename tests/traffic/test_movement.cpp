@@ -73,6 +73,24 @@ TEST_F(MovementTest, NaNSpeedRemovesTheAircraftAfterRepeatedFailures) {
   EXPECT_EQ(ac.state, kvo::AircraftState::RemovingFromSim);
 }
 
+// A pushed-back aircraft that held longer than it may is removed where its track ends: the feed's
+// lines kept through its push-back go nowhere then, as the intake hands none to an aircraft on its
+// way out.
+TEST_F(MovementTest, AnAircraftRemovedWhereItsTrackEndsTakesNoKeptLine) {
+  LiveAircraft ac = makeAircraft(Large);
+  ac.onGround = 1;
+  ac.phase = GroundPhase::PushedBack;
+  ac.trackPoints = {point(50.0, 8.0, kNow)};
+  placeAtFirst(ac, 0.0);
+  ac.holding = 1;
+  ac.holdingSince = kNow - (MAX_HOLDING_MINUTES.value() + 1) * 6000;
+  ac.pushBackFeedLines = {pointFrom(ac.trackPoints.front(), 0.0, 150.0, kNow + 3000)};
+  nextPosMain(ac);
+  EXPECT_EQ(ac.state, kvo::AircraftState::RemovingFromSim);
+  EXPECT_EQ(ac.phase, GroundPhase::PushedBack);
+  EXPECT_EQ(ac.trackPoints.size(), 1u);
+}
+
 TEST_F(MovementTest, StationaryPointIsSkippedInTheAirAndStopsOnTheGround) {
   for (const bool onGround : {false, true}) {
     LiveAircraft ac = makeAircraft(Large);
@@ -120,12 +138,15 @@ TEST_F(MovementTest, LongitudeWrapsAndTheDateLineIsCrossedTheShortWay) {
 }
 
 // Horizontal integration by phase without a curve: who follows the steps, who turns to the
-// segment bearing and who stays.
+// segment bearing and who stays. The segment bearing lies 10 degrees off the nose, or far off it:
+// onto a stand or while turning the nose still turns at its turn rate.
 struct PhaseCase {
   GroundPhase phase;
   bool moves;
   bool headingFollowsStep;
   bool turnsToSegment;
+  double segmentDeg = 10.0;
+  bool turning = false;
 };
 
 class HorizontalByPhase : public MovementTest, public ::testing::WithParamInterface<PhaseCase> {};
@@ -140,8 +161,8 @@ TEST_P(HorizontalByPhase, StepsHeadingAndPosition) {
   ac.latStep = 1e-6;
   ac.lonStep = 2e-6;
   ac.headingStep = 0.001;
-  ac.referenceHeading = 10.0 * kDeg;
-  ac.turning = 0;
+  ac.referenceHeading = c.segmentDeg * kDeg;
+  ac.turning = c.turning ? 1 : 0;
   curveStep(ac);
   EXPECT_EQ(ac.position.lat != 50.0, c.moves);
   if (c.headingFollowsStep) {
@@ -161,7 +182,9 @@ INSTANTIATE_TEST_SUITE_P(Phases, HorizontalByPhase,
                                            PhaseCase{GroundPhase::Taxi, true, false, false},
                                            PhaseCase{GroundPhase::PushingBack, true, false, false},
                                            PhaseCase{GroundPhase::PushedBack, false, false, false},
-                                           PhaseCase{GroundPhase::Parking, true, false, true}));
+                                           PhaseCase{GroundPhase::Parking, true, false, true},
+                                           PhaseCase{GroundPhase::Parking, true, false, true, 90.0},
+                                           PhaseCase{GroundPhase::Taxi, true, false, true, 90.0, true}));
 
 // Bank per category: never beyond the maximum bank, never faster than the maximum change.
 struct BankCase {

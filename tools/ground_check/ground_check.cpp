@@ -98,6 +98,11 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
       closeRuns();
       continue;
     }
+    const double noseTurnDeg = std::abs(signedDeg(b.headingDeg - a.headingDeg)) / stepSeconds;
+    if (noseTurnDeg > r.fastestNoseTurnDeg) {
+      r.fastestNoseTurnDeg = noseTurnDeg;
+      r.fastestNoseTurnSecond = a.second;
+    }
     if (kt < limits.stillKt) {
       closeRuns();
       if (push == Push::Pushing) {
@@ -331,15 +336,18 @@ Feed readFeed(std::istream& session) {
   using rtreplay::field;
   // Fields of a traffic line: latitude, longitude, on the ground, ground speed, callsign, feed time,
   // true heading.
-  constexpr std::size_t kLat = 2, kLon = 3, kOnGround = 6, kSpeed = 8, kCallsign = 9, kTime = 14, kHeading = 25;
+  constexpr std::size_t kLat = 2, kLon = 3, kOnGround = 6, kSpeed = 8, kCallsign = 9, kTime = 14, kHeading = 25,
+                        kCategory = 28;
   std::map<std::string, std::vector<Line>> flights;
   std::map<std::string, double> newest;
+  Feed feed;
   std::string line;
   while (std::getline(session, line)) {
     const std::size_t at = line.find("RTTFC,");
     if (line.empty() || line[0] == '#' || at == std::string::npos) continue;
     const std::string traffic = line.substr(at);
     const std::string callsign = field(traffic, kCallsign);
+    if (field(traffic, kCategory) == "A7") feed.rotorcraft.insert(callsign);
     const double time = std::atof(field(traffic, kTime).c_str());
     const auto last = newest.find(callsign);
     if (last != newest.end() && time <= last->second) continue;
@@ -348,7 +356,6 @@ Feed readFeed(std::istream& session) {
                                  std::atof(field(traffic, kLon).c_str()), std::atof(field(traffic, kSpeed).c_str()),
                                  std::atof(field(traffic, kHeading).c_str()), field(traffic, kOnGround) == "1"});
   }
-  Feed feed;
   for (const auto& [callsign, lines] : flights) {
     findPush(callsign, lines, feed);
     findStillsAndLegs(callsign, lines, feed);
@@ -449,6 +456,7 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
   double straightSquares = 0.0;
   for (const auto& [callsign, samples] : recording) {
     AircraftReport r;
+    r.rotorcraft = feed.rotorcraft.count(callsign) != 0;
     checkAircraft(samples, limits, r);
     if (r.pushedBack) {
       ++report.pushBacks;
@@ -475,6 +483,7 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     for (const Stretch& s : r.backwardRuns) report.backwardSamples += s.samples;
     report.largestStandDriftM = std::max(report.largestStandDriftM, r.standDriftM);
     report.straightSamples += r.straightSamples;
+    if (!r.rotorcraft) report.fastestNoseTurnDeg = std::max(report.fastestNoseTurnDeg, r.fastestNoseTurnDeg);
     straightSquares += r.straightSamples * r.straightStdDeg * r.straightStdDeg;
     report.aircraft.emplace(callsign, std::move(r));
   }
@@ -504,6 +513,11 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
       std::snprintf(text, sizeof text, " moves %.1f m while its feed stands still, the farthest at ", r.standDriftM);
       out.push_back(callsign + text + clock(r.standDriftSecond));
     }
+    if (!r.rotorcraft && r.fastestNoseTurnDeg > limits.noseTurnDeg) {
+      char text[160];
+      std::snprintf(text, sizeof text, " turns its nose on the ground by %.0f deg in one second from ", r.fastestNoseTurnDeg);
+      out.push_back(callsign + text + clock(r.fastestNoseTurnSecond));
+    }
     for (const Stretch& s : r.farOffRuns) {
       if (s.seconds <= limits.farOffSeconds) continue;
       char text[160];
@@ -529,7 +543,7 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
 
 std::string format(const Report& report, const Limits& limits) {
   std::ostringstream out;
-  char text[480];
+  char text[640];
   auto stretch = [&](const std::string& what, const Stretch& s) {
     char line[120];
     std::snprintf(line, sizeof line, " from %s for %.1f s (up to %.0f deg off, %.1f kt)\n",
@@ -564,6 +578,9 @@ std::string format(const Report& report, const Limits& limits) {
                     r.straightSamples, r.straightMeanDeg, r.straightStdDeg, r.straightMaxDeg);
       out << text;
     }
+    std::snprintf(text, sizeof text, "  the nose turns up to %.0f deg in one second%s, from %s\n", r.fastestNoseTurnDeg,
+                  r.rotorcraft ? " (a helicopter)" : "", clock(r.fastestNoseTurnSecond).c_str());
+    out << text;
     for (const Stretch& s : r.backwardRuns) stretch("backward outside a push-back", s);
     for (const Stretch& s : r.farOffRuns) {
       std::snprintf(text, sizeof text, "more than %.0f deg off above %.0f kt", limits.farOffDeg, limits.farOffKt);
@@ -575,11 +592,12 @@ std::string format(const Report& report, const Limits& limits) {
       "Totals: %d samples moving on the ground, %d (%.1f%%) more than %.0f deg off; longest run more than %.0f deg "
       "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
       "off the feed, the farthest %.1f m from the feed's end; standing aircraft move up to %.1f m; on straight legs "
-      "the nose's error has a standard deviation of %.1f deg over %d samples\n",
+      "the nose's error has a standard deviation of %.1f deg over %d samples; the aeroplanes' noses turn up to %.0f "
+      "deg in one second\n",
       report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
       limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
       limits.pushEndDeg, report.largestPushEndGapM, report.largestStandDriftM, report.straightStdDeg,
-      report.straightSamples);
+      report.straightSamples, report.fastestNoseTurnDeg);
   out << text;
   return out.str();
 }

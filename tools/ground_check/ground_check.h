@@ -3,8 +3,8 @@
 // simulator's state file (docs/ground-motion.md): for every aircraft moving on the ground, its
 // heading against its direction of motion, backward movement outside a push-back, where a
 // push-back leaves the aircraft and its nose against where the feed's push-back left them, how far
-// an aircraft moves while its feed stands still, and how steady its nose is on the feed's straight
-// legs.
+// an aircraft moves while its feed stands still, how steady its nose is on the feed's straight
+// legs, and how fast an aeroplane's nose turns on the ground.
 //
 // The states are sampled about once a second; each pair of successive samples of one object is a
 // step, its direction and speed taken from the two positions (the stand-in reports no ground
@@ -14,6 +14,7 @@
 #include <iosfwd>
 #include <limits>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ struct Feed {
   std::map<std::string, FeedPush> pushes;
   std::map<std::string, std::vector<FeedStill>> stills;
   std::map<std::string, std::vector<FeedLeg>> legs;
+  // Flights whose lines give the rotorcraft emitter category ("A7", field 28): a helicopter turns
+  // on the spot as fast as it likes.
+  std::set<std::string> rotorcraft;
 };
 Feed readFeed(std::istream& session);
 
@@ -86,6 +90,7 @@ struct Limits {
   double jumpKt = 25.0;           // a step this much faster than the one before is a jump (onto a stand)
   double pushPauseSeconds = 5.0;  // a push-back may stand this long between its legs
   double offShare = 0.05;         // under this share of the moving samples may be off
+  double noseTurnDeg = 30.0;      // an aeroplane's nose on the ground turns at most this far in one second
   // The simulator second at which the session's start is shown: the replay's start plus the
   // feed's 30 s.
   double feedShownSecond = 34.0;
@@ -135,6 +140,11 @@ struct AircraftReport {
   double straightMeanDeg = 0.0;
   double straightStdDeg = 0.0;
   double straightMaxDeg = 0.0;
+  // The nose's fastest turn on the ground, moving or standing, in degrees per second, and the
+  // simulator second its step starts; jumps left out.
+  bool rotorcraft = false;
+  double fastestNoseTurnDeg = 0.0;
+  double fastestNoseTurnSecond = 0.0;
   double longestFarOffSeconds() const;
 };
 
@@ -151,6 +161,7 @@ struct Report {
   double largestStandDriftM = 0.0;
   int straightSamples = 0;
   double straightStdDeg = 0.0;  // over every aircraft's straight-leg samples, each about its own mean
+  double fastestNoseTurnDeg = 0.0;  // of the aeroplanes, in one second
   double offShare() const { return movingSamples > 0 ? static_cast<double>(offSamples) / movingSamples : 0.0; }
 };
 
