@@ -13,6 +13,7 @@
 #include "core/timeutil.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
+#include "traffic/ground_detail.h"
 #include "traffic/stand_options.h"
 #include "traffic/traffic_engine.h"
 #include "traffic/movement.h"
@@ -34,8 +35,6 @@ constexpr double kStandScatterNm = 10.0 / 1852.0;
 constexpr double kNearSameDeg = 0.00015;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
-constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
-constexpr std::size_t kMaxPushBackLines = 150;     // five minutes of lines
 
 double bearingDiffDeg(double fromLat, double fromLon, const TrackPoint& to, double heading) {
   return std::abs(wrapPi(initialBearing(fromLat, fromLon, to.lat, to.lon) - heading)) / kDeg;
@@ -53,14 +52,6 @@ double trackEndHeading(const LiveAircraft& ac) {
     if (!samePosition(from, to)) return initialBearing(from.lat, from.lon, to.lat, to.lon);
   }
   return ac.position.heading;
-}
-
-// The nose of a line of the feed's push: its true heading, else its track turned round, since
-// pushed backwards the aircraft moves tail first. A track of 0 gives none.
-std::optional<double> pushBackFeedNose(const TrackPoint& p) {
-  if (p.trueHeading) return *p.trueHeading;
-  if (p.trackDeg != 0.0) return wrap2Pi(p.trackDeg * kDeg + kPi);
-  return std::nullopt;
 }
 
 kvo::WeekSlot nowWeekSlot() {
@@ -214,7 +205,7 @@ bool checkNewPosDuringLanding(LiveAircraft& ac, TrackPoint& p) {
   if (samePosition(p, track.back())) return false;
   const double heading = ac.position.heading;
   // A helicopter comes down onto its spot from any way and may move off any way: no point of its
-  // contradicts a roll. Dropping those behind it ate its approach when it taxied back.
+  // contradicts a roll, and one behind it is kept (it may taxi back along its approach).
   if (!isRotorcraft(ac)) {
     if (track.size() == 1) {
       const double b = bearingDiffDeg(track[0].lat, track[0].lon, p, heading);
@@ -338,20 +329,7 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
     case GroundPhase::PushingBack:
       // The push-back runs on its own points; the feed's lines give its pace, its end and the
       // side of the tug turn.
-      if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
-      if (p.groundSpeedKt < kPushBackStandsKt) ac.pushBackFeedStopped = 1;
-      // Until the push-back turns, the latest line of the feed's push that shows the tug turning
-      // the nose gives the side; a line without a turn (a straight push) leaves it open. Once the
-      // feed's push has stopped its lines belong to the taxi.
-      if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter >= 2 && ac.pushBackFeedStopped == 0) {
-        if (const std::optional<double> nose = pushBackFeedNose(p)) {
-          const double change = wrapPi(*nose - ac.position.heading);
-          if (std::abs(change) >= kPushBackTurnShown) {
-            ac.pushBackSide = change > 0.0 ? 1 : 0;
-            ac.pushBackTurn = 1;
-          }
-        }
-      }
+      collectPushBackLine(ac, p);
       return false;
 
     case GroundPhase::PushedBack: {
@@ -373,12 +351,10 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
       ac.holding = 0;
       ac.holdingSince = 0;
       if (!ac.trackPoints.empty()) {
-        // The line that shows the aircraft taxiing comes some way into the feed's move: it sets
-        // off as long before that line as the way there takes at the line's speed. Setting off
-        // at once, it got there early and stood in the middle of its taxi start.
-        const double kt = p.groundSpeedKt > kPushBackStandsKt ? p.groundSpeedKt : ac.standSpeedKt;
+        // The taxi sets off when the feed's did, as the line that shows it taxiing tells.
+        const double kt = setOffSpeedKt(ac, p);
         ac.trackPoints.resize(1);
-        standUntil(ac, p.dueTick - travelTicks(d, kt), kt);
+        standUntil(ac, setOffTick(p, ac.position.lat, ac.position.lon, kt), kt);
       }
       return true;
     }

@@ -15,6 +15,7 @@
 #include "links/qnh_reader.h"
 #include "links/sim_ids.h"
 #include "links/sim_queues.h"
+#include "traffic/ground_detail.h"
 #include "traffic/park_airports.h"
 #include "traffic/parking.h"
 #include "traffic/stand_search.h"
@@ -460,16 +461,9 @@ void nextPosMain(LiveAircraft& ac) {
       removed = true;
       break;
     }
-    // The push-back has ended: the feed's taxi lines heard while it went on (it may end after the
-    // feed's taxi began) are taken now, or the taxi would set off from a line far along its way.
-    // None goes to an aircraft on its way out (removed above, or by a line before), as the intake
-    // hands none to it.
-    if (!removed && ac.phase == GroundPhase::PushedBack && !ac.pushBackFeedLines.empty()) {
-      for (const TrackPoint& p : std::exchange(ac.pushBackFeedLines, {})) {
-        if (ac.state == kvo::AircraftState::RemovingFromSim) break;
-        decodeExisting(ac, p);
-      }
-    }
+    // A push-back that has just ended hands on the taxi lines heard while it ran; none to an
+    // aircraft removed above.
+    if (!removed) takeHeldTaxiLines(ac);
     ac.movementFailures = 0;
   } catch (const std::exception& e) {
     logArrowLine(fmt::format("{}: {} {}, sz:{}, fs:{}, st:{}", "nextPosMain", e.what(), kvo::aircraftText(ac),

@@ -1,0 +1,60 @@
+#pragma once
+// What the ground movement files (ground, push-back, take-off, straight legs) and the track checks
+// share. Not for other callers.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "core/geometry.h"
+#include "links/sim_queues.h"
+#include "traffic/aircraft_records.h"
+#include "traffic/movement.h"
+#include "traffic/movement_util.h"
+
+namespace kvo::mv {
+
+// One client event for the aircraft's object.
+inline void sendEvent(const LiveAircraft& ac, std::uint32_t eventId, std::uint32_t data) {
+  queueClientEvent(ClientEventRequest{ac.objectId, eventId, data});
+}
+
+// Metres along a way (given by its unit vector, north and east) and to its right of a place that
+// lies the given metres north and east of the way's start.
+inline std::pair<double, double> alongAndRight(double north, double east, double unitNorth, double unitEast) {
+  return {north * unitNorth + east * unitEast, east * unitNorth - north * unitEast};
+}
+
+// A feed line that shows an aircraft moving comes some way into its move: the move began as long
+// before the line as the way from where it began (the place given) to the line takes at the speed.
+inline TickCount setOffTick(const TrackPoint& line, double fromLat, double fromLon, double speedKt) {
+  return line.dueTick - travelTicks(distanceNm(fromLat, fromLon, line.lat, line.lon), speedKt);
+}
+// The speed of a line that shows an aircraft moving off: the line's own, the stand speed where the
+// line shows it (nearly) standing.
+inline double setOffSpeedKt(const LiveAircraft& ac, const TrackPoint& line) {
+  return line.groundSpeedKt > kPushBackStandsKt ? line.groundSpeedKt : ac.standSpeedKt;
+}
+
+// A copy of the template point at another place, moving on the ground.
+TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);
+
+// ---- straight legs (straight_legs.cpp) ---------------------------------------------------------
+// Puts the point after point `from` onto the straight leg that runs from there beyond it (with a
+// nose given, a leg that keeps to it); false when it ends no leg but a turn.
+bool straightenNextPoint(LiveAircraft& ac, std::size_t from, std::optional<double> nose);
+
+// ---- take-off (take_off.cpp) -------------------------------------------------------------------
+// The way a take-off roll runs from track point `from`; none where the points ahead run no steady
+// way (not on a take-off roll, a helicopter, a backtrack, a turn onto the runway).
+std::optional<double> rollHeading(const LiveAircraft& ac, std::size_t from);
+
+// ---- push-back (push_back.cpp) -----------------------------------------------------------------
+// The step of the push-back's tug turn along its curve.
+double pushBackCurveStep(const LiveAircraft& ac);
+// A feed line heard while pushing back: kept for the push-back's pace, end and turn side.
+void collectPushBackLine(LiveAircraft& ac, const TrackPoint& line);
+// Once the push-back has ended: the feed's taxi lines heard while it went on join the track.
+void takeHeldTaxiLines(LiveAircraft& ac);
+
+}  // namespace kvo::mv

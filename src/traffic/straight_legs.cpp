@@ -1,0 +1,156 @@
+// The straight legs of a scattering feed: points that scatter about a straight line are driven as
+// that line, not point by point.
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "core/geometry.h"
+#include "traffic/ground_detail.h"
+#include "traffic/movement_util.h"
+
+using kvo::LiveAircraft;
+using kvo::TrackPoint;
+
+namespace kvo::mv {
+
+namespace {
+
+// A real feed's positions on the ground scatter by several metres from line to line. Taken one by
+// one, every scattered point would be a turn of its own and the nose would swing from point to
+// point. Points scattered about a straight line are a straight leg: each within the feed's noise
+// of it (one now and then up to twice that, never two in a row) and in order along it.
+constexpr double kFeedNoiseM = 10.0;
+// A bend's points lie on one side of the line, more than their scatter explains: they are a turn.
+// Points that scatter less than this are exact, as a smooth feed gives them: they are followed
+// as they are.
+constexpr double kScatterMinM = 1.0;
+// A straight leg runs at most this far off the nose: beyond it a turn has begun, however close
+// its points lie (a slow corner's points lie close together).
+constexpr double kLegOffNoseRad = 10.0 * kDeg;
+// Put onto its leg, a point closer than this to the one before is dropped: the leg runs on to the next.
+constexpr double kLegStepMinM = 1.0;
+// A kink (a side less twice the next plus the one after) of sides that scatter each on its own
+// has 1 + 4 + 1 times their variance.
+constexpr double kKinkVariances = 6.0;
+// The mean side of a straight leg's points lies at most this many of its standard errors off the
+// leg (were the scatter drawn normally, one straight leg in eighty would lie farther); a bend's
+// points lie farther to one side.
+constexpr double kMeanSideErrors = 2.5;
+// The end point scatters as much as the others and tilts the whole leg: its points lie along it
+// evenly, their mean about half-way, so the tilt moves their mean side by half the end point's
+// scatter: a quarter of its variance, beside the mean's own (the variance over their count).
+constexpr double kEndTiltVariance = 0.25;
+
+// Whether the points between the ends of a leg, by their sides of it (metres, right above 0),
+// scatter about it as a noisy feed's do and show no bend. The scatter is measured by how each
+// side differs from the mean of its neighbours' (up to the leg's end, not from its start, which
+// may already lie on a leg before), less the part they share: a tilt of the leg changes none of
+// it and a steady bend all of them alike, so an exact feed's curve shows no scatter.
+bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
+  if (sides.size() < 3) return false;
+  std::vector<double> kinks;
+  double sum = sides.front();
+  for (std::size_t j = 1; j < sides.size(); ++j) {
+    sum += sides[j];
+    const double next = j + 1 < sides.size() ? sides[j + 1] : 0.0;
+    kinks.push_back(sides[j - 1] - 2.0 * sides[j] + next);
+  }
+  double kinkMean = 0.0;
+  for (const double k : kinks) kinkMean += k / static_cast<double>(kinks.size());
+  double squares = 0.0;
+  for (const double k : kinks) squares += (k - kinkMean) * (k - kinkMean);
+  const double m = static_cast<double>(sides.size());
+  scatter = std::sqrt(squares / (kKinkVariances * (m - 2.0)));
+  return scatter >= kScatterMinM &&
+         std::abs(sum / m) <= kMeanSideErrors * scatter * std::sqrt(1.0 / m + kEndTiltVariance);
+}
+
+// Near a turn few points are queued, too few to tell scatter from a bend, and a scattered point
+// taken as a turn swings the nose. Once an aircraft's feed has shown its scatter on a straight
+// leg, a leg ahead along the nose with two points between is straight where both lie within this
+// many times that scatter of it. With one point between, the leg's end lies in the turn as
+// readily: such a leg is left a turn, or the aircraft would run on straight and take the turn
+// late and sharply.
+constexpr double kShortLegScatters = 2.5;
+
+// The farthest queued point that ends a straight leg from point `from`; 0 when none beyond the
+// next point does. With a nose given, the leg also keeps to it. A leg shown scattered records the
+// feed's scatter.
+std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
+  const auto& track = ac.trackPoints;
+  const TrackPoint& origin = track[from];
+  std::size_t end = 0;
+  std::vector<double> sides;
+  for (std::size_t k = from + 2; k < track.size(); ++k) {
+    const TrackPoint& last = track[k];
+    if (last.stationary != 0 || last.airborne != 0) break;
+    double endNorth = 0.0;
+    double endEast = 0.0;
+    toLocalMetres(origin.lat, origin.lon, last.lat, last.lon, endNorth, endEast);
+    const double length = std::hypot(endNorth, endEast);
+    if (length <= kFeedNoiseM) continue;
+    const double unitNorth = endNorth / length;
+    const double unitEast = endEast / length;
+    double reached = 0.0;
+    bool outside = false;
+    bool scattered = true;
+    sides.clear();
+    for (std::size_t j = from + 1; j < k && scattered; ++j) {
+      double north = 0.0;
+      double east = 0.0;
+      toLocalMetres(origin.lat, origin.lon, track[j].lat, track[j].lon, north, east);
+      const auto [along, side] = alongAndRight(north, east, unitNorth, unitEast);
+      const bool out = std::abs(side) > kFeedNoiseM;
+      scattered = track[j].stationary == 0 && std::abs(side) <= 2.0 * kFeedNoiseM && !(out && outside) &&
+                  along >= reached - kFeedNoiseM && along <= length + kFeedNoiseM;
+      outside = out;
+      reached = std::max(reached, along);
+      sides.push_back(side);
+    }
+    if (!scattered || length < reached - kFeedNoiseM) break;
+    if (nose && std::abs(wrapPi(std::atan2(endEast, endNorth) - *nose)) > kLegOffNoseRad) continue;
+    double scatter = 0.0;
+    if (scatteredAboutLine(sides, scatter)) {
+      ac.groundScatterM = scatter;
+    } else {
+      const double band = std::min(kShortLegScatters * ac.groundScatterM, kFeedNoiseM);
+      const bool shortLeg = nose && ac.groundScatterM > 0.0 && sides.size() == 2 &&
+                            std::all_of(sides.begin(), sides.end(), [&](double side) { return std::abs(side) <= band; });
+      if (!shortLeg) continue;
+    }
+    end = k;
+  }
+  return end;
+}
+
+}  // namespace
+
+bool straightenNextPoint(LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
+  auto& track = ac.trackPoints;
+  for (;;) {
+    const std::size_t end = straightLegEnd(ac, from, nose);
+    if (end == 0) return false;
+    const TrackPoint& origin = track[from];
+    TrackPoint& next = track[from + 1];
+    double endNorth = 0.0;
+    double endEast = 0.0;
+    double north = 0.0;
+    double east = 0.0;
+    toLocalMetres(origin.lat, origin.lon, track[end].lat, track[end].lon, endNorth, endEast);
+    toLocalMetres(origin.lat, origin.lon, next.lat, next.lon, north, east);
+    const double length = std::hypot(endNorth, endEast);
+    const double along = alongAndRight(north, east, endNorth / length, endEast / length).first;
+    if (along < kLegStepMinM) {
+      track.erase(track.begin() + static_cast<std::ptrdiff_t>(from) + 1);
+      continue;
+    }
+    const kvo::LatLon on = destinationPoint(origin.lat, origin.lon, std::atan2(endEast, endNorth),
+                                            along / kMetresPerNm * kFeetPerNm);
+    next.lat = on.lat;
+    next.lon = on.lon;
+    return true;
+  }
+}
+
+}  // namespace kvo::mv

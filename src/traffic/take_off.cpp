@@ -1,0 +1,182 @@
+// The departure: the configuration on the ground with the take-off decision, the departure run,
+// the way the take-off roll runs and the take-off up to the moment the aircraft flies.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "core/log.h"
+#include "links/sim_ids.h"
+#include "traffic/ground_detail.h"
+#include "traffic/movement.h"
+#include "traffic/movement_util.h"
+#include "traffic/stand_search.h"
+#include "traffic/traffic_engine.h"
+
+using namespace kvo::mv;
+using kvo::GroundPhase;
+using kvo::LiveAircraft;
+using kvo::TrackPoint;
+
+namespace {
+
+constexpr double kRollNearNm = 50.0 / 1852.0;
+constexpr double kRollFarNm = 150.0 / 1852.0;
+constexpr double kRollAgreeRad = 30.0 * kDeg;
+constexpr double kRollScatterNm = 20.0 / 1852.0;  // two points' scatter: nearer than this is no way back
+
+}  // namespace
+
+// The way a take-off roll runs from track point `from`: toward the last point on the ground, far
+// enough ahead that the scatter of the feed's positions near the line-up does not sway it. Only
+// where the points ahead run steadily away and a nearer one agrees: a backtrack, its turn at the
+// runway end or a turn onto the runway runs its own way.
+std::optional<double> kvo::mv::rollHeading(const LiveAircraft& ac, std::size_t from) {
+  const auto& track = ac.trackPoints;
+  if (ac.takeOffRoll == 0 || isRotorcraft(ac) || from >= track.size()) return std::nullopt;
+  const TrackPoint& at = track[from];
+  std::optional<double> near;
+  std::optional<double> far;
+  double farthest = 0.0;
+  for (std::size_t j = from + 1; j < track.size() && track[j].airborne == 0; ++j) {
+    const double d = pointDistanceNm(at, track[j]);
+    if (d < farthest - kRollScatterNm) return std::nullopt;
+    farthest = std::max(farthest, d);
+    const double bearing = initialBearing(at.lat, at.lon, track[j].lat, track[j].lon);
+    if (!near && d >= kRollNearNm) near = bearing;
+    far = d >= kRollFarNm ? std::optional<double>(bearing) : std::nullopt;
+  }
+  if (!near || !far || std::abs(wrapPi(*far - *near)) > kRollAgreeRad) return std::nullopt;
+  return far;
+}
+
+bool reachesTakeOffSpeed(const LiveAircraft& ac) {
+  const double speed = kvo::movementLimits(ac.sizeCategory).takeOffSpeedKt;
+  return std::all_of(ac.trackPoints.begin() + (ac.trackPoints.empty() ? 0 : 1), ac.trackPoints.end(),
+                     [speed](const TrackPoint& p) { return p.groundSpeedKt >= speed; });
+}
+
+void beginDepartureRun(LiveAircraft& ac) {
+  if (ac.towed != 0) logLine(fmt::format("towed aircraft takes-off? {}", kvo::aircraftText(ac)));
+  ac.takeOffRoll = 1;
+  setThrottle(ac, 0);
+  sendEvent(ac, kvo::kEventSpoilersSet, 0);
+  departureConfiguration(ac);
+  if (!ac.airline.empty()) planSoftStandOption(ac, true);
+}
+
+void departureConfiguration(LiveAircraft& ac) {
+  gf_setFlaps(ac, 1);
+  ac.descent = 0;
+  ac.landed = 0;
+  ac.goAroundDone = 0;
+  setLights(ac, {1, 1, 1, 1, 1, 1, 0});
+  ac.lateTolerance = 5000;
+  ac.earlyTolerance = 3000;
+}
+
+void startTakeOff(LiveAircraft& ac) {
+  ac.takeOffCounter = static_cast<std::int32_t>(std::max<std::uint32_t>(ac.rotationTicks, 1));
+  ac.position.bank = 0.0;
+  ac.bankStep = 0.0;
+  ac.pitchStep = (ac.rotationPitch - ac.position.pitch) / ac.takeOffCounter;
+  if (ac.takeOffRoll == 0) beginDepartureRun(ac);
+  setPhase(ac, GroundPhase::TakeOff);
+  ac.headingStep = 0.0;
+  ac.curve.clear();
+  if (ac.landingRoll != 0) {
+    // A touch-and-go: full power, spoilers stowed for the climb.
+    ac.landingRoll = 0;
+    ac.descent = 0;
+    ac.landed = 0;
+    setThrottle(ac, 4);
+    if (!isRotorcraft(ac)) sendEvent(ac, kvo::kEventSpoilersSet, 0);
+    gf_setFlaps(ac, 1);
+  }
+}
+
+void groundConfiguration(LiveAircraft& ac) {
+  const TrackPoint& first = ac.trackPoints.at(0);
+  const TrackPoint& second = ac.trackPoints.at(1);
+  const bool rotor = isRotorcraft(ac);
+  if (ac.phase == GroundPhase::Parked || ac.phase == GroundPhase::Flying) {
+    setPhase(ac, GroundPhase::Taxi);
+  } else if (ac.takeOffRoll != 0) {
+    const double g1 = first.groundSpeedKt;
+    const double g2 = second.groundSpeedKt;
+    if (rotor || g1 >= 25.0 || g2 >= 30.0) {
+      setThrottle(ac, 4);
+    } else if (g1 >= 20.0 || g2 >= 25.0) {
+      setThrottle(ac, 2);
+    } else if (g1 < 15.0 && g2 < 20.0) {
+      setThrottle(ac, 0);
+    } else {
+      setThrottle(ac, 1);
+    }
+  } else if (ac.landingRoll != 0) {
+    landingRollConfiguration(ac);
+  } else {
+    setThrottle(ac, rotor ? 4 : 0);
+  }
+  if (ac.landingRoll == 0 && ac.takeOffRoll == 0) decayTolerances(ac);
+  if (ac.landingStage == 0 && ac.phase != GroundPhase::TakeOff) {
+    ac.position.pitch = ac.staticPitch;
+    ac.pitchStep = 0.0;
+    ac.position.bank = 0.0;
+    ac.bankStep = 0.0;
+  }
+  const std::int32_t ticks = ticksToSecondPoint(ac);
+  if (ac.curve.isSet() && ac.phase != GroundPhase::PushingBack) ac.curveTStep = 1.0 / ticks;
+  ac.displayTasKt = ac.phase == GroundPhase::PushingBack ? -second.groundSpeedKt : second.groundSpeedKt;
+
+  if (ac.takeOffRoll == 0 || ac.phase == GroundPhase::TakeOff || first.groundSpeedKt < 43.0) return;
+  const auto later = ac.trackPoints.begin() + 1;
+  const bool someSlow = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.verticalSpeed <= 256.0; });
+  if (someSlow) {
+    const bool allAirborne = std::all_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne != 0; });
+    if (!reachesTakeOffSpeed(ac) || !allAirborne) return;
+    ac.verticalStep = ac.climbStep;
+  } else {
+    const bool someOnGround = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne == 0; });
+    if (someOnGround) {
+      ac.verticalStep = ac.climbStep;
+    } else {
+      ac.verticalStep = std::max(second.altFt - ac.position.altFt, 0.1) / ticks;
+    }
+  }
+  startTakeOff(ac);
+}
+
+void takeOffStep(LiveAircraft& ac) {
+  kvo::PositionBlock& pos = ac.position;
+  ac.takeOffCounter = std::max(ac.takeOffCounter - 1, -1000);
+  const std::int32_t counter = ac.takeOffCounter;
+  if (counter > 0) {
+    // The rotation: from now on the air rules move the aircraft.
+    ac.onGround = 0;
+    if (pos.pitch > ac.rotationPitch) pos.pitch = std::max(pos.pitch + ac.pitchStep, ac.rotationPitch);
+    return;
+  }
+  const double climbOutStep = (ac.climbPitch - ac.rotationPitch) / std::max<std::uint32_t>(ac.climbOutTicks, 1);
+  pos.bank = std::clamp(pos.bank + ac.bankStep, -kPi, kPi);
+  if (pos.pitch > ac.climbPitch) pos.pitch = std::max(pos.pitch + climbOutStep, ac.climbPitch);
+  if (counter <= -300) {
+    pos.altFt += ac.verticalStep;
+  } else if (counter <= -200) {
+    pos.altFt += ac.verticalStep * 0.5;
+  } else if (counter <= -100) {
+    pos.altFt += ac.verticalStep * 0.2;
+  } else if (counter <= -1) {
+    pos.altFt += ac.verticalStep * 0.1;
+  }
+  if (counter == -300) setGear(ac, false);
+  if (counter < -300 && pos.pitch <= ac.climbPitch) {
+    ac.pitchStep = 0.0;
+    if (ac.aglFt >= 800.0) {
+      setThrottle(ac, isRotorcraft(ac) ? 4 : 3);
+      setPhase(ac, GroundPhase::Flying);
+      ac.takeOffCounter = 1;
+    }
+  }
+}
