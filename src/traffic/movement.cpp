@@ -492,6 +492,12 @@ constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead i
 // (25 degrees a second; a taxiing airliner turns 10-20): a curve that swings round a corner point
 // would whip the nose round with it.
 constexpr double kMaxCurveTurnRad = 0.25 * kDeg;
+// Along a curve an aircraft slows where its nose is more than kSlowOffRad off its way, and stands
+// where it is kWaitOffRad off or more; behind its schedule it rolls up to kMaxCatchUpPace times its
+// pace.
+constexpr double kSlowOffRad = 20.0 * kDeg;
+constexpr double kWaitOffRad = 40.0 * kDeg;
+constexpr double kMaxCatchUpPace = 1.5;
 
 // Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
 // way; nothing within half a degree.
@@ -533,12 +539,29 @@ double slipCatchUp(const LiveAircraft& ac, double way) {
   return (slip - kMaxSlipRad) / kSlipCatchUpTicks;
 }
 
+// How far along its curve an aircraft rolls this tick. Where its nose is far off the curve's way
+// (a sharp junction, or setting off after a push-back with its way far off the nose) it slows, and
+// waits where the nose is farther off still, while the nose turns at its bounded rate: rolling on,
+// it would slide sideways. Behind its schedule it rolls faster, up to kMaxCatchUpPace times its
+// pace, to reach the curve's end by its due tick. A push-back's turn keeps its own pace.
+double curvePace(const LiveAircraft& ac) {
+  if (ac.phase == GroundPhase::PushingBack || ac.trackPoints.empty()) return ac.curveTStep;
+  kvo::LatLon at;
+  double way = 0.0;
+  if (!interpolateCurve(ac.curve, at, way, ac.curveT)) return ac.curveTStep;
+  const double off = std::abs(wrapPi(way - ac.position.heading));
+  const double share = std::clamp((kWaitOffRad - off) / (kWaitOffRad - kSlowOffRad), 0.0, 1.0);
+  const double ticksLeft = static_cast<double>(std::max<kvo::TickCount>(ac.trackPoints.front().dueTick - nowTick(), 1));
+  const double due = std::clamp((1.0 - ac.curveT) / ticksLeft, ac.curveTStep, kMaxCatchUpPace * ac.curveTStep);
+  return share * due;
+}
+
 void horizontalStep(LiveAircraft& ac) {
   kvo::PositionBlock& pos = ac.position;
   if (turnOnTheSpot(ac)) return;
   if (ac.curve.isSet()) {
     const double previousT = ac.curveT;
-    ac.curveT = std::clamp(ac.curveT + ac.curveTStep, 0.0, 0.999999);
+    ac.curveT = std::clamp(ac.curveT + curvePace(ac), 0.0, 0.999999);
     kvo::LatLon at;
     double curveHeading = 0.0;
     if (!interpolateCurve(ac.curve, at, curveHeading, ac.curveT)) {
@@ -558,7 +581,9 @@ void horizontalStep(LiveAircraft& ac) {
     pos.lon = at.lon;
     const double target = ac.phase == GroundPhase::PushingBack ? wrap2Pi(curveHeading + kPi) : curveHeading;
     const double most = std::max(kMaxCurveTurnRad - std::abs(ac.turnRate), 0.0);
-    turnToward(ac, target, std::min(bend + slipCatchUp(ac, target), most));
+    // Where it slows for its nose, the nose turns as fast as it may.
+    const bool slowed = ac.phase != GroundPhase::PushingBack && std::abs(wrapPi(target - pos.heading)) > kSlowOffRad;
+    turnToward(ac, target, slowed ? most : std::min(bend + slipCatchUp(ac, target), most));
     return;
   }
   switch (ac.phase) {
