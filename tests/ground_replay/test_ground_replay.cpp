@@ -68,6 +68,7 @@ void scoreDraw(const Draw& d, const fs::path& folder, const fs::path& out) {
   nlohmann::json& f = j["figures"];
   f["offShare"] = report.offShare();
   f["straightStdDeg"] = report.straightStdDeg;
+  f["noseTurnDeg"] = report.fastestNoseTurnDeg;
   for (const auto& [callsign, a] : report.aircraft) {
     if (a.straightSamples > 0) f["straight"][callsign] = {a.straightStdDeg, a.straightMaxDeg};
   }
@@ -124,9 +125,9 @@ std::set<std::string> expectedCallsigns(const std::vector<rtsession::Flight>& fl
 }
 
 std::string summary(const std::string& name, const nlohmann::json& f) {
-  char text[160];
-  std::snprintf(text, sizeof text, "%-16s %5.1f%% off, straight legs s.d. %4.1f deg:", name.c_str(),
-                100.0 * f.value("offShare", 0.0), f.value("straightStdDeg", 0.0));
+  char text[200];
+  std::snprintf(text, sizeof text, "%-16s %5.1f%% off, nose turns up to %2.0f deg in 1 s, straight legs s.d. %4.1f deg:",
+                name.c_str(), 100.0 * f.value("offShare", 0.0), f.value("noseTurnDeg", 0.0), f.value("straightStdDeg", 0.0));
   std::string line = text;
   if (f.contains("straight")) {
     for (const auto& [callsign, sd] : f["straight"].items()) {
