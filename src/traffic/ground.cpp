@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "core/log.h"
 #include "core/parameters.h"
@@ -52,6 +53,38 @@ CurveShape curveShape(double midNorth, double midEast, double endNorth, double e
   const bool middleAhead = midNorth * endNorth + midEast * endEast > 0.0;
   const bool endBeyondMiddle = (endNorth - midNorth) * endNorth + (endEast - midEast) * endEast > 0.0;
   return middleAhead && endBeyondMiddle ? CurveShape::Corner : CurveShape::Straight;
+}
+
+// On a scattering feed the middle point of a turn is a scattered corner point: the curve through it
+// leaves far off the nose and arrives off the way out, and the nose swings at both ends. Where it
+// would leave more than kCurveKinkRad off the nose, the curve rounds the corner where the way in
+// along the nose meets the way out onto the end point instead. Where the two ways do not meet ahead
+// of both ends, or meet farther from the middle point than a scattered point lies, there is no such
+// corner.
+constexpr double kCornerFromMiddleM = 20.0;
+constexpr double kCurveKinkRad = 10.0 * kDeg;  // a curve leaving closer to the nose joins it smoothly enough
+constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to parallel meet anywhere
+
+std::optional<std::pair<double, double>> tangentCorner(double heading, double midNorth, double midEast, double endNorth,
+                                                       double endEast) {
+  const double outLength = std::hypot(endNorth - midNorth, endEast - midEast);
+  if (outLength <= 0.0) return std::nullopt;
+  // The curve through the middle point leaves toward its control point.
+  const double kink = wrapPi(std::atan2(2.0 * midEast - endEast / 2.0, 2.0 * midNorth - endNorth / 2.0) - heading);
+  if (std::abs(kink) <= kCurveKinkRad) return std::nullopt;
+  const double inNorth = std::cos(heading);
+  const double inEast = std::sin(heading);
+  const double outNorth = (endNorth - midNorth) / outLength;
+  const double outEast = (endEast - midEast) / outLength;
+  const double det = inNorth * outEast - inEast * outNorth;
+  if (std::abs(det) < kCornerMinSine) return std::nullopt;
+  const double ahead = (endNorth * outEast - endEast * outNorth) / det;
+  const double before = (inNorth * endEast - inEast * endNorth) / det;
+  if (ahead <= 0.0 || before <= 0.0) return std::nullopt;
+  const double cornerNorth = ahead * inNorth;
+  const double cornerEast = ahead * inEast;
+  if (std::hypot(cornerNorth - midNorth, cornerEast - midEast) > kCornerFromMiddleM) return std::nullopt;
+  return std::make_pair(cornerNorth, cornerEast);
 }
 
 // Points from the feed that the aircraft taxies along (not a route of the program's own).
@@ -281,7 +314,13 @@ void setUpCurve(LiveAircraft& ac) {
   toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, midNorth, midEast);
   toLocalMetres(curve.startLat, curve.startLon, third.lat, third.lon, curve.endNorth, curve.endEast);
   const CurveShape shape = pushBack ? CurveShape::Corner : curveShape(midNorth, midEast, curve.endNorth, curve.endEast);
-  if (shape == CurveShape::ThroughMiddle) {
+  const auto corner = pushBack || shape != CurveShape::ThroughMiddle || ac.groundScatterM <= 0.0
+                          ? std::nullopt
+                          : tangentCorner(ac.position.heading, midNorth, midEast, curve.endNorth, curve.endEast);
+  if (corner) {
+    curve.midNorth = (2.0 * corner->first + curve.endNorth) / 4.0;
+    curve.midEast = (2.0 * corner->second + curve.endEast) / 4.0;
+  } else if (shape == CurveShape::ThroughMiddle) {
     curve.midNorth = midNorth;
     curve.midEast = midEast;
   } else {

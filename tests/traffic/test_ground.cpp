@@ -108,6 +108,30 @@ TEST_F(MovementTest, CurvePositionFollowsTheCurveRecord) {
   EXPECT_LT(distanceNm(middle.lat, middle.lon, b.lat, b.lon) * 1852.0, 0.1);
 }
 
+// On a scattering feed a turn's middle point lies off the corner by its scatter: the curve leaves
+// along the nose and arrives along the way out, without a kink at either end.
+TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
+  LiveAircraft ac = taxiing();
+  ac.groundScatterM = 4.0;
+  const TrackPoint a = point(50.0, 8.0, kNow, 15);
+  const TrackPoint corner = pointFrom(a, 0.0, 100.0, kNow + 400, 15);
+  const TrackPoint b = pointFrom(corner, 90.0, 8.0, kNow + 400, 15);  // the corner's line, scattered aside
+  const TrackPoint c = pointFrom(corner, 60.0, 100.0, kNow + 800, 15);
+  ac.trackPoints = {a, b, c};
+  placeAtFirst(ac, 0.0);
+  ac.referenceHeading = 0.0;
+  nextPosGround(ac);
+  ASSERT_TRUE(ac.curve.isSet());
+  kvo::LatLon at;
+  double startHeading = 0.0;
+  double endHeading = 0.0;
+  ASSERT_TRUE(interpolateCurve(ac.curve, at, startHeading, 0.0));
+  ASSERT_TRUE(interpolateCurve(ac.curve, at, endHeading, 0.999999));
+  EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0);
+  EXPECT_NEAR(endHeading / kDeg, initialBearing(b.lat, b.lon, c.lat, c.lon) / kDeg, 1.0);
+  EXPECT_LT(distanceNm(at.lat, at.lon, c.lat, c.lon) * 1852.0, 0.1);
+}
+
 // A parked aircraft whose feed shows it departing: pull out forward or push back by the bearing
 // of the last point from the stand heading.
 class LeavingStand : public MovementTest {
