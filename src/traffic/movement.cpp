@@ -545,7 +545,8 @@ double slipCatchUp(const LiveAircraft& ac, double way) {
 // it would slide sideways. Behind its schedule it rolls faster, up to kMaxCatchUpPace times its
 // pace, to reach the curve's end by its due tick. A push-back's turn keeps its own pace.
 double curvePace(const LiveAircraft& ac) {
-  if (ac.phase == GroundPhase::PushingBack || ac.trackPoints.empty()) return ac.curveTStep;
+  if (ac.phase == GroundPhase::PushingBack) return pushBackCurvePace(ac);
+  if (ac.trackPoints.empty()) return ac.curveTStep;
   kvo::LatLon at;
   double way = 0.0;
   if (!interpolateCurve(ac.curve, at, way, ac.curveT)) return ac.curveTStep;

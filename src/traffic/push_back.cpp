@@ -32,6 +32,8 @@ constexpr kvo::TickCount kFeedFitTicks = 600;     // lines due this close to a t
 constexpr kvo::TickCount kFeedStandsTicks = 1000;  // no way made for this long: the feed's push has ended
 constexpr double kFollowProgressM = 0.2;          // less in a second is standing
 constexpr double kCatchUp = 1.25;                 // the most a push-back goes faster than the feed's
+constexpr double kSlowestShare = 0.5;             // ... and the least share of the feed's pace it goes,
+constexpr double kMostAheadM = 5.0;               // while no farther ahead of the feed's place than this
 constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
 constexpr double kScatterSwing = 3.0;             // on a scattering feed: this many times its scatter
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
@@ -115,12 +117,18 @@ std::optional<std::pair<double, double>> feedPlaceAt(const LiveAircraft& ac, con
   return std::pair{along.at(0.0), right.at(0.0)};
 }
 
-// The feed's push stands by the tick: its latest line due by then is (nearly) still.
-bool feedStandsAt(const LiveAircraft& ac, kvo::TickCount tick) {
+// The feed's latest line due by the tick, if any.
+const TrackPoint* latestFeedLine(const LiveAircraft& ac, kvo::TickCount tick) {
   const TrackPoint* latest = nullptr;
   for (const TrackPoint& p : ac.pushBackFeedLines) {
     if (p.dueTick <= tick) latest = &p;
   }
+  return latest;
+}
+
+// The feed's push stands by the tick: its latest line due by then is (nearly) still.
+bool feedStandsAt(const LiveAircraft& ac, kvo::TickCount tick) {
+  const TrackPoint* latest = latestFeedLine(ac, tick);
   return latest != nullptr && latest->groundSpeedKt < kPushBackStandsKt;
 }
 
@@ -224,10 +232,18 @@ void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const double here = axisOffsets(axis, step.lat, step.lon).first;
   const auto feed = feedPlaceAt(ac, axis, now + kFollowStepTicks);
   // Catching up with the feed a little faster than its pace, never faster than the stand speed.
-  const double mostKt = std::min(kCatchUp * pushSpeedKt(ac), ac.standSpeedKt);
-  const double most = mostKt * kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
-  const double metres = std::clamp(feed ? feed->first - here : 0.0, 0.0, most);
-  if (ac.pushBackWaitSince == 0 || metres > kFollowProgressM) ac.pushBackWaitSince = now;
+  // Ahead of the feed's fitted place it slows but goes on while the feed's push moves: the fit
+  // strays back and forth by metres on a scattering feed, and a tug does not stop for that.
+  const double metresPerKt = kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
+  const double most = std::min(kCatchUp * pushSpeedKt(ac), ac.standSpeedKt) * metresPerKt;
+  const TrackPoint* latest = latestFeedLine(ac, now + kFollowStepTicks);
+  const double least = latest == nullptr ? 0.0 : std::min(kSlowestShare * latest->groundSpeedKt * metresPerKt, most);
+  const double gap = feed ? feed->first - here : 0.0;
+  const auto feedNow = feedPlaceAt(ac, axis, now);
+  const bool feedMoves = feed && feedNow && feed->first - feedNow->first > kFollowProgressM;
+  if (ac.pushBackWaitSince == 0 || gap > kFollowProgressM || feedMoves) ac.pushBackWaitSince = now;
+  const bool goesOn = feed && gap > -kMostAheadM;
+  const double metres = std::clamp(gap, goesOn ? least : 0.0, most);
   auto moveOn = [&](TrackPoint& p) {
     const kvo::LatLon at = offsetPlace(p.lat, p.lon, axis.bearing, metres);
     p.lat = at.lat;
@@ -310,6 +326,22 @@ double kvo::mv::pushBackCurveStep(const LiveAircraft& ac) {
     ticks = std::max(ticks, std::round(curveLengthM(ac.curve) / metresPerTick));
   }
   return (std::isfinite(ticks) && ticks >= 1.0) ? 1.0 / ticks : 1.0;
+}
+
+// A curve's parameter runs unevenly along a tug turn drawn through its corner: taken evenly, the
+// push-back would crawl into the turn for seconds and leave it at twice the feed's pace.
+double kvo::mv::pushBackCurvePace(const LiveAircraft& ac) {
+  constexpr double kProbe = 1e-3;
+  const double t = std::min(ac.curveT, 0.999999 - kProbe);
+  kvo::LatLon a;
+  kvo::LatLon b;
+  double heading = 0.0;
+  if (!interpolateCurve(ac.curve, a, heading, t) || !interpolateCurve(ac.curve, b, heading, t + kProbe)) {
+    return ac.curveTStep;
+  }
+  const double here = distanceNm(a.lat, a.lon, b.lat, b.lon) * kMetresPerNm / kProbe;  // metres per unit
+  const double length = curveLengthM(ac.curve);
+  return here > 0.0 && length > 0.0 ? ac.curveTStep * length / here : ac.curveTStep;
 }
 
 void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {

@@ -297,6 +297,8 @@ struct LateTurnCase {
   std::vector<Leg> legs;  // the push-back's legs, then a stop and the taxi forwards
   bool trueHeadings = true;
   double scatterM = 0.0;  // the most a line's place is off its path (and at least 3 m), as receivers scatter it
+  int longestStandS = 5;  // the longest the push-back may stand once moving, while the feed's push goes on
+  double turnShare = 0.0;  // the slowest its tug turn goes, as a share of the feed's fastest push
 };
 
 TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
@@ -323,6 +325,16 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {62.0, 0.0, 2.5}, {15.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
         {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
        false, 8.0},
+      // The tug turn goes on at the feed's pace all along, not crawling into it.
+      {"the long push at an even pace through its turn",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {52.0, 0.0, 3.0}, {31.4, 90.0, 3.0}, {26.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
+       true, 0.0, 5, 0.9},
+      // The fit of such lines strays back by metres now and then: the tug goes on, slower.
+      {"a straight push of 80 m on scattered lines, never standing",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {62.0, 0.0, 2.5}, {15.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
+       false, 8.0, 1},
       // The taxi sets off 4 s after the push and turns 40 m on: the lines of its first 30 s come
       // while the push-back still runs, and it must not cut the turn for want of them.
       {"a short stop after the push, a turn soon after",
@@ -446,8 +458,11 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
         // A push-back is one move: a long stop in it reads as its end, the rest as rolling backwards.
         if (ac.phase == GroundPhase::PushingBack && ac.position.lat != ac.standLat) {
           EXPECT_LT(metres, 1.5 * feedPeakKt * 0.514444) << "faster than the feed's push at tick " << now - kNow;
+          if (ac.curve.isSet()) {
+            EXPECT_GE(metres, c.turnShare * feedPeakKt * 0.514444) << "a slow tug turn at tick " << now - kNow;
+          }
           if (metres > 0.3) {
-            EXPECT_LE(standingInPushS, 5) << "the push-back stood before moving on at tick " << now - kNow;
+            EXPECT_LE(standingInPushS, c.longestStandS) << "the push-back stood before moving on at tick " << now - kNow;
             standingInPushS = 0;
           } else {
             ++standingInPushS;

@@ -65,6 +65,7 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
   Push push = Push::Done;
   double prevKt = 0.0;
   double stillSince = -1.0;  // seconds standing since the last backward step of a push-back
+  double pushStop = -1.0;    // the same, also past the push-back's end, until the aircraft moves again
   bool farOffOpen = false;
   bool backwardOpen = false;
   auto closeRuns = [&] { farOffOpen = backwardOpen = false; };
@@ -77,6 +78,7 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
     if (i == 0 || samples[i - 1].objectId != b.objectId) {
       first = i;
       push = b.onGround ? Push::NotYet : Push::Done;
+      pushStop = -1.0;
       prevKt = 0.0;
       closeRuns();
       continue;
@@ -105,6 +107,7 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
     }
     if (kt < limits.stillKt) {
       closeRuns();
+      if (pushStop >= 0.0) pushStop += stepSeconds;
       if (push == Push::Pushing) {
         stillSince += stepSeconds;
         if (stillSince > limits.pushPauseSeconds) push = Push::Done;
@@ -118,6 +121,8 @@ void checkAircraft(const std::vector<Sample>& samples, const Limits& limits, Air
     const bool backward = offDeg > 90.0;
     if (push == Push::NotYet) push = backward ? Push::Pushing : Push::Done;
     if (push == Push::Pushing && !backward) push = Push::Done;
+    if (backward && pushStop > 0.0) r.pushPauseSeconds = std::max(r.pushPauseSeconds, pushStop);
+    pushStop = push == Push::Pushing ? 0.0 : -1.0;
     ++r.movingSamples;
     if (push == Push::Pushing) {
       r.pushedBack = true;
@@ -460,6 +465,7 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     checkAircraft(samples, limits, r);
     if (r.pushedBack) {
       ++report.pushBacks;
+      report.longestPushPauseSeconds = std::max(report.longestPushPauseSeconds, r.pushPauseSeconds);
       const FeedPush* push = lookUp(feed.pushes, callsign);
       if (push != nullptr) {
         r.feedPushKnown = true;
@@ -564,6 +570,10 @@ std::string format(const Report& report, const Limits& limits) {
                       r.pushEndOffDeg, r.pushEndGapM);
         out << text;
       }
+      if (r.pushPauseSeconds > 0.0) {
+        std::snprintf(text, sizeof text, "; stands %.1f s mid-way", r.pushPauseSeconds);
+        out << text;
+      }
       out << "\n";
     }
     if (r.stills > 0) {
@@ -591,12 +601,12 @@ std::string format(const Report& report, const Limits& limits) {
       text, sizeof text,
       "Totals: %d samples moving on the ground, %d (%.1f%%) more than %.0f deg off; longest run more than %.0f deg "
       "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
-      "off the feed, the farthest %.1f m from the feed's end; standing aircraft move up to %.1f m; on straight legs "
+      "off the feed, the farthest %.1f m from the feed's end, standing up to %.1f s mid-way; standing aircraft move up to %.1f m; on straight legs "
       "the nose's error has a standard deviation of %.1f deg over %d samples; the aeroplanes' noses turn up to %.0f "
       "deg in one second\n",
       report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
       limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
-      limits.pushEndDeg, report.largestPushEndGapM, report.largestStandDriftM, report.straightStdDeg,
+      limits.pushEndDeg, report.largestPushEndGapM, report.longestPushPauseSeconds, report.largestStandDriftM, report.straightStdDeg,
       report.straightSamples, report.fastestNoseTurnDeg);
   out << text;
   return out.str();

@@ -128,6 +128,9 @@ struct AircraftReport {
   double pushEndLat = 0.0;     // where the push-back ended
   double pushEndLon = 0.0;
   double pushEndGapM = 0.0;    // from the feed's push-back end; 0 unless both are known
+  // The longest stop of the push-back between two backward moves (also one longer than
+  // pushPauseSeconds, which ends the push-back for the rules above), in seconds.
+  double pushPauseSeconds = 0.0;
   // Standing: the most the aircraft moved within one of its feed's still stretches (the stretch
   // shown in the simulator, less 15 s at its start for the aircraft to arrive, and 5 s at its end),
   // and the simulator second it was farthest.
@@ -158,6 +161,7 @@ struct Report {
   int pushBacksOff = 0;  // ending more than pushEndDeg off the feed's end heading
   int pushBacksFar = 0;  // ending more than pushEndM from the feed's end
   double largestPushEndGapM = 0.0;
+  double longestPushPauseSeconds = 0.0;
   double largestStandDriftM = 0.0;
   int straightSamples = 0;
   double straightStdDeg = 0.0;  // over every aircraft's straight-leg samples, each about its own mean
