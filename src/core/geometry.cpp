@@ -77,10 +77,9 @@ void toLocalMetres(double startLat, double startLon, double lat, double lon, dou
 bool interpolateCurve(const kvo::CurveRecord& curve, kvo::LatLon& out, double& headingRad, double t) {
   if (!curve.isSet() || !std::isfinite(t)) return false;
   t = std::clamp(t, 0.0, 1.0);
-  // Quadratic Bezier from the start (0, 0) through the middle point at t = 0.5 to the end: its
-  // control point is 2 x mid - (start + end) / 2.
-  const double cN = 2.0 * curve.midNorth - curve.endNorth / 2.0;
-  const double cE = 2.0 * curve.midEast - curve.endEast / 2.0;
+  // Quadratic Bezier from the start (0, 0) through the middle point at t = 0.5 to the end.
+  const double cN = curveControl(curve.midNorth, curve.endNorth);
+  const double cE = curveControl(curve.midEast, curve.endEast);
   const double u = 1.0 - t;
   const double north = 2.0 * u * t * cN + t * t * curve.endNorth;
   const double east = 2.0 * u * t * cE + t * t * curve.endEast;

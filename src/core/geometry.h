@@ -52,3 +52,8 @@ void toLocalMetres(double startLat, double startLon, double lat, double lon, dou
 // the quadratic curve through start, middle and end. False when the curve is unset or the
 // numbers do not allow a result; out and headingRad are then left untouched.
 bool interpolateCurve(const kvo::CurveRecord& curve, kvo::LatLon& out, double& headingRad, double t);
+
+// One coordinate of the curve's quadratic Bezier control point, from the point the curve passes
+// half-way (the record's middle) and the end (the start is 0); and back.
+inline double curveControl(double middle, double end) { return 2.0 * middle - end / 2.0; }
+inline double curveMiddle(double control, double end) { return (2.0 * control + end) / 4.0; }

@@ -44,8 +44,8 @@ bool isCurveStartPhase(GroundPhase phase) { return phase == GroundPhase::Pushing
 enum class CurveShape { ThroughMiddle, Corner, Straight };
 
 CurveShape curveShape(double midNorth, double midEast, double endNorth, double endEast) {
-  const double controlNorth = 2.0 * midNorth - endNorth / 2.0;
-  const double controlEast = 2.0 * midEast - endEast / 2.0;
+  const double controlNorth = curveControl(midNorth, endNorth);
+  const double controlEast = curveControl(midEast, endEast);
   const bool startsForward = controlNorth * midNorth + controlEast * midEast > 0.0;
   const bool endsForward =
       (endNorth - controlNorth) * (endNorth - midNorth) + (endEast - controlEast) * (endEast - midEast) > 0.0;
@@ -70,7 +70,7 @@ std::optional<std::pair<double, double>> tangentCorner(double heading, double mi
   const double outLength = std::hypot(endNorth - midNorth, endEast - midEast);
   if (outLength <= 0.0) return std::nullopt;
   // The curve through the middle point leaves toward its control point.
-  const double kink = wrapPi(std::atan2(2.0 * midEast - endEast / 2.0, 2.0 * midNorth - endNorth / 2.0) - heading);
+  const double kink = wrapPi(std::atan2(curveControl(midEast, endEast), curveControl(midNorth, endNorth)) - heading);
   if (std::abs(kink) <= kCurveKinkRad) return std::nullopt;
   const double inNorth = std::cos(heading);
   const double inEast = std::sin(heading);
@@ -317,19 +317,17 @@ void setUpCurve(LiveAircraft& ac) {
   const auto corner = pushBack || shape != CurveShape::ThroughMiddle || ac.groundScatterM <= 0.0
                           ? std::nullopt
                           : tangentCorner(ac.position.heading, midNorth, midEast, curve.endNorth, curve.endEast);
-  if (corner) {
-    curve.midNorth = (2.0 * corner->first + curve.endNorth) / 4.0;
-    curve.midEast = (2.0 * corner->second + curve.endEast) / 4.0;
-  } else if (shape == CurveShape::ThroughMiddle) {
+  if (shape == CurveShape::ThroughMiddle && !corner) {
     curve.midNorth = midNorth;
     curve.midEast = midEast;
   } else {
-    // The curve's record holds the point it passes half-way; with the control point c that is
-    // (2 c + end) / 4.
-    const double controlNorth = shape == CurveShape::Corner ? midNorth : curve.endNorth / 2.0;
-    const double controlEast = shape == CurveShape::Corner ? midEast : curve.endEast / 2.0;
-    curve.midNorth = (2.0 * controlNorth + curve.endNorth) / 4.0;
-    curve.midEast = (2.0 * controlEast + curve.endEast) / 4.0;
+    // The curve's record holds the point it passes half-way, from its control point: the corner
+    // along the nose, the middle point for a corner, half-way to the end for a straight run.
+    const auto [controlNorth, controlEast] = corner                         ? *corner
+                                             : shape == CurveShape::Corner ? std::pair{midNorth, midEast}
+                                                                           : std::pair{curve.endNorth / 2.0, curve.endEast / 2.0};
+    curve.midNorth = curveMiddle(controlNorth, curve.endNorth);
+    curve.midEast = curveMiddle(controlEast, curve.endEast);
   }
   ac.curve = curve;
   ac.curveT = 0.0;
