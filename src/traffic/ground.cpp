@@ -57,25 +57,31 @@ CurveShape curveShape(double midNorth, double midEast, double endNorth, double e
 
 // On a scattering feed the middle point of a turn is a scattered corner point: the curve through it
 // leaves far off the nose and arrives off the way out, and the nose swings at both ends. Where it
-// would leave more than kCurveKinkRad off the nose, the curve rounds the corner where the way in
-// along the nose meets the way out onto the end point instead. Where the two ways do not meet ahead
-// of both ends, or meet farther from the middle point than a scattered point lies, there is no such
-// corner.
+// would leave more than kCurveKinkRad off the nose, or arrive that far off the straight leg that
+// runs on from the middle point through the end point (`ontoLeg`), the curve rounds the corner
+// where the way in along the nose meets the way out onto the end point instead. Without such a leg
+// the way out is only a chord of the feed's path, which a curve rightly meets at an angle. Where
+// the two ways do not meet ahead of both ends, or meet farther from the middle point than a
+// scattered point lies, there is no such corner; but a corner anywhere on the leg before its
+// middle point is where the aircraft turns onto the leg (setting off after a push-back, or onto a
+// leg its nose is still far off).
 constexpr double kCornerFromMiddleM = 20.0;
 constexpr double kCurveKinkRad = 10.0 * kDeg;  // a curve leaving closer to the nose joins it smoothly enough
 constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to parallel meet anywhere
 
-std::optional<std::pair<double, double>> tangentCorner(double heading, double midNorth, double midEast, double endNorth,
-                                                       double endEast) {
+std::optional<std::pair<double, double>> tangentCorner(double heading, std::pair<double, double> control, double midNorth,
+                                                       double midEast, double endNorth, double endEast, bool ontoLeg) {
   const double outLength = std::hypot(endNorth - midNorth, endEast - midEast);
   if (outLength <= 0.0) return std::nullopt;
-  // The curve through the middle point leaves toward its control point.
-  const double kink = wrapPi(std::atan2(curveControl(midEast, endEast), curveControl(midNorth, endNorth)) - heading);
-  if (std::abs(kink) <= kCurveKinkRad) return std::nullopt;
   const double inNorth = std::cos(heading);
   const double inEast = std::sin(heading);
   const double outNorth = (endNorth - midNorth) / outLength;
   const double outEast = (endEast - midEast) / outLength;
+  // The curve leaves toward its control point and arrives from it.
+  const auto [controlNorth, controlEast] = control;
+  const double leaves = wrapPi(std::atan2(controlEast, controlNorth) - heading);
+  const double arrives = wrapPi(std::atan2(endEast - controlEast, endNorth - controlNorth) - std::atan2(outEast, outNorth));
+  if (std::abs(leaves) <= kCurveKinkRad && (!ontoLeg || std::abs(arrives) <= kCurveKinkRad)) return std::nullopt;
   const double det = inNorth * outEast - inEast * outNorth;
   if (std::abs(det) < kCornerMinSine) return std::nullopt;
   const double ahead = (endNorth * outEast - endEast * outNorth) / det;
@@ -83,8 +89,28 @@ std::optional<std::pair<double, double>> tangentCorner(double heading, double mi
   if (ahead <= 0.0 || before <= 0.0) return std::nullopt;
   const double cornerNorth = ahead * inNorth;
   const double cornerEast = ahead * inEast;
-  if (std::hypot(cornerNorth - midNorth, cornerEast - midEast) > kCornerFromMiddleM) return std::nullopt;
+  const bool onLegBeforeMiddle = ontoLeg && before >= outLength;
+  if (!onLegBeforeMiddle && std::hypot(cornerNorth - midNorth, cornerEast - midEast) > kCornerFromMiddleM) {
+    return std::nullopt;
+  }
   return std::make_pair(cornerNorth, cornerEast);
+}
+
+// On a scattering feed the next point tells no way where it lies nearer to the aircraft than the
+// feed's scatter (the way to it, or a curve through it, points anywhere), or where it lies far off
+// the nose while the point after it lies back along it: a lone scattered point, not a turn (a
+// taxiway does not jog aside and back within two lines). The point after it is driven to instead.
+constexpr double kLoneOffNoseRad = 40.0 * kDeg;
+constexpr double kLoneBackOnNoseRad = 20.0 * kDeg;
+
+bool tellsNoWay(const LiveAircraft& ac) {
+  const TrackPoint& at = ac.trackPoints[0];
+  const TrackPoint& next = ac.trackPoints[1];
+  const TrackPoint& after = ac.trackPoints[2];
+  if (pointDistanceNm(at, next) * kMetresPerNm < ac.groundScatterM) return true;
+  const double nose = ac.position.heading;
+  return std::abs(wrapPi(initialBearing(at.lat, at.lon, next.lat, next.lon) - nose)) > kLoneOffNoseRad &&
+         std::abs(wrapPi(initialBearing(at.lat, at.lon, after.lat, after.lon) - nose)) <= kLoneBackOnNoseRad;
 }
 
 // Points from the feed that the aircraft taxies along (not a route of the program's own).
@@ -102,6 +128,11 @@ bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
 // a leg with a large change of speed gets a point half-way. Gives the way of a straight leg.
 std::optional<double> shapeNextLeg(LiveAircraft& ac) {
   const bool feedLeg = followsFeedOnGround(ac);
+  auto& track = ac.trackPoints;
+  while (feedLeg && ac.groundScatterM > 0.0 && track.size() >= 3 && track[1].stationary == 0 &&
+         track[2].stationary == 0 && tellsNoWay(ac)) {
+    track.erase(track.begin() + 1);
+  }
   if (feedLeg && straightenNextPoint(ac, 0, ac.position.heading)) {
     const TrackPoint& first = ac.trackPoints[0];
     const TrackPoint& second = ac.trackPoints[1];
@@ -112,18 +143,22 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
   const std::size_t size = ac.trackPoints.size();
   if (size >= 3 && ac.trackPoints[2].stationary == 0) {
     // The turn runs onto the leg that follows, not toward the scatter of its first point.
-    if (feedLeg) straightenNextPoint(ac, 1, std::nullopt);
+    const bool ontoLeg = feedLeg && straightenNextPoint(ac, 1, std::nullopt);
     const double turn = std::abs(headingChangeAfterNextPoint(ac)) / kDeg;
     const TrackPoint& first = ac.trackPoints[0];
     const TrackPoint& second = ac.trackPoints[1];
-    if (turn > 45.0 && pointDistanceNm(first, second) > kMidPointMinNm && first.groundSpeedKt <= 43.0 &&
-        std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
+    // Where most of the turn lies at the aircraft itself (setting off far off its nose), a point
+    // half-way would leave it rolling half the leg far off its nose: the curve from here takes it.
+    const double atAircraft =
+        std::abs(wrapPi(initialBearing(first.lat, first.lon, second.lat, second.lon) - ac.position.heading)) / kDeg;
+    if (turn > 45.0 && atAircraft <= turn / 2.0 && pointDistanceNm(first, second) > kMidPointMinNm &&
+        first.groundSpeedKt <= 43.0 && std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
       insertMidPoint(ac);
     } else if (turn > 3.0 && turn <= 160.0) {
       if (sameSpot(first, ac.trackPoints[2])) {
         splitForSpeedChange(ac);
       } else {
-        setUpCurve(ac);
+        setUpCurve(ac, ontoLeg);
         ac.curveAngle = turn;
       }
     } else {
@@ -300,7 +335,7 @@ void splitForSpeedChange(LiveAircraft& ac) {
   if (movesWithSpeedChange(ac.trackPoints.at(0), ac.trackPoints.at(1))) insertMidPoint(ac);
 }
 
-void setUpCurve(LiveAircraft& ac) {
+void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
   TrackPoint& first = ac.trackPoints.at(0);
   const TrackPoint& second = ac.trackPoints.at(1);
   TrackPoint& third = ac.trackPoints.at(2);
@@ -314,18 +349,23 @@ void setUpCurve(LiveAircraft& ac) {
   toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, midNorth, midEast);
   toLocalMetres(curve.startLat, curve.startLon, third.lat, third.lon, curve.endNorth, curve.endEast);
   const CurveShape shape = pushBack ? CurveShape::Corner : curveShape(midNorth, midEast, curve.endNorth, curve.endEast);
-  const auto corner = pushBack || shape != CurveShape::ThroughMiddle || ac.groundScatterM <= 0.0
+  // The curve's control point: for the smooth curve through the middle point, the middle point for
+  // a corner there, half-way to the end for a straight run.
+  const std::pair<double, double> shapeControl =
+      shape == CurveShape::ThroughMiddle ? std::pair{curveControl(midNorth, curve.endNorth), curveControl(midEast, curve.endEast)}
+      : shape == CurveShape::Corner      ? std::pair{midNorth, midEast}
+                                         : std::pair{curve.endNorth / 2.0, curve.endEast / 2.0};
+  const auto corner = pushBack || shape == CurveShape::Straight || ac.groundScatterM <= 0.0
                           ? std::nullopt
-                          : tangentCorner(ac.position.heading, midNorth, midEast, curve.endNorth, curve.endEast);
+                          : tangentCorner(ac.position.heading, shapeControl, midNorth, midEast, curve.endNorth,
+                                          curve.endEast, ontoLeg);
   if (shape == CurveShape::ThroughMiddle && !corner) {
     curve.midNorth = midNorth;
     curve.midEast = midEast;
   } else {
     // The curve's record holds the point it passes half-way, from its control point: the corner
-    // along the nose, the middle point for a corner, half-way to the end for a straight run.
-    const auto [controlNorth, controlEast] = corner                         ? *corner
-                                             : shape == CurveShape::Corner ? std::pair{midNorth, midEast}
-                                                                           : std::pair{curve.endNorth / 2.0, curve.endEast / 2.0};
+    // along the nose where there is one.
+    const auto [controlNorth, controlEast] = corner ? *corner : shapeControl;
     curve.midNorth = curveMiddle(controlNorth, curve.endNorth);
     curve.midEast = curveMiddle(controlEast, curve.endEast);
   }

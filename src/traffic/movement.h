@@ -109,7 +109,9 @@ void drive2Stand(kvo::LiveAircraft& ac, double standLat, double standLon, double
 void retimeNextPoint(kvo::LiveAircraft& ac);
 void insertMidPoint(kvo::LiveAircraft& ac);
 void splitForSpeedChange(kvo::LiveAircraft& ac);
-void setUpCurve(kvo::LiveAircraft& ac);
+// A curve from the aircraft through the next point to the one after. `ontoLeg`: the one after lies
+// on a straight leg of a scattering feed that runs on from the next point: the curve arrives along it.
+void setUpCurve(kvo::LiveAircraft& ac, bool ontoLeg = false);
 void pullOutOfStand(kvo::LiveAircraft& ac);
 // Standing where it is until the tick (as the second point), then moving on at the speed.
 void standUntil(kvo::LiveAircraft& ac, kvo::TickCount start, double speedKt);

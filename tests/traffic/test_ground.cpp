@@ -108,28 +108,119 @@ TEST_F(MovementTest, CurvePositionFollowsTheCurveRecord) {
   EXPECT_LT(distanceNm(middle.lat, middle.lon, b.lat, b.lon) * 1852.0, 0.1);
 }
 
-// On a scattering feed a turn's middle point lies off the corner by its scatter: the curve leaves
-// along the nose and arrives along the way out, without a kink at either end.
+// A taxiing aircraft (nose north, 12 kt) on a scattering feed, its next points given as metres
+// north and east of it, a line every 2 s, the last standing where `stops`.
+struct ScatteredTaxi {
+  LiveAircraft ac;
+  std::vector<TrackPoint> points;
+};
+
+ScatteredTaxi scatteredTaxi(double scatterM, const std::vector<std::pair<double, double>>& ahead, bool stops = false) {
+  ScatteredTaxi t{taxiing(), {}};
+  t.ac.groundScatterM = scatterM;
+  const TrackPoint a = point(50.0, 8.0, kNow, 12);
+  t.ac.trackPoints = {a};
+  kvo::TickCount due = kNow;
+  for (const auto& [north, east] : ahead) {
+    due += 200;
+    t.ac.trackPoints.push_back(pointFrom(a, std::atan2(east, north) / kDeg, std::hypot(north, east), due, 12));
+  }
+  if (stops) {
+    TrackPoint stand = t.ac.trackPoints.back();
+    stand.dueTick += 200;
+    stand.groundSpeedKt = 0.0;
+    stand.stationary = 1;
+    t.ac.trackPoints.push_back(stand);
+  }
+  t.points.assign(t.ac.trackPoints.begin(), t.ac.trackPoints.end());
+  placeAtFirst(t.ac, 0.0);
+  t.ac.referenceHeading = 0.0;
+  return t;
+}
+
+// Points along a straight leg from a corner (north, east) on the given bearing, every 15 m,
+// scattered 2 m to either side in turn.
+std::vector<std::pair<double, double>> legFrom(double north, double east, double bearingDeg, int count) {
+  std::vector<std::pair<double, double>> leg{{north, east}};
+  const double along = bearingDeg * kDeg;
+  for (int i = 1; i <= count; ++i) {
+    const double side = i % 2 == 0 ? -2.0 : 2.0;
+    leg.emplace_back(north + 15.0 * i * std::cos(along) - side * std::sin(along),
+                     east + 15.0 * i * std::sin(along) + side * std::cos(along));
+  }
+  return leg;
+}
+
+// On a scattering feed a turn's middle point lies off the corner by its scatter, and the curve
+// through it would leave off the nose or arrive off the leg that follows: the curve leaves along
+// the nose and arrives along the way out, without a kink at either end, also where the aircraft
+// sets off far off its nose onto a leg whose corner lies far from the turn's point.
 TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
-  LiveAircraft ac = taxiing();
-  ac.groundScatterM = 4.0;
-  const TrackPoint a = point(50.0, 8.0, kNow, 15);
-  const TrackPoint corner = pointFrom(a, 0.0, 100.0, kNow + 400, 15);
-  const TrackPoint b = pointFrom(corner, 90.0, 8.0, kNow + 400, 15);  // the corner's line, scattered aside
-  const TrackPoint c = pointFrom(corner, 60.0, 100.0, kNow + 800, 15);
-  ac.trackPoints = {a, b, c};
-  placeAtFirst(ac, 0.0);
-  ac.referenceHeading = 0.0;
-  nextPosGround(ac);
-  ASSERT_TRUE(ac.curve.isSet());
-  kvo::LatLon at;
-  double startHeading = 0.0;
-  double endHeading = 0.0;
-  ASSERT_TRUE(interpolateCurve(ac.curve, at, startHeading, 0.0));
-  ASSERT_TRUE(interpolateCurve(ac.curve, at, endHeading, 0.999999));
-  EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0);
-  EXPECT_NEAR(endHeading / kDeg, initialBearing(b.lat, b.lon, c.lat, c.lon) / kDeg, 1.0);
-  EXPECT_LT(distanceNm(at.lat, at.lon, c.lat, c.lon) * 1852.0, 0.1);
+  struct Case {
+    const char* name;
+    std::vector<std::pair<double, double>> ahead;  // metres north and east of the aircraft
+    double wayOutDeg;
+  };
+  const std::vector<Case> cases{
+      // The corner 100 m ahead, its line scattered 8 m aside; 100 m on at 60 degrees.
+      {"corner point scattered aside", {{100.0, 8.0}, {150.0, 86.6}}, 60.0},
+      {"would arrive off the leg after the corner", legFrom(40.0, 0.0, 60.0, 6), 60.0},
+      // The way to the next point 70 degrees off the nose, 55 m long: the turn lies at the aircraft.
+      {"setting off onto a leg far off the nose",
+       legFrom(55.0 * std::cos(70.0 * kDeg), 55.0 * std::sin(70.0 * kDeg), 100.0, 6), 100.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScatteredTaxi t = scatteredTaxi(4.0, c.ahead);
+    if (std::string_view(c.name).find("setting off") != std::string_view::npos) t.ac.trackPoints[1].dueTick += 600;
+    nextPosGround(t.ac);
+    ASSERT_TRUE(t.ac.curve.isSet());
+    kvo::LatLon at;
+    double startHeading = 0.0;
+    double endHeading = 0.0;
+    ASSERT_TRUE(interpolateCurve(t.ac.curve, at, startHeading, 0.0));
+    ASSERT_TRUE(interpolateCurve(t.ac.curve, at, endHeading, 0.999999));
+    EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0) << "leaves along the nose";
+    EXPECT_NEAR(kvo::mv::wrapPi(endHeading - c.wayOutDeg * kDeg) / kDeg, 0.0, 2.5) << "arrives along the way out";
+    const TrackPoint& end = t.ac.trackPoints[1];
+    EXPECT_LT(distanceNm(at.lat, at.lon, end.lat, end.lon) * 1852.0, 0.1) << "ends at the point after the turn";
+    EXPECT_LT(distanceNm(end.lat, end.lon, t.points[2].lat, t.points[2].lon) * 1852.0, 3.0) << "near the feed's";
+  }
+}
+
+// On a scattering feed (4 m, 8 m for the point nearer than that) some next points tell no way: one
+// nearer to the aircraft than the scatter, one far off the nose with the point after it back on
+// the nose's line, one of two between on a short leg scattered twice as far as the other may be,
+// one before the point where the aircraft stops. The aircraft sets off along its nose, not
+// through them.
+TEST_F(MovementTest, ScatteredPointsThatTellNoWay) {
+  struct Case {
+    const char* name;
+    double scatterM;
+    std::vector<std::pair<double, double>> ahead;
+    bool stops;
+  };
+  const std::vector<Case> cases{
+      {"nearer than the scatter, before a turn", 8.0, {{5.0, 3.0}, {25.0, 0.0}, {40.0, 12.0}, {50.0, 30.0}}, false},
+      {"a lone point aside", 4.0, {{8.0, 10.0}, {25.0, 0.5}, {40.0, 10.0}, {50.0, 30.0}}, false},
+      {"two between, one scattered twice as far", 4.0, {{25.0, 14.0}, {45.0, 1.0}, {65.0, 0.0}, {80.0, 18.0}}, false},
+      {"one between, stopping at the end", 4.0, {{12.0, 7.0}, {25.0, 0.5}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScatteredTaxi t = scatteredTaxi(c.scatterM, c.ahead, c.stops);
+    nextPosGround(t.ac);
+    double way = 0.0;
+    if (t.ac.curve.isSet()) {
+      kvo::LatLon at;
+      ASSERT_TRUE(interpolateCurve(t.ac.curve, at, way, 0.0));
+    } else {
+      const TrackPoint& from = t.ac.trackPoints[0];
+      const TrackPoint& to = t.ac.trackPoints[1];
+      way = initialBearing(from.lat, from.lon, to.lat, to.lon);
+    }
+    EXPECT_LT(std::abs(kvo::mv::wrapPi(way)) / kDeg, 10.0);
+  }
 }
 
 // A parked aircraft whose feed shows it departing: pull out forward or push back by the bearing
