@@ -112,16 +112,18 @@ TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLeg
     const char* what;
     int from;  // the AI's steps: the feed's, with these from here on
     std::vector<Step> instead;
-    double pushEndGapM, standDriftM, straightStdDeg;
+    double pushEndGapM, standDriftM, standTurnDeg, straightStdDeg;
     int failures;
   };
   std::vector<Step> swinging;
   for (int i = 0; i < 40; ++i) swinging.push_back({0.0, 10.0, i % 10 < 5 ? 8.0 : -8.0});
   const std::vector<Case> cases = {
-      {"as the feed", 0, {}, 0.0, 0.0, 0.0, 0},
-      {"pushing on 20 m past the feed's end", 68, std::vector<Step>(4, {180.0, 9.72, 0.0}), 20.0, 0.0, 0.0, 1},
-      {"creeping 3 m while the feed stands", 86, std::vector<Step>(12, {90.0, 0.5, 0.0}), 0.0, 3.1, 0.0, 1},
-      {"the nose swinging 8 degrees either way on the straight leg", 108, swinging, 0.0, 0.0, 7.2, 1},
+      {"as the feed", 0, {}, 0.0, 0.0, 0.0, 0.0, 0},
+      {"pushing on 20 m past the feed's end", 68, std::vector<Step>(4, {180.0, 9.72, 0.0}), 20.0, 0.0, 0.0, 0.0, 1},
+      {"creeping 3 m while the feed stands", 86, std::vector<Step>(12, {90.0, 0.5, 0.0}), 0.0, 3.1, 0.0, 0.0, 1},
+      {"turning its nose 20 degrees while the feed stands", 86, std::vector<Step>(12, {0.0, 0.0, 20.0}), 0.0, 0.0, 20.0,
+       0.0, 0},
+      {"the nose swinging 8 degrees either way on the straight leg", 108, swinging, 0.0, 0.0, 0.0, 7.2, 1},
   };
   for (const Case& c : cases) {
     std::vector<Step> steps(fed.begin(), fed.begin() + c.from);
@@ -135,6 +137,7 @@ TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLeg
     EXPECT_NEAR(r.pushEndGapM, c.pushEndGapM, 0.5) << c.what;
     EXPECT_EQ(r.stills, 2) << c.what;
     EXPECT_NEAR(r.standDriftM, c.standDriftM, 0.2) << c.what;
+    EXPECT_NEAR(r.standTurnDeg, c.standTurnDeg, 0.1) << c.what;
     EXPECT_GE(r.straightSamples, 15) << c.what;
     EXPECT_NEAR(r.straightStdDeg, c.straightStdDeg, 0.5) << c.what;
     EXPECT_EQ(groundcheck::failures(report, limits).size(), static_cast<std::size_t>(c.failures)) << c.what;

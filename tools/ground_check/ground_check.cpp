@@ -386,6 +386,7 @@ void measureStills(const std::vector<Sample>& samples, const std::vector<FeedSti
     const auto first = std::find_if(samples.begin(), samples.end(), [&](const Sample& x) { return x.second >= from; });
     if (first == samples.end() || first->second > to || !first->onGround) continue;
     double drift = 0.0;
+    double turn = 0.0;
     double farthestSecond = first->second;
     int seen = 0;
     for (auto it = first; it != samples.end() && it->second <= to && it->objectId == first->objectId; ++it, ++seen) {
@@ -394,9 +395,11 @@ void measureStills(const std::vector<Sample>& samples, const std::vector<FeedSti
         drift = metres;
         farthestSecond = it->second;
       }
+      turn = std::max(turn, std::abs(signedDeg(it->headingDeg - first->headingDeg)));
     }
     if (seen < 3) continue;
     ++r.stills;
+    r.standTurnDeg = std::max(r.standTurnDeg, turn);
     if (drift >= r.standDriftM) {
       r.standDriftM = drift;
       r.standDriftSecond = farthestSecond;
@@ -488,6 +491,7 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     report.longestFarOffSeconds = std::max(report.longestFarOffSeconds, r.longestFarOffSeconds());
     for (const Stretch& s : r.backwardRuns) report.backwardSamples += s.samples;
     report.largestStandDriftM = std::max(report.largestStandDriftM, r.standDriftM);
+    report.largestStandTurnDeg = std::max(report.largestStandTurnDeg, r.standTurnDeg);
     report.straightSamples += r.straightSamples;
     if (!r.rotorcraft) report.fastestNoseTurnDeg = std::max(report.fastestNoseTurnDeg, r.fastestNoseTurnDeg);
     straightSquares += r.straightSamples * r.straightStdDeg * r.straightStdDeg;
@@ -577,8 +581,9 @@ std::string format(const Report& report, const Limits& limits) {
       out << "\n";
     }
     if (r.stills > 0) {
-      std::snprintf(text, sizeof text, "  standing while the feed stands (%d stretches): moves up to %.1f m (the farthest at %s)\n",
-                    r.stills, r.standDriftM, clock(r.standDriftSecond).c_str());
+      std::snprintf(text, sizeof text,
+                    "  standing while the feed stands (%d stretches): moves up to %.1f m (the farthest at %s), turns up to %.0f deg\n",
+                    r.stills, r.standDriftM, clock(r.standDriftSecond).c_str(), r.standTurnDeg);
       out << text;
     }
     if (r.straightSamples > 0) {
@@ -601,12 +606,13 @@ std::string format(const Report& report, const Limits& limits) {
       text, sizeof text,
       "Totals: %d samples moving on the ground, %d (%.1f%%) more than %.0f deg off; longest run more than %.0f deg "
       "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
-      "off the feed, the farthest %.1f m from the feed's end, standing up to %.1f s mid-way; standing aircraft move up to %.1f m; on straight legs "
+      "off the feed, the farthest %.1f m from the feed's end, standing up to %.1f s mid-way; standing aircraft move up to %.1f m and turn up to %.0f deg; on straight legs "
       "the nose's error has a standard deviation of %.1f deg over %d samples; the aeroplanes' noses turn up to %.0f "
       "deg in one second\n",
       report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
       limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
-      limits.pushEndDeg, report.largestPushEndGapM, report.longestPushPauseSeconds, report.largestStandDriftM, report.straightStdDeg,
+      limits.pushEndDeg, report.largestPushEndGapM, report.longestPushPauseSeconds, report.largestStandDriftM, report.largestStandTurnDeg,
+      report.straightStdDeg,
       report.straightSamples, report.fastestNoseTurnDeg);
   out << text;
   return out.str();

@@ -133,10 +133,11 @@ struct AircraftReport {
   double pushPauseSeconds = 0.0;
   // Standing: the most the aircraft moved within one of its feed's still stretches (the stretch
   // shown in the simulator, less 15 s at its start for the aircraft to arrive, and 5 s at its end),
-  // and the simulator second it was farthest.
+  // and the simulator second it was farthest; the most its nose turned there.
   int stills = 0;
   double standDriftM = 0.0;
   double standDriftSecond = 0.0;
+  double standTurnDeg = 0.0;
   // Straight legs: the nose against the feed's path over the steps that lie on one (within 15 m
   // of the path, 15 m in from its ends, moving forward).
   int straightSamples = 0;
@@ -163,6 +164,7 @@ struct Report {
   double largestPushEndGapM = 0.0;
   double longestPushPauseSeconds = 0.0;
   double largestStandDriftM = 0.0;
+  double largestStandTurnDeg = 0.0;
   int straightSamples = 0;
   double straightStdDeg = 0.0;  // over every aircraft's straight-leg samples, each about its own mean
   double fastestNoseTurnDeg = 0.0;  // of the aeroplanes, in one second
