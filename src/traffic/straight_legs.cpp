@@ -69,19 +69,19 @@ bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
 
 // Near a turn few points are queued, too few to tell scatter from a bend, and a scattered point
 // taken as a turn swings the nose. Once an aircraft's feed has shown its scatter on a straight
-// leg, a leg ahead along the nose with two points between is straight where one lies within this
-// many times that scatter of it and the other within twice that (as on a long leg, one point now
-// and then scatters twice as far). With one point between, the leg's end lies in the turn as
-// readily: such a leg is left a turn, or the aircraft would run on straight and take the turn
-// late and sharply; unless the aircraft stops at its end (no turn follows) and the end lies on the
-// nose's line within the band.
+// leg, a leg ahead along the nose with two points between is straight where both lie within this
+// many times that scatter of it, or where one lies within half that and the other within twice
+// that (as on a long leg, one point now and then scatters twice as far; a bend's points lie off
+// alike). With one point between, the leg's end lies in the turn as readily: such a leg is left a
+// turn, or the aircraft would run on straight and take the turn late and sharply; unless the
+// aircraft stops at its end (no turn follows) and the end lies on the nose's line within the band.
 constexpr double kShortLegScatters = 2.5;
 
 bool shortLegAlongNose(const std::deque<TrackPoint>& track, std::size_t end, const std::vector<double>& sides,
                        double endNorth, double endEast, double nose, double band) {
   if (sides.size() == 2) {
     const auto [nearer, farther] = std::minmax({std::abs(sides[0]), std::abs(sides[1])});
-    return nearer <= band && farther <= 2.0 * band;
+    return farther <= band || (nearer <= band / 2.0 && farther <= 2.0 * band);
   }
   const bool stopsThere = end + 1 < track.size() && track[end + 1].stationary != 0;
   return sides.size() == 1 && stopsThere &&
