@@ -319,6 +319,18 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
   return true;
 }
 
+void watchStandLines(LiveAircraft& ac, const std::deque<TrackPoint>& lines) {
+  // The first line gives the place the aircraft stood at; a standing copy of the place before (the
+  // queue merges a line close by into one) adds nothing.
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    TrackPoint p = lines[i];
+    if (i > 0 && p.stationary != 0) continue;
+    if (!checkLeavingStand(ac, p)) continue;
+    p.dueTick = std::max(p.dueTick, ac.trackPoints.back().dueTick + 1);
+    ac.trackPoints.push_back(p);
+  }
+}
+
 bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
   switch (ac.phase) {
     case GroundPhase::Parking:

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <stdexcept>
 #include <string>
 
@@ -134,4 +135,7 @@ bool checkExtendingSituations(kvo::LiveAircraft& ac, kvo::TrackPoint& point);
 bool checkNewPosDuringLanding(kvo::LiveAircraft& ac, kvo::TrackPoint& point);
 bool checkStationaryPoint(kvo::LiveAircraft& ac, kvo::TrackPoint& point);
 bool checkLeavingStand(kvo::LiveAircraft& ac, kvo::TrackPoint& point);
+// The lines queued before the aircraft was created on its stand, heard by the stand's watch: the
+// feed may show it leaving already.
+void watchStandLines(kvo::LiveAircraft& ac, const std::deque<kvo::TrackPoint>& lines);
 void recordStandDeparture(kvo::LiveAircraft& ac);

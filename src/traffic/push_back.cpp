@@ -36,6 +36,7 @@ constexpr double kSlowestShare = 0.5;             // ... and the least share of 
 constexpr double kMostAheadM = 5.0;               // while no farther ahead of the feed's place than this
 constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
 constexpr double kScatterSwing = 3.0;             // on a scattering feed: this many times its scatter
+constexpr kvo::TickCount kScatterPairTicks = 300;  // lines this close in time are neighbours (one every 2 s)
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 // The slowest pace a push-back takes from the feed's: a few lines just above standing, at the
 // push's start or end, would otherwise time its legs and its tug turn as a crawl.
@@ -187,14 +188,18 @@ double turnSwingM(const LiveAircraft& ac, const PushAxis& axis) {
   double sum = 0.0;
   int count = 0;
   std::optional<double> previous;
+  kvo::TickCount previousDue = 0;
   for (const TrackPoint& p : ac.pushBackFeedLines) {
     if (p.groundSpeedKt < kPushBackStandsKt) break;
     const double right = axisOffsets(axis, p.lat, p.lon).second;
-    if (previous) {
+    // Lines far apart in time (some were lost, or heard before the aircraft was created) jump
+    // aside by the push's own turn: only neighbouring lines show the scatter.
+    if (previous && p.dueTick - previousDue <= kScatterPairTicks) {
       sum += (right - *previous) * (right - *previous);
       ++count;
     }
     previous = right;
+    previousDue = p.dueTick;
   }
   const double scatter = count == 0 ? 0.0 : std::sqrt(sum / count / 2.0);
   return std::max(kTurnSwingM, kScatterSwing * scatter);

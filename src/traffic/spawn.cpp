@@ -331,7 +331,9 @@ void spawnLiveAc(LiveAircraft& ac) {
     if (points.front().airborne != 0) {
       setPhase(ac, GroundPhase::Flying);
     } else if (const auto stand = claimStandForArrival(ac)) {
+      const std::deque<TrackPoint> heard = points;
       putOnStand(ac, *stand);
+      watchStandLines(ac, heard);
     } else {
       setPhase(ac, GroundPhase::Taxi);
     }
