@@ -321,13 +321,18 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
 
 void watchStandLines(LiveAircraft& ac, const std::deque<TrackPoint>& lines) {
   // The first line gives the place the aircraft stood at; a standing copy of the place before (the
-  // queue merges a line close by into one) adds nothing.
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  // queue merges a line close by into one) adds nothing. The first line that shows the aircraft
+  // leaving ends the watch: heard one by one, the departure would start before the next line, and
+  // a scattered later line taken now would take the request back but leave its point queued (the
+  // aircraft would slide there parked). The lines after it are left, as they are for an aircraft
+  // created without this watch.
+  for (std::size_t i = 0; i < lines.size() && ac.finished == 0; ++i) {
     TrackPoint p = lines[i];
     if (i > 0 && p.stationary != 0) continue;
     if (!checkLeavingStand(ac, p)) continue;
     p.dueTick = std::max(p.dueTick, ac.trackPoints.back().dueTick + 1);
     ac.trackPoints.push_back(p);
+    return;
   }
 }
 

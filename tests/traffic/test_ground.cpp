@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <random>
 #include <string_view>
@@ -256,6 +257,22 @@ class LeavingStand : public MovementTest {
     return ac;
   }
 };
+
+// Lines queued before the aircraft was created on its stand go through the stand's watch: the
+// first that shows it leaving requests the departure, and a scattered later line nearer the stand
+// does not take the request back (its point queued, the aircraft would slide there parked).
+TEST_F(LeavingStand, QueuedLinesShowingTheLeaveRequestTheDeparture) {
+  LiveAircraft ac = parkedAt(180.0);
+  ac.departureRequested = 0;
+  ac.trackPoints.resize(1);
+  TrackPoint standing = ac.trackPoints.front();
+  standing.stationary = 1;
+  const std::deque<TrackPoint> queued{standing, pointFrom(standing, 180.0, 30.0, kNow + 200, 2.3),
+                                      pointFrom(standing, 180.0, 21.0, kNow + 400, 2.3)};
+  watchStandLines(ac, queued);
+  EXPECT_EQ(ac.departureRequested, 1);
+  EXPECT_EQ(ac.trackPoints.size(), 2u);
+}
 
 TEST_F(LeavingStand, HundredDegreesOffPushesBack) {
   LiveAircraft ac = parkedAt(100.0);
