@@ -293,7 +293,7 @@ UserRegcodes parseUserRegcodes(std::string_view text, std::string_view source) {
       // A title may itself hold ';': everything after the fifth separator belongs to it.
       std::string title = f[5];
       for (std::size_t i = 6; i < f.size(); ++i) title += ";" + f[i];
-      title = kvo::cleanText(title);  // cleaned as the scanned titles are, so that the two still match
+      title = kvo::cleanText(title);  // the scan refuses a title that is no clean text: a cleaned one matches none
       if (title.size() > 255) {
         reject("title longer than 255 characters");
         continue;

@@ -44,8 +44,8 @@ namespace kvo {
 // is, and shows on screen what it holds.
 bool isCleanText(std::string_view text);
 
-// For text that serves the user better cleaned than refused (a livery title, a publisher
-// name): each invalid byte and noncharacter becomes U+FFFD and each control or invisible
+// For text that serves the user better cleaned than refused (a publisher name, a folder's
+// label): each invalid byte and noncharacter becomes U+FFFD and each control or invisible
 // character a blank.
 std::string cleanText(std::string_view text);
 

@@ -2,7 +2,6 @@
 // that line, not point by point.
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <optional>
 #include <vector>
 
@@ -77,13 +76,12 @@ bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
 // aircraft stops at its end (no turn follows) and the end lies on the nose's line within the band.
 constexpr double kShortLegScatters = 2.5;
 
-bool shortLegAlongNose(const std::deque<TrackPoint>& track, std::size_t end, const std::vector<double>& sides,
-                       double endNorth, double endEast, double nose, double band) {
+bool shortLegAlongNose(const std::vector<double>& sides, double endNorth, double endEast, double nose, double band,
+                       bool stopsThere) {
   if (sides.size() == 2) {
     const auto [nearer, farther] = std::minmax({std::abs(sides[0]), std::abs(sides[1])});
     return farther <= band || (nearer <= band / 2.0 && farther <= 2.0 * band);
   }
-  const bool stopsThere = end + 1 < track.size() && track[end + 1].stationary != 0;
   return sides.size() == 1 && stopsThere &&
          std::abs(alongAndRight(endNorth, endEast, std::cos(nose), std::sin(nose)).second) <= band;
 }
@@ -129,7 +127,10 @@ std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<dou
       ac.groundScatterM = scatter;
     } else {
       const double band = std::min(kShortLegScatters * ac.groundScatterM, kFeedNoiseM);
-      if (!nose || ac.groundScatterM <= 0.0 || !shortLegAlongNose(track, k, sides, endNorth, endEast, *nose, band)) continue;
+      const bool stopsThere = k + 1 < track.size() && track[k + 1].stationary != 0;
+      if (!nose || ac.groundScatterM <= 0.0 || !shortLegAlongNose(sides, endNorth, endEast, *nose, band, stopsThere)) {
+        continue;
+      }
     }
     end = k;
   }
