@@ -67,6 +67,11 @@ bool isPlausibleFeedTime(double seconds) {
   return seconds >= kFrom2000 && seconds < kFrom2100;
 }
 
+bool isFarAheadOfTheFeed(double stamp) {
+  const double feed = g_feedEpochTime.load();
+  return feed != 0.0 && stamp > feed + kvo::kMaxSecondsAheadOfTheFeed;
+}
+
 std::time_t simUtcSeconds() {
   if (g_rtProfEdition.load()) {
     const double feed = g_feedEpochTime.load();

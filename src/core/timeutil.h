@@ -26,7 +26,8 @@ struct WeekdaySlot {
 
 }  // namespace kvo
 
-// Seconds since 1970 of the last traffic line read; 0 = none yet in this run.
+// The traffic feed's time in seconds since 1970: the time its aircraft agree on (until they first
+// do, the stamp of the first line read); 0 = none yet in this run.
 extern std::atomic<double> g_feedEpochTime;
 // RealTraffic reported a professional edition: its feed time is then the program's "now".
 extern std::atomic<bool> g_rtProfEdition;
@@ -35,6 +36,16 @@ extern std::atomic<bool> g_rtProfEdition;
 // 2100-01-01 (UTC). Anything else (1e300, a negative or a NaN value) is no time of this world,
 // and converting it to an integer would be undefined.
 bool isPlausibleFeedTime(double seconds);
+
+namespace kvo {
+// A line stamped further ahead of the feed's time is a wild stamp: taken, it would make its
+// aircraft's true lines look older than its last one.
+constexpr double kMaxSecondsAheadOfTheFeed = 300.0;
+}  // namespace kvo
+
+// Whether `stamp` lies more than kMaxSecondsAheadOfTheFeed past g_feedEpochTime (false while the
+// feed has no time).
+bool isFarAheadOfTheFeed(double stamp);
 
 // Back to the start state: no feed time, no professional edition, no fixed clock.
 void resetTimeState();

@@ -33,12 +33,6 @@ constexpr std::size_t kMaxRegistrationLength = 12;
 constexpr double kParkAirportReachNm = 5.0;  // ground traffic is kept this close to the park airport
 constexpr double kUnknownElevationFt = -1000.0;
 constexpr double kGroundCheckCeilingFt = 14000.0;
-// The feed keeps a time of its own, whatever this PC's clock says. A line stamped further ahead
-// of the feed's recent time (the newest stamp of the last lines taken) is refused as a wild stamp:
-// taken, it would hold back its aircraft's true lines as older than the last. The feed follows a
-// time that two lines in a row agree on, so a feed whose time really jumps (a replay of another
-// day, the true lines after a wild first one) loses one line, and no single line locks it out.
-constexpr double kMaxSecondsAheadOfTheFeed = 300.0;
 
 // A number by the from-chars rules (general format, no leading blank or plus sign); what
 // follows the number is ignored. Empty when the field does not start with a number, and also
@@ -159,16 +153,17 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   }
   TrackPoint& point = record.position;
 
-  // 1. Every line with a readable time stamp moves the feed time, also one dropped later; one
-  // refused as far ahead of the feed does not. A time stamp outside this century is as
-  // unreadable: it would become the feed time and each aircraft's clock.
+  // 1. A time stamp outside this century is as unreadable: it would become the feed time and
+  // each aircraft's clock. Only a line that passes every check counts toward the feed's time
+  // (below); until the feed's aircraft first agree on one, the first line read stands in for it,
+  // so that the start sees traffic coming.
   const double timestamp = readLabelled(fields[kFieldTimestamp], "timestamp");
   if (!isPlausibleFeedTime(timestamp)) throw std::runtime_error(fmt::format("{}:{}", "timestamp", fields[kFieldTimestamp]));
-  if (!takeFeedTime(timestamp)) {
-    throw std::runtime_error(
-        fmt::format("timestamp more than {:.0f} s ahead of the feed: {}", kMaxSecondsAheadOfTheFeed, fields[kFieldTimestamp]));
+  if (g_feedEpochTime.load() == 0.0) {
+    // The reader's reset: a new feed starts without a time.
+    if (feedTime_.agreed() != 0.0) feedTime_.reset();
+    g_feedEpochTime.store(timestamp);
   }
-  g_feedEpochTime.store(timestamp);
   record.timestamp = timestamp;
 
   // 2. Position.
@@ -288,23 +283,17 @@ bool TrafficReader::decodeLine(FeedRecord& record) {
   if (!tas) throw std::runtime_error(fmt::format("TAS incorrect{}", tasField));
   point.tasKt = *tas == -1.0 ? defaultTrueAirspeed(altitude) : requireInRange(*tas, kSpeedRange, "TAS", tasField);
 
+  // The line passed every check: it counts toward the feed's time, and is refused when stamped
+  // far ahead of it.
+  const bool taken = feedTime_.take(hexId, timestamp);
+  if (feedTime_.agreed() != 0.0) g_feedEpochTime.store(feedTime_.agreed());
+  if (!taken) {
+    throw std::runtime_error(
+        fmt::format("timestamp more than {:.0f} s ahead of the feed: {}", kMaxSecondsAheadOfTheFeed, fields[kFieldTimestamp]));
+  }
+
   // 20. The feed sets the due tick when it queues the record.
   point.stationary = 0;
-  return true;
-}
-
-bool TrafficReader::takeFeedTime(double stamp) {
-  // No feed time: a new feed (the reader reset) starts without one.
-  if (g_feedEpochTime.load() == 0.0) {
-    takenStamps_ = {};
-    previousStamp_ = 0.0;
-  }
-  const double recent = *std::max_element(takenStamps_.begin(), takenStamps_.end());
-  const double previous = std::exchange(previousStamp_, stamp);
-  const bool agreesWithPrevious = previous != 0.0 && std::abs(stamp - previous) <= kMaxSecondsAheadOfTheFeed;
-  if (recent != 0.0 && stamp > recent + kMaxSecondsAheadOfTheFeed && !agreesWithPrevious) return false;
-  takenStamps_[nextTakenStamp_] = stamp;
-  nextTakenStamp_ = (nextTakenStamp_ + 1) % takenStamps_.size();
   return true;
 }
 
@@ -393,9 +382,7 @@ void TrafficReader::resetForTests() {
   fields.clear();
   collectCallsigns.store(false);
   clearCallsigns();
-  takenStamps_ = {};
-  nextTakenStamp_ = 0;
-  previousStamp_ = 0.0;
+  feedTime_.reset();
   std::lock_guard lock(referenceMutex_);
   reference_ = {};
 }

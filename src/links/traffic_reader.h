@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "links/feed_time.h"
 #include "links/feed.h"
 #include "links/udp_reader.h"
 
@@ -100,8 +101,6 @@ class TrafficReader final : public UdpReader {
 
  private:
   void collectCallsign(std::string_view callsign);
-  // Whether the line's time stamp is taken as the feed time (see kMaxSecondsAheadOfTheFeed).
-  bool takeFeedTime(double stamp);
   bool copyRegistration(FeedRecord& record) const;
   bool copyCallsign(FeedRecord& record) const;
 
@@ -109,11 +108,7 @@ class TrafficReader final : public UdpReader {
   std::unordered_set<std::string> callsigns_;  // under callsignsMutex_
   mutable std::mutex referenceMutex_;
   TrafficReference reference_;  // under referenceMutex_
-  // The feed's own recent time, on the reader thread only: the stamps of the last lines taken
-  // (0 = none) and the stamp of the line before this one, taken or refused.
-  std::array<double, 4> takenStamps_{};
-  std::size_t nextTakenStamp_ = 0;
-  double previousStamp_ = 0.0;
+  FeedTime feedTime_;  // on the reader thread only
 };
 
 // The field text, or an empty text for "null".

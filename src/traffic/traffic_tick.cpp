@@ -14,6 +14,7 @@
 #include "airports/park_stands.h"
 #include "core/log.h"
 #include "core/parameters.h"
+#include "core/timeutil.h"
 #include "core/user_error.h"
 #include "links/engine_calls.h"
 #include "links/qnh_reader.h"
@@ -175,6 +176,10 @@ void lf_handleAddingStack() {
 }
 
 void processFeedRecord(FeedRecord& record) {
+  // A line read before the feed's aircraft agreed on a time (a wild first line) is judged now: one
+  // record never takes an aircraft's time far past the feed's, where its true lines would all look
+  // older than its last.
+  if (isFarAheadOfTheFeed(record.timestamp)) return;
   const auto it = findByInternalId(g_liveAircraft, record.hexId);
   if (it != g_liveAircraft.end()) {
     LiveAircraft& ac = *it;

@@ -330,43 +330,61 @@ TEST_F(TrafficLineTest, TimestampMovesTheFeedTimeAlsoForDroppedLines) {
   }
 }
 
-// The feed keeps a time of its own: a line stamped more than 300 s ahead of the newest of the last
-// lines taken is refused (no record, no move of the feed time), unless the line before it agrees
-// with it; so the feed follows a time two lines in a row give, and no single line locks it out.
+// The feed keeps a time of its own, the time its aircraft agree on: a line stamped more than 300 s
+// ahead of it is refused (no record); one aircraft's wild line or pair, or another's stale lines,
+// neither move it nor get a true line refused; a jump of the whole feed is followed.
 struct FeedTimeStep {
   std::uint32_t id;  // 0: the reader reset (a new feed) instead of a line
   double seconds;    // the line's time stamp after kFeedStart
   bool taken;
+  double feed;  // the feed's time after the line, after kFeedStart
 };
 struct FeedTimeCase {
   const char* name;
   std::vector<FeedTimeStep> steps;
 };
 
-TEST_F(TrafficLineTest, AFeedKeepsATimeOfItsOwnAndRefusesOnlyLinesFarAheadOfIt) {
+TEST_F(TrafficLineTest, AFeedKeepsTheTimeItsAircraftAgreeOn) {
   constexpr double kFeedStart = 1733550000.0;
-  constexpr double kHours6 = 6 * 3600.0;
+  constexpr double kH = 3600.0;
+  constexpr double k6H = 6 * kH;
   g_realTrafficOnThisPc = true;  // every datagram is decoded, also a repeated one
+  // Three aircraft agree on the time 4 (the median of their latest lines 3, 4 and 5).
+  const std::vector<FeedTimeStep> agreed{{4840001, 0, true, 0}, {4840002, 1, true, 0}, {4840003, 2, true, 0},
+                                         {4840001, 3, true, 3}, {4840002, 4, true, 4},  {4840003, 5, true, 4}};
+  auto after = [&](std::vector<FeedTimeStep> more) {
+    std::vector<FeedTimeStep> steps = agreed;
+    steps.insert(steps.end(), more.begin(), more.end());
+    return steps;
+  };
   const std::vector<FeedTimeCase> cases{
-      {"WithinReachOfTheNewest", {{4840001, 0, true}, {4840002, 300, true}, {4840003, 1, true}, {4840004, 600, true}}},
-      {"BeyondReachOfTheNewest", {{4840001, 0, true}, {4840002, 300, true}, {4840003, 1, true}, {4840004, 600.5, false}}},
-      {"AWildStampAmongTheLines",
-       {{4840001, 0, true}, {4840002, kHours6, false}, {4840003, 2, true}, {4840002, 3, true}}},
-      {"OneIdAlternatingWildAndTrueStamps",
-       {{4840001, 0, true}, {4840009, kHours6, false}, {4840009, 1, true}, {4840009, kHours6 + 1, false}}},
-      {"AStaleLineCostsNoOther", {{4840001, 0, true}, {4840002, -900, true}, {4840003, 2, true}}},
-      // The feed's time jumps (a replay of another day): two lines in a row agree on the new time.
-      {"AJumpOfTheFeedIsFollowed",
-       {{4840001, 0, true}, {4840002, 1, true}, {4840001, kHours6, false}, {4840002, kHours6 + 1, true},
-        {4840001, kHours6 + 2, true}}},
-      {"AJumpOfASingleAircraftIsFollowed", {{4840001, 0, true}, {4840001, kHours6, false}, {4840001, kHours6 + 2, true}}},
-      {"AJumpBackIsTaken", {{4840001, 0, true}, {4840002, -kHours6, true}, {4840001, -kHours6 + 1, true}}},
-      // The first line of a feed has nothing to be checked against; a wild one locks nothing out.
-      {"AWildFirstLineFromThePast", {{4840009, -kHours6, true}, {4840001, 0, false}, {4840002, 1, true}, {4840001, 2, true}}},
+      {"WithinReachOfTheFeed", after({{4840004, 304, true, 4}, {4840001, 6, true, 5}})},
+      {"BeyondReachOfTheFeed", after({{4840004, 304.5, false, 4}, {4840001, 6, true, 5}})},
+      {"AWildPairOfOneAircraftAmongOthers",
+       after({{4840003, kH, false, 4}, {4840003, kH + 1, false, 4}, {4840003, 6, true, 4}, {4840001, 7, true, 7},
+              {4840002, 8, true, 8}, {4840003, kH + 2, false, 8}})},
+      // Half the votes stale: the true aircraft's lines are still taken and the time stays.
+      {"StaleLinesBesideOneAircraft",
+       {{4840001, 0, true, 0}, {4840001, 1, true, 1}, {4840009, -400, true, 1}, {4840009, -399, true, 1},
+        {4840009, -398, true, 1}, {4840009, -397, true, 1}, {4840001, 2, true, 2}, {4840009, -396, true, 2},
+        {4840001, 4, true, 4}}},
+      {"AJumpOfTheWholeFeedIsFollowed",
+       after({{4840001, k6H, false, 4}, {4840002, k6H + 1, false, 4}, {4840003, k6H + 2, false, 4},
+              {4840001, k6H + 3, false, 5}, {4840002, k6H + 4, false, k6H + 3}, {4840003, k6H + 5, true, k6H + 4}})},
+      {"AJumpBackOfTheWholeFeedIsFollowed",
+       after({{4840001, -k6H, true, 4}, {4840001, -k6H + 1, true, 4}, {4840002, -k6H + 2, true, 4},
+              {4840002, -k6H + 3, true, -k6H + 3}, {4840003, 6, true, -k6H + 3}})},
+      // Until its aircraft agree, the first line read stands in for the feed's time and no line is
+      // refused: a wild first line holds no true one back (the traffic engine refuses its record).
+      {"AWildFirstLineFromThePast",
+       {{4840009, -k6H, true, -k6H}, {4840001, 0, true, -k6H}, {4840001, 1, true, 1}, {4840009, -k6H + 1, true, 1},
+        {4840001, 2, true, 2}}},
       {"AWildFirstLineFromTheFuture",
-       {{4840009, kHours6, true}, {4840001, 0, true}, {4840002, 1, true}, {4840003, 2, true}, {4840004, 3, true},
-        {4840009, kHours6 + 5, false}}},
-      {"TheReaderResetStartsANewFeed", {{4840001, 0, true}, {0, 0, true}, {4840001, kHours6, true}}},
+       {{4840009, k6H, true, k6H}, {4840001, 0, true, k6H}, {4840002, 1, true, k6H}, {4840001, 2, true, 2},
+        {4840002, 3, true, 3}, {4840009, k6H + 5, true, 3}, {4840001, 4, true, 4}}},
+      {"TheReaderResetStartsANewFeed",
+       {{4840001, 0, true, 0}, {4840001, 1, true, 1}, {0, 0, true, 0}, {4840001, k6H, true, k6H},
+        {4840001, k6H + 1, true, k6H + 1}}},
   };
   kvo::setUtcNowForTests(std::chrono::system_clock::from_time_t(1733550000));  // one period of the log's summing
   for (const FeedTimeCase& c : cases) {
@@ -378,14 +396,13 @@ TEST_F(TrafficLineTest, AFeedKeepsATimeOfItsOwnAndRefusesOnlyLinesFarAheadOfIt) 
         g_feedEpochTime.store(0.0);
         continue;
       }
-      const double before = g_feedEpochTime.load();
       const double stamp = kFeedStart + step.seconds;
       decode(trafficLine({{1, std::to_string(step.id)}, {14, fmt::format("{}", stamp)}}));
       EXPECT_EQ(takeFeed().size(), step.taken ? 1u : 0u) << "line " << i;
-      EXPECT_EQ(g_feedEpochTime.load(), step.taken ? stamp : before) << "line " << i;
+      EXPECT_EQ(g_feedEpochTime.load() - kFeedStart, step.feed) << "line " << i;
     }
   }
-  EXPECT_EQ(logLines().front(), "exception in processLineSub: timestamp more than 300 s ahead of the feed: 1733550600.5");
+  EXPECT_EQ(logLines().front(), "exception in processLineSub: timestamp more than 300 s ahead of the feed: 1733550304.5");
 }
 
 // A sender of bad lines at the datagram rate (an older line format, say) adds one line and one

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "core/timeutil.h"
 #include "traffic_test_support.h"
 
 using namespace traffictest;
@@ -30,6 +31,7 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
     double seconds, firstKt, secondKt, firstTrack, secondTrack;
     bool airborne, accepted;
     bool pushingBack = false;  // its lines give the push's pace and where it stops: none is thinned
+    double feedTime = 0.0;     // the feed's time when the second comes (0: none yet)
   };
   const Case cases[] = {
       {"0.8 s later", 0.8, 250, 250, 90, 120, true, false},
@@ -52,6 +54,9 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
       {"standing, 16 s", 16.0, 0, 0, 90, 90, false, true},
       {"pushing back at 2.5 kt straight, 2 s", 2.0, 2.5, 2.5, 90, 90, false, true, true},
       {"pushing back, standing, 2 s", 2.0, 0, 0, 90, 90, false, true, true},
+      // A wild stamp would make every true line after it look older.
+      {"an hour past the feed's time", 3600.0, 250, 250, 90, 120, true, false, false, 1030.0},
+      {"300 s past the feed's time", 330.0, 250, 250, 90, 120, true, true, false, 1030.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -62,7 +67,9 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
         record(20001, "DLH1", 1000.0 + c.seconds, 51.0, 8.01, alt, c.airborne, c.secondKt, c.secondTrack);
     processFeedRecord(first);
     if (c.pushingBack) live(20001)->phase = GroundPhase::PushingBack;
+    g_feedEpochTime = c.feedTime;
     processFeedRecord(second);
+    g_feedEpochTime = 0.0;
     // A push-back keeps the lines it hears beside its own points.
     EXPECT_EQ(live(20001)->trackPoints.size() + live(20001)->pushBackFeedLines.size(), c.accepted ? 2u : 1u);
   }

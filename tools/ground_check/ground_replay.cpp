@@ -222,14 +222,19 @@ class Replay {
   // The session's datagrams that fall due, to the readers as the UDP loop hands them on.
   void sendDue() {
     if (replayStartMs_ < 0) return;
+    std::vector<std::string> sent;
     for (; next_ < session_.size() && replayStartMs_ + session_[next_].offsetMs <= nowMs_; ++next_) {
       const rtreplay::Datagram& d = session_[next_];
       if (d.port == kvo::kTrafficPort) {
-        g_trafficReader.handleDatagram(
+        sent.push_back(
             recordedStart_ >= 0 ? rtreplay::replayedTrafficLine(d.payload, recordedStart_, epochStart_, 1.0, 0) : d.payload);
+        g_trafficReader.handleDatagram(sent.back());
       } else if (d.port == kvo::kQnhPort) {
         g_qnhReader.handleDatagram(d.payload);
       }
+    }
+    if (options_.beside && (!sent.empty() || nowMs_ % 10 == 0)) {
+      for (const std::string& line : options_.beside(nowMs_ - replayStartMs_, sent)) g_trafficReader.handleDatagram(line);
     }
   }
 

@@ -15,8 +15,11 @@
 // the clock instead of sleeping. The program's UTC clock follows the virtual one.
 //
 // The program's state is the process's: one replay per process.
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "ground_check.h"
 
@@ -28,6 +31,11 @@ struct Options {
   // recording goes on 40 s beyond, as the real-time run's does: the feed shows 30 s late.
   double sessionSeconds = 0.0;
   std::filesystem::path folder;  // where the installation is laid out (made when missing)
+  // Lines sent beside the session's, as another sender on the network would: called every virtual
+  // 10 ms of the replay and whenever the session sends traffic lines, with the replay's
+  // milliseconds and the lines just sent (their feed times moved to the replay's clock); what it
+  // returns is sent after them.
+  std::function<std::vector<std::string>(std::int64_t replayMs, const std::vector<std::string>& sent)> beside;
 };
 
 struct Run {
