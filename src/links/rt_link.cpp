@@ -72,7 +72,7 @@ bool waitReadable(SOCKET socket, std::optional<std::chrono::milliseconds> timeou
   }
 }
 
-// Closes the connection after a failed send or a broken reply.
+// Closes the connection after a failed send, a broken reply or none.
 void dropClient() {
   g_rtConnected = false;
   closeSocket(g_rtClientSocket);
@@ -312,19 +312,29 @@ void parseRealTrafficVersion(std::string_view reply) {
                               g_statusAreaRect);
 }
 
-void connectRealTraffic() {
+void connectRealTraffic(std::chrono::milliseconds replyTimeout) {
   if (!g_realTrafficOnThisPc.load()) return;
   g_mainWindow.showMessage(fmt::format("Waiting for RealTraffic to connect to |{} ...", "Ambrelvane"), true);
   logLine("");
   resetReaderState();
-  if (waitForClient(kvo::ClientWait::UntilStopped)) {
+  while (waitForClient(kvo::ClientWait::UntilStopped)) {
     std::string reply;
-    if (sendDataPacket("Qs999=version\r\n")) reply = receive();
+    if (sendDataPacket("Qs999=version\r\n")) reply = receive(replyTimeout);
+    // Whatever connects first would hold the link and keep RealTraffic, waiting behind it, out.
+    if (reply.empty() && !stopping()) {
+      if (g_rtConnected.load()) {
+        logLineIfRunning(fmt::format("{} no version reply within {} s, client socket closed", currentTimeText(),
+                                     std::chrono::duration_cast<std::chrono::seconds>(replyTimeout).count()));
+        dropClient();
+      }
+      continue;
+    }
     parseRealTrafficVersion(reply);
     g_mainWindow.g_rtLinkUp = true;
     g_mainWindow.invalidate(g_statusAreaRect);
     g_scanChangeRestarts = false;
     logLine("RealTraffic connected");
+    break;
   }
   g_mainWindow.clearMessage();
 }

@@ -24,8 +24,10 @@ extern std::atomic<bool> g_rtConnected;
 namespace kvo {
 
 inline constexpr std::size_t kRtReceiveBufferSize = 16384;
-// How long the handshake waits for RealTraffic's version reply.
-inline constexpr std::chrono::milliseconds kRtReplyTimeout{5000};
+// How long the handshake waits for RealTraffic's version reply. A client that has sent nothing by
+// then is closed, so that it cannot hold the link: 10 s leaves a busy PC room to answer, while a
+// stray client keeps RealTraffic, waiting behind it, out only that long.
+inline constexpr std::chrono::milliseconds kRtReplyTimeout{10000};
 // A send that cannot be completed within this time counts as a lost link.
 inline constexpr std::chrono::milliseconds kRtSendTimeout{2000};
 
@@ -79,8 +81,9 @@ bool sendDataPacket(std::string_view text);
 // requested; empty on a time-out, an error, a closed connection or an overrun.
 std::string receive(std::chrono::milliseconds timeout = kvo::kRtReplyTimeout);
 // The run's wait for RealTraffic and the version handshake; only while RealTraffic runs on this
-// PC. Returns when RealTraffic has connected or a stop or quit is requested.
-void connectRealTraffic();
+// PC. A client that sends no reply within `replyTimeout` is closed and the wait goes on. Returns
+// when RealTraffic has connected or a stop or quit is requested.
+void connectRealTraffic(std::chrono::milliseconds replyTimeout = kvo::kRtReplyTimeout);
 // The edition and version from RealTraffic's reply; a reply that is empty, no JSON or whose
 // version is not clean text counts as none received.
 void parseRealTrafficVersion(std::string_view reply);

@@ -65,6 +65,13 @@ bool sameCallsign(std::string_view a, std::string_view b) { return !a.empty() &&
 bool callsignOfUse(std::string_view callsign, const StandUse& use) {
   return sameCallsign(callsign, use.callsign) || sameCallsign(callsign, use.secondCallsign);
 }
+// A static aircraft is known to the simulator, and its answers are paired with it, by the ATC id
+// made of its callsign (staticCallsign): "DLH" and "DLH__" are one aircraft there, so static
+// callsigns are compared in that form only.
+std::string atcIdOf(std::string_view callsign) { return callsign.empty() ? std::string() : staticCallsign(callsign); }
+bool showsCallsign(std::string_view callsign, std::string_view atcId) {
+  return !callsign.empty() && staticCallsign(callsign) == atcId;
+}
 bool sameAirlineAndType(const StandUse& use, std::string_view airline, std::string_view type) {
   return use.airline == airline && use.type == type;
 }
@@ -93,9 +100,11 @@ struct StandOffer {
 
 struct PlanContext {
   std::unordered_map<std::uint32_t, const StaticAircraft*> staticsByStand;
-  std::unordered_set<std::string> staticCallsigns;      // first coupled callsigns, not empty
+  // ATC ids, not empty: those the static aircraft show and those of their first coupled callsigns.
+  std::unordered_set<std::string> staticCallsigns;
   std::unordered_set<std::string> staticRegistrations;  // an empty one too: two empty ones are equal
-  std::unordered_set<std::string> plannedCallsigns;     // candidates' first callsigns, not empty
+  // ATC ids, not empty: those the candidates will show and those of their first callsigns.
+  std::unordered_set<std::string> plannedCallsigns;
   std::unordered_set<std::string> plannedRegistrations;
   std::vector<StandOffer> offers;
 
@@ -105,14 +114,19 @@ struct PlanContext {
     staticRegistrations.clear();
     for (const StaticAircraft& s : g_staticAircraft) {
       if (s.state == AircraftState::Active && s.standId != 0) staticsByStand.emplace(s.standId, &s);
-      if (!s.coupledCallsign1.empty()) staticCallsigns.insert(s.coupledCallsign1);
+      if (!s.coupledCallsign1.empty()) staticCallsigns.insert(atcIdOf(s.coupledCallsign1));
+      if (!s.callsign.empty()) staticCallsigns.insert(s.callsign);
       staticRegistrations.insert(s.registration);
     }
     offers.assign(g_parkStands.size(), StandOffer{});
     indexCandidates({});
   }
   void plan(const StaticCandidate& c) {
-    if (!c.callsign1.empty()) plannedCallsigns.insert(c.callsign1);
+    // Without a first callsign the aircraft gets its airline and an internal id when it is made.
+    if (!c.callsign1.empty()) {
+      plannedCallsigns.insert(atcIdOf(c.callsign1));
+      plannedCallsigns.insert(lf_detcs(c));
+    }
     plannedRegistrations.insert(c.registration);
   }
   void indexCandidates(const std::vector<StaticCandidate>& batch) {
@@ -150,15 +164,17 @@ bool anyIn(const std::unordered_set<std::string>& set, const std::string& text) 
 }
 
 // The use is shown or about to be shown elsewhere, or flies live: by registration (the same
-// airframe), by a live callsign, by an aircraft's or a candidate's callsign, by a live parked
+// airframe), by a live callsign, by an aircraft's or a candidate's ATC id, by a live parked
 // aircraft's callsign. Callsigns count only when both are set.
 bool isUseTaken(const StandUse& use) {
   if (isLiveCallsign(use.callsign) || isLiveCallsign(use.secondCallsign)) return true;
-  if (anyIn(g_plan.staticCallsigns, use.callsign) || anyIn(g_plan.staticCallsigns, use.secondCallsign) ||
+  const std::string id1 = atcIdOf(use.callsign);
+  const std::string id2 = atcIdOf(use.secondCallsign);
+  if (anyIn(g_plan.staticCallsigns, id1) || anyIn(g_plan.staticCallsigns, id2) ||
       g_plan.staticRegistrations.contains(use.key)) {
     return true;
   }
-  if (anyIn(g_plan.plannedCallsigns, use.callsign) || anyIn(g_plan.plannedCallsigns, use.secondCallsign) ||
+  if (anyIn(g_plan.plannedCallsigns, id1) || anyIn(g_plan.plannedCallsigns, id2) ||
       g_plan.plannedRegistrations.contains(use.key)) {
     return true;
   }
@@ -213,8 +229,7 @@ void orderStandUses(const Stand& stand, std::vector<std::int32_t>& numbers) {
                                  [&](const StaticAircraft& s) { return s.standId == stand.id; });
   if (here != g_staticAircraft.end()) {
     for (const StandUse& u : stand.uses) {
-      const bool shown = (!u.callsign.empty() && u.callsign + "*" == here->callsign) ||
-                         (!u.secondCallsign.empty() && u.secondCallsign + "*" == here->callsign);
+      const bool shown = showsCallsign(u.callsign, here->callsign) || showsCallsign(u.secondCallsign, here->callsign);
       if (shown && sameAirlineAndType(u, here->airline, here->type)) {
         numbers.front() = u.number;
         return;
@@ -309,7 +324,7 @@ void reconcileOne(const StaticAircraft& s, WeekSlot now) {
   if (const std::ptrdiff_t c = candidateForStand(s.standId); c >= 0) {
     const StaticCandidate& candidate = g_staticCandidates[static_cast<std::size_t>(c)];
     const bool same = candidate.airline == s.airline && candidate.type == s.type &&
-                      (candidate.callsign1 + "*" == s.callsign || candidate.callsign2 + "*" == s.callsign);
+                      (showsCallsign(candidate.callsign1, s.callsign) || showsCallsign(candidate.callsign2, s.callsign));
     if (same) {
       addKeptStatic(s, 0);
       g_staticCandidates.erase(g_staticCandidates.begin() + c);
@@ -356,14 +371,12 @@ void reconcileOne(const StaticAircraft& s, WeekSlot now) {
 void setRespawnFlags(WeekSlot now) {
   const std::uint32_t today = kvo::weekSlotDay(now);
   for (kvo::KeptStatic& k : g_keptStatics) {
-    if (k.coupledCallsign2.empty() || k.callsign.find(k.coupledCallsign1) == std::string::npos) continue;
+    if (k.coupledCallsign2.empty() || !showsCallsign(k.coupledCallsign1, k.callsign)) continue;
     const Stand* stand = findStandById(k.standId);
     if (stand == nullptr) continue;
-    std::string_view shown = k.callsign;
-    if (!shown.empty() && shown.back() == '*') shown.remove_suffix(1);
     // Whatever its number: this plan's search has switched off the use the aircraft itself shows.
     const auto use = std::find_if(stand->uses.begin(), stand->uses.end(), [&](const StandUse& u) {
-      return u.weekday == today && u.callsign == shown && sameAirlineAndType(u, k.airline, k.type);
+      return u.weekday == today && showsCallsign(u.callsign, k.callsign) && sameAirlineAndType(u, k.airline, k.type);
     });
     if (use == stand->uses.end()) continue;
     k.respawn = useContinues(*stand, *use, now) ? 0 : 1;

@@ -99,12 +99,13 @@ class RtLinkTest : public AppTest {
     AppTest::TearDown();
   }
   // Connects RealTraffic and answers the version request with the reply.
-  std::unique_ptr<FakeRealTraffic> handshake(const std::string& reply) {
+  std::unique_ptr<FakeRealTraffic> handshake(const std::string& reply,
+                                             std::chrono::milliseconds replyTimeout = kvo::kRtReplyTimeout) {
     auto rt = std::make_unique<FakeRealTraffic>(port_);
     std::thread answer([&] {
       if (rt->readLine() == "Qs999=version") rt->send(reply);
     });
-    connectRealTraffic();
+    connectRealTraffic(replyTimeout);
     answer.join();
     return rt;
   }
@@ -171,7 +172,7 @@ TEST_F(RtLinkTest, RepliesOfEveryShape) {
   };
   for (const auto& c : cases) {
     g_mainWindow.clearMessage();
-    auto rt = handshake(c.reply);
+    auto rt = handshake(c.reply, 2s);  // a reply that never reads whole is taken as it is then
     EXPECT_EQ(g_rtProfEdition.load(), c.prof) << c.reply;
     EXPECT_EQ(edition(), c.edition) << c.reply;
     EXPECT_EQ(contains(log(), "No RealTraffic version received?"), c.noneReceived) << c.reply;
@@ -194,6 +195,32 @@ TEST_F(RtLinkTest, AReplyInPiecesIsReadWhole) {
   answer.join();
   EXPECT_TRUE(g_rtProfEdition.load());
   EXPECT_EQ(edition(), "RT prof edition: 10.0.1");
+}
+
+// Whatever connects first and says nothing to the version request must not hold the link: it is
+// closed after the reply time, and RealTraffic, waiting behind it, gets the link and keeps it.
+TEST_F(RtLinkTest, AClientThatDoesNotAnswerIsClosedAndTheNextIsServed) {
+  FakeRealTraffic silent(port_);
+  FakeRealTraffic rt(port_);
+  ASSERT_TRUE(silent.connected());
+  ASSERT_TRUE(rt.connected());
+  std::thread answer([&] {
+    if (rt.readLine(10s) == "Qs999=version") rt.send(R"({"version":"10.0.1","level":2})");
+  });
+  const auto start = std::chrono::steady_clock::now();
+  connectRealTraffic(1s);
+  answer.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(silent.readLine(), "Qs999=version");
+  EXPECT_EQ(silent.readLine(200ms), "") << "closed";
+  EXPECT_TRUE(contains(log(), "no version reply within 1 s, client socket closed"));
+  EXPECT_TRUE(g_rtConnected.load());
+  EXPECT_TRUE(g_mainWindow.g_rtLinkUp.load());
+  EXPECT_EQ(edition(), "RT prof edition: 10.0.1");
+  EXPECT_EQ(message(), "");
+  userAt(50.0, 8.5);
+  sendUserPositionToRT();
+  EXPECT_TRUE(rt.readLine().starts_with("Qs121="));
 }
 
 TEST_F(RtLinkTest, ASilentRealTrafficCountsAsNoReply) {

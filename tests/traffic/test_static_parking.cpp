@@ -265,6 +265,61 @@ TEST_F(StaticParkingTest, ACandidateShowsItsFirstCallsignWhileItsUseGoesOnAndIts
   EXPECT_EQ(nextStaticInternalId(), 1u) << "0 names no aircraft for the pairing";
 }
 
+// The simulator's answers are paired with the aircraft by ATC id: two uses that give one ATC id
+// never show at once, however the callsigns are written, and an aircraft is known by the id it
+// shows. One use per stand, Wednesday 10:00-11:00 unless said, now 10:00.
+TEST_F(StaticParkingTest, UsesThatGiveOneAtcIdNeverShowAtOnce) {
+  struct Use {
+    std::string cs;
+    std::uint64_t halfHours = halves(20, 21);
+  };
+  struct Case {
+    const char* name;
+    std::vector<Use> uses;
+    std::string shown;  // first callsign of an aircraft already shown elsewhere ("" none)
+    bool replan;        // a re-plan at 10:30 follows
+    std::string atcIds;  // of the aircraft not on their way out, sorted
+  };
+  const std::vector<Case> cases{
+      {"first of two, and with underscores", {{"DLH:1234"}, {"DLH___"}}, "", false, "DLH*"},
+      {"one underscore", {{"DLH"}, {"DLH_"}}, "", false, "DLH*"},
+      {"already starred", {{"DLH*"}, {"DLH"}}, "", false, "DLH*"},
+      {"a second callsign shown at the use's end", {{"DLH:1234", halves(19, 20)}, {"1234"}}, "", false, "1234*"},
+      {"an aircraft shown already", {{"DLH"}}, "DLH__", false, "DLH*"},
+      {"different ones stay apart", {{"DLH1"}, {"DLH12"}, {"DLH1_2"}, {"1DLH1"}}, "", false,
+       "1DLH1* DLH1* DLH12* DLH1_2*"},
+      {"the last half hour under the second callsign", {{"DLH___:1234"}}, "", true, "1234*"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_parkStands.clear();
+    g_staticAircraft.clear();
+    g_removeQueue.clear();
+    g_currentWeekSlot = slot(3, 20);
+    std::uint32_t n = 0;
+    for (const Use& u : c.uses) {
+      ++n;
+      planStand(n, {use("DLH", fmt::format("D-AAA{}", n), u.cs, 3, u.halfHours)});
+    }
+    if (!c.shown.empty()) addStatic(90, staticCallsign(c.shown), AircraftState::Active).coupledCallsign1 = c.shown;
+    reportStaticParking();
+    createAll();
+    if (c.replan) {
+      g_currentWeekSlot = slot(3, 21);
+      adjustParking();
+      while (!g_staticCandidates.empty()) spawnStaticAircraft();
+    }
+    std::vector<std::string> ids;
+    for (const auto& s : g_staticAircraft) {
+      if (s.state != AircraftState::RemovingFromSim) ids.push_back(s.callsign);
+    }
+    std::sort(ids.begin(), ids.end());
+    std::string shown;
+    for (const std::string& id : ids) shown += (shown.empty() ? "" : " ") + id;
+    EXPECT_EQ(shown, c.atcIds);
+  }
+}
+
 TEST_F(StaticParkingTest, TheCoupledCallsignsComeFromTodaysUsesAroundNow) {
   struct Case {
     const char* name;
