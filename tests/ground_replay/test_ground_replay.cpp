@@ -37,6 +37,7 @@ struct Draw {
   fs::path session;
   double seconds = 0.0;  // 0: all of it
   bool noisy = true;
+  fs::path exactSession;  // whose paths a noisy draw is held to: the flights its noise was drawn over
 };
 
 // What a draw's process hands back.
@@ -62,15 +63,17 @@ void scoreDraw(const Draw& d, const fs::path& folder, const fs::path& out) {
   j["callsigns"] = nlohmann::json::array();
   for (const auto& [callsign, samples] : run.recording) j["callsigns"].push_back(callsign);
   groundcheck::Limits limits = d.noisy ? groundcheck::Limits::noisyFeed() : groundcheck::Limits{};
-  const groundcheck::Report report = groundreplay::checkReplay(run, d.session, limits);
+  const groundcheck::Report report = groundreplay::checkReplay(run, d.session, limits, d.exactSession);
   j["report"] = groundcheck::format(report, limits);
   j["broken"] = groundcheck::failures(report, limits);
   nlohmann::json& f = j["figures"];
   f["offShare"] = report.offShare();
   f["straightStdDeg"] = report.straightStdDeg;
   f["noseTurnDeg"] = report.fastestNoseTurnDeg;
+  f["pathM"] = report.largestPathM;
   for (const auto& [callsign, a] : report.aircraft) {
     if (a.straightSamples > 0) f["straight"][callsign] = {a.straightStdDeg, a.straightMaxDeg};
+    if (a.pathSamples > 0) f["path"][callsign] = {a.pathMaxM, a.pathP95M};
   }
   if (!run.ran()) j["log"] = run.log;
   std::ofstream(out) << j.dump();
@@ -135,17 +138,26 @@ std::string summary(const std::string& name, const nlohmann::json& f) {
       line += text;
     }
   }
+  line += "; off the path (largest, 95th percentile, m):";
+  if (f.contains("path")) {
+    for (const auto& [callsign, m] : f["path"].items()) {
+      std::snprintf(text, sizeof text, " %s %.1f/%.1f", callsign.c_str(), m[0].get<double>(), m[1].get<double>());
+      line += text;
+    }
+  }
   return line;
 }
 
 TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircraft) {
   const coretest::TempFolder folder;
-  std::vector<Draw> draws{{"smooth (stored)", kSource / "tools/rt_replay/session-lows.rtrec", kSmoothSessionSeconds, false},
-                          {"noisy (stored)", kSource / "tools/rt_replay/session-lows-noisy.rtrec"}};
+  const fs::path exact = folder / "noisy-exact.rtrec";
+  coretest::writeFile(exact, rtsession::lows::makeNoisySession(kAirportFile, 0));
+  std::vector<Draw> draws{{"smooth (stored)", kSource / "tools/rt_replay/session-lows.rtrec", kSmoothSessionSeconds, false, {}},
+                          {"noisy (stored)", kSource / "tools/rt_replay/session-lows-noisy.rtrec", 0.0, true, exact}};
   for (const unsigned long long seed : kSeeds) {
     const fs::path session = folder / ("noisy-" + std::to_string(seed) + ".rtrec");
     coretest::writeFile(session, rtsession::lows::makeNoisySession(kAirportFile, seed));
-    draws.push_back({"noisy seed " + std::to_string(seed), session});
+    draws.push_back({"noisy seed " + std::to_string(seed), session, 0.0, true, exact});
   }
   const std::vector<Scored> scored = scoreDraws(draws, folder);
 
