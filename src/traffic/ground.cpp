@@ -147,11 +147,13 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
     const double turn = std::abs(headingChangeAfterNextPoint(ac)) / kDeg;
     const TrackPoint& first = ac.trackPoints[0];
     const TrackPoint& second = ac.trackPoints[1];
-    // Where most of the turn lies at the aircraft itself (setting off far off its nose), a point
-    // half-way would leave it rolling half the leg far off its nose: the curve from here takes it.
+    // On a scattering feed, where most of the turn lies at the aircraft itself (setting off far off
+    // its nose), a point half-way would leave it rolling half the leg far off its nose: the curve
+    // from here takes it.
     const double atAircraft =
         std::abs(wrapPi(initialBearing(first.lat, first.lon, second.lat, second.lon) - ac.position.heading)) / kDeg;
-    if (turn > 45.0 && atAircraft <= turn / 2.0 && pointDistanceNm(first, second) > kMidPointMinNm &&
+    const bool turnsHere = ac.groundScatterM > 0.0 && atAircraft > turn / 2.0;
+    if (turn > 45.0 && !turnsHere && pointDistanceNm(first, second) > kMidPointMinNm &&
         first.groundSpeedKt <= 43.0 && std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
       insertMidPoint(ac);
     } else if (turn > 3.0 && turn <= 160.0) {

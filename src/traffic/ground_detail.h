@@ -3,6 +3,7 @@
 // share. Not for other callers.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -35,6 +36,17 @@ inline TickCount setOffTick(const TrackPoint& line, double fromLat, double fromL
 inline double setOffSpeedKt(const LiveAircraft& ac, const TrackPoint& line) {
   return line.groundSpeedKt > kPushBackStandsKt ? line.groundSpeedKt : ac.standSpeedKt;
 }
+
+// ---- the feed's scatter (feed_scatter.cpp) -----------------------------------------------------
+// Below this an estimate of the scatter is nothing: the feed is exact, as a smooth feed gives it.
+inline constexpr double kExactScatterM = 1.0;
+// The scatter of the feed's places on the ground (metres, per axis) over its lines in time order:
+// how far they lie from the straights and arcs of a taxi's path, or standing, from their mean.
+// 0 where they lie on them within kExactScatterM; `previous` where the lines are too few to tell.
+double feedScatterM(const std::deque<TrackPoint>& lines, double previous);
+// Every feed line of a known aircraft: kept among its latest lines on the ground, and the
+// aircraft's feed scatter (groundScatterM) judged anew over them.
+void noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
 
 // A copy of the template point at another place, moving on the ground.
 TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);

@@ -31,8 +31,10 @@ constexpr std::size_t kMaxTrackPoints = 200;
 constexpr double kStandLeaveNm = 0.0458963282937365;   // 85 m
 constexpr double kStandStepNm = 0.0016198704103671706;  // 3 m
 constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
-constexpr double kStandScatterNm = 10.0 / 1852.0;
 constexpr double kNearSameDeg = 0.00015;
+// A standing aircraft's lines on a scattering feed lie up to this many times its scatter from
+// where it stands.
+constexpr double kStandScatters = 2.5;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
 
@@ -103,6 +105,7 @@ void touchAndGo(LiveAircraft& ac) {
 }
 
 void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
+  noteFeedLine(ac, p);
   auto& track = ac.trackPoints;
   if (track.size() > kMaxTrackPoints) {
     removeAircraftFromSim(ac);
@@ -178,9 +181,10 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
     p.groundSpeedKt = 0.0;
     return true;
   }
-  // Where the feed shows the aircraft standing at both, two of its lines scatter by up to twice
-  // as much and still give the same place.
-  const double near = (p.groundSpeedKt == 0.0 && last.groundSpeedKt == 0.0 ? 2.0 : 1.0) * kNearSameDeg;
+  // Where a scattering feed shows the aircraft standing at both, two of its lines scatter by up to
+  // twice as much and still give the same place.
+  const bool bothStand = p.groundSpeedKt == 0.0 && last.groundSpeedKt == 0.0 && ac.groundScatterM > 0.0;
+  const double near = (bothStand ? 2.0 : 1.0) * kNearSameDeg;
   if (std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
@@ -292,11 +296,12 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
       ac.departureRequested = 0;
       return false;
     }
-    // The feed's place of a standing aircraft scatters by several metres from line to line, more
-    // than half the span of a helicopter or a small aeroplane: it leaves only beyond that scatter.
+    // A scattering feed's place of a standing aircraft scatters by several metres from line to
+    // line, more than half the span of a helicopter or a small aeroplane: it leaves only beyond that.
     const double moved = d - ac.firstStandDistanceNm;
-    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, kStandScatterNm)) ||
-                        moved > std::max(ac.halfSpanNm, 2.0 * kStandScatterNm);
+    const double scatterNm = kStandScatters * ac.groundScatterM / kMetresPerNm;
+    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, scatterNm)) ||
+                        moved > std::max(ac.halfSpanNm, 2.0 * scatterNm);
     if (!leaves) {
       ac.departureRequested = 0;
       return false;

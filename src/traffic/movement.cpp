@@ -543,10 +543,12 @@ double slipCatchUp(const LiveAircraft& ac, double way) {
 // (a sharp junction, or setting off after a push-back with its way far off the nose) it slows, and
 // waits where the nose is farther off still, while the nose turns at its bounded rate: rolling on,
 // it would slide sideways. Behind its schedule it rolls faster, up to kMaxCatchUpPace times its
-// pace, to reach the curve's end by its due tick. A push-back's turn keeps its own pace.
+// pace, to reach the curve's end by its due tick. Only on a scattering feed, whose turn points are
+// scattered corners; a push-back's turn keeps its own pace.
 double curvePace(const LiveAircraft& ac) {
   if (ac.phase == GroundPhase::PushingBack) return pushBackCurvePace(ac);
-  if (ac.trackPoints.empty()) return ac.curveTStep;
+  // An exact feed's curve is taken at its even step: its corners are the feed's own.
+  if (ac.trackPoints.empty() || ac.groundScatterM <= 0.0) return ac.curveTStep;
   kvo::LatLon at;
   double way = 0.0;
   if (!interpolateCurve(ac.curve, at, way, ac.curveT)) return ac.curveTStep;

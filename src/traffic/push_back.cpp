@@ -36,7 +36,6 @@ constexpr double kSlowestShare = 0.5;             // ... and the least share of 
 constexpr double kMostAheadM = 5.0;               // while no farther ahead of the feed's place than this
 constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
 constexpr double kScatterSwing = 3.0;             // on a scattering feed: this many times its scatter
-constexpr kvo::TickCount kScatterPairTicks = 300;  // lines this close in time are neighbours (one every 2 s)
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 // The slowest pace a push-back takes from the feed's: a few lines just above standing, at the
 // push's start or end, would otherwise time its legs and its tug turn as a crawl.
@@ -180,30 +179,9 @@ double curveLengthM(const kvo::CurveRecord& curve) {
 }
 
 // How far aside the feed's tail must swing to show the tug turn: a fixed distance on a steady
-// feed; on a scattering one several times the scatter of its push's lines, since a fit over a few
-// seconds of lines scattering by several metres strays aside by as much on a straight push. The
-// scatter is read from how far aside consecutive moving lines jump: a push, straight or turning,
-// moves a line only a metre or two aside.
-double turnSwingM(const LiveAircraft& ac, const PushAxis& axis) {
-  double sum = 0.0;
-  int count = 0;
-  std::optional<double> previous;
-  kvo::TickCount previousDue = 0;
-  for (const TrackPoint& p : ac.pushBackFeedLines) {
-    if (p.groundSpeedKt < kPushBackStandsKt) break;
-    const double right = axisOffsets(axis, p.lat, p.lon).second;
-    // Lines far apart in time (some were lost, or heard before the aircraft was created) jump
-    // aside by the push's own turn: only neighbouring lines show the scatter.
-    if (previous && p.dueTick - previousDue <= kScatterPairTicks) {
-      sum += (right - *previous) * (right - *previous);
-      ++count;
-    }
-    previous = right;
-    previousDue = p.dueTick;
-  }
-  const double scatter = count == 0 ? 0.0 : std::sqrt(sum / count / 2.0);
-  return std::max(kTurnSwingM, kScatterSwing * scatter);
-}
+// feed; on a scattering one several times the feed's scatter, since a fit over a few seconds of
+// lines scattering by several metres strays aside by as much on a straight push.
+double turnSwingM(const LiveAircraft& ac) { return std::max(kTurnSwingM, kScatterSwing * ac.groundScatterM); }
 
 // The side the feed's push has swung the tail to, away from the straight leg, by the time a turn
 // begun a second from now would be done at the turn rate: 1 to the right of the way back, -1 to
@@ -214,7 +192,7 @@ int feedSwing(const LiveAircraft& ac) {
   const kvo::TickCount tick = nowTick() + kFollowStepTicks + static_cast<kvo::TickCount>(turnRateTicks(ac));
   const PushAxis axis = standAxis(ac);
   const auto feed = feedPlaceAt(ac, axis, tick);
-  if (!feed || std::abs(feed->second) < turnSwingM(ac, axis)) return 0;
+  if (!feed || std::abs(feed->second) < turnSwingM(ac)) return 0;
   return feed->second > 0.0 ? 1 : -1;
 }
 
@@ -291,7 +269,7 @@ void fitTurnToFeed(LiveAircraft& ac) {
     side = std::abs(feed->second);
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }
-  if (side < turnSwingM(ac, axis)) return;
+  if (side < turnSwingM(ac)) return;
   auto place = [&](TrackPoint& p, double right) {
     const kvo::LatLon at = axisPlace(axis, corner, right);
     p.lat = at.lat;

@@ -24,7 +24,9 @@ namespace {
 constexpr double kRollNearNm = 50.0 / 1852.0;
 constexpr double kRollFarNm = 150.0 / 1852.0;
 constexpr double kRollAgreeRad = 30.0 * kDeg;
-constexpr double kRollScatterNm = 20.0 / 1852.0;  // two points' scatter: nearer than this is no way back
+// Two points of a scattering feed lie up to this many times its scatter apart: nearer than that is
+// no way back.
+constexpr double kRollScatters = 5.0;
 
 }  // namespace
 
@@ -39,9 +41,10 @@ std::optional<double> kvo::mv::rollHeading(const LiveAircraft& ac, std::size_t f
   std::optional<double> near;
   std::optional<double> far;
   double farthest = 0.0;
+  const double scatterNm = kRollScatters * ac.groundScatterM / kMetresPerNm;
   for (std::size_t j = from + 1; j < track.size() && track[j].airborne == 0; ++j) {
     const double d = pointDistanceNm(at, track[j]);
-    if (d < farthest - kRollScatterNm) return std::nullopt;
+    if (d < farthest - scatterNm) return std::nullopt;
     farthest = std::max(farthest, d);
     const double bearing = initialBearing(at.lat, at.lon, track[j].lat, track[j].lon);
     if (!near && d >= kRollNearNm) near = bearing;
