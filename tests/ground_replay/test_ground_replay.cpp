@@ -1,7 +1,8 @@
 // Ground motion over draws of the noisy session's noise and over both stored sessions, each played
 // through the program in a process of its own on a virtual clock (tools/ground_check/ground_replay.h)
 // and scored by the ground check (docs/ground-motion.md). Every draw's figures are printed for
-// people to judge; a draw is held only to having run and made the aircraft of its flights. The
+// people to judge; a draw is held to having run, made the aircraft of its flights and kept them
+// near their feed's path (the check's path rule). The
 // real-time end-to-end runs of the stored sessions remain the judges of the whole program.
 #include <gtest/gtest.h>
 
@@ -71,6 +72,7 @@ void scoreDraw(const Draw& d, const fs::path& folder, const fs::path& out) {
   f["straightStdDeg"] = report.straightStdDeg;
   f["noseTurnDeg"] = report.fastestNoseTurnDeg;
   f["pathM"] = report.largestPathM;
+  f["pathLimitM"] = limits.pathM;
   for (const auto& [callsign, a] : report.aircraft) {
     if (a.straightSamples > 0) f["straight"][callsign] = {a.straightStdDeg, a.straightMaxDeg};
     if (a.pathSamples > 0) f["path"][callsign] = {a.pathMaxM, a.pathP95M};
@@ -176,6 +178,9 @@ TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircra
       EXPECT_EQ(s.callsigns.count(callsign), 1u) << d.name << ": " << callsign << " never appeared";
     }
     EXPECT_EQ(s.failedCreations, 0) << d.name;
+    // The exact session keeps to its feed's path as its curves do; a scattering one within what
+    // telling its scatter from its turns allows.
+    EXPECT_LE(s.figures.value("pathM", 1e9), s.figures.value("pathLimitM", 0.0)) << d.name << ": off its feed's path";
   }
   std::printf("==== Summary\n%s", summaries.c_str());
 }
