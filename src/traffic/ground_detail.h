@@ -51,6 +51,15 @@ void noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
 // A copy of the template point at another place, moving on the ground.
 TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);
 
+// ---- the nose and the pace along a ground curve (ground.cpp) -----------------------------------
+// Along a curve on a scattering feed an aircraft slows where its nose is more than this off its
+// way; its nose then turns as fast as it may.
+inline constexpr double kSlowOffRad = 20.0 * kDeg;
+// How much faster than its turn rate the nose catches up with a long slide off the curve's way.
+double slipCatchUp(const LiveAircraft& ac, double way);
+// How far along its curve an aircraft rolls this tick.
+double curvePace(const LiveAircraft& ac);
+
 // ---- straight legs (straight_legs.cpp) ---------------------------------------------------------
 // Puts the point after point `from` onto the straight leg that runs from there beyond it (with a
 // nose given, a leg that keeps to it); false when it ends no leg but a turn.

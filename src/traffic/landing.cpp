@@ -208,9 +208,7 @@ bool checkNewPosDuringLanding(LiveAircraft& ac, TrackPoint& p) {
   }
   if (samePosition(p, track.back())) return false;
   const double heading = ac.position.heading;
-  // A helicopter comes down onto its spot from any way and may move off any way: no point of its
-  // contradicts a roll, and one behind it is kept (it may taxi back along its approach).
-  if (!isRotorcraft(ac)) {
+  if (hasRollRules(ac)) {
     if (track.size() == 1) {
       const double b = bearingDiffDeg(track[0].lat, track[0].lon, p, heading);
       if (ac.descent != 0) {
