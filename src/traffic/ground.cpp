@@ -442,6 +442,7 @@ void standUntil(LiveAircraft& ac, kvo::TickCount start, double speedKt) {
 void pullOutOfStand(LiveAircraft& ac) {
   ac.standRouteState = 0;
   ac.departureRequested = 0;
+  ac.pushBackFeedLines.clear();  // held for a push-back (watchStandLines), which this is not
   const kvo::LatLon ahead =
       destinationPoint(ac.standLat, ac.standLon, ac.standHeading, 2.0 * ac.halfSpanNm * kFeetPerNm);
   // It sets off when the feed's move began, as the line that showed it leaving tells.

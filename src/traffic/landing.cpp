@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 #include "core/log.h"
@@ -327,14 +328,22 @@ void watchStandLines(LiveAircraft& ac, const std::deque<TrackPoint>& lines) {
   // queue merges a line close by into one) adds nothing. The first line that shows the aircraft
   // leaving ends the watch: heard one by one, the departure would start before the next line, and
   // a scattered later line taken now would take the request back but leave its point queued (the
-  // aircraft would slide there parked). The lines after it are left, as they are for an aircraft
-  // created without this watch.
+  // aircraft would slide there parked). The lines that show it moving, before that line and after
+  // it, are the feed's move heard so far: they are held for a push-back, which follows them as it
+  // follows the lines heard while it runs.
+  std::vector<TrackPoint> moving;
   for (std::size_t i = 0; i < lines.size() && ac.finished == 0; ++i) {
     TrackPoint p = lines[i];
     if (i > 0 && p.stationary != 0) continue;
-    if (!checkLeavingStand(ac, p)) continue;
+    if (!checkLeavingStand(ac, p)) {
+      if (p.groundSpeedKt >= kPushBackStandsKt) moving.push_back(lines[i]);
+      continue;
+    }
     p.dueTick = std::max(p.dueTick, ac.trackPoints.back().dueTick + 1);
     ac.trackPoints.push_back(p);
+    std::copy_if(lines.begin() + static_cast<std::ptrdiff_t>(i) + 1, lines.end(), std::back_inserter(moving),
+                 [](const TrackPoint& q) { return q.stationary == 0; });
+    ac.pushBackFeedLines = std::move(moving);
     return;
   }
 }

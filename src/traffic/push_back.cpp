@@ -327,8 +327,11 @@ double kvo::mv::pushBackCurvePace(const LiveAircraft& ac) {
   return here > 0.0 && length > 0.0 ? ac.curveTStep * length / here : ac.curveTStep;
 }
 
-void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
-  if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
+namespace {
+
+// What a line of the feed's push tells beside its place: whether the push has stopped, and the
+// side of the tug turn.
+void readPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
   if (p.groundSpeedKt < kPushBackStandsKt) ac.pushBackFeedStopped = 1;
   // Until the push-back turns, the latest line of the feed's push that shows the tug turning
   // the nose gives the side; a line without a turn (a straight push) leaves it open. Once the
@@ -342,6 +345,13 @@ void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
       }
     }
   }
+}
+
+}  // namespace
+
+void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
+  if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
+  readPushBackLine(ac, p);
 }
 
 // The feed's taxi may begin before the push-back ends: its lines heard meanwhile are taken as soon
@@ -362,8 +372,14 @@ void startPushBack(LiveAircraft& ac) {
   const kvo::Stand* stand = findParkStand(ac.standId);
   if (stand == nullptr) return;
   // From the line that showed the aircraft leaving on, the feed's lines give the push-back's pace;
-  // it begins when the feed's push began.
-  ac.pushBackFeedLines.assign(1, ac.trackPoints.back());
+  // it begins when the feed's push began. An aircraft first heard while its push ran holds the
+  // rest of the push's lines heard before it was created (watchStandLines): they count as well.
+  const std::vector<TrackPoint> held = std::exchange(ac.pushBackFeedLines, {});
+  ac.pushBackFeedLines = held;
+  ac.pushBackFeedLines.push_back(ac.trackPoints.back());
+  std::stable_sort(ac.pushBackFeedLines.begin(), ac.pushBackFeedLines.end(),
+                   [](const TrackPoint& a, const TrackPoint& b) { return a.dueTick < b.dueTick; });
+  if (ac.pushBackFeedLines.size() > kMaxPushBackLines) ac.pushBackFeedLines.resize(kMaxPushBackLines);
   const double speed = pushSpeedKt(ac);
   const kvo::TickCount now = nowTick();
   const kvo::TickCount start = std::max(now, feedPushStart(ac));
@@ -398,6 +414,8 @@ void startPushBack(LiveAircraft& ac) {
   ac.pushBackSide = 0;
   ac.pushBackFeedStopped = 0;
   ac.pushBackWaitSince = 0;
+  // The line that showed it leaving was read by the stand's watch; the lines held, not yet.
+  for (const TrackPoint& p : held) readPushBackLine(ac, p);
 }
 
 bool pushBackStep(LiveAircraft& ac) {

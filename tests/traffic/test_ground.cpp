@@ -464,6 +464,12 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {52.0, 0.0, 3.0}, {31.4, 90.0, 3.0}, {26.0, 0.0, 0.0},
         {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
        true, 0.0, 5, 0.0, 18.0},
+      // Heard 10 s into a straight push of 36 m: its lines heard before it was made on its stand are
+      // the push so far, and it goes on to where the feed's push ends.
+      {"first heard 10 s into a straight push of 36 m",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {30.0, 0.0, 2.5}, {3.4, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
+       true, 0.0, 5, 0.0, 16.0},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
