@@ -101,6 +101,7 @@ std::optional<std::pair<double, double>> tangentCorner(double heading, std::pair
 // feed's scatter (the way to it, or a curve through it, points anywhere), or where it lies far off
 // the nose while the point after it lies back along it: a lone scattered point, not a turn (a
 // taxiway does not jog aside and back within two lines). The point after it is driven to instead.
+// Not for a helicopter: its nose, which it turns on the spot, tells nothing of its way.
 constexpr double kLoneOffNoseRad = 40.0 * kDeg;
 constexpr double kLoneBackOnNoseRad = 20.0 * kDeg;
 
@@ -130,12 +131,12 @@ bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
 std::optional<double> shapeNextLeg(LiveAircraft& ac) {
   const bool feedLeg = followsFeedOnGround(ac);
   auto& track = ac.trackPoints;
-  while (feedLeg && ac.groundScatterM > 0.0 && track.size() >= 3 && track[1].stationary == 0 &&
+  while (feedLeg && !isRotorcraft(ac) && ac.groundScatterM > 0.0 && track.size() >= 3 && track[1].stationary == 0 &&
          track[2].stationary == 0 && tellsNoWay(ac)) {
     track.erase(track.begin() + 1);
   }
   if (feedLeg && straightenNextPoint(ac, 0, ac.position.heading)) {
-    const TrackPoint& first = ac.trackPoints[0];
+      const TrackPoint& first = ac.trackPoints[0];
     const TrackPoint& second = ac.trackPoints[1];
     const double way = initialBearing(first.lat, first.lon, second.lat, second.lon);
     splitForSpeedChange(ac);
