@@ -136,7 +136,7 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
     track.erase(track.begin() + 1);
   }
   if (feedLeg && straightenNextPoint(ac, 0, ac.position.heading)) {
-      const TrackPoint& first = ac.trackPoints[0];
+    const TrackPoint& first = ac.trackPoints[0];
     const TrackPoint& second = ac.trackPoints[1];
     const double way = initialBearing(first.lat, first.lon, second.lat, second.lon);
     splitForSpeedChange(ac);
