@@ -164,7 +164,7 @@ struct LiveAircraft : StaticAircraft {
   double runwayHeading = 0.0;         // radians, the heading at touchdown
   double turnDeltaDeg = 0.0;          // |segment bearing - heading| while turning on the ground
   double holdDistanceNm = 0.0;        // last distance from the push-back end while holding
-  double groundScatterM = 0.0;        // how far the feed's ground places scatter about a straight leg (0: not seen)
+  double groundScatterM = 0.0;        // how far the feed's ground places scatter, over its latest lines (0: exact)
   double firstStandDistanceNm = 0.0;  // watch on a parked aircraft: first and last distance
   double lastStandDistanceNm = 0.0;
   double previousLat = 0.0;  // position before the last per-tick step (degrees)
@@ -177,6 +177,7 @@ struct LiveAircraft : StaticAircraft {
   std::chrono::system_clock::time_point standLeaveTime{};
   TickCount holdingSince = 0;
   TickCount pushBackWaitSince = 0;  // the push-back last went on with the feed's push (0: not following it)
+  std::deque<TrackPoint> scatterLines;        // the feed's latest lines on the ground, for groundScatterM
   std::vector<TrackPoint> pushBackFeedLines;  // the feed's lines since the push-back began: its pace and place, then its taxi's
   std::int32_t landingStage = 0;  // 0..4 through the flare
   std::int32_t pushBackCounter = 0;

@@ -1,5 +1,6 @@
 // Ground movement: leaving a stand (pull-out; the push-back is push_back.cpp), taxiing with
-// curves and extra points at speed changes, the last leg onto a stand and the landing roll. The
+// curves and extra points at speed changes, the nose and the pace along a curve, the
+// configuration on the ground, the last leg onto a stand and the landing roll. The
 // straight legs of a scattering feed are straight_legs.cpp, the take-off take_off.cpp.
 #include <fmt/format.h>
 
@@ -100,6 +101,7 @@ std::optional<std::pair<double, double>> tangentCorner(double heading, std::pair
 // feed's scatter (the way to it, or a curve through it, points anywhere), or where it lies far off
 // the nose while the point after it lies back along it: a lone scattered point, not a turn (a
 // taxiway does not jog aside and back within two lines). The point after it is driven to instead.
+// Not for a helicopter: its nose, which it turns on the spot, tells nothing of its way.
 constexpr double kLoneOffNoseRad = 40.0 * kDeg;
 constexpr double kLoneBackOnNoseRad = 20.0 * kDeg;
 
@@ -129,7 +131,7 @@ bool movesWithSpeedChange(const TrackPoint& a, const TrackPoint& b) {
 std::optional<double> shapeNextLeg(LiveAircraft& ac) {
   const bool feedLeg = followsFeedOnGround(ac);
   auto& track = ac.trackPoints;
-  while (feedLeg && ac.groundScatterM > 0.0 && track.size() >= 3 && track[1].stationary == 0 &&
+  while (feedLeg && !isRotorcraft(ac) && ac.groundScatterM > 0.0 && track.size() >= 3 && track[1].stationary == 0 &&
          track[2].stationary == 0 && tellsNoWay(ac)) {
     track.erase(track.begin() + 1);
   }
@@ -147,11 +149,13 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
     const double turn = std::abs(headingChangeAfterNextPoint(ac)) / kDeg;
     const TrackPoint& first = ac.trackPoints[0];
     const TrackPoint& second = ac.trackPoints[1];
-    // Where most of the turn lies at the aircraft itself (setting off far off its nose), a point
-    // half-way would leave it rolling half the leg far off its nose: the curve from here takes it.
+    // On a scattering feed, where most of the turn lies at the aircraft itself (setting off far off
+    // its nose), a point half-way would leave it rolling half the leg far off its nose: the curve
+    // from here takes it.
     const double atAircraft =
         std::abs(wrapPi(initialBearing(first.lat, first.lon, second.lat, second.lon) - ac.position.heading)) / kDeg;
-    if (turn > 45.0 && atAircraft <= turn / 2.0 && pointDistanceNm(first, second) > kMidPointMinNm &&
+    const bool turnsHere = ac.groundScatterM > 0.0 && atAircraft > turn / 2.0;
+    if (turn > 45.0 && !turnsHere && pointDistanceNm(first, second) > kMidPointMinNm &&
         first.groundSpeedKt <= 43.0 && std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
       insertMidPoint(ac);
     } else if (turn > 3.0 && turn <= 160.0) {
@@ -252,6 +256,53 @@ void nextPosGroundSteps(LiveAircraft& ac) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr double kMaxSlipRad = 25.0 * kDeg;
+constexpr double kSlipCatchUpTicks = 30.0;
+constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead is a slide, not a scattered bend
+// Along a curve an aircraft slows where its nose is more than kSlowOffRad off its way, and stands
+// where it is kWaitOffRad off or more; behind its schedule it rolls up to kMaxCatchUpPace times its
+// pace.
+constexpr double kWaitOffRad = 40.0 * kDeg;
+constexpr double kMaxCatchUpPace = 1.5;
+
+}  // namespace
+
+// Rolling along a curve, an aircraft does not slide sideways for long: where it reaches a sharp
+// corner at walking pace, the nose would lag the curve's way at its turn rate for seconds. On a leg
+// of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within a fraction of a
+// second. A shorter leg keeps the turn rate: there the bend is mostly a scattered point's, and the
+// next leg bends back. Only the way the aircraft moves is caught up with: a stand's heading, or a
+// straight leg's bearing the nose turns onto, is taken at the turn rate.
+double kvo::mv::slipCatchUp(const LiveAircraft& ac, double way) {
+  const double slip = std::abs(wrapPi(way - ac.position.heading));
+  if (slip <= kMaxSlipRad || ac.trackPoints.empty() || ac.trackPoints.front().dueTick - nowTick() < kSlideTicks) {
+    return 0.0;
+  }
+  return (slip - kMaxSlipRad) / kSlipCatchUpTicks;
+}
+
+// How far along its curve an aircraft rolls this tick. Where its nose is far off the curve's way
+// (a sharp junction, or setting off after a push-back with its way far off the nose) it slows, and
+// waits where the nose is farther off still, while the nose turns at its bounded rate: rolling on,
+// it would slide sideways. Behind its schedule it rolls faster, up to kMaxCatchUpPace times its
+// pace, to reach the curve's end by its due tick. Only on a scattering feed, whose turn points are
+// scattered corners; a push-back's turn keeps its own pace.
+double kvo::mv::curvePace(const LiveAircraft& ac) {
+  if (ac.phase == GroundPhase::PushingBack) return pushBackCurvePace(ac);
+  // An exact feed's curve is taken at its even step: its corners are the feed's own.
+  if (ac.trackPoints.empty() || ac.groundScatterM <= 0.0) return ac.curveTStep;
+  kvo::LatLon at;
+  double way = 0.0;
+  if (!interpolateCurve(ac.curve, at, way, ac.curveT)) return ac.curveTStep;
+  const double off = std::abs(wrapPi(way - ac.position.heading));
+  const double share = std::clamp((kWaitOffRad - off) / (kWaitOffRad - kSlowOffRad), 0.0, 1.0);
+  const double ticksLeft = static_cast<double>(std::max<kvo::TickCount>(ac.trackPoints.front().dueTick - nowTick(), 1));
+  const double due = std::clamp((1.0 - ac.curveT) / ticksLeft, ac.curveTStep, kMaxCatchUpPace * ac.curveTStep);
+  return share * due;
+}
 
 // A copy of the template point at another place, moving on the ground.
 TrackPoint kvo::mv::groundPointAt(const TrackPoint& templ, kvo::LatLon at, double speedKt, kvo::TickCount due) {
@@ -392,6 +443,7 @@ void standUntil(LiveAircraft& ac, kvo::TickCount start, double speedKt) {
 void pullOutOfStand(LiveAircraft& ac) {
   ac.standRouteState = 0;
   ac.departureRequested = 0;
+  ac.pushBackFeedLines.clear();  // held for a push-back (watchStandLines), which this is not
   const kvo::LatLon ahead =
       destinationPoint(ac.standLat, ac.standLon, ac.standHeading, 2.0 * ac.halfSpanNm * kFeetPerNm);
   // It sets off when the feed's move began, as the line that showed it leaving tells.
@@ -457,6 +509,58 @@ void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double stan
     ac.standRouteState = 0;
     setRouteTolerances(ac);
   }
+}
+
+void groundConfiguration(LiveAircraft& ac) {
+  const TrackPoint& first = ac.trackPoints.at(0);
+  const TrackPoint& second = ac.trackPoints.at(1);
+  const bool rotor = isRotorcraft(ac);
+  if (ac.phase == GroundPhase::Parked || ac.phase == GroundPhase::Flying) {
+    setPhase(ac, GroundPhase::Taxi);
+  } else if (ac.takeOffRoll != 0) {
+    const double g1 = first.groundSpeedKt;
+    const double g2 = second.groundSpeedKt;
+    if (rotor || g1 >= 25.0 || g2 >= 30.0) {
+      setThrottle(ac, 4);
+    } else if (g1 >= 20.0 || g2 >= 25.0) {
+      setThrottle(ac, 2);
+    } else if (g1 < 15.0 && g2 < 20.0) {
+      setThrottle(ac, 0);
+    } else {
+      setThrottle(ac, 1);
+    }
+  } else if (ac.landingRoll != 0) {
+    landingRollConfiguration(ac);
+  } else {
+    setThrottle(ac, rotor ? 4 : 0);
+  }
+  if (ac.landingRoll == 0 && ac.takeOffRoll == 0) decayTolerances(ac);
+  if (ac.landingStage == 0 && ac.phase != GroundPhase::TakeOff) {
+    ac.position.pitch = ac.staticPitch;
+    ac.pitchStep = 0.0;
+    ac.position.bank = 0.0;
+    ac.bankStep = 0.0;
+  }
+  const std::int32_t ticks = ticksToSecondPoint(ac);
+  if (ac.curve.isSet() && ac.phase != GroundPhase::PushingBack) ac.curveTStep = 1.0 / ticks;
+  ac.displayTasKt = ac.phase == GroundPhase::PushingBack ? -second.groundSpeedKt : second.groundSpeedKt;
+
+  if (ac.takeOffRoll == 0 || ac.phase == GroundPhase::TakeOff || first.groundSpeedKt < 43.0) return;
+  const auto later = ac.trackPoints.begin() + 1;
+  const bool someSlow = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.verticalSpeed <= 256.0; });
+  if (someSlow) {
+    const bool allAirborne = std::all_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne != 0; });
+    if (!reachesTakeOffSpeed(ac) || !allAirborne) return;
+    ac.verticalStep = ac.climbStep;
+  } else {
+    const bool someOnGround = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne == 0; });
+    if (someOnGround) {
+      ac.verticalStep = ac.climbStep;
+    } else {
+      ac.verticalStep = std::max(second.altFt - ac.position.altFt, 0.1) / ticks;
+    }
+  }
+  startTakeOff(ac);
 }
 
 void landingRollConfiguration(LiveAircraft& ac) {

@@ -3,6 +3,7 @@
 // share. Not for other callers.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -36,8 +37,28 @@ inline double setOffSpeedKt(const LiveAircraft& ac, const TrackPoint& line) {
   return line.groundSpeedKt > kPushBackStandsKt ? line.groundSpeedKt : ac.standSpeedKt;
 }
 
+// ---- the feed's scatter (feed_scatter.cpp) -----------------------------------------------------
+// Below this an estimate of the scatter is nothing: the feed is exact, as a smooth feed gives it.
+inline constexpr double kExactScatterM = 1.0;
+// The scatter of the feed's places on the ground (metres, per axis) over its lines in time order:
+// how far they lie from the straights and arcs of a taxi's path, or standing, from their mean.
+// 0 where they lie on them within kExactScatterM; `previous` where the lines are too few to tell.
+double feedScatterM(const std::deque<TrackPoint>& lines, double previous);
+// Every feed line of a known aircraft: kept among its latest lines on the ground, and the
+// aircraft's feed scatter (groundScatterM) judged anew over them.
+void noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
+
 // A copy of the template point at another place, moving on the ground.
 TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);
+
+// ---- the nose and the pace along a ground curve (ground.cpp) -----------------------------------
+// Along a curve on a scattering feed an aircraft slows where its nose is more than this off its
+// way; its nose then turns as fast as it may.
+inline constexpr double kSlowOffRad = 20.0 * kDeg;
+// How much faster than its turn rate the nose catches up with a long slide off the curve's way.
+double slipCatchUp(const LiveAircraft& ac, double way);
+// How far along its curve an aircraft rolls this tick.
+double curvePace(const LiveAircraft& ac);
 
 // ---- straight legs (straight_legs.cpp) ---------------------------------------------------------
 // Puts the point after point `from` onto the straight leg that runs from there beyond it (with a

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 #include "core/log.h"
@@ -31,8 +32,10 @@ constexpr std::size_t kMaxTrackPoints = 200;
 constexpr double kStandLeaveNm = 0.0458963282937365;   // 85 m
 constexpr double kStandStepNm = 0.0016198704103671706;  // 3 m
 constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
-constexpr double kStandScatterNm = 10.0 / 1852.0;
 constexpr double kNearSameDeg = 0.00015;
+// A standing aircraft's lines on a scattering feed lie up to this many times its scatter from
+// where it stands.
+constexpr double kStandScatters = 2.5;
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
 
@@ -103,6 +106,7 @@ void touchAndGo(LiveAircraft& ac) {
 }
 
 void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
+  noteFeedLine(ac, p);
   auto& track = ac.trackPoints;
   if (track.size() > kMaxTrackPoints) {
     removeAircraftFromSim(ac);
@@ -178,9 +182,10 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
     p.groundSpeedKt = 0.0;
     return true;
   }
-  // Where the feed shows the aircraft standing at both, two of its lines scatter by up to twice
-  // as much and still give the same place.
-  const double near = (p.groundSpeedKt == 0.0 && last.groundSpeedKt == 0.0 ? 2.0 : 1.0) * kNearSameDeg;
+  // Where a scattering feed shows the aircraft standing at both, two of its lines scatter by up to
+  // twice as much and still give the same place.
+  const bool bothStand = p.groundSpeedKt == 0.0 && last.groundSpeedKt == 0.0 && ac.groundScatterM > 0.0;
+  const double near = (bothStand ? 2.0 : 1.0) * kNearSameDeg;
   if (std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
@@ -204,9 +209,7 @@ bool checkNewPosDuringLanding(LiveAircraft& ac, TrackPoint& p) {
   }
   if (samePosition(p, track.back())) return false;
   const double heading = ac.position.heading;
-  // A helicopter comes down onto its spot from any way and may move off any way: no point of its
-  // contradicts a roll, and one behind it is kept (it may taxi back along its approach).
-  if (!isRotorcraft(ac)) {
+  if (hasRollRules(ac)) {
     if (track.size() == 1) {
       const double b = bearingDiffDeg(track[0].lat, track[0].lon, p, heading);
       if (ac.descent != 0) {
@@ -292,11 +295,12 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
       ac.departureRequested = 0;
       return false;
     }
-    // The feed's place of a standing aircraft scatters by several metres from line to line, more
-    // than half the span of a helicopter or a small aeroplane: it leaves only beyond that scatter.
+    // A scattering feed's place of a standing aircraft scatters by several metres from line to
+    // line, more than half the span of a helicopter or a small aeroplane: it leaves only beyond that.
     const double moved = d - ac.firstStandDistanceNm;
-    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, kStandScatterNm)) ||
-                        moved > std::max(ac.halfSpanNm, 2.0 * kStandScatterNm);
+    const double scatterNm = kStandScatters * ac.groundScatterM / kMetresPerNm;
+    const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, scatterNm)) ||
+                        moved > std::max(ac.halfSpanNm, 2.0 * scatterNm);
     if (!leaves) {
       ac.departureRequested = 0;
       return false;
@@ -324,14 +328,22 @@ void watchStandLines(LiveAircraft& ac, const std::deque<TrackPoint>& lines) {
   // queue merges a line close by into one) adds nothing. The first line that shows the aircraft
   // leaving ends the watch: heard one by one, the departure would start before the next line, and
   // a scattered later line taken now would take the request back but leave its point queued (the
-  // aircraft would slide there parked). The lines after it are left, as they are for an aircraft
-  // created without this watch.
+  // aircraft would slide there parked). The lines that show it moving, before that line and after
+  // it, are the feed's move heard so far: they are held for a push-back, which follows them as it
+  // follows the lines heard while it runs.
+  std::vector<TrackPoint> moving;
   for (std::size_t i = 0; i < lines.size() && ac.finished == 0; ++i) {
     TrackPoint p = lines[i];
     if (i > 0 && p.stationary != 0) continue;
-    if (!checkLeavingStand(ac, p)) continue;
+    if (!checkLeavingStand(ac, p)) {
+      if (p.groundSpeedKt >= kPushBackStandsKt) moving.push_back(lines[i]);
+      continue;
+    }
     p.dueTick = std::max(p.dueTick, ac.trackPoints.back().dueTick + 1);
     ac.trackPoints.push_back(p);
+    std::copy_if(lines.begin() + static_cast<std::ptrdiff_t>(i) + 1, lines.end(), std::back_inserter(moving),
+                 [](const TrackPoint& q) { return q.stationary == 0; });
+    ac.pushBackFeedLines = std::move(moving);
     return;
   }
 }

@@ -485,19 +485,10 @@ void fillPositionSpeeds(LiveAircraft& ac) {
 namespace {
 
 constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
-constexpr double kMaxSlipRad = 25.0 * kDeg;
-constexpr double kSlipCatchUpTicks = 30.0;
-constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead is a slide, not a scattered bend
 // Following a curve's bends and catching up with a slide, the nose turns at most this much a tick
 // (25 degrees a second; a taxiing airliner turns 10-20): a curve that swings round a corner point
 // would whip the nose round with it.
 constexpr double kMaxCurveTurnRad = 0.25 * kDeg;
-// Along a curve an aircraft slows where its nose is more than kSlowOffRad off its way, and stands
-// where it is kWaitOffRad off or more; behind its schedule it rolls up to kMaxCatchUpPace times its
-// pace.
-constexpr double kSlowOffRad = 20.0 * kDeg;
-constexpr double kWaitOffRad = 40.0 * kDeg;
-constexpr double kMaxCatchUpPace = 1.5;
 
 // Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
 // way; nothing within half a degree.
@@ -523,38 +514,6 @@ bool turnOnTheSpot(LiveAircraft& ac) {
   if (!moves || std::abs(wrapPi(way - ac.position.heading)) <= kTurnOnTheSpotRad) return false;
   turnToward(ac, way, std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0));
   return true;
-}
-
-// Rolling along a curve, an aircraft does not slide sideways for long: where it reaches a sharp
-// corner at walking pace, the nose would lag the curve's way at its turn rate for seconds. On a leg
-// of kSlideTicks or more it catches up with what lies beyond kMaxSlipRad within a fraction of a
-// second. A shorter leg keeps the turn rate: there the bend is mostly a scattered point's, and the
-// next leg bends back. Only the way the aircraft moves is caught up with: a stand's heading, or a
-// straight leg's bearing the nose turns onto, is taken at the turn rate.
-double slipCatchUp(const LiveAircraft& ac, double way) {
-  const double slip = std::abs(wrapPi(way - ac.position.heading));
-  if (slip <= kMaxSlipRad || ac.trackPoints.empty() || ac.trackPoints.front().dueTick - nowTick() < kSlideTicks) {
-    return 0.0;
-  }
-  return (slip - kMaxSlipRad) / kSlipCatchUpTicks;
-}
-
-// How far along its curve an aircraft rolls this tick. Where its nose is far off the curve's way
-// (a sharp junction, or setting off after a push-back with its way far off the nose) it slows, and
-// waits where the nose is farther off still, while the nose turns at its bounded rate: rolling on,
-// it would slide sideways. Behind its schedule it rolls faster, up to kMaxCatchUpPace times its
-// pace, to reach the curve's end by its due tick. A push-back's turn keeps its own pace.
-double curvePace(const LiveAircraft& ac) {
-  if (ac.phase == GroundPhase::PushingBack) return pushBackCurvePace(ac);
-  if (ac.trackPoints.empty()) return ac.curveTStep;
-  kvo::LatLon at;
-  double way = 0.0;
-  if (!interpolateCurve(ac.curve, at, way, ac.curveT)) return ac.curveTStep;
-  const double off = std::abs(wrapPi(way - ac.position.heading));
-  const double share = std::clamp((kWaitOffRad - off) / (kWaitOffRad - kSlowOffRad), 0.0, 1.0);
-  const double ticksLeft = static_cast<double>(std::max<kvo::TickCount>(ac.trackPoints.front().dueTick - nowTick(), 1));
-  const double due = std::clamp((1.0 - ac.curveT) / ticksLeft, ac.curveTStep, kMaxCatchUpPace * ac.curveTStep);
-  return share * due;
 }
 
 void horizontalStep(LiveAircraft& ac) {

@@ -50,6 +50,11 @@ inline double distanceFromAircraftNm(const LiveAircraft& ac, const TrackPoint& p
 
 inline TickCount nowTick() { return g_trafficTick.load(std::memory_order_relaxed); }
 inline bool isRotorcraft(const AircraftBase& ac) { return ac.sizeCategory == Rotorcraft; }
+// A helicopter has no roll rules: it keeps the landing roll's configuration from its touchdown
+// (it idles, spoilers in), but no point of its contradicts a roll and none behind it is dropped
+// (it comes down from any way and may move off any way, back along its approach too), and its
+// points do not run on where they end (it waits where it set down, as a taxiing aircraft does).
+inline bool hasRollRules(const AircraftBase& ac) { return !isRotorcraft(ac); }
 inline bool parkAirportSet() { return !g_parkAirport.empty(); }
 
 // The park airport's stand with this id; nullptr when there is none.

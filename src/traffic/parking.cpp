@@ -19,6 +19,7 @@
 #include "links/sim_queues.h"
 #include "traffic/park_airports.h"
 #include "traffic/movement.h"
+#include "traffic/movement_util.h"
 #include "traffic/park_limits.h"
 #include "traffic/stand_options.h"
 #include "traffic/engine_detail.h"
@@ -34,7 +35,6 @@ using kvo::StaticAircraft;
 using kvo::TrackPoint;
 using kvo::engine::categoryEnabled;
 using kvo::engine::endsWithUnderscore;
-using kvo::engine::isRotorcraft;
 
 namespace {
 
@@ -72,9 +72,8 @@ std::string_view cut(std::string_view text) {
   return text;
 }
 
-// An aeroplane's landing roll runs on where its points end. A helicopter has no roll to run out:
-// it waits where it set down, as a taxiing aircraft does.
-bool rollsOn(const LiveAircraft& a) { return a.landingRoll != 0 && !isRotorcraft(a); }
+// A landing roll runs on where its points end.
+bool rollsOn(const LiveAircraft& a) { return a.landingRoll != 0 && kvo::mv::hasRollRules(a); }
 
 // The speed a predicted point keeps on a landing roll, and on a take-off roll with its climb.
 double landingRollSpeed(double kt) {

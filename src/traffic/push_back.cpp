@@ -36,7 +36,6 @@ constexpr double kSlowestShare = 0.5;             // ... and the least share of 
 constexpr double kMostAheadM = 5.0;               // while no farther ahead of the feed's place than this
 constexpr double kTurnSwingM = 6.0;               // a tail swung aside this far shows the tug turn
 constexpr double kScatterSwing = 3.0;             // on a scattering feed: this many times its scatter
-constexpr kvo::TickCount kScatterPairTicks = 300;  // lines this close in time are neighbours (one every 2 s)
 constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 // The slowest pace a push-back takes from the feed's: a few lines just above standing, at the
 // push's start or end, would otherwise time its legs and its tug turn as a crawl.
@@ -180,30 +179,9 @@ double curveLengthM(const kvo::CurveRecord& curve) {
 }
 
 // How far aside the feed's tail must swing to show the tug turn: a fixed distance on a steady
-// feed; on a scattering one several times the scatter of its push's lines, since a fit over a few
-// seconds of lines scattering by several metres strays aside by as much on a straight push. The
-// scatter is read from how far aside consecutive moving lines jump: a push, straight or turning,
-// moves a line only a metre or two aside.
-double turnSwingM(const LiveAircraft& ac, const PushAxis& axis) {
-  double sum = 0.0;
-  int count = 0;
-  std::optional<double> previous;
-  kvo::TickCount previousDue = 0;
-  for (const TrackPoint& p : ac.pushBackFeedLines) {
-    if (p.groundSpeedKt < kPushBackStandsKt) break;
-    const double right = axisOffsets(axis, p.lat, p.lon).second;
-    // Lines far apart in time (some were lost, or heard before the aircraft was created) jump
-    // aside by the push's own turn: only neighbouring lines show the scatter.
-    if (previous && p.dueTick - previousDue <= kScatterPairTicks) {
-      sum += (right - *previous) * (right - *previous);
-      ++count;
-    }
-    previous = right;
-    previousDue = p.dueTick;
-  }
-  const double scatter = count == 0 ? 0.0 : std::sqrt(sum / count / 2.0);
-  return std::max(kTurnSwingM, kScatterSwing * scatter);
-}
+// feed; on a scattering one several times the feed's scatter, since a fit over a few seconds of
+// lines scattering by several metres strays aside by as much on a straight push.
+double turnSwingM(const LiveAircraft& ac) { return std::max(kTurnSwingM, kScatterSwing * ac.groundScatterM); }
 
 // The side the feed's push has swung the tail to, away from the straight leg, by the time a turn
 // begun a second from now would be done at the turn rate: 1 to the right of the way back, -1 to
@@ -214,7 +192,7 @@ int feedSwing(const LiveAircraft& ac) {
   const kvo::TickCount tick = nowTick() + kFollowStepTicks + static_cast<kvo::TickCount>(turnRateTicks(ac));
   const PushAxis axis = standAxis(ac);
   const auto feed = feedPlaceAt(ac, axis, tick);
-  if (!feed || std::abs(feed->second) < turnSwingM(ac, axis)) return 0;
+  if (!feed || std::abs(feed->second) < turnSwingM(ac)) return 0;
   return feed->second > 0.0 ? 1 : -1;
 }
 
@@ -291,7 +269,7 @@ void fitTurnToFeed(LiveAircraft& ac) {
     side = std::abs(feed->second);
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }
-  if (side < turnSwingM(ac, axis)) return;
+  if (side < turnSwingM(ac)) return;
   auto place = [&](TrackPoint& p, double right) {
     const kvo::LatLon at = axisPlace(axis, corner, right);
     p.lat = at.lat;
@@ -349,8 +327,11 @@ double kvo::mv::pushBackCurvePace(const LiveAircraft& ac) {
   return here > 0.0 && length > 0.0 ? ac.curveTStep * length / here : ac.curveTStep;
 }
 
-void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
-  if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
+namespace {
+
+// What a line of the feed's push tells beside its place: whether the push has stopped, and the
+// side of the tug turn.
+void readPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
   if (p.groundSpeedKt < kPushBackStandsKt) ac.pushBackFeedStopped = 1;
   // Until the push-back turns, the latest line of the feed's push that shows the tug turning
   // the nose gives the side; a line without a turn (a straight push) leaves it open. Once the
@@ -364,6 +345,13 @@ void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
       }
     }
   }
+}
+
+}  // namespace
+
+void kvo::mv::collectPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
+  if (ac.pushBackFeedLines.size() < kMaxPushBackLines) ac.pushBackFeedLines.push_back(p);
+  readPushBackLine(ac, p);
 }
 
 // The feed's taxi may begin before the push-back ends: its lines heard meanwhile are taken as soon
@@ -384,8 +372,14 @@ void startPushBack(LiveAircraft& ac) {
   const kvo::Stand* stand = findParkStand(ac.standId);
   if (stand == nullptr) return;
   // From the line that showed the aircraft leaving on, the feed's lines give the push-back's pace;
-  // it begins when the feed's push began.
-  ac.pushBackFeedLines.assign(1, ac.trackPoints.back());
+  // it begins when the feed's push began. An aircraft first heard while its push ran holds the
+  // rest of the push's lines heard before it was created (watchStandLines): they count as well.
+  const std::vector<TrackPoint> held = std::exchange(ac.pushBackFeedLines, {});
+  ac.pushBackFeedLines = held;
+  ac.pushBackFeedLines.push_back(ac.trackPoints.back());
+  std::stable_sort(ac.pushBackFeedLines.begin(), ac.pushBackFeedLines.end(),
+                   [](const TrackPoint& a, const TrackPoint& b) { return a.dueTick < b.dueTick; });
+  if (ac.pushBackFeedLines.size() > kMaxPushBackLines) ac.pushBackFeedLines.resize(kMaxPushBackLines);
   const double speed = pushSpeedKt(ac);
   const kvo::TickCount now = nowTick();
   const kvo::TickCount start = std::max(now, feedPushStart(ac));
@@ -420,6 +414,8 @@ void startPushBack(LiveAircraft& ac) {
   ac.pushBackSide = 0;
   ac.pushBackFeedStopped = 0;
   ac.pushBackWaitSince = 0;
+  // The line that showed it leaving was read by the stand's watch; the lines held, not yet.
+  for (const TrackPoint& p : held) readPushBackLine(ac, p);
 }
 
 bool pushBackStep(LiveAircraft& ac) {

@@ -369,8 +369,7 @@ void gf_setFlaps(StaticAircraft& ac, std::uint32_t index) {
 }
 
 void setGroundSlots(LiveAircraft& ac) {
-  // A helicopter too, for its roll's configuration; the roll's rules that would slide it on along
-  // its approach spare it (no point behind it is dropped, its points do not run on where they end).
+  // A helicopter too, for its roll's configuration: it has no roll rules (mv::hasRollRules).
   ac.landingRoll = 1;
   ac.landed = 1;
   ac.derotation = 1;
@@ -378,8 +377,8 @@ void setGroundSlots(LiveAircraft& ac) {
   ac.runwayHeading = ac.position.heading;
   if (!isRotorcraft(ac)) sendEvent(ac.objectId, kEventSpoilersSet, kSpoilersFull);
   if (ac.sizeCategory != Light) setSpoilersAndThrottles(ac.objectId, true, ac.reverseThrust != 0);
-  // A helicopter has no roll to run out: it idles with its spoilers in at once, also where it
-  // stands from its touchdown on (standing, it would never reach its roll's configuration).
+  // A helicopter idles with its spoilers in at once, also where it stands from its touchdown on
+  // (standing, it would never reach its roll's configuration).
   if (isRotorcraft(ac) && !ac.trackPoints.empty()) landingRollConfiguration(ac);
   const double n = static_cast<double>(ac.groundSlotTicks);
   if (n <= 0.0) {

@@ -18,21 +18,15 @@ namespace {
 
 // A real feed's positions on the ground scatter by several metres from line to line. Taken one by
 // one, every scattered point would be a turn of its own and the nose would swing from point to
-// point. Points scattered about a straight line are a straight leg: each within the feed's noise
-// of it (one now and then up to twice that, never two in a row) and in order along it.
+// point. On a scattering feed, points scattered about a straight line are a straight leg: each
+// within the feed's noise of it (one now and then up to twice that, never two in a row) and in
+// order along it. An exact feed's points are followed as they are.
 constexpr double kFeedNoiseM = 10.0;
-// A bend's points lie on one side of the line, more than their scatter explains: they are a turn.
-// Points that scatter less than this are exact, as a smooth feed gives them: they are followed
-// as they are.
-constexpr double kScatterMinM = 1.0;
 // A straight leg runs at most this far off the nose: beyond it a turn has begun, however close
 // its points lie (a slow corner's points lie close together).
 constexpr double kLegOffNoseRad = 10.0 * kDeg;
 // Put onto its leg, a point closer than this to the one before is dropped: the leg runs on to the next.
 constexpr double kLegStepMinM = 1.0;
-// A kink (a side less twice the next plus the one after) of sides that scatter each on its own
-// has 1 + 4 + 1 times their variance.
-constexpr double kKinkVariances = 6.0;
 // The mean side of a straight leg's points lies at most this many of its standard errors off the
 // leg (were the scatter drawn normally, one straight leg in eighty would lie farther); a bend's
 // points lie farther to one side.
@@ -43,33 +37,19 @@ constexpr double kMeanSideErrors = 2.5;
 constexpr double kEndTiltVariance = 0.25;
 
 // Whether the points between the ends of a leg, by their sides of it (metres, right above 0),
-// scatter about it as a noisy feed's do and show no bend. The scatter is measured by how each
-// side differs from the mean of its neighbours' (up to the leg's end, not from its start, which
-// may already lie on a leg before), less the part they share: a tilt of the leg changes none of
-// it and a steady bend all of them alike, so an exact feed's curve shows no scatter.
-bool scatteredAboutLine(const std::vector<double>& sides, double& scatter) {
+// scatter about it as the feed's scatter explains and show no bend. At least three are needed to
+// tell.
+bool scatteredAboutLine(const std::vector<double>& sides, double scatter) {
   if (sides.size() < 3) return false;
-  std::vector<double> kinks;
-  double sum = sides.front();
-  for (std::size_t j = 1; j < sides.size(); ++j) {
-    sum += sides[j];
-    const double next = j + 1 < sides.size() ? sides[j + 1] : 0.0;
-    kinks.push_back(sides[j - 1] - 2.0 * sides[j] + next);
-  }
-  double kinkMean = 0.0;
-  for (const double k : kinks) kinkMean += k / static_cast<double>(kinks.size());
-  double squares = 0.0;
-  for (const double k : kinks) squares += (k - kinkMean) * (k - kinkMean);
+  double sum = 0.0;
+  for (const double side : sides) sum += side;
   const double m = static_cast<double>(sides.size());
-  scatter = std::sqrt(squares / (kKinkVariances * (m - 2.0)));
-  return scatter >= kScatterMinM &&
-         std::abs(sum / m) <= kMeanSideErrors * scatter * std::sqrt(1.0 / m + kEndTiltVariance);
+  return std::abs(sum / m) <= kMeanSideErrors * scatter * std::sqrt(1.0 / m + kEndTiltVariance);
 }
 
 // Near a turn few points are queued, too few to tell scatter from a bend, and a scattered point
-// taken as a turn swings the nose. Once an aircraft's feed has shown its scatter on a straight
-// leg, a leg ahead along the nose with two points between is straight where both lie within this
-// many times that scatter of it, or where one lies within half that and the other within twice
+// taken as a turn swings the nose. On a scattering feed a leg ahead along the nose with two points
+// between is straight where both lie within this many times the feed's scatter of it, or where one lies within half that and the other within twice
 // that (as on a long leg, one point now and then scatters twice as far; a bend's points lie off
 // alike). With one point between, the leg's end lies in the turn as readily: such a leg is left a
 // turn, or the aircraft would run on straight and take the turn late and sharply; unless the
@@ -87,9 +67,8 @@ bool shortLegAlongNose(const std::vector<double>& sides, double endNorth, double
 }
 
 // The farthest queued point that ends a straight leg from point `from`; 0 when none beyond the
-// next point does. With a nose given, the leg also keeps to it. A leg shown scattered records the
-// feed's scatter.
-std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
+// next point does. With a nose given, the leg also keeps to it.
+std::size_t straightLegEnd(const LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
   const auto& track = ac.trackPoints;
   const TrackPoint& origin = track[from];
   std::size_t end = 0;
@@ -122,15 +101,10 @@ std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<dou
     }
     if (!scattered || length < reached - kFeedNoiseM) break;
     if (nose && std::abs(wrapPi(std::atan2(endEast, endNorth) - *nose)) > kLegOffNoseRad) continue;
-    double scatter = 0.0;
-    if (scatteredAboutLine(sides, scatter)) {
-      ac.groundScatterM = scatter;
-    } else {
+    if (!scatteredAboutLine(sides, ac.groundScatterM)) {
       const double band = std::min(kShortLegScatters * ac.groundScatterM, kFeedNoiseM);
       const bool stopsThere = k + 1 < track.size() && track[k + 1].stationary != 0;
-      if (!nose || ac.groundScatterM <= 0.0 || !shortLegAlongNose(sides, endNorth, endEast, *nose, band, stopsThere)) {
-        continue;
-      }
+      if (!nose || !shortLegAlongNose(sides, endNorth, endEast, *nose, band, stopsThere)) continue;
     }
     end = k;
   }
@@ -140,6 +114,7 @@ std::size_t straightLegEnd(LiveAircraft& ac, std::size_t from, std::optional<dou
 }  // namespace
 
 bool straightenNextPoint(LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
+  if (ac.groundScatterM <= 0.0) return false;
   auto& track = ac.trackPoints;
   for (;;) {
     const std::size_t end = straightLegEnd(ac, from, nose);

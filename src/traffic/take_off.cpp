@@ -1,5 +1,5 @@
-// The departure: the configuration on the ground with the take-off decision, the departure run,
-// the way the take-off roll runs and the take-off up to the moment the aircraft flies.
+// The departure: the departure run, the way the take-off roll runs and the take-off up to the
+// moment the aircraft flies (the take-off decision is the ground configuration's, ground.cpp).
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -24,7 +24,9 @@ namespace {
 constexpr double kRollNearNm = 50.0 / 1852.0;
 constexpr double kRollFarNm = 150.0 / 1852.0;
 constexpr double kRollAgreeRad = 30.0 * kDeg;
-constexpr double kRollScatterNm = 20.0 / 1852.0;  // two points' scatter: nearer than this is no way back
+// Two points of a scattering feed lie up to this many times its scatter apart: nearer than that is
+// no way back.
+constexpr double kRollScatters = 5.0;
 
 }  // namespace
 
@@ -39,9 +41,10 @@ std::optional<double> kvo::mv::rollHeading(const LiveAircraft& ac, std::size_t f
   std::optional<double> near;
   std::optional<double> far;
   double farthest = 0.0;
+  const double scatterNm = kRollScatters * ac.groundScatterM / kMetresPerNm;
   for (std::size_t j = from + 1; j < track.size() && track[j].airborne == 0; ++j) {
     const double d = pointDistanceNm(at, track[j]);
-    if (d < farthest - kRollScatterNm) return std::nullopt;
+    if (d < farthest - scatterNm) return std::nullopt;
     farthest = std::max(farthest, d);
     const double bearing = initialBearing(at.lat, at.lon, track[j].lat, track[j].lon);
     if (!near && d >= kRollNearNm) near = bearing;
@@ -94,58 +97,6 @@ void startTakeOff(LiveAircraft& ac) {
     if (!isRotorcraft(ac)) sendEvent(ac, kvo::kEventSpoilersSet, 0);
     gf_setFlaps(ac, 1);
   }
-}
-
-void groundConfiguration(LiveAircraft& ac) {
-  const TrackPoint& first = ac.trackPoints.at(0);
-  const TrackPoint& second = ac.trackPoints.at(1);
-  const bool rotor = isRotorcraft(ac);
-  if (ac.phase == GroundPhase::Parked || ac.phase == GroundPhase::Flying) {
-    setPhase(ac, GroundPhase::Taxi);
-  } else if (ac.takeOffRoll != 0) {
-    const double g1 = first.groundSpeedKt;
-    const double g2 = second.groundSpeedKt;
-    if (rotor || g1 >= 25.0 || g2 >= 30.0) {
-      setThrottle(ac, 4);
-    } else if (g1 >= 20.0 || g2 >= 25.0) {
-      setThrottle(ac, 2);
-    } else if (g1 < 15.0 && g2 < 20.0) {
-      setThrottle(ac, 0);
-    } else {
-      setThrottle(ac, 1);
-    }
-  } else if (ac.landingRoll != 0) {
-    landingRollConfiguration(ac);
-  } else {
-    setThrottle(ac, rotor ? 4 : 0);
-  }
-  if (ac.landingRoll == 0 && ac.takeOffRoll == 0) decayTolerances(ac);
-  if (ac.landingStage == 0 && ac.phase != GroundPhase::TakeOff) {
-    ac.position.pitch = ac.staticPitch;
-    ac.pitchStep = 0.0;
-    ac.position.bank = 0.0;
-    ac.bankStep = 0.0;
-  }
-  const std::int32_t ticks = ticksToSecondPoint(ac);
-  if (ac.curve.isSet() && ac.phase != GroundPhase::PushingBack) ac.curveTStep = 1.0 / ticks;
-  ac.displayTasKt = ac.phase == GroundPhase::PushingBack ? -second.groundSpeedKt : second.groundSpeedKt;
-
-  if (ac.takeOffRoll == 0 || ac.phase == GroundPhase::TakeOff || first.groundSpeedKt < 43.0) return;
-  const auto later = ac.trackPoints.begin() + 1;
-  const bool someSlow = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.verticalSpeed <= 256.0; });
-  if (someSlow) {
-    const bool allAirborne = std::all_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne != 0; });
-    if (!reachesTakeOffSpeed(ac) || !allAirborne) return;
-    ac.verticalStep = ac.climbStep;
-  } else {
-    const bool someOnGround = std::any_of(later, ac.trackPoints.end(), [](const TrackPoint& p) { return p.airborne == 0; });
-    if (someOnGround) {
-      ac.verticalStep = ac.climbStep;
-    } else {
-      ac.verticalStep = std::max(second.altFt - ac.position.altFt, 0.1) / ticks;
-    }
-  }
-  startTakeOff(ac);
 }
 
 void takeOffStep(LiveAircraft& ac) {

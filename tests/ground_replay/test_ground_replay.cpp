@@ -1,7 +1,8 @@
 // Ground motion over draws of the noisy session's noise and over both stored sessions, each played
 // through the program in a process of its own on a virtual clock (tools/ground_check/ground_replay.h)
 // and scored by the ground check (docs/ground-motion.md). Every draw's figures are printed for
-// people to judge; a draw is held only to having run and made the aircraft of its flights. The
+// people to judge; a draw is held to having run, made the aircraft of its flights and kept them
+// near their feed's path (the check's path rule). The
 // real-time end-to-end runs of the stored sessions remain the judges of the whole program.
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ struct Draw {
   fs::path session;
   double seconds = 0.0;  // 0: all of it
   bool noisy = true;
+  fs::path exactSession;  // whose paths a noisy draw is held to: the flights its noise was drawn over
 };
 
 // What a draw's process hands back.
@@ -62,15 +64,18 @@ void scoreDraw(const Draw& d, const fs::path& folder, const fs::path& out) {
   j["callsigns"] = nlohmann::json::array();
   for (const auto& [callsign, samples] : run.recording) j["callsigns"].push_back(callsign);
   groundcheck::Limits limits = d.noisy ? groundcheck::Limits::noisyFeed() : groundcheck::Limits{};
-  const groundcheck::Report report = groundreplay::checkReplay(run, d.session, limits);
+  const groundcheck::Report report = groundreplay::checkReplay(run, d.session, limits, d.exactSession);
   j["report"] = groundcheck::format(report, limits);
   j["broken"] = groundcheck::failures(report, limits);
   nlohmann::json& f = j["figures"];
   f["offShare"] = report.offShare();
   f["straightStdDeg"] = report.straightStdDeg;
   f["noseTurnDeg"] = report.fastestNoseTurnDeg;
+  f["pathM"] = report.largestPathM;
+  f["pathLimitM"] = limits.pathM;
   for (const auto& [callsign, a] : report.aircraft) {
     if (a.straightSamples > 0) f["straight"][callsign] = {a.straightStdDeg, a.straightMaxDeg};
+    if (a.pathSamples > 0) f["path"][callsign] = {a.pathMaxM, a.pathP95M};
   }
   if (!run.ran()) j["log"] = run.log;
   std::ofstream(out) << j.dump();
@@ -135,17 +140,26 @@ std::string summary(const std::string& name, const nlohmann::json& f) {
       line += text;
     }
   }
+  line += "; off the path (largest, 95th percentile, m):";
+  if (f.contains("path")) {
+    for (const auto& [callsign, m] : f["path"].items()) {
+      std::snprintf(text, sizeof text, " %s %.1f/%.1f", callsign.c_str(), m[0].get<double>(), m[1].get<double>());
+      line += text;
+    }
+  }
   return line;
 }
 
 TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircraft) {
   const coretest::TempFolder folder;
-  std::vector<Draw> draws{{"smooth (stored)", kSource / "tools/rt_replay/session-lows.rtrec", kSmoothSessionSeconds, false},
-                          {"noisy (stored)", kSource / "tools/rt_replay/session-lows-noisy.rtrec"}};
+  const fs::path exact = folder / "noisy-exact.rtrec";
+  coretest::writeFile(exact, rtsession::lows::makeNoisySession(kAirportFile, 0));
+  std::vector<Draw> draws{{"smooth (stored)", kSource / "tools/rt_replay/session-lows.rtrec", kSmoothSessionSeconds, false, {}},
+                          {"noisy (stored)", kSource / "tools/rt_replay/session-lows-noisy.rtrec", 0.0, true, exact}};
   for (const unsigned long long seed : kSeeds) {
     const fs::path session = folder / ("noisy-" + std::to_string(seed) + ".rtrec");
     coretest::writeFile(session, rtsession::lows::makeNoisySession(kAirportFile, seed));
-    draws.push_back({"noisy seed " + std::to_string(seed), session});
+    draws.push_back({"noisy seed " + std::to_string(seed), session, 0.0, true, exact});
   }
   const std::vector<Scored> scored = scoreDraws(draws, folder);
 
@@ -164,6 +178,9 @@ TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircra
       EXPECT_EQ(s.callsigns.count(callsign), 1u) << d.name << ": " << callsign << " never appeared";
     }
     EXPECT_EQ(s.failedCreations, 0) << d.name;
+    // The exact session keeps to its feed's path as its curves do; a scattering one within what
+    // telling its scatter from its turns allows.
+    EXPECT_LE(s.figures.value("pathM", 1e9), s.figures.value("pathLimitM", 0.0)) << d.name << ": off its feed's path";
   }
   std::printf("==== Summary\n%s", summaries.c_str());
 }

@@ -464,6 +464,12 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 3.0}, {52.0, 0.0, 3.0}, {31.4, 90.0, 3.0}, {26.0, 0.0, 0.0},
         {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
        true, 0.0, 5, 0.0, 18.0},
+      // Heard 10 s into a straight push of 36 m: its lines heard before it was made on its stand are
+      // the push so far, and it goes on to where the feed's push ends.
+      {"first heard 10 s into a straight push of 36 m",
+       {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {30.0, 0.0, 2.5}, {3.4, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
+        {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
+       true, 0.0, 5, 0.0, 16.0},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -886,6 +892,77 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
       EXPECT_LT(std::abs(std::remainder(ac.position.heading - way, 2.0 * 3.141592653589793)), 5.0 * kDeg)
           << "the nose on the leg after the turn";
     }
+  }
+}
+
+// Exact feeds (a line every 2 s, nothing scattered) through junctions and bends: none of the
+// scattering feed's rules may act. The feed's scatter is judged nothing all along, and the aircraft
+// keeps to the feed's path within the curves drawn between its lines.
+TEST_F(MovementTest, ExactFeedKeepsToItsPath) {
+  struct Case {
+    const char* name;
+    std::vector<Leg> legs;
+  };
+  const std::vector<Case> cases{
+      {"90 degree junction of 25 m radius", {{150.0, 0.0, 15.0}, {39.27, 90.0, 15.0}, {200.0, 0.0, 15.0}}},
+      {"S-bend of 2 x 25 degrees", {{150.0, 0.0, 15.0}, {40.0, 25.0, 15.0}, {40.0, -25.0, 15.0}, {200.0, 0.0, 15.0}}},
+      {"S-bend of 2 x 40 degrees", {{150.0, 0.0, 15.0}, {40.0, 40.0, 15.0}, {40.0, -40.0, 15.0}, {200.0, 0.0, 15.0}}},
+      {"a straight whose end lies in a turn", {{130.0, 0.0, 12.0}, {60.0, 70.0, 12.0}, {200.0, 0.0, 12.0}}},
+  };
+  constexpr double kMetresPerDeg = 111132.95;
+  const double cosLat = std::cos(47.8 * kDeg);
+  auto local = [&](double lat, double lon) {
+    return std::pair{(lat - 47.8) * kMetresPerDeg, (lon - 13.0) * kMetresPerDeg * cosLat};
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetWorld();
+    std::vector<TrackPoint> feed;
+    std::vector<std::pair<double, double>> path;  // the feed's lines, metres north and east
+    double north = 0.0, east = 0.0, way = 0.0, elapsed = 0.0, nextLine = 0.0;
+    const double speed = c.legs.front().endKt * 0.514444;
+    auto emit = [&] {
+      for (; elapsed >= nextLine; nextLine += 2.0) {
+        path.emplace_back(north, east);
+        feed.push_back(point(47.8 + north / kMetresPerDeg, 13.0 + east / (kMetresPerDeg * cosLat),
+                             kNow + 3000 + static_cast<kvo::TickCount>(std::lround(nextLine * 100.0)), speed / 0.514444));
+      }
+    };
+    emit();
+    for (const Leg& leg : c.legs) {
+      for (double s = 0.0; s < leg.metres; s += speed * 0.01) {
+        way += leg.turnDeg * kDeg * speed * 0.01 / leg.metres;
+        north += speed * 0.01 * std::cos(way);
+        east += speed * 0.01 * std::sin(way);
+        elapsed += 0.01;
+        emit();
+      }
+    }
+    LiveAircraft ac = taxiing();
+    ac.trackPoints.assign(feed.begin(), feed.begin() + 2);
+    placeAtFirst(ac, 0.0);
+    setTick(feed.front().dueTick);
+    std::size_t fed = 2;
+    double farthestM = 0.0;
+    double mostScatterM = 0.0;
+    for (int tick = 1; g_trafficTick.load() < feed.back().dueTick - 3000; ++tick) {
+      takeDueLines(ac, feed, fed);
+      runTicks(ac, 1);
+      mostScatterM = std::max(mostScatterM, ac.groundScatterM);
+      if (tick % 100 != 0) continue;
+      const auto [n, e] = local(ac.position.lat, ac.position.lon);
+      double nearest = 1e9;
+      for (std::size_t k = 1; k < path.size(); ++k) {
+        const auto [n0, e0] = path[k - 1];
+        const double dn = path[k].first - n0, de = path[k].second - e0;
+        const double t = std::clamp(((n - n0) * dn + (e - e0) * de) / std::max(dn * dn + de * de, 1e-9), 0.0, 1.0);
+        nearest = std::min(nearest, std::hypot(n - n0 - t * dn, e - e0 - t * de));
+      }
+      farthestM = std::max(farthestM, nearest);
+    }
+    EXPECT_EQ(mostScatterM, 0.0) << "the feed judged scattered";
+    // A curve drawn through three lines 15 m apart cuts inside a junction's arc by some 2 m.
+    EXPECT_LT(farthestM, 2.5) << "the farthest from the feed's path";
   }
 }
 

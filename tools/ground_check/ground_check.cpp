@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <istream>
+#include <limits>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -184,6 +185,9 @@ Limits Limits::noisyFeed() {
   l.pushEndM = 15.0;
   l.standDriftM = 2.0;
   l.straightNoseStdDeg = 5.0;
+  // Its lines scatter by 3-8 m about the exact session's path, and a path through them is held
+  // only as close as the rules tell scatter from turns.
+  l.pathM = 25.0;
   return l;
 }
 
@@ -364,9 +368,12 @@ Feed readFeed(std::istream& session) {
   for (const auto& [callsign, lines] : flights) {
     findPush(callsign, lines, feed);
     findStillsAndLegs(callsign, lines, feed);
+    for (const Line& l : lines) feed.paths[callsign].push_back({l.second, l.lat, l.lon});
   }
   return feed;
 }
+
+void takePaths(Feed& feed, std::istream& exactSession) { feed.paths = readFeed(exactSession).paths; }
 
 namespace {
 
@@ -451,6 +458,51 @@ void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>&
   r.straightStdDeg = std::sqrt(squares / static_cast<double>(errors.size()));
 }
 
+// Metres from a place to the segment between two others, flat.
+double metresToSegment(const Vec& p, const Vec& a, const Vec& b) {
+  const double dx = b.east - a.east;
+  const double dy = b.north - a.north;
+  const double length2 = dx * dx + dy * dy;
+  const double t = length2 > 0.0 ? std::clamp(((p.east - a.east) * dx + (p.north - a.north) * dy) / length2, 0.0, 1.0) : 0.0;
+  return std::hypot(p.east - (a.east + t * dx), p.north - (a.north + t * dy));
+}
+
+// How far each sample moving on the ground at pathFromKt to pathToKt lies from the feed's path:
+// the nearest segment between two of its lines sent within pathSeconds of the sample's time.
+void measurePath(const std::vector<Sample>& samples, const std::vector<PathLine>& path, const Limits& limits,
+                 AircraftReport& r) {
+  std::vector<double> distances;
+  for (std::size_t i = 1; i < samples.size(); ++i) {
+    const Sample& a = samples[i - 1];
+    const Sample& b = samples[i];
+    const double stepSeconds = b.second - a.second;
+    if (a.objectId != b.objectId || !a.onGround || !b.onGround || stepSeconds <= 0.0 || stepSeconds > kLongestStepSeconds) {
+      continue;
+    }
+    const double kt = metresBetween(a.lat, a.lon, b.lat, b.lon) / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt;
+    if (kt < limits.pathFromKt || kt > limits.pathToKt) continue;
+    const double sessionSecond = (b.second - limits.feedShownSecond) * limits.timeScale;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 1; k < path.size(); ++k) {
+      if (path[k].second < sessionSecond - limits.pathSeconds || path[k - 1].second > sessionSecond + limits.pathSeconds) {
+        continue;
+      }
+      nearest = std::min(nearest, metresToSegment(local(b, b.lat, b.lon), local(b, path[k - 1].lat, path[k - 1].lon),
+                                                  local(b, path[k].lat, path[k].lon)));
+    }
+    if (!std::isfinite(nearest)) continue;
+    distances.push_back(nearest);
+    if (nearest > r.pathMaxM) {
+      r.pathMaxM = nearest;
+      r.pathMaxSecond = b.second;
+    }
+  }
+  if (distances.empty()) return;
+  r.pathSamples = static_cast<int>(distances.size());
+  std::sort(distances.begin(), distances.end());
+  r.pathP95M = distances[static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(distances.size()))) - 1];
+}
+
 template <typename Map>
 const typename Map::mapped_type* lookUp(const Map& map, const std::string& key) {
   const auto found = map.find(key);
@@ -485,6 +537,7 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     }
     if (const auto* stills = lookUp(feed.stills, callsign)) measureStills(samples, *stills, limits, r);
     if (const auto* legs = lookUp(feed.legs, callsign)) measureLegs(samples, *legs, limits, r);
+    if (const auto* path = lookUp(feed.paths, callsign)) measurePath(samples, *path, limits, r);
     if (r.movingSamples == 0 && !r.pushedBack && r.stills == 0) continue;
     report.movingSamples += r.movingSamples;
     report.offSamples += r.offSamples;
@@ -493,6 +546,7 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     report.largestStandDriftM = std::max(report.largestStandDriftM, r.standDriftM);
     report.largestStandTurnDeg = std::max(report.largestStandTurnDeg, r.standTurnDeg);
     report.straightSamples += r.straightSamples;
+    report.largestPathM = std::max(report.largestPathM, r.pathMaxM);
     if (!r.rotorcraft) report.fastestNoseTurnDeg = std::max(report.fastestNoseTurnDeg, r.fastestNoseTurnDeg);
     straightSquares += r.straightSamples * r.straightStdDeg * r.straightStdDeg;
     report.aircraft.emplace(callsign, std::move(r));
@@ -528,6 +582,11 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
       std::snprintf(text, sizeof text, " turns its nose on the ground by %.0f deg in one second from ", r.fastestNoseTurnDeg);
       out.push_back(callsign + text + clock(r.fastestNoseTurnSecond));
     }
+    if (r.pathMaxM > limits.pathM) {
+      char text[160];
+      std::snprintf(text, sizeof text, " leaves its feed's path by %.1f m at ", r.pathMaxM);
+      out.push_back(callsign + text + clock(r.pathMaxSecond));
+    }
     for (const Stretch& s : r.farOffRuns) {
       if (s.seconds <= limits.farOffSeconds) continue;
       char text[160];
@@ -553,7 +612,7 @@ std::vector<std::string> failures(const Report& report, const Limits& limits) {
 
 std::string format(const Report& report, const Limits& limits) {
   std::ostringstream out;
-  char text[640];
+  char text[1024];
   auto stretch = [&](const std::string& what, const Stretch& s) {
     char line[120];
     std::snprintf(line, sizeof line, " from %s for %.1f s (up to %.0f deg off, %.1f kt)\n",
@@ -593,6 +652,11 @@ std::string format(const Report& report, const Limits& limits) {
                     r.straightSamples, r.straightMeanDeg, r.straightStdDeg, r.straightMaxDeg);
       out << text;
     }
+    if (r.pathSamples > 0) {
+      std::snprintf(text, sizeof text, "  off the feed's path: up to %.1f m (at %s), 95th percentile %.1f m over %d samples\n",
+                    r.pathMaxM, clock(r.pathMaxSecond).c_str(), r.pathP95M, r.pathSamples);
+      out << text;
+    }
     std::snprintf(text, sizeof text, "  the nose turns up to %.0f deg in one second%s, from %s\n", r.fastestNoseTurnDeg,
                   r.rotorcraft ? " (a helicopter)" : "", clock(r.fastestNoseTurnSecond).c_str());
     out << text;
@@ -608,12 +672,12 @@ std::string format(const Report& report, const Limits& limits) {
       "off above %.0f kt %.1f s; %d backward outside a push-back; %d push-backs, %d ending more than %.0f deg "
       "off the feed, the farthest %.1f m from the feed's end, standing up to %.1f s mid-way; standing aircraft move up to %.1f m and turn up to %.0f deg; on straight legs "
       "the nose's error has a standard deviation of %.1f deg over %d samples; the aeroplanes' noses turn up to %.0f "
-      "deg in one second\n",
+      "deg in one second; moving samples lie up to %.1f m from their feed's path\n",
       report.movingSamples, report.offSamples, 100.0 * report.offShare(), limits.offDeg, limits.farOffDeg,
       limits.farOffKt, report.longestFarOffSeconds, report.backwardSamples, report.pushBacks, report.pushBacksOff,
       limits.pushEndDeg, report.largestPushEndGapM, report.longestPushPauseSeconds, report.largestStandDriftM, report.largestStandTurnDeg,
       report.straightStdDeg,
-      report.straightSamples, report.fastestNoseTurnDeg);
+      report.straightSamples, report.fastestNoseTurnDeg, report.largestPathM);
   out << text;
   return out.str();
 }

@@ -4,7 +4,7 @@
 // heading against its direction of motion, backward movement outside a push-back, where a
 // push-back leaves the aircraft and its nose against where the feed's push-back left them, how far
 // an aircraft moves while its feed stands still, how steady its nose is on the feed's straight
-// legs, and how fast an aeroplane's nose turns on the ground.
+// legs, how fast an aeroplane's nose turns on the ground, and how far it leaves its feed's path.
 //
 // The states are sampled about once a second; each pair of successive samples of one object is a
 // step, its direction and speed taken from the two positions (the stand-in reports no ground
@@ -65,6 +65,13 @@ struct FeedLeg {
   double bearingDeg = 0.0;
   double metres = 0.0;  // from the first line's place to the last's, along the path
 };
+// One line of a flight's path: the polyline through its lines is the way the feed shows it (in the
+// air too: a helicopter comes down onto its pad along it).
+struct PathLine {
+  double second = 0.0;  // sent, from the session's start
+  double lat = 0.0;
+  double lon = 0.0;
+};
 struct Feed {
   // Each flight's first push-back: its first move on the ground after standing, when that move
   // leads backward (the place 15 m away lies more than 90 degrees off the standing nose). It ends
@@ -76,8 +83,13 @@ struct Feed {
   // Flights whose lines give the rotorcraft emitter category ("A7", field 28): a helicopter turns
   // on the spot as fast as it likes.
   std::set<std::string> rotorcraft;
+  // Each flight's lines, in time order: its path. A scattering feed's lines are not
+  // its path: it is taken from the exact session it was made from (takePaths).
+  std::map<std::string, std::vector<PathLine>> paths;
 };
 Feed readFeed(std::istream& session);
+// The paths of the exact session the feed's own scattered lines were made from.
+void takePaths(Feed& feed, std::istream& exactSession);
 
 struct Limits {
   double timeScale = 1.0;   // the replay's speed: feed seconds per simulator second
@@ -91,6 +103,12 @@ struct Limits {
   double pushPauseSeconds = 5.0;  // a push-back may stand this long between its legs
   double offShare = 0.05;         // under this share of the moving samples may be off
   double noseTurnDeg = 30.0;      // an aeroplane's nose on the ground turns at most this far in one second
+  // A sample moving on the ground between pathFromKt and pathToKt lies at most this far from its
+  // feed's path (the polyline of its lines on the ground sent within pathSeconds of the sample's).
+  double pathM = 5.0;
+  double pathFromKt = 2.0;
+  double pathToKt = 35.0;
+  double pathSeconds = 60.0;
   // The simulator second at which the session's start is shown: the replay's start plus the
   // feed's 30 s.
   double feedShownSecond = 34.0;
@@ -149,6 +167,12 @@ struct AircraftReport {
   bool rotorcraft = false;
   double fastestNoseTurnDeg = 0.0;
   double fastestNoseTurnSecond = 0.0;
+  // The path: how far the moving samples (pathFromKt to pathToKt) lie from the feed's path, the
+  // largest (and the simulator second of it) and the 95th percentile.
+  int pathSamples = 0;
+  double pathMaxM = 0.0;
+  double pathMaxSecond = 0.0;
+  double pathP95M = 0.0;
   double longestFarOffSeconds() const;
 };
 
@@ -168,6 +192,7 @@ struct Report {
   int straightSamples = 0;
   double straightStdDeg = 0.0;  // over every aircraft's straight-leg samples, each about its own mean
   double fastestNoseTurnDeg = 0.0;  // of the aeroplanes, in one second
+  double largestPathM = 0.0;        // the farthest any moving sample lies from its feed's path
   double offShare() const { return movingSamples > 0 ? static_cast<double>(offSamples) / movingSamples : 0.0; }
 };
 

@@ -15,7 +15,8 @@
 // (ambv_rt_replay --speed). --shown is the simulator second at which the session's start shows (the
 // replay's start plus the feed's 30 s). --noisy holds the run to the noisy session's rules as well
 // (docs/ground-motion.md) and reads tools/rt_replay/session-lows-noisy.rtrec unless --session names
-// another. --replay plays the session through the program inside this process on a virtual clock
+// another; a noisy session's paths, which the check holds the aircraft to, are those of the exact
+// session its noise was drawn over (ambv_make_session --noisy with no noise). --replay plays the session through the program inside this process on a virtual clock
 // (ground_replay.h), S seconds of it (all by default), and checks what the simulator showed.
 // --seed does so with the noisy session's noise drawn anew with the seed (any number but 0; the
 // session ambv_make_session --noisy --seed N makes). Run from the repository's root. Exits 1 when a
@@ -162,7 +163,18 @@ int main(int argc, char** argv) {
     std::cerr << "ambv_ground_check: cannot read " << o.session << "\n";
     return 2;
   }
-  const groundcheck::Feed feed = groundcheck::readFeed(session);
+  groundcheck::Feed feed = groundcheck::readFeed(session);
+  if (o.noisy) {
+    // Scattered lines are no path: the noise was drawn over the exact session's flights.
+    std::istringstream exact;
+    try {
+      exact.str(rtsession::lows::makeNoisySession("data/airports/archive/stock/LOWS.xml", 0));
+    } catch (const std::exception& e) {
+      std::cerr << "ambv_ground_check: " << e.what() << "\n";
+      return 2;
+    }
+    groundcheck::takePaths(feed, exact);
+  }
   groundcheck::Recording recording;
   if (!o.samples.empty()) {
     std::ifstream in(o.samples, std::ios::binary);

@@ -282,10 +282,16 @@ Run replaySession(const Options& options) {
   return Replay(options).run();
 }
 
-groundcheck::Report checkReplay(const Run& run, const std::filesystem::path& session, groundcheck::Limits& limits) {
+groundcheck::Report checkReplay(const Run& run, const std::filesystem::path& session, groundcheck::Limits& limits,
+                                const std::filesystem::path& exactSession) {
   std::ifstream in(session, std::ios::binary);
   limits.feedShownSecond = run.feedShownSecond;
-  return groundcheck::check(run.recording, groundcheck::readFeed(in), limits);
+  groundcheck::Feed feed = groundcheck::readFeed(in);
+  if (!exactSession.empty()) {
+    std::ifstream exact(exactSession, std::ios::binary);
+    groundcheck::takePaths(feed, exact);
+  }
+  return groundcheck::check(run.recording, feed, limits);
 }
 
 }  // namespace groundreplay

@@ -51,7 +51,9 @@ struct Run {
 
 Run replaySession(const Options& options);
 
-// The ground check of a replay against its session's feed, at the replay's shown second.
-groundcheck::Report checkReplay(const Run& run, const std::filesystem::path& session, groundcheck::Limits& limits);
+// The ground check of a replay against its session's feed, at the replay's shown second; the paths
+// are those of the exact session named (a scattering session's source), else the session's own.
+groundcheck::Report checkReplay(const Run& run, const std::filesystem::path& session, groundcheck::Limits& limits,
+                                const std::filesystem::path& exactSession = {});
 
 }  // namespace groundreplay
