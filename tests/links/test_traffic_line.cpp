@@ -363,6 +363,10 @@ TEST_F(TrafficLineTest, AFeedKeepsTheTimeItsAircraftAgreeOn) {
       {"AWildPairOfOneAircraftAmongOthers",
        after({{4840003, kH, false, 4}, {4840003, kH + 1, false, 4}, {4840003, 6, true, 4}, {4840001, 7, true, 7},
               {4840002, 8, true, 8}, {4840003, kH + 2, false, 8}})},
+      // Half the votes wild: lines are still judged by the true half.
+      {"AWildPairBesideOneAircraft",
+       {{4840001, 0, true, 0}, {4840001, 1, true, 1}, {4840009, 2, true, 1}, {4840009, kH, false, 1},
+        {4840009, kH + 1, false, kH + 1}, {4840001, 2, true, kH + 1}, {4840001, kH + 2, false, kH + 1}}},
       // Half the votes stale: the true aircraft's lines are still taken and the time stays.
       {"StaleLinesBesideOneAircraft",
        {{4840001, 0, true, 0}, {4840001, 1, true, 1}, {4840009, -400, true, 1}, {4840009, -399, true, 1},
