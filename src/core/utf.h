@@ -38,10 +38,10 @@ namespace kvo {
 
 // The one rule for text from outside (datagrams, files, typed text): valid UTF-8 (no overlong
 // forms, no surrogates, nothing above U+10FFFF, no noncharacters) without control characters
-// (C0, DEL, C1) and without invisible ones: every format character but the joiners U+200C and
-// U+200D, the line and paragraph separators, the Hangul fillers, variation selectors, tag
-// characters and private use. Such text can go to the simulator, the log and our XML files as it
-// is, and shows on screen what it holds.
+// (C0, DEL, C1) and without invisible ones: every default-ignorable code point and every format
+// character but the joiners U+200C and U+200D, the line and paragraph separators, the Hangul and
+// Khitan fillers and private use. Such text can go to the simulator, the log and our XML files as
+// it is, and shows on screen what it holds.
 bool isCleanText(std::string_view text);
 
 // For text that serves the user better cleaned than refused (a publisher name, a folder's
