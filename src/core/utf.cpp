@@ -182,6 +182,18 @@ bool isControlOrInvisible(char32_t c) {
 // all (XML does not allow U+FFFE and U+FFFF either): refused, and cleaned as an invalid byte is.
 bool isNonCharacter(char32_t c) { return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE; }
 
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>((0xFF << (7 - extra)) | (c >> (6 * extra)));
+  for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+}
+
+bool isLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
+
 }  // namespace
 
 bool isCleanText(std::string_view text) {
@@ -239,6 +251,71 @@ std::string escapeControls(std::string_view text) {
     }
     i += bytes;
   }
+  return out;
+}
+
+std::optional<Utf16Order> unmarkedUtf16Order(std::string_view bytes) {
+  const std::size_t units = bytes.size() / 2;
+  // Per byte order (little, big): units below U+0100 but U+0000, and those that break a line.
+  std::size_t latin[2] = {0, 0};
+  std::size_t breaks[2] = {0, 0};
+  std::size_t breakBytes = 0;  // bytes that would break a line in 8-bit text
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto first = static_cast<unsigned char>(bytes[2 * i]);
+    const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+    breakBytes += (isLineBreak(first) ? 1 : 0) + (isLineBreak(second) ? 1 : 0);
+    if (first != 0 && second == 0) {
+      ++latin[0];
+      breaks[0] += isLineBreak(first) ? 1 : 0;
+    } else if (first == 0 && second != 0) {
+      ++latin[1];
+      breaks[1] += isLineBreak(second) ? 1 : 0;
+    }
+  }
+  for (const Utf16Order order : {Utf16Order::LittleEndian, Utf16Order::BigEndian}) {
+    const std::size_t mine = order == Utf16Order::LittleEndian ? 0 : 1;
+    if (latin[mine] == 0 || latin[mine] < 4 * latin[1 - mine]) continue;
+    // A unit such as U+4E0A holds a line-break byte too, so not every such byte is a break; but in
+    // 8-bit text with a stray zero byte hardly any is.
+    if (2 * latin[mine] >= units || (breaks[mine] > 0 && 2 * breaks[mine] >= breakBytes)) return order;
+  }
+  return std::nullopt;
+}
+
+std::string utf16LinesToUtf8(std::string_view bytes, Utf16Order order, std::size_t& brokenLines) {
+  const std::size_t units = bytes.size() / 2;
+  const auto unitAt = [&](std::size_t i) {
+    const auto first = static_cast<unsigned char>(bytes[2 * i]);
+    const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+    return order == Utf16Order::LittleEndian ? char32_t(second << 8 | first) : char32_t(first << 8 | second);
+  };
+  brokenLines = 0;
+  std::string out;
+  std::string line;
+  bool broken = false;
+  const auto endLine = [&] {
+    if (broken) ++brokenLines;
+    else out += line;
+    line.clear();
+    broken = false;
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    const char32_t unit = unitAt(i);
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const char32_t next = high && i + 1 < units ? unitAt(i + 1) : 0;
+    if (unit == '\n' || unit == '\r') {
+      endLine();
+      out += static_cast<char>(unit);
+    } else if (high && next >= 0xDC00 && next <= 0xDFFF) {
+      appendUtf8(line, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+      ++i;
+    } else if (unit == 0 || (unit >= 0xD800 && unit <= 0xDFFF)) {
+      broken = true;
+    } else {
+      appendUtf8(line, unit);
+    }
+  }
+  endLine();
   return out;
 }
 
