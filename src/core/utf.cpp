@@ -114,22 +114,43 @@ struct CodeRange {
   char32_t last;
 };
 
-// The format characters (Unicode category Cf): they show nothing, or change how the text around
-// them is shown (reordering, joining, hyphenation); the tag characters among them are refused with
-// their whole block below. Sorted, for the search below.
-constexpr CodeRange kFormatCharacters[] = {
-    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
-    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
-    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
-    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
-};
-
-// Other characters that show as nothing or as whatever a font makes of them: the line and
-// paragraph separators (they break a line as a line feed does), the Hangul fillers, private use,
-// the variation selectors and the whole tag block.
-constexpr CodeRange kOtherInvisible[] = {
-    {0x115F, 0x1160}, {0x2028, 0x2029}, {0x3164, 0x3164},   {0xE000, 0xF8FF},    {0xFE00, 0xFE0F},
-    {0xFFA0, 0xFFA0}, {0xE0000, 0xE007F}, {0xE0100, 0xE01EF}, {0xF0000, 0x10FFFF},
+// Characters that show as nothing, or as whatever a font makes of them, or that change how the
+// text around them is shown: every default-ignorable code point (assigned or not, so that a later
+// Unicode version's additions are refused too) but the joiners U+200C and U+200D, the other format
+// characters, the line and paragraph separators (they break a line as a line feed does), the
+// fillers and private use. Sorted, for the search below.
+constexpr CodeRange kInvisible[] = {
+    {0x00AD, 0x00AD},    // soft hyphen
+    {0x034F, 0x034F},    // combining grapheme joiner
+    {0x0600, 0x0605},    // Arabic number signs (format)
+    {0x061C, 0x061C},    // Arabic letter mark
+    {0x06DD, 0x06DD},    // format characters
+    {0x070F, 0x070F},    // format characters
+    {0x0890, 0x0891},    // format characters
+    {0x08E2, 0x08E2},    // format characters
+    {0x115F, 0x1160},    // Hangul choseong and jungseong fillers
+    {0x17B4, 0x17B5},    // Khmer inherent vowels
+    {0x180B, 0x180F},    // Mongolian variation selectors and vowel separator
+    {0x200B, 0x200B},    // zero width space (the joiners U+200C and U+200D are kept)
+    {0x200E, 0x200F},    // directional marks
+    {0x2028, 0x2029},    // line and paragraph separators
+    {0x202A, 0x202E},    // directional embeddings and overrides
+    {0x2060, 0x206F},    // word joiner, invisible operators, directional isolates, deprecated formats
+    {0x3164, 0x3164},    // Hangul filler
+    {0xE000, 0xF8FF},    // private use
+    {0xFE00, 0xFE0F},    // variation selectors
+    {0xFEFF, 0xFEFF},    // zero width no-break space
+    {0xFFA0, 0xFFA0},    // halfwidth Hangul filler
+    {0xFFF0, 0xFFF8},    // unassigned, default-ignorable
+    {0xFFF9, 0xFFFB},    // interlinear annotation
+    {0x110BD, 0x110BD},  // format characters
+    {0x110CD, 0x110CD},  // format characters
+    {0x13430, 0x1343F},  // format characters
+    {0x16FE4, 0x16FE4},  // Khitan small script filler
+    {0x1BCA0, 0x1BCA3},  // shorthand format controls
+    {0x1D173, 0x1D17A},  // musical symbol format controls
+    {0xE0000, 0xE0FFF},  // tags, variation selectors supplement, code points kept for more
+    {0xF0000, 0x10FFFF},  // private use, planes 15 and 16
 };
 
 template <std::size_t N>
@@ -139,7 +160,7 @@ constexpr bool sortedRanges(const CodeRange (&ranges)[N]) {
   }
   return true;
 }
-static_assert(sortedRanges(kFormatCharacters) && sortedRanges(kOtherInvisible));
+static_assert(sortedRanges(kInvisible));
 
 template <std::size_t N>
 bool inRanges(char32_t c, const CodeRange (&ranges)[N]) {
@@ -149,18 +170,29 @@ bool inRanges(char32_t c, const CodeRange (&ranges)[N]) {
 }
 
 // Characters refused (and cleaned to a blank) as control characters are: C0, DEL and C1, and
-// every character that does nothing visible or reorders what is around them, which would make an
-// id read differently from what it holds. The joiners U+200C and U+200D are kept: names in some
-// scripts need them, and emoji sequences are built with them.
+// every invisible or reordering character, which would make an id read differently from what it
+// holds. The joiners U+200C and U+200D are kept: names in some scripts need them, and emoji
+// sequences are built with them.
 bool isControlOrInvisible(char32_t c) {
   if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
-  if (c < 0xAD || c == 0x200C || c == 0x200D) return false;
-  return inRanges(c, kFormatCharacters) || inRanges(c, kOtherInvisible);
+  return c >= 0xAD && inRanges(c, kInvisible);
 }
 
 // Noncharacters (U+FDD0-U+FDEF and the last two code points of every plane) are no characters at
 // all (XML does not allow U+FFFE and U+FFFF either): refused, and cleaned as an invalid byte is.
 bool isNonCharacter(char32_t c) { return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE; }
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>((0xFF << (7 - extra)) | (c >> (6 * extra)));
+  for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+}
+
+bool isLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
 
 }  // namespace
 
@@ -219,6 +251,71 @@ std::string escapeControls(std::string_view text) {
     }
     i += bytes;
   }
+  return out;
+}
+
+std::optional<Utf16Order> unmarkedUtf16Order(std::string_view bytes) {
+  const std::size_t units = bytes.size() / 2;
+  // Per byte order (little, big): units below U+0100 but U+0000, and those that break a line.
+  std::size_t latin[2] = {0, 0};
+  std::size_t breaks[2] = {0, 0};
+  std::size_t breakBytes = 0;  // bytes that would break a line in 8-bit text
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto first = static_cast<unsigned char>(bytes[2 * i]);
+    const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+    breakBytes += (isLineBreak(first) ? 1 : 0) + (isLineBreak(second) ? 1 : 0);
+    if (first != 0 && second == 0) {
+      ++latin[0];
+      breaks[0] += isLineBreak(first) ? 1 : 0;
+    } else if (first == 0 && second != 0) {
+      ++latin[1];
+      breaks[1] += isLineBreak(second) ? 1 : 0;
+    }
+  }
+  for (const Utf16Order order : {Utf16Order::LittleEndian, Utf16Order::BigEndian}) {
+    const std::size_t mine = order == Utf16Order::LittleEndian ? 0 : 1;
+    if (latin[mine] == 0 || latin[mine] < 4 * latin[1 - mine]) continue;
+    // A unit such as U+4E0A holds a line-break byte too, so not every such byte is a break; but in
+    // 8-bit text with a stray zero byte hardly any is.
+    if (2 * latin[mine] >= units || (breaks[mine] > 0 && 2 * breaks[mine] >= breakBytes)) return order;
+  }
+  return std::nullopt;
+}
+
+std::string utf16LinesToUtf8(std::string_view bytes, Utf16Order order, std::size_t& brokenLines) {
+  const std::size_t units = bytes.size() / 2;
+  const auto unitAt = [&](std::size_t i) {
+    const auto first = static_cast<unsigned char>(bytes[2 * i]);
+    const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+    return order == Utf16Order::LittleEndian ? char32_t(second << 8 | first) : char32_t(first << 8 | second);
+  };
+  brokenLines = 0;
+  std::string out;
+  std::string line;
+  bool broken = false;
+  const auto endLine = [&] {
+    if (broken) ++brokenLines;
+    else out += line;
+    line.clear();
+    broken = false;
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    const char32_t unit = unitAt(i);
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const char32_t next = high && i + 1 < units ? unitAt(i + 1) : 0;
+    if (unit == '\n' || unit == '\r') {
+      endLine();
+      out += static_cast<char>(unit);
+    } else if (high && next >= 0xDC00 && next <= 0xDFFF) {
+      appendUtf8(line, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+      ++i;
+    } else if (unit == 0 || (unit >= 0xD800 && unit <= 0xDFFF)) {
+      broken = true;
+    } else {
+      appendUtf8(line, unit);
+    }
+  }
+  endLine();
   return out;
 }
 

@@ -69,6 +69,8 @@ struct ListFile {
   // Why the file was not read whole (empty when it was): such a file is not rewritten, so
   // nothing the program could not read is lost.
   std::string notWhole;
+  // UTF-16 lines that are no text (a lone surrogate, a zero unit): refused, empty in lines.
+  std::size_t brokenLines = 0;
 };
 
 std::string_view byteOrderMark(TextEncoding encoding) {
@@ -88,7 +90,34 @@ std::string firstLineEnd(std::string_view text) {
   return text.compare(end, 2, "\r\n") == 0 ? "\r\n" : std::string(1, text[end]);
 }
 
-// The list file's lines, in the character set detected as for the user's other text files.
+// The byte order of a UTF-16 list, by its mark or else by its bytes; nothing for 8-bit text.
+std::optional<kvo::Utf16Order> utf16Order(std::string_view bytes) {
+  if (bytes.starts_with(byteOrderMark(TextEncoding::Utf16Le))) return kvo::Utf16Order::LittleEndian;
+  if (bytes.starts_with(byteOrderMark(TextEncoding::Utf16Be))) return kvo::Utf16Order::BigEndian;
+  if (bytes.starts_with(byteOrderMark(TextEncoding::Utf8Bom))) return std::nullopt;
+  return kvo::unmarkedUtf16Order(bytes);
+}
+
+// The text of a list that is not UTF-16 by utf16Order, in the character set detected as for the
+// user's other text files; sets the file's character set, mark and what kept it from being read
+// whole.
+std::string eightBitText(const std::string& bytes, ListFile& file) {
+  try {
+    DecodedText decoded = decodeTextBytes(bytes);
+    file.encoding = decoded.encoding;
+    if (bytes.starts_with(byteOrderMark(decoded.encoding))) file.mark = byteOrderMark(decoded.encoding);
+    if (!isUtf16(decoded.encoding)) return bytes.substr(file.mark.size());
+    if (bytes.size() % 2 != 0) file.notWhole = "UTF-16 text with a cut-off last byte";
+    return std::move(decoded.text);
+  } catch (const TextDecodeError& e) {
+    // Lines of an 8-bit file that are clean text are still candidates; the others are refused.
+    file.notWhole = e.what();
+    const std::string_view utf8Mark = byteOrderMark(TextEncoding::Utf8Bom);
+    return bytes.substr(bytes.starts_with(utf8Mark) ? utf8Mark.size() : 0);
+  }
+}
+
+// The list file's lines: UTF-16 as such, other text as eightBitText reads it.
 ListFile readListFile() {
   ListFile file;
   const fs::path path = myParkAirportsFile();
@@ -105,21 +134,15 @@ ListFile readListFile() {
   }
   file.state = ListFile::State::Read;
   std::string text;
-  try {
-    DecodedText decoded = decodeTextBytes(bytes);
-    file.encoding = decoded.encoding;
-    if (bytes.starts_with(byteOrderMark(decoded.encoding))) file.mark = byteOrderMark(decoded.encoding);
-    if (isUtf16(decoded.encoding)) {
-      text = std::move(decoded.text);
-      if ((bytes.size() - file.mark.size()) % 2 != 0) file.notWhole = "UTF-16 text with a cut-off last byte";
-    } else {
-      text = bytes.substr(file.mark.size());
-    }
-  } catch (const TextDecodeError& e) {
-    // Lines of an 8-bit file that are clean text are still candidates; the others are refused.
-    file.notWhole = e.what();
-    const std::string_view utf8Mark = byteOrderMark(TextEncoding::Utf8Bom);
-    text = bytes.substr(bytes.starts_with(utf8Mark) ? utf8Mark.size() : 0);
+  if (const std::optional<kvo::Utf16Order> order = utf16Order(bytes)) {
+    // Line by line, so that a broken line costs that line only.
+    file.encoding = *order == kvo::Utf16Order::BigEndian ? TextEncoding::Utf16Be : TextEncoding::Utf16Le;
+    if (bytes.starts_with(byteOrderMark(file.encoding))) file.mark = byteOrderMark(file.encoding);
+    text = kvo::utf16LinesToUtf8(std::string_view(bytes).substr(file.mark.size()), *order, file.brokenLines);
+    if (file.brokenLines > 0) file.notWhole = "broken UTF-16 text";
+    if ((bytes.size() - file.mark.size()) % 2 != 0) file.notWhole = "UTF-16 text with a cut-off last byte";
+  } else {
+    text = eightBitText(bytes, file);
   }
   file.lineEnd = firstLineEnd(text);
   const std::vector<std::string_view> lines = splitLines(text);
@@ -218,7 +241,7 @@ bool lf_readMyParkAirports() {
     }
     std::set<std::string, std::less<>> seen;
     LimitedLog skipped;
-    std::size_t refused = 0;
+    std::size_t refused = file.brokenLines;
     for (const std::string& bytes : file.lines) {
       const std::string line = lineText(bytes);
       if (trimView(line).empty()) continue;

@@ -1,6 +1,9 @@
 // UTF conversions, Winsock error texts and the aircraft filters.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "core/filters.h"
 #include "core/utf.h"
 #include "core/wsa_error.h"
@@ -64,9 +67,9 @@ TEST(Utf, CleanTextRule) {
       {"\xE2\x80\xAA\xE2\x80\xA8\xE2\x80\xA9", false, "   ", "\\xE2\\x80\\xAA\\xE2\\x80\\xA8\\xE2\\x80\\xA9"},
       {"\xE2\x81\xA6\xE2\x81\xA9\xEF\xBB\xBF", false, "   ", "\\xE2\\x81\\xA6\\xE2\\x81\\xA9\\xEF\\xBB\\xBF"},
       {"\xD8\x9C\xE2\x80\x8E\xE2\x80\x8F", false, "   ", "\\xD8\\x9C\\xE2\\x80\\x8E\\xE2\\x80\\x8F"},
-      {"\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x80\x8C\xEF\xBB\xBE\xEF\xBF\xBD\xD8\x9B", true,
-       "\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x80\x8C\xEF\xBB\xBE\xEF\xBF\xBD\xD8\x9B",
-       "\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x80\x8C\xEF\xBB\xBE\xEF\xBF\xBD\xD8\x9B"},
+      {"\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x80\x8C\xEF\xBB\xBE\xEF\xBF\xBD\xD8\x9B", true,
+       "\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x80\x8C\xEF\xBB\xBE\xEF\xBF\xBD\xD8\x9B",
+       "\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x80\x8C\xEF\xBB\xBE\xEF\xBF\xBD\xD8\x9B"},
       // Invisible characters: U+200B shows "D\u200bX00" as "DX00".
       {"D\xE2\x80\x8BX00", false, "D X00", "D\\xE2\\x80\\x8BX00"},
       // U+2060, U+00AD, U+180E, U+2061, U+206A, U+FFF9
@@ -92,6 +95,34 @@ TEST(Utf, CleanTextRule) {
     EXPECT_TRUE(kvo::isCleanText(kvo::cleanText(c.text))) << c.escaped;
     EXPECT_EQ(kvo::escapeControls(c.text), c.escaped);
   }
+
+  // Every default-ignorable code point, assigned or not, is refused but the two joiners; the code
+  // points just outside each range are not (U+FFF9 and U+DFFFF are refused for other reasons).
+  const auto utf8 = [](char32_t c) {
+    if (c < 0x80) return std::string(1, static_cast<char>(c));
+    const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    std::string out(1, static_cast<char>((0xFF << (7 - extra)) | (c >> (6 * extra))));
+    for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+    return out;
+  };
+  const std::pair<char32_t, char32_t> defaultIgnorable[] = {
+      {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
+      {0x180B, 0x180F},   {0x200B, 0x200F},   {0x202A, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
+      {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3},
+      {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+  };
+  for (const auto& [first, last] : defaultIgnorable) {
+    for (char32_t c = first; c <= last; ++c) {
+      EXPECT_EQ(kvo::isCleanText("A" + utf8(c) + "1"), c == 0x200C || c == 0x200D) << std::hex << "U+" << +c;
+    }
+  }
+  const char32_t cleanNeighbours[] = {0x00AC,  0x00AE,  0x034E,  0x0350,  0x061B,  0x061D,  0x115E,  0x1161,
+                                      0x17B3,  0x17B6,  0x180A,  0x1810,  0x200A,  0x2010,  0x2027,  0x202F,
+                                      0x205F,  0x2070,  0x3163,  0x3165,  0xFDFF,  0xFE10,  0xFEFE,  0xFF01,
+                                      0xFF9F,  0xFFA1,  0xFFEF,  0xFFFC,  0x16FE3, 0x16FE5, 0x1BC9F, 0x1BCA4,
+                                      0x1D172, 0x1D17B, 0xDFFFD, 0xE1000};
+  EXPECT_FALSE(kvo::isCleanText(utf8(0x16FE4)));  // the Khitan filler, as the Hangul ones
+  for (const char32_t c : cleanNeighbours) EXPECT_TRUE(kvo::isCleanText(utf8(c))) << std::hex << "U+" << +c;
 }
 
 TEST(Utf, LoneSurrogateThrows) {

@@ -25,6 +25,25 @@ using traffictest::countOf;
 
 class ParkAirportList : public ParkAirportTest {};
 
+// UTF-16 units as a file holds them; lone surrogates and zero units can be written too.
+std::string bytes16(std::u16string_view units, bool bigEndian) {
+  std::string out;
+  for (const char16_t u : units) {
+    const auto hi = static_cast<char>(u >> 8);
+    const auto lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+  }
+  return out;
+}
+
+std::string utf16(std::string_view utf8, bool bigEndian) { return bytes16(win32::utf8ToWide(utf8), bigEndian); }
+
+std::string joined(const std::vector<std::string>& lines, std::string_view lineEnd) {
+  std::string out;
+  for (const std::string& line : lines) out += line + std::string(lineEnd);
+  return out;
+}
+
 TEST_F(ParkAirportList, ReadingTheFile) {
   struct Case {
     const char* name;
@@ -34,7 +53,23 @@ TEST_F(ParkAirportList, ReadingTheFile) {
     bool ok;
     std::vector<std::string> logged;
   };
+  // UTF-16 lines: one with a lone surrogate and one with a zero unit are refused alone.
+  const std::u16string broken = u"LOWS,\u6771 1\r\nEDDM,\xD800X\r\nEDMS\r\nLOWI,A\0B\r\n"s;
+  const std::vector<std::string> unbroken{"LOWS,\xE6\x9D\xB1 1", "EDMS"};
+  const std::string twoRefused = "my_park_airports.txt: 2 lines with control or invisible characters, skipped";
+  // Stand names in CJK, so that few units are below U+0100 (U+4E00 has a zero byte too).
+  const std::vector<std::string> cjkEntries{
+      "LOWS,\u7B2C\u4E00\u65C5\u5BA2\u30BF\u30FC\u30DF\u30CA\u30EB\u5317\u53E3",
+      "EDMS,\u56FD\u969B\u7DDA\u5357\u99D0\u6A5F\u5834"};
+  const std::string cjk = joined(cjkEntries, "\n");
   const std::vector<Case> cases{
+      {"UTF-16 LE with a mark, broken lines", "\xFF\xFE" + bytes16(broken, false), {}, unbroken, true, {twoRefused}},
+      {"UTF-16 BE with a mark, broken lines", "\xFE\xFF" + bytes16(broken, true), {}, unbroken, true, {twoRefused}},
+      {"UTF-16 LE without a mark, broken lines", bytes16(broken, false), {}, unbroken, true, {twoRefused}},
+      {"UTF-16 BE without a mark, broken lines", bytes16(broken, true), {}, unbroken, true, {twoRefused}},
+      {"UTF-16 LE without a mark, CJK", utf16(cjk, false), {}, cjkEntries, true, {"2 park airports read"}},
+      {"UTF-16 BE without a mark, CJK", utf16(cjk, true), {}, cjkEntries, true, {"2 park airports read"}},
+      {"UTF-8, CJK", cjk, {}, cjkEntries, true, {"2 park airports read"}},
       {"code and stand, blanks around them", " LOWS , A 5 \r\nLOWI\n", {}, {"LOWS,A 5", "LOWI"}, true,
        {"2 park airports read from 'my_park_airports.txt'"}},
       {"three fields", "LOWS,A5,X\nLOWI\n", {}, {"LOWI"}, true,
@@ -165,22 +200,6 @@ TEST_F(ParkAirportList, AWindows1252ListGoesThroughReadAndWriteUnchanged) {
   EXPECT_EQ(listFile(), "EDMS,Hall \xE9\r\nLOWI\r\nLOWS,B2\r\n");
 }
 
-std::string utf16(std::string_view utf8, bool bigEndian) {
-  std::string out;
-  for (const char16_t u : win32::utf8ToWide(utf8)) {
-    const auto hi = static_cast<char>(u >> 8);
-    const auto lo = static_cast<char>(u & 0xFF);
-    out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
-  }
-  return out;
-}
-
-std::string joined(const std::vector<std::string>& lines, std::string_view lineEnd) {
-  std::string out;
-  for (const std::string& line : lines) out += line + std::string(lineEnd);
-  return out;
-}
-
 // Whatever the user's editor saved the list as, it is read in that character set and written back
 // in it, with its byte-order mark and line ends: byte for byte but for the program's own line. A
 // file the program cannot read whole is not written at all.
@@ -212,7 +231,7 @@ TEST_F(ParkAirportList, TheRewriteKeepsTheCharacterSetMarkAndLineEndsOfTheFile) 
       {"UTF-8, CR", joined(user, "\r"), read, joined(after, "\r"), "new entry"},
       {"UTF-16 cut off in its last byte", markLe + utf16(joined(user, "\r\n"), false) + "L", read, "",
        notWritten + " (UTF-16 text with a cut-off last byte)"},
-      {"UTF-16 with a lone surrogate", markLe + utf16(joined(user, "\r\n"), false) + "\x00\xD8"s, {}, "",
+      {"UTF-16 with a lone surrogate", markLe + utf16(joined(user, "\r\n"), false) + "\x00\xD8"s, read, "",
        notWritten + " (broken UTF-16 text)"},
       {"an 8-bit file with a zero byte", "EDDM,5\r\nLOWI\0\r\n"s, {"EDDM,5"}, "",
        notWritten + " (binary content (zero bytes))"},
