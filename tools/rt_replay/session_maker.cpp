@@ -495,7 +495,9 @@ std::string writeSession(const SessionSettings& settings, const std::vector<Flig
           second < noise.gapFrom.second + noise.gapSeconds) {
         continue;
       }
-      if (noise.seed != 0) scatter.apply(r, noise, second, heard.try_emplace(f->id.hexId, Scatter::Heard{r.at, {}, -1.0, -1.0}).first->second);
+      if (noise.seed != 0) {
+        scatter.apply(r, noise, second, heard.try_emplace(f->id.hexId, Scatter::Heard{r.at, {}, -1.0, -1.0}).first->second);
+      }
       Identity id = f->id;
       if (noise.seed != 0 && noise.heading == Noise::Heading::None) id.source = "mlat";
       std::ostringstream line;
