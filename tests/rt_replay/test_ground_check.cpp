@@ -3,6 +3,7 @@
 // standing aircraft moves and how steady the nose is on a straight leg.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -96,21 +97,38 @@ std::string feedOf(const std::vector<Sample>& samples, const std::vector<Step>& 
   return out;
 }
 
+groundcheck::Feed feedOf(const std::vector<Step>& fed) {
+  std::istringstream session(feedOf(track(fed), fed));
+  return groundcheck::readFeed(session);
+}
+
+void repeat(std::vector<Step>& to, Step step, int seconds) { to.insert(to.end(), seconds, step); }
+
+// The AI's steps: the feed's, with `instead` from step `from` on; checked against the feed on the
+// noisy session's rules, the feed shown from the simulator's start.
+groundcheck::Report checkInstead(const std::vector<Step>& fed, const groundcheck::Feed& feed, std::size_t from,
+                                 const std::vector<Step>& instead, groundcheck::Limits& limits) {
+  std::vector<Step> steps(fed.begin(), fed.begin() + static_cast<long>(from));
+  steps.insert(steps.end(), instead.begin(), instead.end());
+  steps.insert(steps.end(), fed.begin() + static_cast<long>(std::min(fed.size(), from + instead.size())), fed.end());
+  limits = groundcheck::Limits::noisyFeed();
+  limits.feedShownSecond = 0.0;
+  return groundcheck::check({{"TEST1", track(steps)}}, feed, limits);
+}
+
 TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLegsAgainstTheFeed) {
   // The feed: standing 40 s, pushed back 30 s at 3 kt, standing 40 s, taxiing straight on at 10 kt
   // for 40 s.
-  auto repeat = [](std::vector<Step>& to, Step step, int seconds) { to.insert(to.end(), seconds, step); };
   std::vector<Step> fed;
   repeat(fed, {0.0, 0.0, 0.0}, 38);
   repeat(fed, {180.0, 3.0, 0.0}, 30);
   repeat(fed, {0.0, 0.0, 0.0}, 40);
   repeat(fed, {0.0, 10.0, 0.0}, 40);
-  std::istringstream session(feedOf(track(fed), fed));
-  const groundcheck::Feed feed = groundcheck::readFeed(session);
+  const groundcheck::Feed feed = feedOf(fed);
 
   struct Case {
     const char* what;
-    int from;  // the AI's steps: the feed's, with these from here on
+    std::size_t from;  // the AI's steps: the feed's, with these from here on
     std::vector<Step> instead;
     double pushEndGapM, standDriftM, standTurnDeg, straightStdDeg;
     int failures;
@@ -126,12 +144,8 @@ TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLeg
       {"the nose swinging 8 degrees either way on the straight leg", 108, swinging, 0.0, 0.0, 0.0, 7.2, 1},
   };
   for (const Case& c : cases) {
-    std::vector<Step> steps(fed.begin(), fed.begin() + c.from);
-    steps.insert(steps.end(), c.instead.begin(), c.instead.end());
-    steps.insert(steps.end(), fed.begin() + std::min(fed.size(), c.from + c.instead.size()), fed.end());
-    groundcheck::Limits limits = groundcheck::Limits::noisyFeed();
-    limits.feedShownSecond = 0.0;
-    const groundcheck::Report report = groundcheck::check({{"TEST1", track(steps)}}, feed, limits);
+    groundcheck::Limits limits;
+    const groundcheck::Report report = checkInstead(fed, feed, c.from, c.instead, limits);
     const groundcheck::AircraftReport& r = report.aircraft.at("TEST1");
     EXPECT_TRUE(r.pushedBack && r.feedPushKnown) << c.what;
     EXPECT_NEAR(r.pushEndGapM, c.pushEndGapM, 0.5) << c.what;
@@ -150,6 +164,46 @@ TEST(GroundCheck, MeasuresThePushBacksEndTheStandingDriftAndTheNoseOnStraightLeg
       groundcheck::check({{"TEST1", track(std::vector<Step>(fed.begin(), fed.begin() + 48))}}, feed, limits);
   EXPECT_TRUE(cut.aircraft.at("TEST1").pushGoesOn);
   EXPECT_EQ(cut.pushBacksOff + cut.pushBacksFar, 0);
+}
+
+// Against the feed's motion: a nose standing the wrong way before a turn, a pivot on the spot while
+// the feed rolls, and moving on after the feed stops.
+TEST(GroundCheck, MeasuresTheNoseBeforeATurnAPivotWhileTheFeedRollsAndMovingOnAfterItStops) {
+  // The feed: standing 10 s, north at 10 kt for 40 s, turning right at 15 deg/s to east, east for
+  // 20 s, standing 40 s.
+  std::vector<Step> fed;
+  repeat(fed, {0.0, 0.0, 0.0}, 8);
+  repeat(fed, {0.0, 10.0, 0.0}, 40);
+  for (int i = 1; i <= 6; ++i) fed.push_back({15.0 * i, 10.0, 15.0 * i});
+  repeat(fed, {90.0, 10.0, 90.0}, 20);
+  repeat(fed, {90.0, 0.0, 90.0}, 40);
+  const groundcheck::Feed feed = feedOf(fed);
+
+  std::vector<Step> pivoting;
+  for (int i = 1; i <= 4; ++i) pivoting.push_back({0.0, 0.0, 20.0 * i});
+  // What the AI does instead of the feed from a step on, and the figures: the nose the wrong way,
+  // the pivot, moving on after the stop.
+  const struct {
+    const char* what;
+    std::size_t from;
+    std::vector<Step> instead;
+    std::array<double, 3> expected;
+  } cases[] = {
+      // The line before the turn and the first one in it make a chord 7.5 degrees right of the
+      // straight: a nose on the straight stands that far the other way.
+      {"as the feed", 0, {}, {7.5, 0.0, 0.0}},
+      {"the nose 30 degrees left before the right turn", 42, std::vector<Step>(5, {0.0, 10.0, 330.0}), {37.5, 0.0, 0.0}},
+      {"standing, turning its nose 80 degrees while the feed rolls", 20, pivoting, {7.5, 80.0, 0.0}},
+      // The feed stands from 76 s: 8 of the 12 steps come from 5 s later.
+      {"crawling 5.6 m on after the feed stops", 76, std::vector<Step>(12, {90.0, 0.9, 90.0}), {7.5, 0.0, 3.7}},
+  };
+  for (const auto& c : cases) {
+    groundcheck::Limits limits;
+    const groundcheck::AircraftReport r = checkInstead(fed, feed, c.from, c.instead, limits).aircraft.at("TEST1");
+    EXPECT_NEAR(r.wrongWayDeg, c.expected[0], 0.5) << c.what;
+    EXPECT_NEAR(r.pivotDeg, c.expected[1], 1.0) << c.what;
+    EXPECT_NEAR(r.stopMovesM, c.expected[2], 0.5) << c.what;
+  }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // tools/rt_replay: what its flights must show (reports every 2 s that agree with their own
 // speeds, arrivals that land and park on a fitting stand of the airport file, departures that
 // push back and climb out, one aircraft at a time on the runway, no two on one stand), and that
-// the default installation has a livery for every flight.
+// the default installation has a livery for every flight; and the noisy session's kinds of noise.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -394,6 +394,76 @@ TEST_P(LowsSession, TheDefaultInstallationHasALiveryForEveryFlight) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MadeAndStored, LowsSession, ::testing::Values("made", "stored"));
+
+// Each kind of noisy feed against its exact feed (seed 0): its lines' gaps, where its heading comes
+// from, how far its lines scatter, whether the error wanders (the correlation of one line's error
+// with the flight's next), points far off; and every flight of it has a livery.
+TEST(NoisyKinds, EachKindScattersItsFlightsAsItsTableSays) {
+  const fs::path airportFile = kSource / "data/airports/archive/stock/LOWS.xml";
+  for (const lows::NoisyKind& kind : lows::noisyKinds()) {
+    const Session exact = parse(lows::makeNoisySession(airportFile, 0, kind.name));
+    const Session drawn = parse(lows::makeNoisySession(airportFile, 7, kind.name));
+    EXPECT_EQ(drawn.flights.size(), exact.flights.size()) << kind.name;
+    EXPECT_EQ(exact.flights.size(), kind.moreFlights ? 10u : 6u) << kind.name;
+    std::set<double> gaps;
+    double largestGap = 0.0, largestM = 0.0, together = 0.0, apart = 0.0;
+    int farOff = 0, fromTrack = 0, moving = 0, ground = 0;
+    for (const auto& [hex, f] : drawn.flights) {
+      EXPECT_FALSE(liveriesFor(f.callsign(), f.type()).empty()) << kind.name << " " << f.callsign() << " " << f.type();
+      EXPECT_EQ(f.fields[17] == "mlat", kind.heading == Noise::Heading::None || hex == 4860403 || hex == 4860404 || hex == 4860406)
+          << kind.name << " " << f.callsign();
+      std::map<double, Vec> truth;
+      for (const Seen& r : exact.flights.at(hex).r) truth[r.t] = r.at;
+      Vec lastError;
+      bool hadError = false;
+      // Left out: the flights heard with a gap and with a line sent late.
+      if (hex == 4860401 || hex == 4860403) continue;
+      for (std::size_t i = 0; i < f.r.size(); ++i) {
+        const Seen& r = f.r[i];
+        if (i > 0) {
+          gaps.insert(r.t - f.r[i - 1].t);
+          largestGap = std::max(largestGap, r.t - f.r[i - 1].t);
+        }
+        const auto at = truth.find(r.t);
+        if (!r.ground || at == truth.end()) {
+          hadError = false;
+          continue;
+        }
+        const Vec error = r.at - at->second;
+        ++ground;
+        // Beyond the jitter and the wander (past 4.5 of its standard deviations; the lines give
+        // places to 0.1 m): one of the points far off.
+        const double scatterM = kind.jitterMaxM + 4.5 * kind.wanderM + 0.2;
+        if (length(error) > scatterM) {
+          EXPECT_LE(length(error), 50.0 + scatterM) << kind.name << " " << f.callsign() << " at " << r.t;
+          ++farOff;
+          hadError = false;
+          continue;
+        }
+        largestM = std::max(largestM, length(error));
+        if (hadError) {
+          together += error.x * lastError.x + error.y * lastError.y;
+          apart += error.x * error.x + error.y * error.y;
+        }
+        lastError = error;
+        hadError = true;
+        if (r.speedKt > 0.5) {
+          ++moving;
+          if (std::abs(signedDeg(r.headingDeg - r.trackDeg)) < 0.06) ++fromTrack;
+        }
+      }
+    }
+    const int most = kind.reportMaxSeconds > 0 ? kind.reportMaxSeconds : kind.reportSeconds;
+    EXPECT_LE(largestGap, most) << kind.name;
+    EXPECT_EQ(gaps.size() > 3, kind.reportMaxSeconds > 0) << kind.name;
+    EXPECT_GE(largestM, kind.jitterMinM) << kind.name;
+    EXPECT_EQ(farOff > 0, kind.outlierShare > 0.0) << kind.name;
+    EXPECT_LE(farOff, 3.0 * kind.outlierShare * ground + 3.0) << kind.name;
+    const double correlation = together / apart;
+    EXPECT_EQ(correlation > 0.2, kind.wanderM > 0.0) << kind.name << ": " << correlation;
+    EXPECT_EQ(fromTrack > moving / 2, kind.heading == Noise::Heading::Track) << kind.name;
+  }
+}
 
 // The run command and the end-to-end runs replay the maker's output as it is: the stored files are
 // made again whenever the maker or the airport's stands change.

@@ -375,6 +375,14 @@ Feed readFeed(std::istream& session) {
 
 void takePaths(Feed& feed, std::istream& exactSession) { feed.paths = readFeed(exactSession).paths; }
 
+void takeExact(Feed& feed, std::istream& exactSession) {
+  Feed exact = readFeed(exactSession);
+  feed.paths = std::move(exact.paths);
+  feed.pushes = std::move(exact.pushes);
+  feed.stills = std::move(exact.stills);
+  feed.legs = std::move(exact.legs);
+}
+
 namespace {
 
 constexpr double kStillArriveSeconds = 15.0;  // of a still stretch, left for the aircraft to arrive
@@ -503,6 +511,95 @@ void measurePath(const std::vector<Sample>& samples, const std::vector<PathLine>
   r.pathP95M = distances[static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(distances.size()))) - 1];
 }
 
+// The feed's motion at a session second: between the two lines around it.
+struct Motion {
+  bool known = false;
+  double kt = 0.0;
+  double trackDeg = 0.0;
+};
+Motion motionAt(const std::vector<PathLine>& path, double sessionSecond) {
+  const auto next = std::upper_bound(path.begin(), path.end(), sessionSecond,
+                                     [](double t, const PathLine& l) { return t < l.second; });
+  if (next == path.begin() || next == path.end()) return {};
+  const PathLine& a = *(next - 1);
+  const PathLine& b = *next;
+  const Vec v = local({0.0, 0, a.lat, a.lon, 0.0, true}, b.lat, b.lon);
+  const double metres = std::hypot(v.east, v.north);
+  return {true, metres / (b.second - a.second) / kMetresPerSecondPerKt,
+          metres > 0.2 ? wrapDeg(std::atan2(v.east, v.north) * 180.0 / kPi) : 0.0};
+}
+
+constexpr double kRollingFeedKt = 3.0;
+constexpr double kTurnAheadDeg = 30.0;    // a turn of the feed's track this large ...
+constexpr double kTurnAheadSeconds = 15.0;  // ... begun within this
+constexpr double kSteadyBeforeSeconds = 10.0;  // after the track held within 10 deg for this long
+constexpr double kStopSettleSeconds = 5.0;
+
+// The figures of the noisy kinds' rules that the feed's motion judges (AircraftReport).
+void measureAgainstMotion(const std::vector<Sample>& samples, const std::vector<PathLine>& path,
+                          const std::vector<FeedStill>* stills, const Limits& limits, AircraftReport& r) {
+  double pivot = 0.0;
+  double pivotFrom = 0.0;
+  for (std::size_t i = 1; i < samples.size() && !r.rotorcraft; ++i) {
+    const Sample& a = samples[i - 1];
+    const Sample& b = samples[i];
+    const double stepSeconds = b.second - a.second;
+    if (a.objectId != b.objectId || !a.onGround || !b.onGround || stepSeconds <= 0.0 || stepSeconds > kLongestStepSeconds) {
+      pivot = 0.0;
+      continue;
+    }
+    const double tau = (b.second - limits.feedShownSecond) * limits.timeScale;
+    const Motion now = motionAt(path, tau);
+    const bool rolling = now.known && now.kt >= kRollingFeedKt && now.kt <= limits.pathToKt;
+    const double kt = metresBetween(a.lat, a.lon, b.lat, b.lon) / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt;
+    if (rolling && kt < limits.stillKt) {
+      if (pivot == 0.0) pivotFrom = a.second;
+      pivot += std::abs(signedDeg(b.headingDeg - a.headingDeg));
+      if (pivot > r.pivotDeg) {
+        r.pivotDeg = pivot;
+        r.pivotSecond = pivotFrom;
+      }
+    } else {
+      pivot = 0.0;
+    }
+    if (!rolling) continue;
+    bool steady = true;
+    for (double u = 1.0; u <= kSteadyBeforeSeconds && steady; u += 1.0) {
+      const Motion before = motionAt(path, tau - u);
+      steady = before.known && before.kt >= kRollingFeedKt && std::abs(signedDeg(before.trackDeg - now.trackDeg)) <= 10.0;
+    }
+    if (!steady) continue;
+    double side = 0.0;
+    for (double u = 1.0; u <= kTurnAheadSeconds && side == 0.0; u += 1.0) {
+      const Motion ahead = motionAt(path, tau + u);
+      if (!ahead.known || ahead.kt < 1.0) continue;
+      const double turn = signedDeg(ahead.trackDeg - now.trackDeg);
+      if (std::abs(turn) >= kTurnAheadDeg) side = turn;
+    }
+    const double error = signedDeg(b.headingDeg - now.trackDeg);
+    // A nose more than 120 degrees off is a push-back's, which other rules judge.
+    if (side * error < 0.0 && std::abs(error) <= 120.0 && std::abs(error) > r.wrongWayDeg) {
+      r.wrongWayDeg = std::abs(error);
+      r.wrongWaySecond = b.second;
+    }
+  }
+  if (stills == nullptr || path.empty()) return;
+  for (const FeedStill& still : *stills) {
+    if (still.fromSecond <= path.front().second) continue;  // standing from its first line: no stop
+    const double from = shown(still.fromSecond, limits) + kStopSettleSeconds;
+    const double to = shown(still.toSecond, limits) - kStillLeaveSeconds;
+    const auto first = std::find_if(samples.begin(), samples.end(), [&](const Sample& x) { return x.second >= from; });
+    if (first == samples.end() || first->second > to || !first->onGround) continue;
+    for (auto it = first; it != samples.end() && it->second <= to && it->objectId == first->objectId; ++it) {
+      const double metres = metresBetween(first->lat, first->lon, it->lat, it->lon);
+      if (metres > r.stopMovesM) {
+        r.stopMovesM = metres;
+        r.stopMovesSecond = it->second;
+      }
+    }
+  }
+}
+
 template <typename Map>
 const typename Map::mapped_type* lookUp(const Map& map, const std::string& key) {
   const auto found = map.find(key);
@@ -537,7 +634,10 @@ Report check(const Recording& recording, const Feed& feed, const Limits& limits)
     }
     if (const auto* stills = lookUp(feed.stills, callsign)) measureStills(samples, *stills, limits, r);
     if (const auto* legs = lookUp(feed.legs, callsign)) measureLegs(samples, *legs, limits, r);
-    if (const auto* path = lookUp(feed.paths, callsign)) measurePath(samples, *path, limits, r);
+    if (const auto* path = lookUp(feed.paths, callsign)) {
+      measurePath(samples, *path, limits, r);
+      measureAgainstMotion(samples, *path, lookUp(feed.stills, callsign), limits, r);
+    }
     if (r.movingSamples == 0 && !r.pushedBack && r.stills == 0) continue;
     report.movingSamples += r.movingSamples;
     report.offSamples += r.offSamples;
@@ -660,6 +760,21 @@ std::string format(const Report& report, const Limits& limits) {
     std::snprintf(text, sizeof text, "  the nose turns up to %.0f deg in one second%s, from %s\n", r.fastestNoseTurnDeg,
                   r.rotorcraft ? " (a helicopter)" : "", clock(r.fastestNoseTurnSecond).c_str());
     out << text;
+    if (r.wrongWayDeg > 0.0) {
+      std::snprintf(text, sizeof text, "  before a turn of the feed the nose stands up to %.0f deg the other way (at %s)\n",
+                    r.wrongWayDeg, clock(r.wrongWaySecond).c_str());
+      out << text;
+    }
+    if (r.pivotDeg > 0.0) {
+      std::snprintf(text, sizeof text, "  standing while its feed rolls, the nose turns %.0f deg (from %s)\n", r.pivotDeg,
+                    clock(r.pivotSecond).c_str());
+      out << text;
+    }
+    if (r.stopMovesM > 0.0) {
+      std::snprintf(text, sizeof text, "  after its feed stops it moves on up to %.1f m (the farthest at %s)\n", r.stopMovesM,
+                    clock(r.stopMovesSecond).c_str());
+      out << text;
+    }
     for (const Stretch& s : r.backwardRuns) stretch("backward outside a push-back", s);
     for (const Stretch& s : r.farOffRuns) {
       std::snprintf(text, sizeof text, "more than %.0f deg off above %.0f kt", limits.farOffDeg, limits.farOffKt);

@@ -90,6 +90,10 @@ struct Feed {
 Feed readFeed(std::istream& session);
 // The paths of the exact session the feed's own scattered lines were made from.
 void takePaths(Feed& feed, std::istream& exactSession);
+// Everything the check judges by, taken from that exact session: its paths, push-backs, still
+// stretches and straight legs (a feed whose heading comes from its scattered track, or lines
+// 5-10 s apart, shows no straight leg of its own).
+void takeExact(Feed& feed, std::istream& exactSession);
 
 struct Limits {
   double timeScale = 1.0;   // the replay's speed: feed seconds per simulator second
@@ -173,6 +177,20 @@ struct AircraftReport {
   double pathMaxM = 0.0;
   double pathMaxSecond = 0.0;
   double pathP95M = 0.0;
+  // Figures shown, not held (the noisy kinds' rules): measured against the feed's path (its
+  // motion between two lines).
+  // The most an aeroplane's nose stands to the side away from a turn the feed begins within
+  // 15 s, while the feed ran straight for the 10 s before (nose against the feed's track).
+  double wrongWayDeg = 0.0;
+  double wrongWaySecond = 0.0;
+  // The most an aeroplane's nose turns while it stands (slower than stillKt) and its feed rolls
+  // at 3 kt or more, over one such stretch.
+  double pivotDeg = 0.0;
+  double pivotSecond = 0.0;
+  // The most the aircraft moves from 5 s after its feed stops to the end of the feed's standing
+  // (a hover-taxiing helicopter crawling on after its feed stopped).
+  double stopMovesM = 0.0;
+  double stopMovesSecond = 0.0;
   double longestFarOffSeconds() const;
 };
 

@@ -9,7 +9,7 @@
 //                     [--samples FILE] [--session tools/rt_replay/session-lows.rtrec] [--speed 1]
 //                     [--shown 34] [--noisy]
 //   ambv_ground_check --replay [--seconds S] [--session FILE] [--noisy]
-//   ambv_ground_check --seed N [--seconds S]
+//   ambv_ground_check --seed N [--kind K] [--seconds S]
 //
 // --record keeps the states it read, one per line, for a later --samples. --speed is the replay's
 // (ambv_rt_replay --speed). --shown is the simulator second at which the session's start shows (the
@@ -19,7 +19,9 @@
 // session its noise was drawn over (ambv_make_session --noisy with no noise). --replay plays the session through the program inside this process on a virtual clock
 // (ground_replay.h), S seconds of it (all by default), and checks what the simulator showed.
 // --seed does so with the noisy session's noise drawn anew with the seed (any number but 0; the
-// session ambv_make_session --noisy --seed N makes). Run from the repository's root. Exits 1 when a
+// session ambv_make_session --noisy --seed N makes). --kind names the kind of noise (lows_session.h,
+// noisyKinds) of the --seed draw, or of the --noisy session read; a kind other than the session's
+// own is judged wholly by its exact session (groundcheck::takeExact). Run from the repository's root. Exits 1 when a
 // rule of the check is broken, 2 on a wrong call or when the replay did not run.
 #include <chrono>
 #include <filesystem>
@@ -52,6 +54,7 @@ struct Options {
   bool replay = false;
   double seconds = 0.0;
   unsigned long long seed = 0;
+  std::string kind = rtsession::lows::kSessionKind;
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -82,6 +85,8 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "--seconds") {
       o.seconds = std::atof(value.c_str());
       if (!(o.seconds > 0.0)) return false;
+    } else if (a == "--kind") {
+      o.kind = value;
     } else if (a == "--seed") {
       o.seed = std::strtoull(value.c_str(), nullptr, 10);
       if (o.seed == 0 || value[0] == '-') return false;
@@ -91,6 +96,7 @@ bool parse(int argc, char** argv, Options& o) {
     }
   }
   // The replay runs in real time's steps, from the session it reads or draws.
+  if (o.kind != rtsession::lows::kSessionKind && !o.noisy) return false;
   if (o.replay && (!o.samples.empty() || o.speed != 1.0 || (o.seed != 0 && !o.session.empty()))) return false;
   if (o.session.empty()) {
     o.session = o.noisy ? "tools/rt_replay/session-lows-noisy.rtrec" : "tools/rt_replay/session-lows.rtrec";
@@ -144,7 +150,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
     std::cerr << "usage: ambv_ground_check [--state FILE] [--minutes N] [--record FILE] [--samples FILE] "
-                 "[--session FILE] [--speed X] [--shown SECONDS] [--noisy] [--replay [--seconds S]] [--seed N]\n";
+                 "[--session FILE] [--speed X] [--shown SECONDS] [--noisy] [--replay [--seconds S]] [--seed N] [--kind K]\n";
     return 2;
   }
   // A new draw of the noisy session's noise.
@@ -152,7 +158,7 @@ int main(int argc, char** argv) {
   if (o.seed != 0) {
     o.session = (drawn.emplace() / "session.rtrec").string();
     try {
-      coretest::writeFile(o.session, rtsession::lows::makeNoisySession("data/airports/archive/stock/LOWS.xml", o.seed));
+      coretest::writeFile(o.session, rtsession::lows::makeNoisySession("data/airports/archive/stock/LOWS.xml", o.seed, o.kind));
     } catch (const std::exception& e) {
       std::cerr << "ambv_ground_check: " << e.what() << "\n";
       return 2;
@@ -168,12 +174,16 @@ int main(int argc, char** argv) {
     // Scattered lines are no path: the noise was drawn over the exact session's flights.
     std::istringstream exact;
     try {
-      exact.str(rtsession::lows::makeNoisySession("data/airports/archive/stock/LOWS.xml", 0));
+      exact.str(rtsession::lows::makeNoisySession("data/airports/archive/stock/LOWS.xml", 0, o.kind));
     } catch (const std::exception& e) {
       std::cerr << "ambv_ground_check: " << e.what() << "\n";
       return 2;
     }
-    groundcheck::takePaths(feed, exact);
+    if (o.kind == rtsession::lows::kSessionKind) {
+      groundcheck::takePaths(feed, exact);
+    } else {
+      groundcheck::takeExact(feed, exact);
+    }
   }
   groundcheck::Recording recording;
   if (!o.samples.empty()) {

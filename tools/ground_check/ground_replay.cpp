@@ -283,13 +283,17 @@ Run replaySession(const Options& options) {
 }
 
 groundcheck::Report checkReplay(const Run& run, const std::filesystem::path& session, groundcheck::Limits& limits,
-                                const std::filesystem::path& exactSession) {
+                                const std::filesystem::path& exactSession, bool judgedByExact) {
   std::ifstream in(session, std::ios::binary);
   limits.feedShownSecond = run.feedShownSecond;
   groundcheck::Feed feed = groundcheck::readFeed(in);
   if (!exactSession.empty()) {
     std::ifstream exact(exactSession, std::ios::binary);
-    groundcheck::takePaths(feed, exact);
+    if (judgedByExact) {
+      groundcheck::takeExact(feed, exact);
+    } else {
+      groundcheck::takePaths(feed, exact);
+    }
   }
   return groundcheck::check(run.recording, feed, limits);
 }

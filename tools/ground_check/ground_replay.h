@@ -52,8 +52,9 @@ struct Run {
 Run replaySession(const Options& options);
 
 // The ground check of a replay against its session's feed, at the replay's shown second; the paths
-// are those of the exact session named (a scattering session's source), else the session's own.
+// are those of the exact session named (a scattering session's source), else the session's own;
+// `judgedByExact` takes all the check judges by from it (groundcheck::takeExact).
 groundcheck::Report checkReplay(const Run& run, const std::filesystem::path& session, groundcheck::Limits& limits,
-                                const std::filesystem::path& exactSession = {});
+                                const std::filesystem::path& exactSession = {}, bool judgedByExact = false);
 
 }  // namespace groundreplay

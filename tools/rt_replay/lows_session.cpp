@@ -83,11 +83,11 @@ class Layout {
   }
   // From exit D south on the parallel taxiway, along connector S to the cargo apron's taxilane,
   // south on it to the cargo stand.
-  std::vector<Waypoint> toCargoStand(const Stand& s) const {
+  std::vector<Waypoint> toCargoStand(const Stand& s, double parallelKt = 20.0) const {
     const Vec junction = tail(s, kApronLaneM) + along(laneDeg_ + 180.0) * 60.0;
     const double s0 = alongRunway(junction);
     return {{rw(kExitS, kParallelD), 12.0, 0.0, 40.0, 15.0},
-            {rw(s0, kParallelD), 10.0, 0.0, 40.0, 20.0},
+            {rw(s0, kParallelD), 10.0, 0.0, 40.0, parallelKt},
             {junction, 8.0, 0.0, 25.0, 15.0},
             intoStand(s, 10.0),
             {standAt(s), 0.0}};
@@ -179,6 +179,18 @@ class Layout {
   std::vector<Waypoint> gaToRunway() const {
     return {{gaJunction_, 7.0, 0.0, 15.0, 10.0}, {rw(kGaConnectorS, 0.0), 8.0, 0.0, 25.0, 15.0}};
   }
+  // A light aircraft's slow taxi with tight turns from the general aviation apron's taxilane along
+  // connector N onto the runway, left down it for 60 m (backtracking), round in a 180 degree turn
+  // of two tight right corners, and to a stop lined up on the centre line facing 33.
+  std::vector<Waypoint> gaBacktrackAndLineUp() const {
+    const double s = kGaConnectorS;
+    return {{gaJunction_, 6.0, 0.0, 10.0, 7.0},   {rw(s, 0.0), 6.0, 0.0, 12.0, 7.0},
+            {rw(s + 60.0, 9.0), 5.0, 0.0, 8.0, 7.0}, {rw(s + 60.0, -9.0), 5.0, 0.0, 8.0},
+            {rw(s + 20.0, -9.0), 6.0, 0.0, 8.0, 7.0}, {rw(s - 10.0, 0.0), 5.0, 0.0, 10.0},
+            {rw(s - 40.0, 0.0), 0.0}};
+  }
+  Vec gaLane(const Stand& s) const { return tail(s, kGaLaneM); }
+
   // The take-off roll on 33 from the runway entry at `entryS` (whose turn has radius
   // `entryRadiusM`), accelerating at `accel` m/s^2 from 10 kt to lift-off.
   Waypoint liftOff(double entryS, double entryRadiusM, double liftOffKt, double accel) const {
@@ -242,6 +254,7 @@ struct ArrivalPlan {
   double approachKt;
   std::vector<Waypoint> entry;  // the first is where the flight starts
   bool cargo = false;
+  double parallelKt = 20.0;  // on the parallel taxiway to the cargo apron
 };
 
 Flight arrival(const Layout& l, const AirportFile& airport, const ArrivalPlan& p) {
@@ -254,7 +267,7 @@ Flight arrival(const Layout& l, const AirportFile& airport, const ArrivalPlan& p
     t.taxi(l.rollOut());
     const double off = t.elapsed();
     const Stand& stand = airport.stand(p.stand);
-    t.taxi(p.cargo ? l.toCargoStand(stand) : l.toApronStand(stand));
+    t.taxi(p.cargo ? l.toCargoStand(stand, p.parallelKt) : l.toApronStand(stand));
     const double parked = t.elapsed();
     t.holdToEnd();
     Flight f;
@@ -268,6 +281,39 @@ Flight arrival(const Layout& l, const AirportFile& airport, const ArrivalPlan& p
     f.track = std::move(t);
     return f;
   });
+}
+
+// A helicopter's final: where it begins, metres out from the stand along its axis, and its height.
+struct HeliFinal {
+  double metres;
+  double heightFt;
+};
+// The second it lands (session time) and what the session's comment calls it.
+struct Landing {
+  double second;
+  std::string event;
+};
+
+// A helicopter flying from where `t` starts through the entry points onto a final along the
+// stand's axis, slowing to 35 kt 400 m out, onto the stand, where it stands to the end.
+Flight helicopterArrival(const Layout& l, const AirportFile& airport, const Identity& id, const std::string& standId,
+                         Track t, std::vector<Waypoint> entry, HeliFinal final, const Landing& landing) {
+  const Stand& stand = airport.stand(standId);
+  const Vec at = l.standAt(stand);
+  entry.push_back({at + along(stand.headingDeg + 180.0) * final.metres, 70.0, l.elevation() + final.heightFt});
+  entry.push_back({at + along(stand.headingDeg + 180.0) * 400.0, 35.0, l.elevation() + 150.0});
+  entry.push_back({at, 0.0, l.elevation()});
+  t.fly(entry);
+  const double landed = t.elapsed();
+  t.holdToEnd();
+  Flight f;
+  f.id = id;
+  f.kind = Flight::Kind::Arrival;
+  f.stand = standId;
+  f.startSecond = landing.second - landed;
+  f.events = {{landing.event, landing.second}};
+  f.track = std::move(t);
+  return f;
 }
 
 // One leg of a climb-out: its bearing and length, the speed at its end, the climb rate, and the
@@ -396,24 +442,9 @@ std::vector<Flight> flights(const AirportFile& airport) {
 
   // A helicopter from the south-east over the runway onto its pad.
   out.push_back(named("OEXHA", [&] {
-    const Stand& pad = airport.stand("H2");
-    const Vec padAt = l.standAt(pad);
-    const Vec finalStart = padAt + along(pad.headingDeg + 180.0) * 2000.0;
-    Track t = Track::flying(fromAirport(150.0, 14.0), 330.0, 115.0, 3500.0, elev);
-    t.fly({{fromAirport(200.0, 3.0), 100.0, 2600.0},
-           {finalStart, 70.0, elev + 500.0},
-           {padAt + along(pad.headingDeg + 180.0) * 400.0, 35.0, elev + 150.0},
-           {padAt, 0.0, elev}});
-    const double landed = t.elapsed();
-    t.holdToEnd();
-    Flight f;
-    f.id = {4860105, "OEXHA", "EC35", "OE-XHA", "", "", "", "A7"};
-    f.kind = Flight::Kind::Arrival;
-    f.stand = "H2";
-    f.startSecond = 235.0 - landed;
-    f.events = {{"lands on its pad", 235.0}};
-    f.track = std::move(t);
-    return f;
+    return helicopterArrival(l, airport, {4860105, "OEXHA", "EC35", "OE-XHA", "", "", "", "A7"}, "H2",
+                             Track::flying(fromAirport(150.0, 14.0), 330.0, 115.0, 3500.0, elev),
+                             {{fromAirport(200.0, 3.0), 100.0, 2600.0}}, {2000.0, 500.0}, {235.0, "lands on its pad"});
   }));
 
   // Departures take off from 33 and climb straight ahead for 2500 m (1500 m the light aircraft);
@@ -467,15 +498,61 @@ std::vector<Flight> flights(const AirportFile& airport) {
   return out;
 }
 
-SessionSettings noisySettings(unsigned long long seed) {
+const std::vector<NoisyKind>& noisyKinds() {
+  using H = Noise::Heading;
+  // name, what, jitter (m), nose error (deg), wander (m, s), outliers, heading, lines (s), uneven
+  static const std::vector<NoisyKind> kinds{
+      {kSessionKind, "the session's own: 3-8 m, the nose within 2 deg, every 2 s", 3.0, 8.0, 2.0, 0.0, 30.0, 0.0, H::Nose, 2,
+       0, false},
+      {"fine", "a good receiver near the apron: 2-4 m, the nose within 1 deg, every second", 2.0, 4.0, 1.0, 0.0, 30.0, 0.0,
+       H::Nose, 1, 0, true},
+      {"drift", "2-5 m about an error wandering 6 m over some 40 s, the nose within 2 deg, every 2 s", 2.0, 5.0, 2.0, 6.0,
+       40.0, 0.0, H::Nose, 2, 0, true},
+      {"track", "4-10 m, 2% of the lines 30-50 m off, the heading from the track, every 5 s", 4.0, 10.0, 0.0, 0.0, 30.0, 0.02,
+       H::Track, 5, 0, true},
+      {"sparse", "3-8 m about an error wandering 4 m over a minute, 3% 30-50 m off, no heading, lines 1-10 s apart", 3.0, 8.0,
+       2.0, 4.0, 60.0, 0.03, H::None, 2, 10, true},
+      {"rough", "6-10 m about an error wandering 8 m over 20 s, 5% 30-50 m off, the nose within 3 deg, every 2 s", 6.0, 10.0,
+       3.0, 8.0, 20.0, 0.05, H::Nose, 2, 0, true},
+  };
+  return kinds;
+}
+
+const NoisyKind& noisyKind(const std::string& name) {
+  std::string names;
+  for (const NoisyKind& k : noisyKinds()) {
+    if (k.name == name) return k;
+    names += (names.empty() ? "" : ", ") + k.name;
+  }
+  throw std::invalid_argument("no noise of kind \"" + name + "\" (the kinds: " + names + ")");
+}
+
+SessionSettings noisySettings(unsigned long long seed, const std::string& kindName) {
+  const NoisyKind& kind = noisyKind(kindName);
   SessionSettings s = settings();
   s.title =
       "Ambrelvane replay session, made here by tools/rt_replay/make_session.cpp --noisy from the stands of "
       "data/airports/archive/stock/LOWS.xml: invented traffic at Salzburg (LOWS) as receivers hear it, scattered "
       "on the ground; no recording of real traffic.";
-  if (seed != kNoisySeed) s.title += " Noise drawn with seed " + std::to_string(seed) + ".";
+  const bool own = kind.name == kSessionKind;
+  if (!own) {
+    s.title += " Noise of kind " + kind.name + " (" + kind.what + ")" +
+               (seed == 0 ? ", here without noise." : ", drawn with seed " + std::to_string(seed) + ".");
+  } else if (seed != kNoisySeed) {
+    s.title += " Noise drawn with seed " + std::to_string(seed) + ".";
+  }
   s.seconds = kNoisySessionSeconds;
   s.noise.seed = seed;
+  s.noise.groundJitterMinM = kind.jitterMinM;
+  s.noise.groundJitterMaxM = kind.jitterMaxM;
+  s.noise.headingDeg = kind.headingDeg;
+  s.noise.wanderM = kind.wanderM;
+  s.noise.wanderSeconds = kind.wanderSeconds;
+  s.noise.outlierShare = kind.outlierShare;
+  s.noise.heading = kind.heading;
+  s.noise.reportMaxSeconds = kind.reportMaxSeconds;
+  // The exact feed a kind's draws are judged against reports every second.
+  s.reportSeconds = seed == 0 && !own ? 1 : kind.reportSeconds;
   s.noise.gapFrom = {4860401, 120};
   s.noise.gapSeconds = 15;
   s.noise.repeated = {4860402, 140};
@@ -483,7 +560,8 @@ SessionSettings noisySettings(unsigned long long seed) {
   return s;
 }
 
-std::vector<Flight> noisyFlights(const AirportFile& airport) {
+std::vector<Flight> noisyFlights(const AirportFile& airport, const std::string& kind) {
+  const bool more = noisyKind(kind).moreFlights;
   const Layout l(airport);
   const double elev = l.elevation();
   const double h33 = l.heading33();
@@ -540,42 +618,41 @@ std::vector<Flight> noisyFlights(const AirportFile& airport) {
                         {"takes off from 33", liftOff}});
   }));
 
+  // Stands on its stand to `offBlock`, pushed back, stands for its engines, taxies the route and
+  // stands at its end.
+  auto pushAndTaxi = [&](Identity id, const std::string& stand, double offBlock, const std::vector<Waypoint>& push,
+                         double engineSeconds, const std::vector<Waypoint>& route, const char* stop) {
+    Track t = standing(stand);
+    t.hold(offBlock).pushBack(push);
+    const double pushed = t.elapsed();
+    t.hold(engineSeconds);
+    const double taxi = t.elapsed();
+    t.taxi(route);
+    const double stopped = t.elapsed();
+    t.holdToEnd();
+    return departureOf(std::move(id), stand, std::move(t),
+                       {{"pushes back", offBlock}, {"push-back ends", pushed}, {"taxies", taxi}, {stop, stopped}});
+  };
+
   // Pushed straight back across the taxilane, turns onto it and stops short of the parallel taxiway
   // at connector B; heard by multilateration, without a true heading.
   out.push_back(named("EWG9KM", [&] {
     const Stand& stand = airport.stand("7");
-    Track t = standing("7");
-    t.hold(120.0).pushBack(l.pushBackStraight(stand));
-    const double pushed = t.elapsed();
-    t.hold(15.0);
-    const double taxi = t.elapsed();
     std::vector<Waypoint> route{l.ontoLaneAfterStraightPush(stand)};
     const std::vector<Waypoint> hold = l.toConnectorBHold();
     route.insert(route.end(), hold.begin(), hold.end());
-    t.taxi(route);
-    const double holding = t.elapsed();
-    t.holdToEnd();
     Identity id{4860403, "EWG9KM", "A320", "D-AEWA", "SZG", "DUS", "EW9583", "A3"};
     id.source = "mlat";
-    return departureOf(std::move(id), "7", std::move(t),
-                       {{"pushes back", 120.0}, {"push-back ends", pushed}, {"taxies", taxi}, {"holds short", holding}});
+    return pushAndTaxi(std::move(id), "7", 120.0, l.pushBackStraight(stand), 15.0, route, "holds short");
   }));
 
   // Pushed back with the nose ending to the left, taxies north to exit D and stops short of the
   // parallel taxiway; heard by multilateration, without a true heading.
   out.push_back(named("RYR4TU", [&] {
-    Track t = standing("9");
-    t.hold(170.0).pushBack(l.pushBackTurning(airport.stand("9"), false));
-    const double pushed = t.elapsed();
-    t.hold(12.0);
-    const double taxi = t.elapsed();
-    t.taxi(l.toExitHold());
-    const double holding = t.elapsed();
-    t.holdToEnd();
     Identity id{4860404, "RYR4TU", "B738", "EI-DWA", "SZG", "STN", "FR8353", "A3"};
     id.source = "mlat";
-    return departureOf(std::move(id), "9", std::move(t),
-                       {{"pushes back", 170.0}, {"push-back ends", pushed}, {"taxies", taxi}, {"holds short", holding}});
+    return pushAndTaxi(std::move(id), "9", 170.0, l.pushBackTurning(airport.stand("9"), false), 12.0, l.toExitHold(),
+                       "holds short");
   }));
 
   // A helicopter standing on pad H2 for 100 s, then lifting off and climbing away to the east.
@@ -616,11 +693,50 @@ std::vector<Flight> noisyFlights(const AirportFile& airport) {
     f.track = std::move(t);
     return f;
   }));
+  if (!more) return out;
+
+  // A light aircraft pushed back by hand, taxiing at 6 kt with tight turns onto the runway, where
+  // it backtracks, turns round and lines up.
+  out.push_back(named("DEMXA", [&] {
+    return pushAndTaxi({4860407, "DEMXA", "C172", "D-EMXA", "", "", "", "A1"}, "GA3", 30.0,
+                       l.pushBackFromGa(airport.stand("GA3")), 10.0, l.gaBacktrackAndLineUp(), "lines up on 33");
+  }));
+
+  // A helicopter hover-taxiing at 5 kt from a general aviation stand along the taxilane to pad H2
+  // once OEXHB has left it, and standing there.
+  out.push_back(named("OEXHC", [&] {
+    Track t = standing("GA8");
+    t.hold(110.0).taxi({{l.gaLane(airport.stand("GA8")), 5.0, 0.0, 8.0, 5.0},
+                        {l.tail(airport.stand("H2"), 25.0), 5.0, 0.0, 10.0, 5.0},
+                        {l.standAt(airport.stand("H2")), 0.0}});
+    const double stands = t.elapsed();
+    t.holdToEnd();
+    return departureOf({4860408, "OEXHC", "EC35", "OE-XHC", "", "", "", "A7"}, "GA8", std::move(t),
+                       {{"hover-taxies", 110.0}, {"stands on pad H2", stands}});
+  }));
+
+  // A helicopter landing on a general aviation stand and standing there to the end.
+  out.push_back(named("OEXHD", [&] {
+    return helicopterArrival(l, airport, {4860409, "OEXHD", "EC35", "OE-XHD", "", "", "", "A7"}, "GA11",
+                             Track::flying(fromAirport(60.0, 12.0), 240.0, 110.0, 3500.0, elev), {}, {2500.0, 600.0},
+                             {120.0, "lands on its stand"});
+  }));
+
+  // A cargo arrival that runs the parallel taxiway's long straight at 25 kt.
+  ArrivalPlan cargo{{4860410, "DHK7CP", "B752", "G-DHKG", "LEJ", "SZG", "", "A4"},
+                    "C1",
+                    130.0,
+                    135.0,
+                    {{fromAirport(10.0, 36.0), 300.0, 15000.0}, {fromAirport(40.0, 14.0), 240.0, 8000.0},
+                     {fromAirport(105.0, 10.0), 210.0, 6000.0}},
+                    true};
+  cargo.parallelKt = 25.0;
+  out.push_back(arrival(l, airport, cargo));
   return out;
 }
 
-std::string makeNoisySession(const std::filesystem::path& airportFile, unsigned long long seed) {
-  return writeSession(noisySettings(seed), noisyFlights(readAirportFile(airportFile)));
+std::string makeNoisySession(const std::filesystem::path& airportFile, unsigned long long seed, const std::string& kind) {
+  return writeSession(noisySettings(seed, kind), noisyFlights(readAirportFile(airportFile), kind));
 }
 
 std::string makeSession(const std::filesystem::path& airportFile) {

@@ -3,12 +3,14 @@
 // 2 s in RealTraffic's traffic-line format, with a QNH datagram every 10 s. No real traffic data
 // is in it; its first comment line says so.
 //
-//   ambv_make_session [--noisy [--seed N]] <airport file> <output file>
+//   ambv_make_session [--noisy [--kind K] [--seed N]] <airport file> <output file>
 //   ambv_make_session data/airports/archive/stock/LOWS.xml tools/rt_replay/session-lows.rtrec
 //   ambv_make_session --noisy data/airports/archive/stock/LOWS.xml tools/rt_replay/session-lows-noisy.rtrec
 //
 // --noisy makes the noisy variant (lows_session.h): other flights, heard as receivers hear them.
 // --seed draws its noise anew (any number but 0); without it the draw is the stored session's.
+// --kind names the kind of noise and its flights (lows_session.h, noisyKinds: session, fine,
+// drift, track, sparse, rough); the default is the session's own.
 //
 // How the session is laid out (to make one for another airport, copy lows_session.cpp and
 // change its layout and flight lists; session_maker.h does the rest):
@@ -52,6 +54,7 @@ namespace {
 struct Options {
   bool noisy = false;
   unsigned long long seed = rtsession::lows::kNoisySeed;
+  std::string kind = rtsession::lows::kSessionKind;
   std::string airportFile;
   std::string output;
 };
@@ -59,6 +62,7 @@ struct Options {
 bool parse(int argc, char** argv, Options& o) {
   std::vector<std::string> files;
   bool seeded = false;
+  bool kinded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--noisy") {
@@ -71,11 +75,15 @@ bool parse(int argc, char** argv, Options& o) {
       // 0 is no noise at all: the smooth feed under the noisy session's name.
       if (text.empty() || text[0] == '-' || *end != '\0' || o.seed == 0) return false;
       seeded = true;
+    } else if (a == "--kind") {
+      if (i + 1 >= argc) return false;
+      o.kind = argv[++i];
+      kinded = true;
     } else {
       files.push_back(a);
     }
   }
-  if (files.size() != 2 || (seeded && !o.noisy)) return false;
+  if (files.size() != 2 || ((seeded || kinded) && !o.noisy)) return false;
   o.airportFile = files[0];
   o.output = files[1];
   return true;
@@ -86,12 +94,12 @@ bool parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
-    std::cerr << "usage: ambv_make_session [--noisy [--seed N]] <airport file> <output file>\n";
+    std::cerr << "usage: ambv_make_session [--noisy [--kind K] [--seed N]] <airport file> <output file>\n";
     return 2;
   }
   std::string text;
   try {
-    text = o.noisy ? rtsession::lows::makeNoisySession(o.airportFile, o.seed) : rtsession::lows::makeSession(o.airportFile);
+    text = o.noisy ? rtsession::lows::makeNoisySession(o.airportFile, o.seed, o.kind) : rtsession::lows::makeSession(o.airportFile);
   } catch (const std::exception& e) {
     std::cerr << "ambv_make_session: " << e.what() << "\n";
     return 1;

@@ -389,18 +389,47 @@ class Scatter {
  public:
   explicit Scatter(unsigned long long seed) : state_(seed) {}
 
-  // Scatters a report as a receiver hears it; `lastHeard` is where the flight was last heard, and
-  // becomes this report's place.
-  void apply(Report& r, const Noise& noise, Vec& lastHeard) {
+  // What the receivers last made of a flight.
+  struct Heard {
+    Vec at;               // where it was last heard
+    Vec wander;           // the wandering error's present offset
+    double second = -1.0;  // when (session time)
+    double headingDeg = -1.0;  // the last true heading given (taken from the track)
+  };
+
+  // Scatters a report as a receiver hears it at a session second; `heard` is what was made of the
+  // flight before, and becomes this report's.
+  void apply(Report& r, const Noise& noise, double second, Heard& heard) {
+    const double nose = r.headingDeg;
     r.headingDeg = wrapDeg(r.headingDeg + (2.0 * next() - 1.0) * noise.headingDeg);
     if (r.onGround) {
       const double metres = noise.groundJitterMinM + next() * (noise.groundJitterMaxM - noise.groundJitterMinM);
       r.at = r.at + along(360.0 * next()) * metres;
+      if (noise.wanderM > 0.0) {
+        const double keep = heard.second < 0.0 ? 0.0 : std::exp(-(second - heard.second) / noise.wanderSeconds);
+        const double fresh = noise.wanderM * std::sqrt(1.0 - keep * keep);
+        heard.wander = heard.wander * keep + Vec{gauss(), gauss()} * fresh;
+        r.at = r.at + heard.wander;
+      }
+      if (noise.outlierShare > 0.0 && next() < noise.outlierShare) r.at = r.at + along(360.0 * next()) * (30.0 + 20.0 * next());
       // A standing aircraft's track is its nose; a moving one's, where it went since last heard.
-      r.trackDeg = r.speedKt > 0.5 && length(r.at - lastHeard) > 0.0 ? bearingOf(r.at - lastHeard) : r.headingDeg;
+      const bool moved = r.speedKt > 0.5 && length(r.at - heard.at) > 0.0;
+      r.trackDeg = moved ? bearingOf(r.at - heard.at) : r.headingDeg;
+      if (noise.heading == Noise::Heading::Track) {
+        if (moved) {
+          heard.headingDeg = r.trackDeg;
+        } else if (heard.headingDeg < 0.0) {
+          heard.headingDeg = nose;
+        }
+        r.headingDeg = r.trackDeg = heard.headingDeg;
+      }
     }
-    lastHeard = r.at;
+    heard.at = r.at;
+    heard.second = second;
   }
+
+  // The gap to a flight's next line when lines come unevenly: 1 to `most` seconds.
+  int gap(int most) { return 1 + std::min(most - 1, static_cast<int>(next() * most)); }
 
  private:
   // A number in [0, 1): splitmix64.
@@ -410,6 +439,11 @@ class Scatter {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
     return static_cast<double>(z >> 11) * 0x1.0p-53;
+  }
+  // A standard normal number (Box-Muller).
+  double gauss() {
+    const double u = 1.0 - next();
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * kPi * next());
   }
 
   std::uint64_t state_;
@@ -439,25 +473,36 @@ std::string writeSession(const SessionSettings& settings, const std::vector<Flig
   std::sort(order.begin(), order.end(), [](const Flight* a, const Flight* b) { return a->id.hexId < b->id.hexId; });
   const Noise& noise = settings.noise;
   Scatter scatter(noise.seed);
-  std::map<unsigned, Vec> lastHeard;  // each flight's last scattered position
+  std::map<unsigned, Scatter::Heard> heard;
+  std::map<unsigned, int> nextLine;  // each flight's next line when lines come unevenly
+  const bool uneven = noise.seed != 0 && noise.reportMaxSeconds > 0;
   std::map<unsigned, std::string> late;  // a line held back until the flight's next one
   auto is = [](const Noise::Line& l, const Flight& f, int second) { return l.hexId == f.id.hexId && l.second == second; };
   for (int second = 0; second < settings.seconds; ++second) {
     if (second % settings.qnhSeconds == 0) out << second * 1000 << " 49004 {\"QNH\": " << settings.qnhHpa << "}\n";
-    if (second % settings.reportSeconds != 0) continue;
+    if (!uneven && second % settings.reportSeconds != 0) continue;
     for (const Flight* f : order) {
       const double t = second - f->startSecond;
       if (t < 0.0 || (t > f->track.elapsed() && !f->track.endless())) continue;
+      if (uneven) {
+        const auto due = nextLine.try_emplace(f->id.hexId, second).first;
+        if (second < due->second) continue;
+        due->second = second + scatter.gap(noise.reportMaxSeconds);
+      }
       Report r = f->track.at(t);
       if (length(r.at) > f->reportRadiusNm * kMetresPerNm) continue;
       if (noise.seed != 0 && noise.gapFrom.hexId == f->id.hexId && second >= noise.gapFrom.second &&
           second < noise.gapFrom.second + noise.gapSeconds) {
         continue;
       }
-      if (noise.seed != 0) scatter.apply(r, noise, lastHeard.try_emplace(f->id.hexId, r.at).first->second);
+      if (noise.seed != 0) {
+        scatter.apply(r, noise, second, heard.try_emplace(f->id.hexId, Scatter::Heard{r.at, {}, -1.0, -1.0}).first->second);
+      }
+      Identity id = f->id;
+      if (noise.seed != 0 && noise.heading == Noise::Heading::None) id.source = "mlat";
       std::ostringstream line;
       line << second * 1000 << " 49005 "
-           << trafficLine(f->id, r, settings.frame.toLatLon(r.at), settings.recordedEpoch + second,
+           << trafficLine(id, r, settings.frame.toLatLon(r.at), settings.recordedEpoch + second,
                           settings.magneticVariationDeg, settings.qnhHpa)
            << "\n";
       if (noise.seed != 0 && is(noise.late, *f, second)) {

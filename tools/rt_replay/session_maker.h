@@ -194,6 +194,20 @@ struct Noise {
   int gapSeconds = 0;  // ... for this long
   Line repeated;      // sent twice
   Line late;          // sent after the flight's next line
+  // Kinds of noise beyond the above; each off by default, and then it draws nothing, so a seed
+  // gives the feed it always gave.
+  // An error that wanders as a receiver's does: first-order filtered noise of this standard
+  // deviation (metres, each way) whose memory lasts about wanderSeconds.
+  double wanderM = 0.0;
+  double wanderSeconds = 30.0;
+  double outlierShare = 0.0;  // this share of the lines on the ground lands 30-50 m off
+  // Where the true heading comes from: the nose with its error, the track of the scattered
+  // positions (a standing aircraft keeps the last one), or nowhere (heard by multilateration).
+  enum class Heading { Nose, Track, None };
+  Heading heading = Heading::Nose;
+  // Lines at uneven gaps: each flight's next line comes 1 to this many seconds after its last
+  // (0: every reportSeconds).
+  int reportMaxSeconds = 0;
 };
 
 struct SessionSettings {
