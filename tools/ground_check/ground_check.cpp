@@ -422,9 +422,10 @@ void measureStills(const std::vector<Sample>& samples, const std::vector<FeedSti
   }
 }
 
-void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>& legs, const Limits& limits,
-                 AircraftReport& r) {
-  std::vector<double> errors;
+// Each step between two samples of one object on the ground, with its pace in knots (the feed's,
+// by the replay's speed).
+template <typename Step>
+void forEachGroundStep(const std::vector<Sample>& samples, const Limits& limits, Step&& step) {
   for (std::size_t i = 1; i < samples.size(); ++i) {
     const Sample& a = samples[i - 1];
     const Sample& b = samples[i];
@@ -432,8 +433,15 @@ void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>&
     if (a.objectId != b.objectId || !a.onGround || !b.onGround || stepSeconds <= 0.0 || stepSeconds > kLongestStepSeconds) {
       continue;
     }
-    const double metres = metresBetween(a.lat, a.lon, b.lat, b.lon);
-    if (metres / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt < limits.stillKt) continue;
+    step(a, b, metresBetween(a.lat, a.lon, b.lat, b.lon) / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt);
+  }
+}
+
+void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>& legs, const Limits& limits,
+                 AircraftReport& r) {
+  std::vector<double> errors;
+  forEachGroundStep(samples, limits, [&](const Sample& a, const Sample& b, double kt) {
+    if (kt < limits.stillKt) return;
     const double noseDeg = wrapDeg(a.headingDeg + signedDeg(b.headingDeg - a.headingDeg) / 2.0);
     for (const FeedLeg& leg : legs) {
       if (a.second < shown(leg.fromSecond, limits) - kLegTimeSeconds ||
@@ -450,9 +458,9 @@ void measureLegs(const std::vector<Sample>& samples, const std::vector<FeedLeg>&
                       toM <= leg.metres - kLegNearM && toM > fromM;
       if (!on) continue;
       errors.push_back(signedDeg(noseDeg - leg.bearingDeg));
-      break;
+      return;
     }
-  }
+  });
   if (errors.empty()) return;
   r.straightSamples = static_cast<int>(errors.size());
   double sum = 0.0;
@@ -480,15 +488,8 @@ double metresToSegment(const Vec& p, const Vec& a, const Vec& b) {
 void measurePath(const std::vector<Sample>& samples, const std::vector<PathLine>& path, const Limits& limits,
                  AircraftReport& r) {
   std::vector<double> distances;
-  for (std::size_t i = 1; i < samples.size(); ++i) {
-    const Sample& a = samples[i - 1];
-    const Sample& b = samples[i];
-    const double stepSeconds = b.second - a.second;
-    if (a.objectId != b.objectId || !a.onGround || !b.onGround || stepSeconds <= 0.0 || stepSeconds > kLongestStepSeconds) {
-      continue;
-    }
-    const double kt = metresBetween(a.lat, a.lon, b.lat, b.lon) / (stepSeconds * limits.timeScale) / kMetresPerSecondPerKt;
-    if (kt < limits.pathFromKt || kt > limits.pathToKt) continue;
+  forEachGroundStep(samples, limits, [&](const Sample&, const Sample& b, double kt) {
+    if (kt < limits.pathFromKt || kt > limits.pathToKt) return;
     const double sessionSecond = (b.second - limits.feedShownSecond) * limits.timeScale;
     double nearest = std::numeric_limits<double>::infinity();
     for (std::size_t k = 1; k < path.size(); ++k) {
@@ -498,13 +499,13 @@ void measurePath(const std::vector<Sample>& samples, const std::vector<PathLine>
       nearest = std::min(nearest, metresToSegment(local(b, b.lat, b.lon), local(b, path[k - 1].lat, path[k - 1].lon),
                                                   local(b, path[k].lat, path[k].lon)));
     }
-    if (!std::isfinite(nearest)) continue;
+    if (!std::isfinite(nearest)) return;
     distances.push_back(nearest);
     if (nearest > r.pathMaxM) {
       r.pathMaxM = nearest;
       r.pathMaxSecond = b.second;
     }
-  }
+  });
   if (distances.empty()) return;
   r.pathSamples = static_cast<int>(distances.size());
   std::sort(distances.begin(), distances.end());
