@@ -908,6 +908,7 @@ TEST_F(MovementTest, ExactFeedKeepsToItsPath) {
       {"S-bend of 2 x 25 degrees", {{150.0, 0.0, 15.0}, {40.0, 25.0, 15.0}, {40.0, -25.0, 15.0}, {200.0, 0.0, 15.0}}},
       {"S-bend of 2 x 40 degrees", {{150.0, 0.0, 15.0}, {40.0, 40.0, 15.0}, {40.0, -40.0, 15.0}, {200.0, 0.0, 15.0}}},
       {"a straight whose end lies in a turn", {{130.0, 0.0, 12.0}, {60.0, 70.0, 12.0}, {200.0, 0.0, 12.0}}},
+      {"120 degree turn of 15 m radius", {{150.0, 0.0, 12.0}, {31.4, 120.0, 12.0}, {200.0, 0.0, 12.0}}},
   };
   constexpr double kMetresPerDeg = 111132.95;
   const double cosLat = std::cos(47.8 * kDeg);
@@ -945,12 +946,16 @@ TEST_F(MovementTest, ExactFeedKeepsToItsPath) {
     std::size_t fed = 2;
     double farthestM = 0.0;
     double mostScatterM = 0.0;
+    double slowestMps = 1e9;
+    std::optional<std::pair<double, double>> lastSecond;
     for (int tick = 1; g_trafficTick.load() < feed.back().dueTick - 3000; ++tick) {
       takeDueLines(ac, feed, fed);
       runTicks(ac, 1);
       mostScatterM = std::max(mostScatterM, ac.groundScatterM);
       if (tick % 100 != 0) continue;
       const auto [n, e] = local(ac.position.lat, ac.position.lon);
+      if (lastSecond) slowestMps = std::min(slowestMps, std::hypot(n - lastSecond->first, e - lastSecond->second));
+      lastSecond = std::pair{n, e};
       double nearest = 1e9;
       for (std::size_t k = 1; k < path.size(); ++k) {
         const auto [n0, e0] = path[k - 1];
@@ -963,6 +968,8 @@ TEST_F(MovementTest, ExactFeedKeepsToItsPath) {
     EXPECT_EQ(mostScatterM, 0.0) << "the feed judged scattered";
     // A curve drawn through three lines 15 m apart cuts inside a junction's arc by some 2 m.
     EXPECT_LT(farthestM, 2.5) << "the farthest from the feed's path";
+    // No slow-down for a scattering feed's corners acts: it would halt the 120 degree turn.
+    EXPECT_GT(slowestMps / speed, 0.5) << "the slowest second's pace, of the feed's";
   }
 }
 
