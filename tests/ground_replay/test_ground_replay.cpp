@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -20,8 +21,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/geometry.h"
 #include "ground_replay.h"
 #include "lows_session.h"
+#include "session.h"
 #include "support/test_support.h"
 
 namespace {
@@ -44,6 +47,8 @@ struct Draw {
   bool noisy = true;
   fs::path exactSession;  // whose paths a noisy draw is held to: the flights its noise was drawn over
   std::string kind = rtsession::lows::kSessionKind;
+  // Lines another sender puts beside the session's; with them, the arrival must still reach its stand.
+  decltype(groundreplay::Options::beside) beside = {};
 };
 
 // What a draw's process hands back.
@@ -54,6 +59,8 @@ struct Scored {
   std::set<std::string> callsigns;   // the program-made aircraft the simulator showed
   int failedCreations = -1;
   nlohmann::json figures;            // the summary line's figures
+  nlohmann::json ends;               // each aircraft's last sample (latitude, longitude, second), its objects
+  double lastSecond = 0.0;           // of the recording
 };
 
 // The figures of the noisy kinds' rules, shown per kind (the worst over its draws), with the
@@ -110,12 +117,21 @@ void scoreDraw(const Draw& d, const fs::path& folder, const fs::path& out) {
   o.session = d.session;
   o.sessionSeconds = d.seconds;
   o.folder = folder;
+  o.beside = d.beside;
   const groundreplay::Run run = groundreplay::replaySession(o);
   nlohmann::json j;
   j["failure"] = run.failure;
   j["failedCreations"] = run.failedCreations;
   j["callsigns"] = nlohmann::json::array();
-  for (const auto& [callsign, samples] : run.recording) j["callsigns"].push_back(callsign);
+  double lastSecond = 0.0;
+  for (const auto& [callsign, samples] : run.recording) {
+    j["callsigns"].push_back(callsign);
+    std::set<int> objects;
+    for (const auto& sample : samples) objects.insert(sample.objectId);
+    j["ends"][callsign] = {samples.back().lat, samples.back().lon, samples.back().second, objects.size()};
+    lastSecond = std::max(lastSecond, samples.back().second);
+  }
+  j["lastSecond"] = lastSecond;
   groundcheck::Limits limits = d.noisy ? groundcheck::Limits::noisyFeed() : groundcheck::Limits{};
   const groundcheck::Report report =
       groundreplay::checkReplay(run, d.session, limits, d.exactSession, d.kind != rtsession::lows::kSessionKind);
@@ -150,6 +166,8 @@ Scored readScored(const fs::path& file) {
   s.callsigns = j.value("callsigns", std::set<std::string>{});
   s.failedCreations = j.value("failedCreations", -1);
   s.figures = j.value("figures", nlohmann::json::object());
+  s.ends = j.value("ends", nlohmann::json::object());
+  s.lastSecond = j.value("lastSecond", 0.0);
   return s;
 }
 
@@ -243,12 +261,75 @@ std::string kindSummary(const KindWorst& worst) {
   return out;
 }
 
+// Attacks on the feed beside the smooth session: its arrival must still reach its stand.
+const std::string kArrival = "DLH5YA";
+
+using Beside = decltype(groundreplay::Options::beside);
+
+double stampOf(const std::string& line) { return std::atof(rtreplay::field(line, rtreplay::kTimestampField).c_str()); }
+
+// 5 lines a second of an aircraft far outside the traffic radius, stamped 400 s behind the feed
+// (each its own, as a sender's clock gives them).
+Beside staleStream() {
+  return [last = 0.0, lastMs = std::int64_t{0}, template_ = std::string(), nextMs = std::int64_t{0}](
+             std::int64_t ms, const std::vector<std::string>& sent) mutable -> std::vector<std::string> {
+    for (const std::string& line : sent) {
+      last = std::max(last, stampOf(line));
+      lastMs = ms;
+      template_ = line;
+    }
+    if (template_.empty() || ms < nextMs) return {};
+    nextMs = ms + 200;
+    std::string line = template_;
+    rtreplay::replaceField(line, rtreplay::kHexIdField, "4999001");
+    rtreplay::replaceField(line, 2, "10.0");
+    rtreplay::replaceField(line, 3, "10.0");
+    const double now = last + static_cast<double>(ms - lastMs) / 1000.0;
+    rtreplay::replaceField(line, rtreplay::kTimestampField, rtreplay::feedTimeText(now - 400.0));
+    return {line};
+  };
+}
+
+// The arrival's line at 1:30 of the session (taxiing to its stand) sent again twice, stamped an
+// hour and an hour and a second ahead.
+Beside wildPair() {
+  return [sentPair = false, start = -1.0](std::int64_t, const std::vector<std::string>& sent) mutable {
+    std::vector<std::string> out;
+    for (const std::string& line : sent) {
+      if (start < 0.0) start = stampOf(line);
+      if (sentPair || rtreplay::field(line, 9) != kArrival || stampOf(line) < start + 90.0) continue;
+      sentPair = true;
+      for (const double ahead : {3600.0, 3601.0}) {
+        std::string wild = line;
+        rtreplay::replaceField(wild, rtreplay::kTimestampField, rtreplay::feedTimeText(stampOf(line) + ahead));
+        out.push_back(wild);
+      }
+    }
+    return out;
+  };
+}
+
+// Where the arrival's feed ends within the replayed span.
+std::pair<double, double> feedEnd(const fs::path& session, double seconds) {
+  std::ifstream in(session);
+  std::string error;
+  std::pair<double, double> end{0.0, 0.0};
+  for (const rtreplay::Datagram& d : rtreplay::readSession(in, error)) {
+    if (d.offsetMs > seconds * 1000.0 || rtreplay::field(d.payload, 9) != kArrival) continue;
+    end = {std::atof(rtreplay::field(d.payload, 2).c_str()), std::atof(rtreplay::field(d.payload, 3).c_str())};
+  }
+  return end;
+}
+
 TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircraft) {
   const coretest::TempFolder folder;
   const fs::path exact = folder / "noisy-exact.rtrec";
   coretest::writeFile(exact, rtsession::lows::makeNoisySession(kAirportFile, 0));
   std::vector<Draw> draws{{"smooth (stored)", kSource / "tools/rt_replay/session-lows.rtrec", kSmoothSessionSeconds, false, {}},
                           {"noisy (stored)", kSource / "tools/rt_replay/session-lows-noisy.rtrec", 0.0, true, exact}};
+  const fs::path smoothSession = draws.front().session;
+  draws.push_back({"smooth, stale lines beside", smoothSession, kSmoothSessionSeconds, false, {}, rtsession::lows::kSessionKind, staleStream()});
+  draws.push_back({"smooth, a wild pair beside", smoothSession, kSmoothSessionSeconds, false, {}, rtsession::lows::kSessionKind, wildPair()});
   for (const unsigned long long seed : kSeeds) {
     const fs::path session = folder / ("noisy-" + std::to_string(seed) + ".rtrec");
     coretest::writeFile(session, rtsession::lows::makeNoisySession(kAirportFile, seed));
@@ -290,6 +371,15 @@ TEST(GroundReplay, EveryDrawOfTheNoiseAndBothStoredSessionsRunAndMakeTheirAircra
     // shown only (the per-kind summary below).
     if (d.kind == rtsession::lows::kSessionKind) {
       EXPECT_LE(s.figures.value("pathM", 1e9), s.figures.value("pathLimitM", 0.0)) << d.name << ": off its feed's path";
+    }
+    if (d.beside) {
+      // On its stand at the end, one object all along: not frozen short of it, nor removed as
+      // frozen and made anew.
+      const auto [standLat, standLon] = feedEnd(d.session, d.seconds);
+      const nlohmann::json end = s.ends.value(kArrival, nlohmann::json::array({0.0, 0.0, 0.0, 0}));
+      EXPECT_LT(distanceNm(end[0].get<double>(), end[1].get<double>(), standLat, standLon) * 1852.0, 10.0) << d.name;
+      EXPECT_GE(end[2].get<double>(), s.lastSecond - 1.0) << d.name;
+      EXPECT_EQ(end[3].get<int>(), 1) << d.name << ": " << kArrival << " made anew";
     }
   }
   std::printf("==== Summary\n%s", summaries.c_str());
