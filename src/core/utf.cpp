@@ -182,16 +182,6 @@ bool isControlOrInvisible(char32_t c) {
 // all (XML does not allow U+FFFE and U+FFFF either): refused, and cleaned as an invalid byte is.
 bool isNonCharacter(char32_t c) { return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE; }
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
-  }
-  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  out += static_cast<char>((0xFF << (7 - extra)) | (c >> (6 * extra)));
-  for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
-}
-
 bool isLineBreak(unsigned char c) { return c == '\n' || c == '\r'; }
 
 }  // namespace
@@ -283,36 +273,30 @@ std::optional<Utf16Order> unmarkedUtf16Order(std::string_view bytes) {
 }
 
 std::string utf16LinesToUtf8(std::string_view bytes, Utf16Order order, std::size_t& brokenLines) {
-  const std::size_t units = bytes.size() / 2;
-  const auto unitAt = [&](std::size_t i) {
-    const auto first = static_cast<unsigned char>(bytes[2 * i]);
-    const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
-    return order == Utf16Order::LittleEndian ? char32_t(second << 8 | first) : char32_t(first << 8 | second);
-  };
   brokenLines = 0;
   std::string out;
-  std::string line;
-  bool broken = false;
+  std::u16string line;
   const auto endLine = [&] {
-    if (broken) ++brokenLines;
-    else out += line;
+    try {
+      if (line.find(u'\0') == std::u16string::npos) {
+        out += win32::wideToUtf8(line);
+      } else {
+        ++brokenLines;
+      }
+    } catch (const win32::Utf8ConversionException&) {
+      ++brokenLines;  // a lone surrogate
+    }
     line.clear();
-    broken = false;
   };
-  for (std::size_t i = 0; i < units; ++i) {
-    const char32_t unit = unitAt(i);
-    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-    const char32_t next = high && i + 1 < units ? unitAt(i + 1) : 0;
-    if (unit == '\n' || unit == '\r') {
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    const auto unit = static_cast<char16_t>(order == Utf16Order::LittleEndian ? second << 8 | first : first << 8 | second);
+    if (unit == u'\n' || unit == u'\r') {
       endLine();
       out += static_cast<char>(unit);
-    } else if (high && next >= 0xDC00 && next <= 0xDFFF) {
-      appendUtf8(line, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
-      ++i;
-    } else if (unit == 0 || (unit >= 0xD800 && unit <= 0xDFFF)) {
-      broken = true;
     } else {
-      appendUtf8(line, unit);
+      line += unit;
     }
   }
   endLine();
