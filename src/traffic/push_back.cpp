@@ -374,8 +374,7 @@ void startPushBack(LiveAircraft& ac) {
   // From the line that showed the aircraft leaving on, the feed's lines give the push-back's pace;
   // it begins when the feed's push began. An aircraft first heard while its push ran holds the
   // rest of the push's lines heard before it was created (watchStandLines): they count as well.
-  const std::vector<TrackPoint> held = std::exchange(ac.pushBackFeedLines, {});
-  ac.pushBackFeedLines = held;
+  const std::vector<TrackPoint> held = ac.pushBackFeedLines;
   ac.pushBackFeedLines.push_back(ac.trackPoints.back());
   std::stable_sort(ac.pushBackFeedLines.begin(), ac.pushBackFeedLines.end(),
                    [](const TrackPoint& a, const TrackPoint& b) { return a.dueTick < b.dueTick; });
