@@ -103,6 +103,51 @@ constexpr double kStandingQuarter = 0.796;
 // and stay above it.
 constexpr double kQuarter = 0.25;
 
+// How fast an aircraft may have gone between lines: the fastest of the speeds they give, with room
+// for speeding up and slowing down between them.
+constexpr double kSpeedRoom = 1.25;
+constexpr double kSpeedRoomKt = 3.0;
+// How much a scattering feed's scatter (per axis) may lengthen one leg between two lines: some two
+// and a half times it, and a few metres more.
+constexpr double kLegScatters = 2.5;
+constexpr double kLegFloorM = 2.5;
+// The room is made for at least a receiver's usual scatter: the estimate reads less for a while
+// where the feed stops or starts to turn, and nothing before it has lines enough. An exact feed's
+// lines never lie beyond their speeds' reach, so the room spares them.
+constexpr double kLeastScatterM = 6.0;
+constexpr double kTicksPerSecond = 100.0;
+
+// How far an aircraft may have gone from line `from` to line `to`, over `legs` legs between lines
+// of the feed (each lengthened by the scatter), at most at `fastestKt`.
+double reachM(const TrackPoint& from, const TrackPoint& to, double fastestKt, double scatterM, double legs) {
+  const double seconds = std::max(static_cast<double>(to.dueTick - from.dueTick) / kTicksPerSecond, 0.0);
+  const double scatter = std::max(scatterM, kLeastScatterM);
+  const double kt = fastestKt * kSpeedRoom + kSpeedRoomKt;
+  return kt * kMetresPerNm / 3600.0 * seconds + legs * (kLegScatters * scatter + kLegFloorM);
+}
+
+double metres(const TrackPoint& a, const TrackPoint& b) { return pointDistanceNm(a, b) * kMetresPerNm; }
+
+// Whether a line lies so far off where the lines before and after it put the aircraft that it
+// cannot have been there.
+bool strayLine(const TrackPoint& before, const TrackPoint& line, const TrackPoint& after, double scatterM) {
+  const double fastestKt = std::max({before.groundSpeedKt, line.groundSpeedKt, after.groundSpeedKt});
+  const double reach = reachM(before, after, fastestKt, scatterM, 2.0);
+  const double fromBefore = metres(before, line);
+  const double toAfter = metres(line, after);
+  // The aircraft cannot have gone out to the line and on to the next in the time, while the
+  // neighbours agree with each other, and the line lies off both of them by more than scatter:
+  // the line alone is off (not one of its neighbours).
+  return fromBefore + toAfter > reach && metres(before, after) <= reach &&
+         std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
+}
+
+// Whether a line lies farther from the line before than their speeds, the time between them and
+// the scatter allow.
+bool beyondReach(const TrackPoint& before, const TrackPoint& line, double scatterM) {
+  return metres(before, line) > reachM(before, line, std::max(before.groundSpeedKt, line.groundSpeedKt), scatterM, 1.0);
+}
+
 }  // namespace
 
 double feedScatterM(const std::deque<TrackPoint>& lines, double previous) {
@@ -127,18 +172,37 @@ double feedScatterM(const std::deque<TrackPoint>& lines, double previous) {
   return *quarter < kExactScatterM ? 0.0 : *quarter;
 }
 
-void noteFeedLine(LiveAircraft& ac, const TrackPoint& line) {
+bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line) {
   auto& lines = ac.scatterLines;
   // A flight's ground lines before it took off tell nothing of those after it lands.
   if (line.airborne != 0) {
     lines.clear();
-    return;
+    return true;
   }
   // A line heard before (the taxi's lines held through a push-back are handed on again) is kept once.
-  if (!lines.empty() && line.dueTick <= lines.back().dueTick) return;
+  if (!lines.empty() && line.dueTick <= lines.back().dueTick) return true;
   lines.push_back(line);
+  // The line before this one, held ahead of the aircraft, is judged now that it has neighbours on
+  // both sides: a stray line is not driven to, and tells nothing of the feed's scatter. Where it
+  // is still queued last behind the point the aircraft drives to, it leaves the track (and the
+  // held lines of a push-back).
+  if (const std::size_t n = lines.size(); n >= 3 && strayLine(lines[n - 3], lines[n - 2], lines[n - 1], ac.groundScatterM)) {
+    const TrackPoint& stray = lines[n - 2];
+    auto& track = ac.trackPoints;
+    if (track.size() >= 3 && sameSpot(track.back(), stray)) track.pop_back();
+    auto& pushed = ac.pushBackFeedLines;
+    if (!pushed.empty() && sameSpot(pushed.back(), stray)) pushed.pop_back();
+    lines.erase(lines.end() - 2);
+  }
   if (lines.size() > kScatterLines) lines.pop_front();
   ac.groundScatterM = feedScatterM(lines, ac.groundScatterM);
+  // A line beyond reach of the line before does not join the track: once queued it may be driven
+  // to before the next line can tell it strayed (a standing aircraft drives to its next line at
+  // once). Where it did not stray, the next line leads on from it. Where the line before was
+  // beyond reach of its own, the feed's speeds tell nothing of its steps, and the line joins.
+  const std::size_t n = lines.size();
+  return n < 3 || !beyondReach(lines[n - 2], lines[n - 1], ac.groundScatterM) ||
+         beyondReach(lines[n - 3], lines[n - 2], ac.groundScatterM);
 }
 
 }  // namespace kvo::mv

@@ -45,8 +45,11 @@ inline constexpr double kExactScatterM = 1.0;
 // 0 where they lie on them within kExactScatterM; `previous` where the lines are too few to tell.
 double feedScatterM(const std::deque<TrackPoint>& lines, double previous);
 // Every feed line of a known aircraft: kept among its latest lines on the ground, and the
-// aircraft's feed scatter (groundScatterM) judged anew over them.
-void noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
+// aircraft's feed scatter (groundScatterM) judged anew over them. The line before it, where it lies
+// farther off where its neighbours put the aircraft than their speeds, the time and the scatter
+// allow (a stray line), is dropped from them and, still queued last, from the track. False where
+// the line lies so far from the line before that it must not join the track.
+bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
 
 // A copy of the template point at another place, moving on the ground.
 TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);

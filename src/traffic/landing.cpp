@@ -106,7 +106,7 @@ void touchAndGo(LiveAircraft& ac) {
 }
 
 void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
-  noteFeedLine(ac, p);
+  if (!noteFeedLine(ac, p)) return;
   auto& track = ac.trackPoints;
   if (track.size() > kMaxTrackPoints) {
     removeAircraftFromSim(ac);

@@ -1,6 +1,7 @@
 // Landing and track checks: how a new feed position of a known aircraft joins its track.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <vector>
@@ -139,6 +140,54 @@ TEST_F(MovementTest, LandingRollLowersAFasterPoint) {
   EXPECT_EQ(ac.trackPoints.back().groundSpeedKt, 45.0);
   decodeExisting(ac, pointFrom(a, 0.0, 300.0, kNow + 3600, 38));
   EXPECT_EQ(ac.trackPoints.back().groundSpeedKt, 38.0);
+}
+
+// A lone line far off where the lines before and after it put the aircraft is not driven to; the
+// lines of real turns, backtracks, push-backs, rolls and stand arrivals all stay, on an exact feed
+// and on a scattering one alike.
+TEST_F(MovementTest, ALoneLineFarOffIsDroppedAndRealShapesStay) {
+  struct Leg {
+    double bearingDeg;
+    double metres;
+    int seconds;
+    double kt;  // the speed of the line it leads to
+  };
+  struct Row {
+    const char* what;
+    double scatterM;
+    double firstKt;
+    Leg toLine;
+    Leg toNext;
+    bool dropped;
+  };
+  const std::vector<Row> rows{
+      {"standing, one line 40 m off", 5.0, 0.0, {90.0, 40.0, 2, 0.0}, {270.0, 38.0, 2, 0.0}, true},
+      {"straight at 15 kt, one line 40 m to the side", 5.0, 15.0, {69.0, 42.9, 2, 15.0}, {291.0, 42.9, 2, 15.0}, true},
+      {"exact 90 deg turn, lines 10 s apart at 30 kt", 0.0, 30.0, {0.0, 150.0, 10, 30.0}, {90.0, 150.0, 10, 30.0}, false},
+      {"the same turn on a scattering feed", 8.0, 30.0, {0.0, 150.0, 10, 30.0}, {90.0, 150.0, 10, 30.0}, false},
+      {"backtrack, round at the runway's end", 5.0, 15.0, {0.0, 50.0, 10, 5.0}, {180.0, 50.0, 10, 15.0}, false},
+      {"push-back with the tug's turn", 5.0, 0.0, {180.0, 3.0, 2, 2.0}, {230.0, 4.0, 2, 3.0}, false},
+      {"take-off roll", 5.0, 60.0, {0.0, 72.0, 2, 80.0}, {0.0, 92.0, 2, 100.0}, false},
+      {"arrival turning onto its stand", 5.0, 8.0, {0.0, 12.0, 2, 5.0}, {90.0, 6.0, 3, 0.0}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+    ac.groundScatterM = row.scatterM;  // three lines are too few to judge it anew
+    const TrackPoint first = point(50.0, 8.0, kNow + 3000, row.firstKt);
+    ac.trackPoints = {pointFrom(first, 180.0, 20.0, kNow + 2800, row.firstKt)};
+    const TrackPoint line =
+        pointFrom(first, row.toLine.bearingDeg, row.toLine.metres, first.dueTick + 100 * row.toLine.seconds, row.toLine.kt);
+    const TrackPoint next =
+        pointFrom(line, row.toNext.bearingDeg, row.toNext.metres, line.dueTick + 100 * row.toNext.seconds, row.toNext.kt);
+    for (const TrackPoint& p : {first, line, next}) decodeExisting(ac, p);
+    const bool inLines = std::any_of(ac.scatterLines.begin(), ac.scatterLines.end(),
+                                     [&](const TrackPoint& p) { return p.dueTick == line.dueTick; });
+    const bool inTrack = std::any_of(ac.trackPoints.begin(), ac.trackPoints.end(),
+                                     [&](const TrackPoint& p) { return std::abs(p.lat - line.lat) < 1e-8 && std::abs(p.lon - line.lon) < 1e-8; });
+    EXPECT_EQ(inLines, !row.dropped);
+    EXPECT_FALSE(row.dropped && inTrack);
+  }
 }
 
 // The watch on a parked aircraft.
