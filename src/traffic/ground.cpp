@@ -342,7 +342,13 @@ void retimeNextPoint(LiveAircraft& ac) {
   }
   ac.turnRate = ac.turnRateBase;
   const double lengthNm = pointDistanceNm(first, second);
-  const std::int32_t n = travelTicks(lengthNm, segmentSpeed(ac));
+  std::int32_t n = travelTicks(lengthNm, segmentSpeed(ac));
+  // A helicopter on a scattering feed goes from scattered point to scattered point, a longer way than
+  // the feed's: at the feed's speed it falls behind line by line and crawls on long after its feed
+  // has stopped. It reaches each point by its due tick.
+  if (isRotorcraft(ac) && ac.groundScatterM > 0.0) {
+    n = static_cast<std::int32_t>(std::clamp<kvo::TickCount>(second.dueTick - now, kvo::kMinTravelTicks, n));
+  }
   if (ac.curve.isSet() || ac.turning != 0) {
     const double angle = ac.curve.isSet() ? ac.curveAngle : ac.turnDeltaDeg;
     const double k = std::max(std::round(angle / ac.turnRate / 100.0), 1.0);

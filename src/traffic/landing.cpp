@@ -105,8 +105,42 @@ void touchAndGo(LiveAircraft& ac) {
   departureConfiguration(ac);
 }
 
+// How far the feed's speeds carry an aircraft from its last track point to the line just heard:
+// over the lines on the ground heard in between, each step at the mean of its two ends' speeds.
+double feedWayNm(const LiveAircraft& ac, const TrackPoint& last, const TrackPoint& p) {
+  double wayNm = 0.0;
+  const TrackPoint* from = &last;
+  auto step = [&](const TrackPoint& to) {
+    const double ticks = static_cast<double>(std::max<kvo::TickCount>(to.dueTick - from->dueTick, 0));
+    wayNm += (from->groundSpeedKt + to.groundSpeedKt) / 2.0 * ticks / kvo::kTicksPerHour;
+    from = &to;
+  };
+  for (const TrackPoint& line : ac.scatterLines) {
+    if (line.dueTick > last.dueTick && line.dueTick < p.dueTick) step(line);
+  }
+  step(p);
+  return wayNm;
+}
+
+// A helicopter cannot move on the ground at no speed: a line that shows it standing there, after a
+// point on the ground, lies where that point lies. Its own place is only the feed's scatter (metres
+// from line to line, tens of metres now and then): taken as a move, it would wander and spin on its
+// pad. Every rule after this takes the line as an exact feed's repeated line. A line within the way
+// the feed's speeds carry it is where the feed came to its stop; one farther than a jump is a move
+// the feed did not show.
+void placeStandingRotorcraftLine(const LiveAircraft& ac, TrackPoint& p) {
+  if (!isRotorcraft(ac) || ac.trackPoints.empty()) return;
+  const TrackPoint& last = ac.trackPoints.back();
+  if (p.airborne != 0 || last.airborne != 0 || p.groundSpeedKt >= kPushBackStandsKt) return;
+  const double d = pointDistanceNm(p, last);
+  if (d <= feedWayNm(ac, last, p) || d > kStandJumpNm) return;
+  p.lat = last.lat;
+  p.lon = last.lon;
+}
+
 void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
   if (!noteFeedLine(ac, p)) return;
+  placeStandingRotorcraftLine(ac, p);
   auto& track = ac.trackPoints;
   if (track.size() > kMaxTrackPoints) {
     removeAircraftFromSim(ac);
