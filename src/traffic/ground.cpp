@@ -65,18 +65,30 @@ CurveShape curveShape(double midNorth, double midEast, double endNorth, double e
 // meet ahead of both ends, or meet farther from the middle point than a scattered point lies,
 // there is no such corner; but a corner anywhere on the leg before its middle point is where the
 // aircraft turns onto the leg (setting off after a push-back, or onto a leg its nose is still far
-// off).
+// off). A helicopter's nose tells little of its way (it turns on the spot): its curve toward its
+// control point is kept where it leaves within kCurveKinkRad of the nose and arrives that close to
+// the leg after it.
 constexpr double kCornerFromMiddleM = 20.0;
+constexpr double kCurveKinkRad = 10.0 * kDeg;
 constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to parallel meet anywhere
 
-std::optional<std::pair<double, double>> tangentCorner(double heading, double midNorth, double midEast, double endNorth,
-                                                       double endEast, bool ontoLeg) {
+std::optional<std::pair<double, double>> tangentCorner(double heading, std::optional<std::pair<double, double>> kept,
+                                                       double midNorth, double midEast, double endNorth, double endEast,
+                                                       bool ontoLeg) {
   const double outLength = std::hypot(endNorth - midNorth, endEast - midEast);
   if (outLength <= 0.0) return std::nullopt;
   const double inNorth = std::cos(heading);
   const double inEast = std::sin(heading);
   const double outNorth = (endNorth - midNorth) / outLength;
   const double outEast = (endEast - midEast) / outLength;
+  if (kept) {
+    // The curve leaves toward its control point and arrives from it.
+    const auto [controlNorth, controlEast] = *kept;
+    const double leaves = wrapPi(std::atan2(controlEast, controlNorth) - heading);
+    const double arrives =
+        wrapPi(std::atan2(endEast - controlEast, endNorth - controlNorth) - std::atan2(outEast, outNorth));
+    if (std::abs(leaves) <= kCurveKinkRad && (!ontoLeg || std::abs(arrives) <= kCurveKinkRad)) return std::nullopt;
+  }
   const double det = inNorth * outEast - inEast * outNorth;
   if (std::abs(det) < kCornerMinSine) return std::nullopt;
   const double ahead = (endNorth * outEast - endEast * outNorth) / det;
@@ -119,7 +131,10 @@ constexpr double kShortOfSharpTurn = 0.6;
 
 void endCurveShortOfSharpTurn(LiveAircraft& ac) {
   auto& track = ac.trackPoints;
-  if (ac.groundScatterM <= 0.0 || track.size() < 4 || track[2].stationary != 0 || track[3].stationary != 0) return;
+  if (ac.groundScatterM <= 0.0 || isRotorcraft(ac) || track.size() < 4 || track[2].stationary != 0 ||
+      track[3].stationary != 0) {
+    return;
+  }
   const TrackPoint& from = track[1];
   const TrackPoint& corner = track[2];
   const double in = initialBearing(from.lat, from.lon, corner.lat, corner.lon);
@@ -419,9 +434,11 @@ void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
   toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, midNorth, midEast);
   toLocalMetres(curve.startLat, curve.startLon, third.lat, third.lon, curve.endNorth, curve.endEast);
   // On a scattering feed the middle point is a scattered corner of the turn: the curve through it
-  // swings out before it (the nose first turns the wrong way) and on past it; the curve rounds it.
+  // swings out before it (the nose first turns the wrong way) and on past it; an aeroplane's curve
+  // rounds it.
+  const bool rotor = isRotorcraft(ac);
   CurveShape shape = pushBack ? CurveShape::Corner : curveShape(midNorth, midEast, curve.endNorth, curve.endEast);
-  if (shape == CurveShape::ThroughMiddle && ac.groundScatterM > 0.0) shape = CurveShape::Corner;
+  if (shape == CurveShape::ThroughMiddle && ac.groundScatterM > 0.0 && !rotor) shape = CurveShape::Corner;
   // The curve's control point: for the smooth curve through the middle point, the middle point for
   // a corner there, half-way to the end for a straight run.
   const std::pair<double, double> shapeControl =
@@ -430,7 +447,8 @@ void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
                                          : std::pair{curve.endNorth / 2.0, curve.endEast / 2.0};
   const auto corner = pushBack || shape == CurveShape::Straight || ac.groundScatterM <= 0.0
                           ? std::nullopt
-                          : tangentCorner(ac.position.heading, midNorth, midEast, curve.endNorth, curve.endEast, ontoLeg);
+                          : tangentCorner(ac.position.heading, rotor ? std::optional{shapeControl} : std::nullopt,
+                                          midNorth, midEast, curve.endNorth, curve.endEast, ontoLeg);
   if (shape == CurveShape::ThroughMiddle && !corner) {
     curve.midNorth = midNorth;
     curve.midEast = midEast;
