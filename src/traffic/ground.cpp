@@ -56,33 +56,39 @@ CurveShape curveShape(double midNorth, double midEast, double endNorth, double e
   return middleAhead && endBeyondMiddle ? CurveShape::Corner : CurveShape::Straight;
 }
 
-// On a scattering feed the middle point of a turn is a scattered corner point: the curve through it
-// leaves far off the nose and arrives off the way out, and the nose swings at both ends. Where it
-// would leave more than kCurveKinkRad off the nose, or arrive that far off the straight leg that
-// runs on from the middle point through the end point (`ontoLeg`), the curve rounds the corner
-// where the way in along the nose meets the way out onto the end point instead. Without such a leg
-// the way out is only a chord of the feed's path, which a curve rightly meets at an angle. Where
-// the two ways do not meet ahead of both ends, or meet farther from the middle point than a
-// scattered point lies, there is no such corner; but a corner anywhere on the leg before its
-// middle point is where the aircraft turns onto the leg (setting off after a push-back, or onto a
-// leg its nose is still far off).
+// On a scattering feed the middle point of a turn is a scattered corner point: a curve through it,
+// or round it, leaves off the nose and arrives off the way out, and the nose swings at both ends
+// (or the aircraft stands to turn it). The curve rounds the corner where the way in along the nose
+// meets the way out onto the end point instead: it leaves along the nose and arrives along the way
+// out (on the straight leg that runs on from the middle point through the end point, `ontoLeg`;
+// without such a leg the way out is only a chord of the feed's path). Where the two ways do not
+// meet ahead of both ends, or meet farther from the middle point than a scattered point lies,
+// there is no such corner; but a corner anywhere on the leg before its middle point is where the
+// aircraft turns onto the leg (setting off after a push-back, or onto a leg its nose is still far
+// off). A helicopter's nose tells little of its way (it turns on the spot): its curve toward its
+// control point is kept where it leaves within kCurveKinkRad of the nose and arrives that close to
+// the leg after it.
 constexpr double kCornerFromMiddleM = 20.0;
-constexpr double kCurveKinkRad = 10.0 * kDeg;  // a curve leaving closer to the nose joins it smoothly enough
+constexpr double kCurveKinkRad = 10.0 * kDeg;
 constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to parallel meet anywhere
 
-std::optional<std::pair<double, double>> tangentCorner(double heading, std::pair<double, double> control, double midNorth,
-                                                       double midEast, double endNorth, double endEast, bool ontoLeg) {
+std::optional<std::pair<double, double>> tangentCorner(double heading, std::optional<std::pair<double, double>> kept,
+                                                       double midNorth, double midEast, double endNorth, double endEast,
+                                                       bool ontoLeg) {
   const double outLength = std::hypot(endNorth - midNorth, endEast - midEast);
   if (outLength <= 0.0) return std::nullopt;
   const double inNorth = std::cos(heading);
   const double inEast = std::sin(heading);
   const double outNorth = (endNorth - midNorth) / outLength;
   const double outEast = (endEast - midEast) / outLength;
-  // The curve leaves toward its control point and arrives from it.
-  const auto [controlNorth, controlEast] = control;
-  const double leaves = wrapPi(std::atan2(controlEast, controlNorth) - heading);
-  const double arrives = wrapPi(std::atan2(endEast - controlEast, endNorth - controlNorth) - std::atan2(outEast, outNorth));
-  if (std::abs(leaves) <= kCurveKinkRad && (!ontoLeg || std::abs(arrives) <= kCurveKinkRad)) return std::nullopt;
+  if (kept) {
+    // The curve leaves toward its control point and arrives from it.
+    const auto [controlNorth, controlEast] = *kept;
+    const double leaves = wrapPi(std::atan2(controlEast, controlNorth) - heading);
+    const double arrives =
+        wrapPi(std::atan2(endEast - controlEast, endNorth - controlNorth) - std::atan2(outEast, outNorth));
+    if (std::abs(leaves) <= kCurveKinkRad && (!ontoLeg || std::abs(arrives) <= kCurveKinkRad)) return std::nullopt;
+  }
   const double det = inNorth * outEast - inEast * outNorth;
   if (std::abs(det) < kCornerMinSine) return std::nullopt;
   const double ahead = (endNorth * outEast - endEast * outNorth) / det;
@@ -113,6 +119,33 @@ bool tellsNoWay(const LiveAircraft& ac) {
   const double nose = ac.position.heading;
   return std::abs(wrapPi(initialBearing(at.lat, at.lon, next.lat, next.lon) - nose)) > kLoneOffNoseRad &&
          std::abs(wrapPi(initialBearing(at.lat, at.lon, after.lat, after.lon) - nose)) <= kLoneBackOnNoseRad;
+}
+
+// On a scattering feed a turn's curve ends short of a sharp turn at its end point: ending on that
+// corner point, the aircraft would reach it with the way on far off its nose and stand there to
+// turn (or slide round it), the corner's own curve having no room to begin. It ends three fifths of
+// the way along its last leg instead, and the next curve rounds the corner from there. A last leg
+// within twice the scatter is the corner point's own scatter.
+constexpr double kSharpTurnRad = 45.0 * kDeg;
+constexpr double kShortOfSharpTurn = 0.6;
+
+void endCurveShortOfSharpTurn(LiveAircraft& ac) {
+  auto& track = ac.trackPoints;
+  if (ac.groundScatterM <= 0.0 || isRotorcraft(ac) || track.size() < 4 || track[2].stationary != 0 ||
+      track[3].stationary != 0) {
+    return;
+  }
+  const TrackPoint& from = track[1];
+  const TrackPoint& corner = track[2];
+  const double in = initialBearing(from.lat, from.lon, corner.lat, corner.lon);
+  const double out = initialBearing(corner.lat, corner.lon, track[3].lat, track[3].lon);
+  const double lengthM = pointDistanceNm(from, corner) * kMetresPerNm;
+  if (std::abs(wrapPi(out - in)) <= kSharpTurnRad || lengthM <= 2.0 * ac.groundScatterM) return;
+  const kvo::LatLon at = destinationPoint(from.lat, from.lon, in, kShortOfSharpTurn * lengthM / kMetresPerNm * kFeetPerNm);
+  const double speedKt = from.groundSpeedKt + kShortOfSharpTurn * (corner.groundSpeedKt - from.groundSpeedKt);
+  const auto due = from.dueTick + static_cast<kvo::TickCount>(
+                                      std::llround(kShortOfSharpTurn * static_cast<double>(corner.dueTick - from.dueTick)));
+  track.insert(track.begin() + 2, groundPointAt(from, at, speedKt, due));
 }
 
 // Points from the feed that the aircraft taxies along (not a route of the program's own).
@@ -162,6 +195,7 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
       if (sameSpot(first, ac.trackPoints[2])) {
         splitForSpeedChange(ac);
       } else {
+        endCurveShortOfSharpTurn(ac);
         setUpCurve(ac, ontoLeg);
         ac.curveAngle = turn;
       }
@@ -405,7 +439,12 @@ void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
   double midEast = 0.0;
   toLocalMetres(curve.startLat, curve.startLon, second.lat, second.lon, midNorth, midEast);
   toLocalMetres(curve.startLat, curve.startLon, third.lat, third.lon, curve.endNorth, curve.endEast);
-  const CurveShape shape = pushBack ? CurveShape::Corner : curveShape(midNorth, midEast, curve.endNorth, curve.endEast);
+  // On a scattering feed the middle point is a scattered corner of the turn: the curve through it
+  // swings out before it (the nose first turns the wrong way) and on past it; an aeroplane's curve
+  // rounds it.
+  const bool rotor = isRotorcraft(ac);
+  CurveShape shape = pushBack ? CurveShape::Corner : curveShape(midNorth, midEast, curve.endNorth, curve.endEast);
+  if (shape == CurveShape::ThroughMiddle && ac.groundScatterM > 0.0 && !rotor) shape = CurveShape::Corner;
   // The curve's control point: for the smooth curve through the middle point, the middle point for
   // a corner there, half-way to the end for a straight run.
   const std::pair<double, double> shapeControl =
@@ -414,8 +453,8 @@ void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
                                          : std::pair{curve.endNorth / 2.0, curve.endEast / 2.0};
   const auto corner = pushBack || shape == CurveShape::Straight || ac.groundScatterM <= 0.0
                           ? std::nullopt
-                          : tangentCorner(ac.position.heading, shapeControl, midNorth, midEast, curve.endNorth,
-                                          curve.endEast, ontoLeg);
+                          : tangentCorner(ac.position.heading, rotor ? std::optional{shapeControl} : std::nullopt,
+                                          midNorth, midEast, curve.endNorth, curve.endEast, ontoLeg);
   if (shape == CurveShape::ThroughMiddle && !corner) {
     curve.midNorth = midNorth;
     curve.midEast = midEast;

@@ -485,17 +485,20 @@ void fillPositionSpeeds(LiveAircraft& ac) {
 namespace {
 
 constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
-// Following a curve's bends and catching up with a slide, the nose turns at most this much a tick
-// (25 degrees a second; a taxiing airliner turns 10-20): a curve that swings round a corner point
-// would whip the nose round with it.
-constexpr double kMaxCurveTurnRad = 0.25 * kDeg;
+// An aeroplane's nose turns at most this much a tick (25 degrees a second; a taxiing airliner turns
+// 10-20), whatever raises it: a turn rate quickened for a sharp turn (three times a light
+// aircraft's base rate is 45 degrees a second), following a curve's bends, catching up with a slide.
+// A helicopter may turn on the spot at its own quickened rate.
+constexpr double kMaxGroundTurnRad = 0.25 * kDeg;
 
 // Turns the heading by at most the turn rate (and the extra turn) toward the target, the shorter
-// way; nothing within half a degree.
+// way, within the ceiling; nothing within half a degree.
 void turnToward(LiveAircraft& ac, double target, double extraTurn = 0.0) {
   const double diff = wrapPi(target - ac.position.heading);
   if (std::abs(diff) <= 0.5 * kDeg) return;
-  const double turn = std::min(std::abs(ac.turnRate) + extraTurn, std::abs(diff));
+  const double rate = std::abs(ac.turnRate);
+  const double ceiling = isRotorcraft(ac) ? std::max(rate, kMaxGroundTurnRad) : kMaxGroundTurnRad;
+  const double turn = std::min({rate + extraTurn, ceiling, std::abs(diff)});
   ac.position.heading = wrap2Pi(ac.position.heading + (diff > 0.0 ? turn : -turn));
 }
 
@@ -540,10 +543,9 @@ void horizontalStep(LiveAircraft& ac) {
     pos.lat = at.lat;
     pos.lon = at.lon;
     const double target = ac.phase == GroundPhase::PushingBack ? wrap2Pi(curveHeading + kPi) : curveHeading;
-    const double most = std::max(kMaxCurveTurnRad - std::abs(ac.turnRate), 0.0);
     // Where it slows for its nose, the nose turns as fast as it may.
     const bool slowed = ac.phase != GroundPhase::PushingBack && std::abs(wrapPi(target - pos.heading)) > kSlowOffRad;
-    turnToward(ac, target, slowed ? most : std::min(bend + slipCatchUp(ac, target), most));
+    turnToward(ac, target, slowed ? kMaxGroundTurnRad : bend + slipCatchUp(ac, target));
     return;
   }
   switch (ac.phase) {

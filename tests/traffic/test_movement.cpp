@@ -139,7 +139,8 @@ TEST_F(MovementTest, LongitudeWrapsAndTheDateLineIsCrossedTheShortWay) {
 
 // Horizontal integration by phase without a curve: who follows the steps, who turns to the
 // segment bearing and who stays. The segment bearing lies 10 degrees off the nose, or far off it:
-// onto a stand or while turning the nose still turns at its turn rate.
+// onto a stand or while turning the nose still turns at its turn rate, an aeroplane's at most 25
+// degrees a second however far a sharp turn has quickened it (a light aircraft's three times).
 struct PhaseCase {
   GroundPhase phase;
   bool moves;
@@ -147,17 +148,21 @@ struct PhaseCase {
   bool turnsToSegment;
   double segmentDeg = 10.0;
   bool turning = false;
+  SizeCategory category = Large;
+  double quickened = 1.0;  // the turn rate against the base rate
+  double turnDeg = 0.0;    // the nose's turn in the tick where not the turn rate
 };
 
 class HorizontalByPhase : public MovementTest, public ::testing::WithParamInterface<PhaseCase> {};
 
 TEST_P(HorizontalByPhase, StepsHeadingAndPosition) {
   const PhaseCase& c = GetParam();
-  LiveAircraft ac = makeAircraft(Large);
+  LiveAircraft ac = makeAircraft(c.category);
   ac.phase = c.phase;
   ac.onGround = 1;
   ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 10)};
   placeAtFirst(ac, 0.0);
+  ac.turnRate = ac.turnRateBase * c.quickened;
   ac.latStep = 1e-6;
   ac.lonStep = 2e-6;
   ac.headingStep = 0.001;
@@ -168,7 +173,7 @@ TEST_P(HorizontalByPhase, StepsHeadingAndPosition) {
   if (c.headingFollowsStep) {
     EXPECT_NEAR(ac.position.heading, 0.001, 1e-12);
   } else if (c.turnsToSegment) {
-    EXPECT_NEAR(ac.position.heading, ac.turnRate, 1e-12);
+    EXPECT_NEAR(ac.position.heading, c.turnDeg > 0.0 ? c.turnDeg * kDeg : ac.turnRate, 1e-12);
   } else {
     EXPECT_EQ(ac.position.heading, 0.0);
   }
@@ -184,7 +189,10 @@ INSTANTIATE_TEST_SUITE_P(Phases, HorizontalByPhase,
                                            PhaseCase{GroundPhase::PushedBack, false, false, false},
                                            PhaseCase{GroundPhase::Parking, true, false, true},
                                            PhaseCase{GroundPhase::Parking, true, false, true, 90.0},
-                                           PhaseCase{GroundPhase::Taxi, true, false, true, 90.0, true}));
+                                           PhaseCase{GroundPhase::Taxi, true, false, true, 90.0, true},
+                                           PhaseCase{GroundPhase::Taxi, true, false, true, 90.0, true, Light, 3.0, 0.25},
+                                           PhaseCase{GroundPhase::Parking, true, false, true, 90.0, false, Buzjets, 3.0, 0.25},
+                                           PhaseCase{GroundPhase::Taxi, true, false, true, 90.0, true, Large, 3.0}));
 
 // Bank per category: never beyond the maximum bank, never faster than the maximum change.
 struct BankCase {
