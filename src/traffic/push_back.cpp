@@ -302,9 +302,14 @@ void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const double gap = feed ? feed->first - here : 0.0;
   const auto feedNow = feedPlaceAt(ac, axis, now);
   const bool feedMoves = feed && feedNow && feed->first - feedNow->first > kFollowProgressM;
-  if (ac.pushBackWaitSince == 0 || gap > kFollowProgressM || feedMoves) ac.pushBackWaitSince = now;
+  // Short of the first line heard of the feed's push (its start reckoned back from later lines)
+  // the push goes on at its pace: the feed has shown no place to wait for there.
+  const std::span<const TrackPoint> lines = pushLines(ac).first;
+  const bool beforeLines = !feed && !lines.empty() && now + kFollowStepTicks < lines.front().dueTick;
+  if (ac.pushBackWaitSince == 0 || gap > kFollowProgressM || feedMoves || beforeLines) ac.pushBackWaitSince = now;
   const bool goesOn = feed && gap > -kMostAheadM;
-  const double metres = std::clamp(gap, goesOn ? least : 0.0, most);
+  const double metres =
+      beforeLines ? std::min(pushSpeedKt(ac) * metresPerKt, most) : std::clamp(gap, goesOn ? least : 0.0, most);
   auto moveOn = [&](TrackPoint& p) {
     const kvo::LatLon at = offsetPlace(p.lat, p.lon, axis.bearing, metres);
     p.lat = at.lat;
