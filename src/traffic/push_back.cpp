@@ -267,6 +267,23 @@ std::optional<int> feedNoseTurn(const LiveAircraft& ac, kvo::TickCount tick) {
   return turn;
 }
 
+// When the feed's tug turn is done by its true noses, on a scattering feed: at the first line of
+// its push whose nose has turned to within the least turn of the latest one's; nothing where the
+// lines show no turned nose.
+std::optional<kvo::TickCount> feedNoseTurnDone(const LiveAircraft& ac) {
+  if (STRAIGHT_PBS_ONLY.value() || ac.groundScatterM <= 0.0) return std::nullopt;
+  std::vector<std::pair<kvo::TickCount, double>> noses;
+  for (const TrackPoint& p : ac.pushBackFeedLines) {
+    if (endsPush(ac, p)) break;
+    if (const std::optional<double> nose = trueNose(p)) noses.emplace_back(p.dueTick, *nose);
+  }
+  if (noses.empty() || std::abs(wrapPi(noses.back().second - ac.standHeading)) < kPushBackTurnShown) return std::nullopt;
+  for (const auto& [tick, nose] : noses) {
+    if (std::abs(wrapPi(nose - noses.back().second)) < kPushBackTurnShown) return tick;
+  }
+  return std::nullopt;
+}
+
 // The side the feed's push turns to (as feedSwing): by its true noses where they are known, else
 // by where its place has swung.
 int feedTurn(const LiveAircraft& ac) {
@@ -303,13 +320,13 @@ void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const auto feedNow = feedPlaceAt(ac, axis, now);
   const bool feedMoves = feed && feedNow && feed->first - feedNow->first > kFollowProgressM;
   // Short of the first line heard of the feed's push (its start reckoned back from later lines)
-  // the push goes on at its pace: the feed has shown no place to wait for there.
+  // the push goes on at its pace at least: the feed has shown no place to wait for there.
   const std::span<const TrackPoint> lines = pushLines(ac).first;
-  const bool beforeLines = !feed && !lines.empty() && now + kFollowStepTicks < lines.front().dueTick;
+  const bool beforeLines = !lines.empty() && now + kFollowStepTicks < lines.front().dueTick;
   if (ac.pushBackWaitSince == 0 || gap > kFollowProgressM || feedMoves || beforeLines) ac.pushBackWaitSince = now;
   const bool goesOn = feed && gap > -kMostAheadM;
   const double metres =
-      beforeLines ? std::min(pushSpeedKt(ac) * metresPerKt, most) : std::clamp(gap, goesOn ? least : 0.0, most);
+      std::clamp(gap, beforeLines ? std::min(pushSpeedKt(ac) * metresPerKt, most) : goesOn ? least : 0.0, most);
   auto moveOn = [&](TrackPoint& p) {
     const kvo::LatLon at = offsetPlace(p.lat, p.lon, axis.bearing, metres);
     p.lat = at.lat;
@@ -345,14 +362,18 @@ void fitTurnToFeed(LiveAircraft& ac) {
   double ticks = turnRateTicks(ac);
   double corner = 0.0;
   double side = 0.0;
+  // Where the feed's true noses show when its turn is done, that is where it ends; the feed's tail
+  // may have swung aside by little yet when its nose begins to turn.
+  const std::optional<kvo::TickCount> noseDone = feedNoseTurnDone(ac);
   for (int i = 0; i < kTurnFitRounds; ++i) {
-    const auto feed = feedPlaceAt(ac, axis, nowTick() + static_cast<kvo::TickCount>(std::lround(ticks)));
+    const kvo::TickCount done = nowTick() + static_cast<kvo::TickCount>(std::lround(ticks));
+    const auto feed = feedPlaceAt(ac, axis, noseDone ? std::max(*noseDone, done) : done);
     if (!feed) return;
     corner = std::max(feed->first, hereAlong + kCornerBackM);
     side = std::abs(feed->second);
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }
-  if (side < turnSwingM(ac)) return;
+  if (!noseDone && side < turnSwingM(ac)) return;
   auto place = [&](TrackPoint& p, double right) {
     const kvo::LatLon at = axisPlace(axis, corner, right);
     p.lat = at.lat;
