@@ -136,11 +136,19 @@ bool endsPush(const LiveAircraft& ac, const TrackPoint& p) {
 }
 
 // The lines of the feed's push: those before the first that shows the aircraft rolling nose first
-// (its taxi's), and whether there is such a line (the push is then known to its end).
+// or moving again after it stood (its taxi's), and whether there is such a line (the push is then
+// known to its end).
 std::pair<std::span<const TrackPoint>, bool> pushLines(const LiveAircraft& ac) {
   const std::vector<TrackPoint>& lines = ac.pushBackFeedLines;
-  const auto taxi = std::find_if(lines.begin(), lines.end(), [&](const TrackPoint& p) { return rollsNoseFirst(ac, p); });
-  return {std::span<const TrackPoint>(lines.data(), static_cast<std::size_t>(taxi - lines.begin())), taxi != lines.end()};
+  bool moved = false;
+  bool stood = false;  // after it moved
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const bool stands = lines[i].groundSpeedKt < kPushBackStandsKt;
+    if ((stood && !stands) || rollsNoseFirst(ac, lines[i])) return {std::span<const TrackPoint>(lines.data(), i), true};
+    stood = stood || (moved && stands);
+    moved = moved || !stands;
+  }
+  return {std::span<const TrackPoint>(lines.data(), lines.size()), false};
 }
 
 // The feed's push is known once two of its lines are, up to its latest line (to its end once the
@@ -180,8 +188,10 @@ const TrackPoint* latestFeedLine(const LiveAircraft& ac, kvo::TickCount tick) {
 }
 
 // The feed's push stands by the tick: its latest line due by then is (nearly) still or no longer
-// pushed.
+// pushed, or its taxi has begun.
 bool feedStandsAt(const LiveAircraft& ac, kvo::TickCount tick) {
+  const auto [lines, ended] = pushLines(ac);
+  if (ended && ac.pushBackFeedLines[lines.size()].dueTick <= tick) return true;
   const TrackPoint* latest = latestFeedLine(ac, tick);
   return latest != nullptr && endsPush(ac, *latest);
 }
@@ -374,6 +384,9 @@ void fitTurnToFeed(LiveAircraft& ac) {
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }
   if (!noseDone && side < turnSwingM(ac)) return;
+  // A tug turn swings the tail aside by half the span at least, as the push-back's own turn does;
+  // where the fit shows less, its place is lost in the scatter.
+  if (noseDone) side = std::max(side, ac.halfSpanNm * kMetresPerNm);
   auto place = [&](TrackPoint& p, double right) {
     const kvo::LatLon at = axisPlace(axis, corner, right);
     p.lat = at.lat;
