@@ -244,8 +244,13 @@ double curveLengthM(const kvo::CurveRecord& curve) {
 
 // How far aside the feed's tail must swing to show the tug turn: a fixed distance on a steady
 // feed; on a scattering one several times the feed's scatter, since a fit over a few seconds of
-// lines scattering by several metres strays aside by as much on a straight push.
-double turnSwingM(const LiveAircraft& ac) { return std::max(kTurnSwingM, kScatterSwing * ac.groundScatterM); }
+// lines scattering by several metres strays aside by as much on a straight push, and at least half
+// the span (a tug turn swings the tail that far), since a receiver's error that wanders by 6-8 m
+// over tens of seconds strays aside by as much as well.
+double turnSwingM(const LiveAircraft& ac) {
+  if (ac.groundScatterM <= 0.0) return kTurnSwingM;
+  return std::max({kTurnSwingM, kScatterSwing * ac.groundScatterM, ac.halfSpanNm * kMetresPerNm});
+}
 
 // The side the feed's push has swung the tail to, away from the straight leg, by the time a turn
 // begun a second from now would be done at the turn rate: 1 to the right of the way back, -1 to
