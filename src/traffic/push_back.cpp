@@ -330,7 +330,8 @@ void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const double metresPerKt = kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
   const double most = std::min(kCatchUp * pushSpeedKt(ac), ac.standSpeedKt) * metresPerKt;
   const TrackPoint* latest = latestFeedLine(ac, now + kFollowStepTicks);
-  const double least = latest == nullptr ? 0.0 : std::min(kSlowestShare * latest->groundSpeedKt * metresPerKt, most);
+  const double least =
+      latest == nullptr ? 0.0 : std::min(std::max(kSlowestShare * latest->groundSpeedKt, kPushMinKt) * metresPerKt, most);
   const double gap = feed ? feed->first - here : 0.0;
   const auto feedNow = feedPlaceAt(ac, axis, now);
   const bool feedMoves = feed && feedNow && feed->first - feedNow->first > kFollowProgressM;
