@@ -568,7 +568,7 @@ bool pushBackStep(LiveAircraft& ac) {
     }
     ac.pushBackWaitSince = 0;
     if (feedKnownAt(ac, nowTick() + kFollowStepTicks)) {
-      // A known feed shows the turn and its side by where its push has gone.
+      // A known feed shows the turn and its side by its true noses, else by where its push has gone.
       const int swing = feedTurn(ac);
       ac.pushBackTurn = swing != 0 ? 1 : 0;
       if (swing != 0) ac.pushBackSide = swing > 0 ? 1 : 0;
