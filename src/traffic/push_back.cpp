@@ -330,8 +330,11 @@ void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const double metresPerKt = kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
   const double most = std::min(kCatchUp * pushSpeedKt(ac), ac.standSpeedKt) * metresPerKt;
   const TrackPoint* latest = latestFeedLine(ac, now + kFollowStepTicks);
+  // On a scattering feed no slower than 1 kt: the fitted place strays ahead and back by metres,
+  // and a crawl after a line just above standing reads as standing mid-push.
+  const double slowestKt = ac.groundScatterM > 0.0 ? kPushMinKt : 0.0;
   const double least =
-      latest == nullptr ? 0.0 : std::min(std::max(kSlowestShare * latest->groundSpeedKt, kPushMinKt) * metresPerKt, most);
+      latest == nullptr ? 0.0 : std::min(std::max(kSlowestShare * latest->groundSpeedKt, slowestKt) * metresPerKt, most);
   const double gap = feed ? feed->first - here : 0.0;
   const auto feedNow = feedPlaceAt(ac, axis, now);
   const bool feedMoves = feed && feedNow && feed->first - feedNow->first > kFollowProgressM;
