@@ -36,6 +36,7 @@ constexpr double kNearSameDeg = 0.00015;
 // A standing aircraft's lines on a scattering feed lie up to this many times its scatter from
 // where it stands.
 constexpr double kStandScatters = 2.5;
+constexpr std::size_t kMaxHeldLines = 150;  // five minutes of a push's lines, held for its push-back
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
 
@@ -319,7 +320,15 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
       ac.lastStandDistanceNm = d;
       ac.standLeaveCounter = 0;
       ac.departureRequested = 0;
+      ac.pushBackFeedLines.clear();
       return false;
+    }
+    // On a scattering feed, lines that show the aircraft moving but not yet leaving (a short push
+    // within the scatter's reach), and those after them, are the feed's push heard so far: a
+    // push-back follows them.
+    if (ac.groundScatterM > 0.0 && ac.pushBackFeedLines.size() < kMaxHeldLines &&
+        (p.groundSpeedKt >= kPushBackStandsKt || !ac.pushBackFeedLines.empty())) {
+      ac.pushBackFeedLines.push_back(p);
     }
     if (d >= ac.lastStandDistanceNm + kStandStepNm) {
       ++ac.standLeaveCounter;

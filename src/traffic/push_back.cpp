@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,9 @@ constexpr double kCornerBackM = 1.0;
 constexpr int kTurnFitRounds = 3;
 constexpr double kPushBackTurnShown = 5.0 * kDeg;  // a smaller change of the nose is a straight push
 constexpr std::size_t kMaxPushBackLines = 150;     // five minutes of lines
+// The way a line's place goes: a fit over the lines of this long up to it, at least this many.
+constexpr kvo::TickCount kNoseFirstTicks = 1200;
+constexpr double kNoseFirstLines = 5.0;
 
 // A straight line of the push-back: through a place along a bearing (radians).
 struct PushAxis {
@@ -77,11 +81,6 @@ kvo::LatLon axisPlace(const PushAxis& axis, double along, double right) {
   return offsetPlace(a.lat, a.lon, axis.bearing + kPi / 2.0, right);
 }
 
-// The feed's push is known once two of its lines are, up to its latest line.
-bool feedKnownAt(const LiveAircraft& ac, kvo::TickCount tick) {
-  return ac.pushBackFeedLines.size() >= 2 && ac.pushBackFeedLines.back().dueTick >= tick;
-}
-
 // A least-squares straight line of values over time.
 struct LineFit {
   double n = 0.0, st = 0.0, stt = 0.0, sx = 0.0, stx = 0.0;
@@ -98,15 +97,77 @@ struct LineFit {
   double at(double t) const { return sloped() ? (sx - slope() * st) / n + slope() * t : sx / n; }
 };
 
+// The nose a line shows: its true heading, unless that is only its track (a receiver that takes
+// the heading from where the aircraft goes tells nothing of which way its nose points).
+std::optional<double> trueNose(const TrackPoint& p) {
+  constexpr double kSameAsTrack = 0.05 * kDeg;
+  if (!p.trueHeading || std::abs(wrapPi(*p.trueHeading - p.trackDeg * kDeg)) < kSameAsTrack) return std::nullopt;
+  return *p.trueHeading;
+}
+
+// A pushed aircraft moves tail first: a line whose true nose points the way its place goes, over
+// the lines of some seconds up to it, shows the aircraft rolling on its own, no longer pushed.
+bool rollsNoseFirst(const LiveAircraft& ac, const TrackPoint& line) {
+  const std::optional<double> nose = trueNose(line);
+  if (!nose || line.groundSpeedKt < kPushBackStandsKt) return false;
+  LineFit north;
+  LineFit east;
+  double span = 0.0;
+  for (const TrackPoint& p : ac.pushBackFeedLines) {
+    const double dt = static_cast<double>(p.dueTick - line.dueTick);
+    if (dt > 0.0 || dt < -static_cast<double>(kNoseFirstTicks)) continue;
+    span = std::max(span, -dt);
+    double n = 0.0;
+    double e = 0.0;
+    toLocalMetres(ac.standLat, ac.standLon, p.lat, p.lon, n, e);
+    north.add(dt, n);
+    east.add(dt, e);
+  }
+  // Fewer lines, or lines of a few seconds, scatter too much to tell the way.
+  if (north.n < kNoseFirstLines || span < 0.6 * static_cast<double>(kNoseFirstTicks) || !north.sloped()) return false;
+  // Metres a tick the place goes along the nose: at least half the line's speed that way.
+  const double ahead = north.slope() * std::cos(*nose) + east.slope() * std::sin(*nose);
+  return ahead > 0.5 * line.groundSpeedKt * kMetresPerNm / kvo::kTicksPerHour;
+}
+
+// A line that ends the feed's push: (nearly) still, or rolling nose first.
+bool endsPush(const LiveAircraft& ac, const TrackPoint& p) {
+  return p.groundSpeedKt < kPushBackStandsKt || rollsNoseFirst(ac, p);
+}
+
+// The lines of the feed's push: those before the first that shows the aircraft rolling nose first
+// or moving again after it stood (its taxi's), and whether there is such a line (the push is then
+// known to its end).
+std::pair<std::span<const TrackPoint>, bool> pushLines(const LiveAircraft& ac) {
+  const std::vector<TrackPoint>& lines = ac.pushBackFeedLines;
+  bool moved = false;
+  bool stood = false;  // after it moved
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const bool stands = lines[i].groundSpeedKt < kPushBackStandsKt;
+    if ((stood && !stands) || rollsNoseFirst(ac, lines[i])) return {std::span<const TrackPoint>(lines.data(), i), true};
+    stood = stood || (moved && stands);
+    moved = moved || !stands;
+  }
+  return {std::span<const TrackPoint>(lines.data(), lines.size()), false};
+}
+
+// The feed's push is known once two of its lines are, up to its latest line (to its end once the
+// feed shows the aircraft rolling on its own).
+bool feedKnownAt(const LiveAircraft& ac, kvo::TickCount tick) {
+  const auto [lines, ended] = pushLines(ac);
+  return lines.size() >= 2 && (ended || lines.back().dueTick >= tick);
+}
+
 // Where the feed's push is at a tick (at most its latest line's), in metres along and to the right
 // of the axis: a straight-line fit over time of the lines due within a few seconds of it.
 std::optional<std::pair<double, double>> feedPlaceAt(const LiveAircraft& ac, const PushAxis& axis,
                                                      kvo::TickCount tick) {
-  if (ac.pushBackFeedLines.empty()) return std::nullopt;
-  tick = std::min(tick, ac.pushBackFeedLines.back().dueTick);
+  const std::span<const TrackPoint> lines = pushLines(ac).first;
+  if (lines.empty()) return std::nullopt;
+  tick = std::min(tick, lines.back().dueTick);
   LineFit along;
   LineFit right;
-  for (const TrackPoint& p : ac.pushBackFeedLines) {
+  for (const TrackPoint& p : lines) {
     const double dt = static_cast<double>(p.dueTick - tick);
     if (std::abs(dt) > static_cast<double>(kFeedFitTicks)) continue;
     const auto [a, r] = axisOffsets(axis, p.lat, p.lon);
@@ -126,10 +187,13 @@ const TrackPoint* latestFeedLine(const LiveAircraft& ac, kvo::TickCount tick) {
   return latest;
 }
 
-// The feed's push stands by the tick: its latest line due by then is (nearly) still.
+// The feed's push stands by the tick: its latest line due by then is (nearly) still or no longer
+// pushed, or its taxi has begun.
 bool feedStandsAt(const LiveAircraft& ac, kvo::TickCount tick) {
+  const auto [lines, ended] = pushLines(ac);
+  if (ended && ac.pushBackFeedLines[lines.size()].dueTick <= tick) return true;
   const TrackPoint* latest = latestFeedLine(ac, tick);
-  return latest != nullptr && latest->groundSpeedKt < kPushBackStandsKt;
+  return latest != nullptr && endsPush(ac, *latest);
 }
 
 // The pace of the feed's push: the mean speed of its lines until it stands, at most the stand
@@ -138,7 +202,7 @@ double pushSpeedKt(const LiveAircraft& ac) {
   double sum = 0.0;
   int count = 0;
   for (const TrackPoint& p : ac.pushBackFeedLines) {
-    if (p.groundSpeedKt < kPushBackStandsKt) break;
+    if (endsPush(ac, p)) break;
     sum += p.groundSpeedKt;
     ++count;
   }
@@ -153,7 +217,7 @@ kvo::TickCount feedPushStart(const LiveAircraft& ac) {
   const TrackPoint& first = ac.pushBackFeedLines.front();
   LineFit along;
   for (const TrackPoint& p : ac.pushBackFeedLines) {
-    if (p.groundSpeedKt < kPushBackStandsKt) break;
+    if (endsPush(ac, p)) break;
     along.add(static_cast<double>(p.dueTick - first.dueTick), axisOffsets(axis, p.lat, p.lon).first);
   }
   if (along.slope() > 0.0) {
@@ -180,8 +244,13 @@ double curveLengthM(const kvo::CurveRecord& curve) {
 
 // How far aside the feed's tail must swing to show the tug turn: a fixed distance on a steady
 // feed; on a scattering one several times the feed's scatter, since a fit over a few seconds of
-// lines scattering by several metres strays aside by as much on a straight push.
-double turnSwingM(const LiveAircraft& ac) { return std::max(kTurnSwingM, kScatterSwing * ac.groundScatterM); }
+// lines scattering by several metres strays aside by as much on a straight push, and at least half
+// the span (a tug turn swings the tail that far), since a receiver's error that wanders by 6-8 m
+// over tens of seconds strays aside by as much as well.
+double turnSwingM(const LiveAircraft& ac) {
+  if (ac.groundScatterM <= 0.0) return kTurnSwingM;
+  return std::max({kTurnSwingM, kScatterSwing * ac.groundScatterM, ac.halfSpanNm * kMetresPerNm});
+}
 
 // The side the feed's push has swung the tail to, away from the straight leg, by the time a turn
 // begun a second from now would be done at the turn rate: 1 to the right of the way back, -1 to
@@ -196,13 +265,54 @@ int feedSwing(const LiveAircraft& ac) {
   return feed->second > 0.0 ? 1 : -1;
 }
 
+// The side of the tug turn the true noses of the feed's push show by the tick, on a scattering
+// feed: 1 to the right, -1 to the left, 0 a straight push; nothing when its lines show no nose.
+// A receiver's error wanders by metres over tens of seconds, which the place's swing cannot tell
+// from a tug turn; a true nose can.
+std::optional<int> feedNoseTurn(const LiveAircraft& ac, kvo::TickCount tick) {
+  if (STRAIGHT_PBS_ONLY.value() || ac.groundScatterM <= 0.0) return std::nullopt;
+  std::optional<int> turn;
+  for (const TrackPoint& p : ac.pushBackFeedLines) {
+    if (p.dueTick > tick || endsPush(ac, p)) break;
+    if (const std::optional<double> nose = trueNose(p)) {
+      const double change = wrapPi(*nose - ac.standHeading);
+      turn = std::abs(change) < kPushBackTurnShown ? 0 : (change > 0.0 ? 1 : -1);
+    }
+  }
+  return turn;
+}
+
+// When the feed's tug turn is done by its true noses, on a scattering feed: at the first line of
+// its push whose nose has turned to within the least turn of the latest one's; nothing where the
+// lines show no turned nose.
+std::optional<kvo::TickCount> feedNoseTurnDone(const LiveAircraft& ac) {
+  if (STRAIGHT_PBS_ONLY.value() || ac.groundScatterM <= 0.0) return std::nullopt;
+  std::vector<std::pair<kvo::TickCount, double>> noses;
+  for (const TrackPoint& p : ac.pushBackFeedLines) {
+    if (endsPush(ac, p)) break;
+    if (const std::optional<double> nose = trueNose(p)) noses.emplace_back(p.dueTick, *nose);
+  }
+  if (noses.empty() || std::abs(wrapPi(noses.back().second - ac.standHeading)) < kPushBackTurnShown) return std::nullopt;
+  for (const auto& [tick, nose] : noses) {
+    if (std::abs(wrapPi(nose - noses.back().second)) < kPushBackTurnShown) return tick;
+  }
+  return std::nullopt;
+}
+
+// The side the feed's push turns to (as feedSwing): by its true noses where they are known, else
+// by where its place has swung.
+int feedTurn(const LiveAircraft& ac) {
+  if (const std::optional<int> nose = feedNoseTurn(ac, nowTick() + kFollowStepTicks)) return *nose;
+  return feedSwing(ac);
+}
+
 // The push-back goes on with the feed's push while the feed's goes on: until the feed's tug turn
 // has begun (before the turn), its push stands or makes no way for a while.
 bool followsFeed(const LiveAircraft& ac, bool beforeTurn) {
   const kvo::TickCount now = nowTick();
   const kvo::TickCount next = now + kFollowStepTicks;
   if (!feedKnownAt(ac, next) || feedStandsAt(ac, next)) return false;
-  if (beforeTurn && feedSwing(ac) != 0) return false;
+  if (beforeTurn && feedTurn(ac) != 0) return false;
   return ac.pushBackWaitSince == 0 || now - ac.pushBackWaitSince < kFeedStandsTicks;
 }
 
@@ -220,13 +330,22 @@ void followFeedStep(LiveAircraft& ac, const PushAxis& axis, bool beforeTurn) {
   const double metresPerKt = kMetresPerNm * static_cast<double>(kFollowStepTicks) / kvo::kTicksPerHour;
   const double most = std::min(kCatchUp * pushSpeedKt(ac), ac.standSpeedKt) * metresPerKt;
   const TrackPoint* latest = latestFeedLine(ac, now + kFollowStepTicks);
-  const double least = latest == nullptr ? 0.0 : std::min(kSlowestShare * latest->groundSpeedKt * metresPerKt, most);
+  // On a scattering feed no slower than 1 kt: the fitted place strays ahead and back by metres,
+  // and a crawl after a line just above standing reads as standing mid-push.
+  const double slowestKt = ac.groundScatterM > 0.0 ? kPushMinKt : 0.0;
+  const double least =
+      latest == nullptr ? 0.0 : std::min(std::max(kSlowestShare * latest->groundSpeedKt, slowestKt) * metresPerKt, most);
   const double gap = feed ? feed->first - here : 0.0;
   const auto feedNow = feedPlaceAt(ac, axis, now);
   const bool feedMoves = feed && feedNow && feed->first - feedNow->first > kFollowProgressM;
-  if (ac.pushBackWaitSince == 0 || gap > kFollowProgressM || feedMoves) ac.pushBackWaitSince = now;
+  // Short of the first line heard of the feed's push (its start reckoned back from later lines)
+  // the push goes on at its pace at least: the feed has shown no place to wait for there.
+  const std::span<const TrackPoint> lines = pushLines(ac).first;
+  const bool beforeLines = !lines.empty() && now + kFollowStepTicks < lines.front().dueTick;
+  if (ac.pushBackWaitSince == 0 || gap > kFollowProgressM || feedMoves || beforeLines) ac.pushBackWaitSince = now;
   const bool goesOn = feed && gap > -kMostAheadM;
-  const double metres = std::clamp(gap, goesOn ? least : 0.0, most);
+  const double metres =
+      std::clamp(gap, beforeLines ? std::min(pushSpeedKt(ac) * metresPerKt, most) : goesOn ? least : 0.0, most);
   auto moveOn = [&](TrackPoint& p) {
     const kvo::LatLon at = offsetPlace(p.lat, p.lon, axis.bearing, metres);
     p.lat = at.lat;
@@ -262,14 +381,21 @@ void fitTurnToFeed(LiveAircraft& ac) {
   double ticks = turnRateTicks(ac);
   double corner = 0.0;
   double side = 0.0;
+  // Where the feed's true noses show when its turn is done, that is where it ends; the feed's tail
+  // may have swung aside by little yet when its nose begins to turn.
+  const std::optional<kvo::TickCount> noseDone = feedNoseTurnDone(ac);
   for (int i = 0; i < kTurnFitRounds; ++i) {
-    const auto feed = feedPlaceAt(ac, axis, nowTick() + static_cast<kvo::TickCount>(std::lround(ticks)));
+    const kvo::TickCount done = nowTick() + static_cast<kvo::TickCount>(std::lround(ticks));
+    const auto feed = feedPlaceAt(ac, axis, noseDone ? std::max(*noseDone, done) : done);
     if (!feed) return;
     corner = std::max(feed->first, hereAlong + kCornerBackM);
     side = std::abs(feed->second);
     ticks = std::max(turnRateTicks(ac), (corner - hereAlong + side) / metresPerTick);
   }
-  if (side < turnSwingM(ac)) return;
+  if (!noseDone && side < turnSwingM(ac)) return;
+  // A tug turn swings the tail aside by half the span at least, as the push-back's own turn does;
+  // where the fit shows less, its place is lost in the scatter.
+  if (noseDone) side = std::max(side, ac.halfSpanNm * kMetresPerNm);
   auto place = [&](TrackPoint& p, double right) {
     const kvo::LatLon at = axisPlace(axis, corner, right);
     p.lat = at.lat;
@@ -291,8 +417,10 @@ void endPushBackHere(LiveAircraft& ac) {
 }
 
 // The nose of a line of the feed's push: its true heading, else its track turned round, since
-// pushed backwards the aircraft moves tail first. A track of 0 gives none.
-std::optional<double> pushBackFeedNose(const TrackPoint& p) {
+// pushed backwards the aircraft moves tail first. A track of 0 gives none. On a scattering feed only
+// a true nose counts: a track between scattered places points anywhere.
+std::optional<double> pushBackFeedNose(const LiveAircraft& ac, const TrackPoint& p) {
+  if (ac.groundScatterM > 0.0) return trueNose(p);
   if (p.trueHeading) return *p.trueHeading;
   if (p.trackDeg != 0.0) return wrap2Pi(p.trackDeg * kDeg + kPi);
   return std::nullopt;
@@ -332,12 +460,12 @@ namespace {
 // What a line of the feed's push tells beside its place: whether the push has stopped, and the
 // side of the tug turn.
 void readPushBackLine(LiveAircraft& ac, const TrackPoint& p) {
-  if (p.groundSpeedKt < kPushBackStandsKt) ac.pushBackFeedStopped = 1;
+  if (endsPush(ac, p)) ac.pushBackFeedStopped = 1;
   // Until the push-back turns, the latest line of the feed's push that shows the tug turning
   // the nose gives the side; a line without a turn (a straight push) leaves it open. Once the
   // feed's push has stopped its lines belong to the taxi.
   if (!STRAIGHT_PBS_ONLY.value() && ac.pushBackCounter >= 2 && ac.pushBackFeedStopped == 0) {
-    if (const std::optional<double> nose = pushBackFeedNose(p)) {
+    if (const std::optional<double> nose = pushBackFeedNose(ac, p)) {
       const double change = wrapPi(*nose - ac.position.heading);
       if (std::abs(change) >= kPushBackTurnShown) {
         ac.pushBackSide = change > 0.0 ? 1 : 0;
@@ -443,8 +571,8 @@ bool pushBackStep(LiveAircraft& ac) {
     }
     ac.pushBackWaitSince = 0;
     if (feedKnownAt(ac, nowTick() + kFollowStepTicks)) {
-      // A known feed shows the turn and its side by where its push has gone.
-      const int swing = feedSwing(ac);
+      // A known feed shows the turn and its side by its true noses, else by where its push has gone.
+      const int swing = feedTurn(ac);
       ac.pushBackTurn = swing != 0 ? 1 : 0;
       if (swing != 0) ac.pushBackSide = swing > 0 ? 1 : 0;
     }
@@ -478,9 +606,8 @@ bool pushBackStep(LiveAircraft& ac) {
     // The feed's lines since its push stopped are its taxi's: heard while the push-back went on,
     // they are kept for the hold that follows (nextPosMain hands them on).
     auto& lines = ac.pushBackFeedLines;
-    lines.erase(lines.begin(), std::find_if(lines.begin(), lines.end(), [](const TrackPoint& p) {
-                  return p.groundSpeedKt < kPushBackStandsKt;
-                }));
+    lines.erase(lines.begin(),
+                std::find_if(lines.begin(), lines.end(), [&](const TrackPoint& p) { return endsPush(ac, p); }));
     ac.referenceHeading = ac.position.heading;
     sendEvent(ac, kvo::kEventEngineAutoStart, 0);
     setThrottle(ac, 0);

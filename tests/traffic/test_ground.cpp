@@ -418,6 +418,11 @@ struct LateTurnCase {
   // The aircraft is first heard this far into the feed and created on its stand once its first
   // line is nearly due, the lines heard meanwhile queued as the intake queues them; 0: parked before.
   double heardFromS = 0.0;
+  // A push within the scatter's reach: the stand's watch sees it leave late, and the push's start
+  // is reckoned back from scattered lines, so the push-back is not held to it.
+  bool leavesLate = false;
+  double standRadiusM = 20.0;
+  double halfSpanNm = 0.0097;
 };
 
 TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
@@ -470,6 +475,12 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
        {{0.0, 0.0, 0.0, 6.0}, {3.0, 0.0, 2.5}, {30.0, 0.0, 2.5}, {3.4, 0.0, 0.0}, {0.0, 0.0, 0.0, 2.0},
         {0.0, 0.0, 0.0, 20.0}, {200.0, 0.0, 12.0}},
        true, 0.0, 5, 0.0, 16.0},
+      // A light aircraft pushed 10 m from a small stand, its nose turned on a 5 m radius, its lines
+      // scattered by 3-8 m: the true noses show the tug turn, which the scattered places cannot.
+      {"a short push with a turn on scattered lines, then the taxi",
+       {{0.0, 0.0, 0.0, 6.0}, {2.0, 0.0, 2.0}, {8.0, 0.0, 2.0}, {7.9, 90.0, 2.0}, {1.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 10.0}, {60.0, 0.0, 7.0}},
+       true, 8.0, 5, 0.0, 0.0, true, 8.0, 0.003},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -536,9 +547,9 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     stand.latitude = feed.front().lat;
     stand.longitude = feed.front().lon;
     stand.heading = kStandDeg;
-    stand.radius = 20.0 / 1852.0;
+    stand.radius = c.standRadiusM / 1852.0;
     g_parkStands = {stand};
-    LiveAircraft ac = makeAircraft(Large);
+    LiveAircraft ac = makeAircraft(Large, c.halfSpanNm);
     ac.onGround = 1;
     ac.phase = GroundPhase::Parked;
     ac.standId = 10;
@@ -585,7 +596,9 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
       const bool offStand = distanceNm(ac.position.lat, ac.position.lon, ac.standLat, ac.standLon) * 1852.0 > 0.3;
       if (offStand && !leftStand) {
         leftStand = true;
-        EXPECT_NEAR(static_cast<double>(now - begins), 0.0, 300.0) << "the push-back begins with the feed's";
+        if (!c.leavesLate) {
+          EXPECT_NEAR(static_cast<double>(now - begins), 0.0, 300.0) << "the push-back begins with the feed's";
+        }
       }
       if (now % 100 == 0) {
         const double metres = distanceNm(prevLat, prevLon, ac.position.lat, ac.position.lon) * 1852.0;
