@@ -9,6 +9,7 @@
 
 #include "core/geometry.h"
 #include "traffic/ground_detail.h"
+#include "traffic/movement.h"
 #include "traffic/movement_util.h"
 
 using kvo::LiveAircraft;
@@ -115,15 +116,14 @@ constexpr double kLegFloorM = 2.5;
 // where the feed stops or starts to turn, and nothing before it has lines enough. An exact feed's
 // lines never lie beyond their speeds' reach, so the room spares them.
 constexpr double kLeastScatterM = 6.0;
-constexpr double kTicksPerSecond = 100.0;
 
 // How far an aircraft may have gone from line `from` to line `to`, over `legs` legs between lines
 // of the feed (each lengthened by the scatter), at most at `fastestKt`.
 double reachM(const TrackPoint& from, const TrackPoint& to, double fastestKt, double scatterM, double legs) {
-  const double seconds = std::max(static_cast<double>(to.dueTick - from.dueTick) / kTicksPerSecond, 0.0);
+  const double hours = std::max(static_cast<double>(to.dueTick - from.dueTick) / kvo::kTicksPerHour, 0.0);
   const double scatter = std::max(scatterM, kLeastScatterM);
   const double kt = fastestKt * kSpeedRoom + kSpeedRoomKt;
-  return kt * kMetresPerNm / 3600.0 * seconds + legs * (kLegScatters * scatter + kLegFloorM);
+  return kt * kMetresPerNm * hours + legs * (kLegScatters * scatter + kLegFloorM);
 }
 
 double metres(const TrackPoint& a, const TrackPoint& b) { return pointDistanceNm(a, b) * kMetresPerNm; }
