@@ -152,6 +152,8 @@ LiveAircraft initLiveAircraft(AircraftBase&& base, const TrackPoint& firstPoint,
   LiveAircraft ac;
   moveAircraftBase(ac, base);
   ac.trackPoints.push_back(firstPoint);
+  // The line it is made from is the first that the next lines are judged against.
+  if (firstPoint.airborne == 0) ac.scatterLines.push_back(firstPoint);
   ac.feedTime = feedTime;
   return ac;  // every other field keeps its start value as declared
 }

@@ -122,11 +122,18 @@ constexpr double kLeastScatterM = 6.0;
 double reachM(const TrackPoint& from, const TrackPoint& to, double fastestKt, double scatterM, double legs) {
   const double hours = std::max(static_cast<double>(to.dueTick - from.dueTick) / kvo::kTicksPerHour, 0.0);
   const double scatter = std::max(scatterM, kLeastScatterM);
-  const double kt = fastestKt * kSpeedRoom + kSpeedRoomKt;
+  // Lines that all show the aircraft standing leave it no room to have moved between them.
+  const double kt = fastestKt < kPushBackStandsKt ? 0.0 : fastestKt * kSpeedRoom + kSpeedRoomKt;
   return kt * kMetresPerNm * hours + legs * (kLegScatters * scatter + kLegFloorM);
 }
 
 double metres(const TrackPoint& a, const TrackPoint& b) { return pointDistanceNm(a, b) * kMetresPerNm; }
+
+// Whether a line lies farther from the line before than their speeds, the time between them and
+// the scatter allow.
+bool beyondReach(const TrackPoint& before, const TrackPoint& line, double scatterM) {
+  return metres(before, line) > reachM(before, line, std::max(before.groundSpeedKt, line.groundSpeedKt), scatterM, 1.0);
+}
 
 // Whether a line lies so far off where the lines before and after it put the aircraft that it
 // cannot have been there.
@@ -135,17 +142,13 @@ bool strayLine(const TrackPoint& before, const TrackPoint& line, const TrackPoin
   const double reach = reachM(before, after, fastestKt, scatterM, 2.0);
   const double fromBefore = metres(before, line);
   const double toAfter = metres(line, after);
-  // The aircraft cannot have gone out to the line and on to the next in the time, while the
-  // neighbours agree with each other, and the line lies off both of them by more than scatter:
-  // the line alone is off (not one of its neighbours).
-  return fromBefore + toAfter > reach && metres(before, after) <= reach &&
-         std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
-}
-
-// Whether a line lies farther from the line before than their speeds, the time between them and
-// the scatter allow.
-bool beyondReach(const TrackPoint& before, const TrackPoint& line, double scatterM) {
-  return metres(before, line) > reachM(before, line, std::max(before.groundSpeedKt, line.groundSpeedKt), scatterM, 1.0);
+  // The aircraft cannot have gone out to the line and on to the next in the time (or cannot have
+  // made one of the two legs at its own ends' speeds: a line that shows it standing cannot lie far
+  // from the next that does), while the neighbours agree with each other, and the line lies off
+  // both of them by more than scatter: the line alone is off (not one of its neighbours).
+  const bool cannot =
+      fromBefore + toAfter > reach || beyondReach(before, line, scatterM) || beyondReach(line, after, scatterM);
+  return cannot && metres(before, after) <= reach && std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
 }
 
 }  // namespace
@@ -185,11 +188,20 @@ bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line) {
   // The line before this one, held ahead of the aircraft, is judged now that it has neighbours on
   // both sides: a stray line is not driven to, and tells nothing of the feed's scatter. Where it
   // is still queued last behind the point the aircraft drives to, it leaves the track (and the
-  // held lines of a push-back).
+  // held lines of a push-back). Where the aircraft drives to it already (a standing aircraft sets
+  // off for its next line at once), it stops where it is, and goes on to this line from there.
   if (const std::size_t n = lines.size(); n >= 3 && strayLine(lines[n - 3], lines[n - 2], lines[n - 1], ac.groundScatterM)) {
     const TrackPoint& stray = lines[n - 2];
     auto& track = ac.trackPoints;
-    if (track.size() >= 3 && sameSpot(track.back(), stray)) track.pop_back();
+    if (!track.empty() && sameSpot(track.back(), stray)) {
+      if (track.size() >= 2) {
+        track.pop_back();
+      } else {
+        track.back().lat = ac.position.lat;
+        track.back().lon = ac.position.lon;
+        track.back().dueTick = nowTick() + 1;
+      }
+    }
     auto& pushed = ac.pushBackFeedLines;
     if (!pushed.empty() && sameSpot(pushed.back(), stray)) pushed.pop_back();
     lines.erase(lines.end() - 2);

@@ -123,16 +123,26 @@ double feedWayNm(const LiveAircraft& ac, const TrackPoint& last, const TrackPoin
   return wayNm;
 }
 
-// A helicopter cannot move on the ground at no speed: a line that shows it standing there, after a
-// point on the ground, lies where that point lies. Its own place is only the feed's scatter (metres
-// from line to line, tens of metres now and then): taken as a move, it would wander and spin on its
-// pad. Every rule after this takes the line as an exact feed's repeated line. A line within the way
-// the feed's speeds carry it is where the feed came to its stop; one farther than a jump is a move
-// the feed did not show.
-void placeStandingRotorcraftLine(const LiveAircraft& ac, TrackPoint& p) {
-  if (!isRotorcraft(ac) || ac.trackPoints.empty()) return;
+// An aircraft cannot move on the ground at no speed: a line that shows it standing, after a point
+// on the ground where it stood, lies where that point lies. Its own place is only the feed's
+// scatter (metres from line to line, wandering over tens of seconds, tens of metres now and then):
+// taken as a move, the aircraft would creep and turn where it stands. A helicopter stands where
+// its last point lies also after it moved: it hovers to its spot and sets down there. Every rule
+// after this takes the line as an exact feed's repeated line. A line within the way the feed's
+// speeds carry it is where the feed came to its stop; one farther than a jump is a move the feed
+// did not show.
+void placeStandingLine(const LiveAircraft& ac, TrackPoint& p) {
+  if (ac.trackPoints.empty()) return;
   const TrackPoint& last = ac.trackPoints.back();
   if (p.airborne != 0 || last.airborne != 0 || p.groundSpeedKt >= kPushBackStandsKt) return;
+  // An aeroplane stood at its last point only where that point is the feed's latest line before
+  // this one: a push-back's first lines are held apart until it leaves, and a pause in them is no
+  // return to the stand.
+  const auto& lines = ac.scatterLines;
+  if (!isRotorcraft(ac) && (last.groundSpeedKt >= kPushBackStandsKt || lines.size() < 2 ||
+                            last.dueTick < lines[lines.size() - 2].dueTick)) {
+    return;
+  }
   const double d = pointDistanceNm(p, last);
   if (d <= feedWayNm(ac, last, p) || d > kStandJumpNm) return;
   p.lat = last.lat;
@@ -141,7 +151,7 @@ void placeStandingRotorcraftLine(const LiveAircraft& ac, TrackPoint& p) {
 
 void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
   if (!noteFeedLine(ac, p)) return;
-  placeStandingRotorcraftLine(ac, p);
+  placeStandingLine(ac, p);
   auto& track = ac.trackPoints;
   if (track.size() > kMaxTrackPoints) {
     removeAircraftFromSim(ac);
@@ -315,13 +325,16 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
   if (d <= near) {
     ac.standLeaveTime = std::chrono::system_clock::now();
     if (!watching) {
-      // The first point near the stand: the watch measures from here.
-      ac.firstStandDistanceNm = d;
-      ac.lastStandDistanceNm = d;
+      // The first point near the stand: the watch measures from here, where the feed shows the
+      // aircraft standing. A first line that shows it moving (its move heard mid-way) is measured
+      // from the stand, and judged at once.
+      const bool moving = p.groundSpeedKt >= kPushBackStandsKt;
+      ac.firstStandDistanceNm = moving ? 0.0 : d;
+      ac.lastStandDistanceNm = ac.firstStandDistanceNm;
       ac.standLeaveCounter = 0;
       ac.departureRequested = 0;
       ac.pushBackFeedLines.clear();
-      return false;
+      if (!moving) return false;
     }
     // On a scattering feed, lines that show the aircraft moving but not yet leaving (a short push
     // within the scatter's reach), and those after them, are the feed's push heard so far: a
@@ -329,6 +342,12 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
     if (ac.groundScatterM > 0.0 && ac.pushBackFeedLines.size() < kMaxHeldLines &&
         (p.groundSpeedKt >= kPushBackStandsKt || !ac.pushBackFeedLines.empty())) {
       ac.pushBackFeedLines.push_back(p);
+    }
+    // A line that shows the aircraft standing does not show it leaving, however far the feed's
+    // scatter puts it: only the feed's moving lines count toward a departure.
+    if (p.groundSpeedKt < kPushBackStandsKt) {
+      ac.departureRequested = 0;
+      return false;
     }
     if (d >= ac.lastStandDistanceNm + kStandStepNm) {
       ++ac.standLeaveCounter;

@@ -41,6 +41,9 @@ constexpr double kFeetPerMetre = kFeetPerNm / kMetresPerNm;
 // The slowest pace a push-back takes from the feed's: a few lines just above standing, at the
 // push's start or end, would otherwise time its legs and its tug turn as a crawl.
 constexpr double kPushMinKt = 1.0;
+// A tug pushes at a walking pace: a line faster than this shows the aircraft rolling on its own,
+// also where the feed gives no nose to tell which way it points.
+constexpr double kTugMostKt = 5.0;
 // The tug turn's corner lies at least this far back from where the aircraft is, so that the turn
 // still starts backwards where the feed's push has gone no farther.
 constexpr double kCornerBackM = 1.0;
@@ -130,12 +133,17 @@ bool rollsNoseFirst(const LiveAircraft& ac, const TrackPoint& line) {
   return ahead > 0.5 * line.groundSpeedKt * kMetresPerNm / kvo::kTicksPerHour;
 }
 
-// A line that ends the feed's push: (nearly) still, or rolling nose first.
-bool endsPush(const LiveAircraft& ac, const TrackPoint& p) {
-  return p.groundSpeedKt < kPushBackStandsKt || rollsNoseFirst(ac, p);
+// A line that shows the aircraft rolling on its own: faster than a tug pushes, or nose first.
+bool rollsOnItsOwn(const LiveAircraft& ac, const TrackPoint& p) {
+  return p.groundSpeedKt > kTugMostKt || rollsNoseFirst(ac, p);
 }
 
-// The lines of the feed's push: those before the first that shows the aircraft rolling nose first
+// A line that ends the feed's push: (nearly) still, or rolling on its own.
+bool endsPush(const LiveAircraft& ac, const TrackPoint& p) {
+  return p.groundSpeedKt < kPushBackStandsKt || rollsOnItsOwn(ac, p);
+}
+
+// The lines of the feed's push: those before the first that shows the aircraft rolling on its own
 // or moving again after it stood (its taxi's), and whether there is such a line (the push is then
 // known to its end).
 std::pair<std::span<const TrackPoint>, bool> pushLines(const LiveAircraft& ac) {
@@ -144,7 +152,7 @@ std::pair<std::span<const TrackPoint>, bool> pushLines(const LiveAircraft& ac) {
   bool stood = false;  // after it moved
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const bool stands = lines[i].groundSpeedKt < kPushBackStandsKt;
-    if ((stood && !stands) || rollsNoseFirst(ac, lines[i])) return {std::span<const TrackPoint>(lines.data(), i), true};
+    if ((stood && !stands) || rollsOnItsOwn(ac, lines[i])) return {std::span<const TrackPoint>(lines.data(), i), true};
     stood = stood || (moved && stands);
     moved = moved || !stands;
   }

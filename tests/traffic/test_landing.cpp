@@ -60,6 +60,22 @@ TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
   EXPECT_EQ(last.dueTick, kNow + 3400);
 }
 
+// A feed's place of a standing aircraft wanders with the receivers' error; the aircraft stays
+// where it stopped until a line shows it moving.
+TEST_F(MovementTest, StandingLinesOfAWanderingFeedStayWhereTheAircraftStopped) {
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  const TrackPoint a = point(50.0, 8.0, kNow + 3000, 0);
+  ac.trackPoints = {point(49.999, 8.0, kNow + 2000, 8), a};
+  for (int i = 1; i <= 20; ++i) decodeExisting(ac, pointFrom(a, 90.0, 1.5 * i, kNow + 3000 + 200 * i, 0.0));
+  for (std::size_t i = 1; i < ac.trackPoints.size(); ++i) {
+    const TrackPoint& p = ac.trackPoints[i];
+    EXPECT_LT(distanceNm(p.lat, p.lon, a.lat, a.lon) * 1852.0, 0.01) << p.dueTick;
+  }
+  const TrackPoint rolls = pointFrom(a, 90.0, 32.0, kNow + 7200, 2.0);
+  decodeExisting(ac, rolls);
+  EXPECT_EQ(ac.trackPoints.back().lon, rolls.lon) << "a moving line joins where it lies";
+}
+
 TEST_F(MovementTest, ATrackBeyondTwoHundredPointsRemovesTheAircraft) {
   LiveAircraft ac = activeAircraft(false, GroundPhase::Flying);
   TrackPoint p = point(50.0, 8.0, kNow, 250, 5000, true);
@@ -169,6 +185,7 @@ TEST_F(MovementTest, ALoneLineFarOffIsDroppedAndRealShapesStay) {
       {"push-back with the tug's turn", 5.0, 0.0, {180.0, 3.0, 2, 2.0}, {230.0, 4.0, 2, 3.0}, false},
       {"take-off roll", 5.0, 60.0, {0.0, 72.0, 2, 80.0}, {0.0, 92.0, 2, 100.0}, false},
       {"arrival turning onto its stand", 5.0, 8.0, {0.0, 12.0, 2, 5.0}, {90.0, 6.0, 3, 0.0}, false},
+      {"coming to a stop, its first standing line 47 m back", 10.0, 2.7, {270.0, 47.0, 9, 0.0}, {90.0, 45.0, 17, 0.0}, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -211,8 +228,9 @@ class StandWatch : public MovementTest {
     placeAtFirst(ac, 0.0);
     return ac;
   }
-  static TrackPoint north(double metres, kvo::TickCount due) {
-    return pointFrom(point(50.0, 8.0, due, 0), 0.0, metres, due, 0.0);
+  // A line of the feed moving away north (at a walking pace unless said).
+  static TrackPoint north(double metres, kvo::TickCount due, double kt = 2.0) {
+    return pointFrom(point(50.0, 8.0, due, 0), 0.0, metres, due, kt);
   }
 };
 
@@ -231,9 +249,12 @@ TEST_F(StandWatch, CreepingAwayLeavesOnlyAfterAQuarterSpanInThreeSteps) {
 
 TEST_F(StandWatch, MovingMoreThanHalfASpanLeavesAtOnce) {
   LiveAircraft ac = parked(20.0);
-  decodeExisting(ac, north(0, kNow + 3000));
+  decodeExisting(ac, north(0, kNow + 3000, 0.0));
   EXPECT_EQ(ac.departureRequested, 0);
-  decodeExisting(ac, north(21, kNow + 3100));
+  // A line that shows the aircraft standing is the feed's scatter, however far off it lies.
+  decodeExisting(ac, north(40, kNow + 3100, 0.0));
+  EXPECT_EQ(ac.departureRequested, 0);
+  decodeExisting(ac, north(21, kNow + 3200));
   EXPECT_EQ(ac.departureRequested, 1);
   EXPECT_EQ(ac.trackPoints.size(), 2u);
 }
