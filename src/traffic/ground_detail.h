@@ -1,6 +1,7 @@
 #pragma once
 // What the ground movement files (ground, push-back, take-off, straight legs) and the track checks
 // share. Not for other callers.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -35,6 +36,14 @@ inline TickCount setOffTick(const TrackPoint& line, double fromLat, double fromL
 // line shows it (nearly) standing.
 inline double setOffSpeedKt(const LiveAircraft& ac, const TrackPoint& line) {
   return line.groundSpeedKt > kPushBackStandsKt ? line.groundSpeedKt : ac.standSpeedKt;
+}
+
+// The nose a line shows: its true heading, unless that is only its track (a receiver that takes
+// the heading from where the aircraft goes tells nothing of which way its nose points).
+inline std::optional<double> trueNose(const TrackPoint& p) {
+  constexpr double kSameAsTrack = 0.05 * kDeg;
+  if (!p.trueHeading || std::abs(wrapPi(*p.trueHeading - p.trackDeg * kDeg)) < kSameAsTrack) return std::nullopt;
+  return *p.trueHeading;
 }
 
 // ---- the feed's scatter (feed_scatter.cpp) -----------------------------------------------------

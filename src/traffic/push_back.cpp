@@ -100,14 +100,6 @@ struct LineFit {
   double at(double t) const { return sloped() ? (sx - slope() * st) / n + slope() * t : sx / n; }
 };
 
-// The nose a line shows: its true heading, unless that is only its track (a receiver that takes
-// the heading from where the aircraft goes tells nothing of which way its nose points).
-std::optional<double> trueNose(const TrackPoint& p) {
-  constexpr double kSameAsTrack = 0.05 * kDeg;
-  if (!p.trueHeading || std::abs(wrapPi(*p.trueHeading - p.trackDeg * kDeg)) < kSameAsTrack) return std::nullopt;
-  return *p.trueHeading;
-}
-
 // A pushed aircraft moves tail first: a line whose true nose points the way its place goes, over
 // the lines of some seconds up to it, shows the aircraft rolling on its own, no longer pushed.
 bool rollsNoseFirst(const LiveAircraft& ac, const TrackPoint& line) {

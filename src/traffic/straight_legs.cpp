@@ -111,11 +111,83 @@ std::size_t straightLegEnd(const LiveAircraft& ac, std::size_t from, std::option
   return end;
 }
 
+// Where the feed gives true noses (a receiver's heading, not its track), they tell a straight leg
+// far better than scattered places, whose way from one to the next errs by tens of degrees: the
+// points ahead whose noses hold within a few degrees of their mean are a straight leg along that
+// mean, from the point it starts at. Its places keep within the feed's noise of it. With a nose
+// given, a leg far off it is a turn, which the curves take.
+constexpr double kNoseHoldRad = 5.0 * kDeg;
+constexpr double kNoseLegOffRad = 45.0 * kDeg;
+
+struct NoseLeg {
+  std::size_t end = 0;
+  double way = 0.0;
+};
+
+std::optional<NoseLeg> noseLegEnd(const LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
+  const auto& track = ac.trackPoints;
+  const TrackPoint& origin = track[from];
+  const double band = 2.0 * std::max(kFeedNoiseM, kShortLegScatters * ac.groundScatterM);
+  std::vector<double> noses;
+  double sumSin = 0.0;
+  double sumCos = 0.0;
+  std::optional<NoseLeg> leg;
+  for (std::size_t k = from + 1; k < track.size(); ++k) {
+    const TrackPoint& last = track[k];
+    const std::optional<double> n = trueNose(last);
+    if (last.stationary != 0 || last.airborne != 0 || !n) break;
+    noses.push_back(*n);
+    sumSin += std::sin(*n);
+    sumCos += std::cos(*n);
+    const double way = std::atan2(sumSin, sumCos);
+    if (std::any_of(noses.begin(), noses.end(), [&](double x) { return std::abs(wrapPi(x - way)) > kNoseHoldRad; })) break;
+    double reached = 0.0;
+    double along = 0.0;
+    double sides = 0.0;
+    bool keeps = true;
+    for (std::size_t j = from + 1; j <= k && keeps; ++j) {
+      double north = 0.0;
+      double east = 0.0;
+      toLocalMetres(origin.lat, origin.lon, track[j].lat, track[j].lon, north, east);
+      const auto [a, side] = alongAndRight(north, east, std::cos(way), std::sin(way));
+      keeps = std::abs(side) <= band && a >= reached - band;
+      reached = std::max(reached, a);
+      along = a;
+      sides += side;
+    }
+    if (!keeps) break;
+    // The leg's points lie about a line along the mean nose; the aircraft runs from where it is
+    // to that line's end, meeting the line gradually rather than at one point's scatter.
+    const double side = sides / static_cast<double>(k - from);
+    if (k >= from + 2 && along > kFeedNoiseM) {
+      leg = NoseLeg{k, way + std::atan2(side, along)};
+    }
+  }
+  if (leg && nose && std::abs(wrapPi(leg->way - *nose)) > kNoseLegOffRad) return std::nullopt;
+  return leg;
+}
+
 }  // namespace
 
 bool straightenNextPoint(LiveAircraft& ac, std::size_t from, std::optional<double> nose) {
   if (ac.groundScatterM <= 0.0) return false;
   auto& track = ac.trackPoints;
+  while (const std::optional<NoseLeg> leg = noseLegEnd(ac, from, nose)) {
+    const TrackPoint& origin = track[from];
+    TrackPoint& next = track[from + 1];
+    double north = 0.0;
+    double east = 0.0;
+    toLocalMetres(origin.lat, origin.lon, next.lat, next.lon, north, east);
+    const double along = alongAndRight(north, east, std::cos(leg->way), std::sin(leg->way)).first;
+    if (along < kLegStepMinM) {
+      track.erase(track.begin() + static_cast<std::ptrdiff_t>(from) + 1);
+      continue;
+    }
+    const kvo::LatLon on = destinationPoint(origin.lat, origin.lon, leg->way, along / kMetresPerNm * kFeetPerNm);
+    next.lat = on.lat;
+    next.lon = on.lon;
+    return true;
+  }
   for (;;) {
     const std::size_t end = straightLegEnd(ac, from, nose);
     if (end == 0) return false;

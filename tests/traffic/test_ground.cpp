@@ -782,9 +782,12 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
     SizeCategory category;
     std::vector<Leg> legs;
     double startKt;
+    double jitterM = 3.0;  // each position scattered by this and up to 5 m more
+    bool noses = false;    // the lines give the true nose, within 2 degrees
   };
   const std::vector<Case> cases{
       {"straight leg", Large, {{700.0, 0.0, 17.0}}, 17.0},
+      {"straight leg of a rough feed (10-15 m) that gives true noses", Large, {{700.0, 0.0, 17.0}}, 17.0, 10.0, true},
       {"90 degree junction", Large, {{200.0, 0.0, 15.0}, {40.0, 90.0, 12.0}, {450.0, 0.0, 15.0}}, 15.0},
       {"standing helicopter", Rotorcraft, {{0.0, 0.0, 0.0, 100.0}}, 0.0},
       {"helicopter parked on its pad", Rotorcraft, {{0.0, 0.0, 0.0, 100.0}}, 0.0},
@@ -807,11 +810,15 @@ TEST_F(MovementTest, NoisyFeedOnTheGround) {
     auto emit = [&] {
       truth.push_back({north, east, way, speed / 0.514444, straight});
       for (; elapsed >= nextLine; nextLine += 2.0) {
-        const double r = 3.0 + 5.0 * unit(random);
+        const double r = c.jitterM + 5.0 * unit(random);
         const double a = 360.0 * kDeg * unit(random);
         feed.push_back(point(47.8 + (north + r * std::cos(a)) / kMetresPerDeg,
                              13.0 + (east + r * std::sin(a)) / (kMetresPerDeg * cosLat),
                              kNow + 3000 + static_cast<kvo::TickCount>(std::lround(nextLine * 100.0)), speed / 0.514444));
+        if (c.noses) {
+          feed.back().trueHeading = kvo::mv::wrap2Pi(way + (2.0 * unit(random) - 1.0) * 2.0 * kDeg);
+          feed.back().trackDeg = std::fmod(way / kDeg + 90.0, 360.0);  // no copy of the nose
+        }
       }
     };
     for (const Leg& leg : c.legs) {
