@@ -257,6 +257,11 @@ TEST_F(StandWatch, MovingMoreThanHalfASpanLeavesAtOnce) {
   decodeExisting(ac, north(21, kNow + 3200));
   EXPECT_EQ(ac.departureRequested, 1);
   EXPECT_EQ(ac.trackPoints.size(), 2u);
+
+  // Heard first while it already moves, it is measured from the stand.
+  LiveAircraft heardMoving = parked(20.0);
+  decodeExisting(heardMoving, north(21, kNow + 3000));
+  EXPECT_EQ(heardMoving.departureRequested, 1);
 }
 
 TEST_F(StandWatch, JumpFarAwayRemovesTheAircraft) {
