@@ -41,6 +41,7 @@ namespace {
 constexpr double kDegToRad = 3.141592653589793 / 180.0;
 constexpr double kFeetPerNm = 6076.11549;
 constexpr double kSameSpotDeg = 1e-8;
+constexpr double kStopScatters = 2.5;  // how far a scattering feed's stop may lie off, in its scatter
 
 void logIfOn(std::string_view text) {
   if (LOG.value()) logLine(text);
@@ -198,8 +199,12 @@ void try2Park(LiveAircraft& aircraft, bool wide) {
   }
   aircraft.lastParkTryLat = last.lat;
   aircraft.lastParkTryLon = last.lon;
+  // A scattering feed puts the place where the aircraft stopped up to some times its scatter off
+  // where it truly stopped (its standing lines are taken at their first one's place): the stand
+  // may lie that much farther.
+  const double scatterNm = kStopScatters * aircraft.groundScatterM / kvo::kMetresPerNm;
   Stand* stand = findStandForArrival(kvo::LatLon{last.lat, last.lon}, aircraft,
-                                     wide ? kvo::kStandReachNm : kvo::kTryParkNm, wide);
+                                     (wide ? kvo::kStandReachNm : kvo::kTryParkNm) + scatterNm, wide);
   if (stand == nullptr || userHoldsStand(*stand)) return;
   LiveAircraft* l = liveAtStand(stand->id);
   if (l != nullptr && l != &aircraft && l->phase == GroundPhase::Parked && l->state == AircraftState::Active) {

@@ -153,6 +153,20 @@ TEST_F(StandTest, ALandedAircraftDrivesOntoTheNearestFittingStandAndParks) {
   EXPECT_EQ(standById(1).occupied, 1);
 }
 
+// Where a scattering feed shows an aircraft stopped, it may lie that much farther from the stand it
+// stopped on; an exact feed's stop is where it is.
+TEST_F(StandTest, AStopOnAScatteringFeedFindsItsStandFartherOff) {
+  for (const auto& [row, scatterM, parks] : {std::tuple{0u, 0.0, false}, std::tuple{1u, 8.0, true}}) {
+    // Each row at its own place, 500 m apart.
+    stand(row + 1, "A" + std::to_string(row + 1), 26.0, 20.0, 500.0 * row);
+    kvo::LiveAircraft& ac = ground(0xAA0001 + row, "DLH" + std::to_string(row + 1), "A20N", 0.0, GroundPhase::Taxi, 0,
+                                   500.0 * row);
+    ac.groundScatterM = scatterM;
+    try2Park(ac, false);
+    EXPECT_EQ(ac.phase == GroundPhase::Parking, parks) << scatterM;
+  }
+}
+
 TEST_F(StandTest, ParkedOnlyWithinTwoMetresOfTheStand) {
   for (const double offM : {2.5, 1.9}) {
     SCOPED_TRACE(offM);
