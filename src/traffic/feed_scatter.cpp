@@ -142,13 +142,13 @@ bool strayLine(const TrackPoint& before, const TrackPoint& line, const TrackPoin
   const double reach = reachM(before, after, fastestKt, scatterM, 2.0);
   const double fromBefore = metres(before, line);
   const double toAfter = metres(line, after);
-  // The aircraft cannot have gone out to the line and on to the next in the time (or cannot have
-  // made one of the two legs at its own ends' speeds: a line that shows it standing cannot lie far
-  // from the next that does), while the neighbours agree with each other, and the line lies off
-  // both of them by more than scatter: the line alone is off (not one of its neighbours).
-  const bool cannot =
-      fromBefore + toAfter > reach || beyondReach(before, line, scatterM) || beyondReach(line, after, scatterM);
-  return cannot && metres(before, after) <= reach && std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
+  // The aircraft cannot have made one of the two legs at its own ends' speeds (a line that shows
+  // it standing cannot lie far from the next that does; the way out and on, longer than both legs'
+  // reach, has one of them beyond its own), while the neighbours agree with each other, and the
+  // line lies off both of them by more than scatter: the line alone is off (not one of its
+  // neighbours).
+  return (beyondReach(before, line, scatterM) || beyondReach(line, after, scatterM)) && metres(before, after) <= reach &&
+         std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
 constexpr double kNearSameDeg = 0.00015;
 // A standing aircraft's lines on a scattering feed lie up to this many times its scatter from
 // where it stands.
-constexpr double kStandScatters = 2.5;
 constexpr std::size_t kMaxHeldLines = 150;  // five minutes of a push's lines, held for its push-back
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
@@ -360,7 +359,7 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
     // A scattering feed's place of a standing aircraft scatters by several metres from line to
     // line, more than half the span of a helicopter or a small aeroplane: it leaves only beyond that.
     const double moved = d - ac.firstStandDistanceNm;
-    const double scatterNm = kStandScatters * ac.groundScatterM / kMetresPerNm;
+    const double scatterNm = kStandingScatters * ac.groundScatterM / kMetresPerNm;
     const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, scatterNm)) ||
                         moved > std::max(ac.halfSpanNm, 2.0 * scatterNm);
     if (!leaves) {

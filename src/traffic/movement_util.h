@@ -18,6 +18,9 @@ inline constexpr double kFeetPerNm = 6076.11549;
 inline constexpr double kMetresPerNm = 1852.0;
 inline constexpr double kSameSpotDeg = 1e-8;  // positions this close count as the same spot
 inline constexpr double kPushBackStandsKt = 0.5;  // a line of the feed's push-back this slow stands
+// How far a scattering feed puts a standing aircraft's place off where it stands, in its scatter
+// (the stand's leave watch, the stand search after a stop).
+inline constexpr double kStandingScatters = 2.5;
 
 // Into -pi..pi.
 inline double wrapPi(double a) {

@@ -41,7 +41,6 @@ namespace {
 constexpr double kDegToRad = 3.141592653589793 / 180.0;
 constexpr double kFeetPerNm = 6076.11549;
 constexpr double kSameSpotDeg = 1e-8;
-constexpr double kStopScatters = 2.5;  // how far a scattering feed's stop may lie off, in its scatter
 
 void logIfOn(std::string_view text) {
   if (LOG.value()) logLine(text);
@@ -202,7 +201,7 @@ void try2Park(LiveAircraft& aircraft, bool wide) {
   // A scattering feed puts the place where the aircraft stopped up to some times its scatter off
   // where it truly stopped (its standing lines are taken at their first one's place): the stand
   // may lie that much farther.
-  const double scatterNm = kStopScatters * aircraft.groundScatterM / kvo::kMetresPerNm;
+  const double scatterNm = kvo::mv::kStandingScatters * aircraft.groundScatterM / kvo::kMetresPerNm;
   Stand* stand = findStandForArrival(kvo::LatLon{last.lat, last.lon}, aircraft,
                                      (wide ? kvo::kStandReachNm : kvo::kTryParkNm) + scatterNm, wide);
   if (stand == nullptr || userHoldsStand(*stand)) return;
