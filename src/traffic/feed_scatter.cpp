@@ -1,6 +1,7 @@
 // How far an aircraft's feed scatters its places on the ground: one estimate, made from the feed's
 // latest lines, that every ground rule for a scattering feed reads. On an exact feed it is nothing
-// and none of those rules acts.
+// and none of those rules acts. Where a scattering feed gives true noses, its moving lines are
+// placed by them (followNoses).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -215,6 +216,59 @@ bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line) {
   const std::size_t n = lines.size();
   return n < 3 || !beyondReach(lines[n - 2], lines[n - 1], ac.groundScatterM) ||
          beyondReach(lines[n - 3], lines[n - 2], ac.groundScatterM);
+}
+
+// A taxiing aeroplane goes where its nose points: on the ground it does not slide. A receiver's
+// nose errs by a degree or two and its speed hardly at all, while its places scatter by metres
+// from line to line, as far as a slow aircraft goes in two lines; in a tight turn at walking pace
+// no curve through them fits, and along a straight their way errs by tens of degrees. Carried by
+// the noses and speeds from line to line, the places keep the turn's shape and the leg's way; the
+// pull toward each line's own place, a share of its offset that grows with the time since the
+// line before (about a tenth for lines 2 s apart), keeps them from wandering off over a minute.
+// Across a gap of more than a few seconds the noses at its ends tell no shape of the way between;
+// a place farther off than the scatter allows says the noses have lost the aircraft's way. Both
+// start anew from the line's own place. Not on an exact feed (its places are the path), not for a
+// helicopter (it hover-taxis sideways) nor on a push-back (it rolls backwards).
+namespace {
+constexpr double kNosePullSeconds = 20.0;
+constexpr double kNoseGapSeconds = 6.0;
+constexpr double kNoseLostScatters = 5.0;
+constexpr double kNoseLostLeastM = 15.0;
+}  // namespace
+
+void followNoses(LiveAircraft& ac, TrackPoint& line) {
+  const std::optional<TrackPoint> before = ac.noseLedLine;
+  if (before && line.dueTick <= before->dueTick) return;  // heard before, or out of order
+  ac.noseLedLine = line;
+  const std::optional<double> nose = trueNose(line);
+  if (!before || !nose || ac.groundScatterM <= 0.0 || isRotorcraft(ac) || ac.phase != GroundPhase::Taxi ||
+      ac.standRouteState >= 1 || ac.takeOffRoll != 0 || line.airborne != 0 || before->airborne != 0 ||
+      line.groundSpeedKt < kPushBackStandsKt) {
+    return;
+  }
+  const double seconds = static_cast<double>(line.dueTick - before->dueTick) * 3600.0 / kTicksPerHour;
+  if (seconds > kNoseGapSeconds) return;
+  // The way between two noses is an arc: its chord runs along their mean.
+  const double from = trueNose(*before).value_or(*nose);
+  const double halfTurn = wrapPi(*nose - from) / 2.0;
+  const double way = from + halfTurn;
+  const double arcM = (before->groundSpeedKt + line.groundSpeedKt) / 2.0 * seconds * kMetresPerNm / 3600.0;
+  const double chordM = std::abs(halfTurn) > 1e-9 ? arcM * std::sin(halfTurn) / halfTurn : arcM;
+  const double carriedNorth = chordM * std::cos(way);
+  const double carriedEast = chordM * std::sin(way);
+  double north = 0.0;
+  double east = 0.0;
+  toLocalMetres(before->lat, before->lon, line.lat, line.lon, north, east);
+  const double offM = std::hypot(north - carriedNorth, east - carriedEast);
+  if (offM > std::max(kNoseLostLeastM, kNoseLostScatters * ac.groundScatterM)) return;
+  const double pull = 1.0 - std::exp(-seconds / kNosePullSeconds);
+  const double toNorth = carriedNorth + pull * (north - carriedNorth);
+  const double toEast = carriedEast + pull * (east - carriedEast);
+  const kvo::LatLon at = destinationPoint(before->lat, before->lon, std::atan2(toEast, toNorth),
+                                          std::hypot(toNorth, toEast) / kMetresPerNm * kFeetPerNm);
+  line.lat = at.lat;
+  line.lon = at.lon;
+  ac.noseLedLine = line;
 }
 
 }  // namespace kvo::mv

@@ -167,6 +167,8 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
   while (feedLeg && !isRotorcraft(ac) && ac.groundScatterM > 0.0 && track.size() >= 3 && track[1].stationary == 0 &&
          track[2].stationary == 0 && tellsNoWay(ac)) {
     track.erase(track.begin() + 1);
+    // The way runs to the point after it now, not to the point dropped.
+    ac.referenceHeading = initialBearing(track[0].lat, track[0].lon, track[1].lat, track[1].lon);
   }
   if (feedLeg && straightenNextPoint(ac, 0, ac.position.heading)) {
     const TrackPoint& first = ac.trackPoints[0];

@@ -60,6 +60,12 @@ double feedScatterM(const std::deque<TrackPoint>& lines, double previous);
 // the line lies so far from the line before that it must not join the track.
 bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
 
+// Where a scattering feed gives true noses, the places of an aeroplane's moving lines on the ground
+// are taken from the noses and speeds: a line lies where they carry the aircraft from the feed's
+// line before, pulled toward its own place by the share its time allows. Left as it is after a gap
+// or where it lies farther off than the scatter allows (the noses lost the aircraft's way).
+void followNoses(LiveAircraft& ac, TrackPoint& line);
+
 // A copy of the template point at another place, moving on the ground.
 TrackPoint groundPointAt(const TrackPoint& templ, LatLon at, double speedKt, TickCount due);
 

@@ -151,6 +151,7 @@ void placeStandingLine(const LiveAircraft& ac, TrackPoint& p) {
 void decodeExistingSteps(LiveAircraft& ac, TrackPoint& p) {
   if (!noteFeedLine(ac, p)) return;
   placeStandingLine(ac, p);
+  followNoses(ac, p);
   auto& track = ac.trackPoints;
   if (track.size() > kMaxTrackPoints) {
     removeAircraftFromSim(ac);

@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "core/geometry.h"
+#include "traffic/ground_detail.h"
 #include "traffic/test_movement_support.h"
 
 using namespace movetest;
@@ -74,6 +77,115 @@ TEST_F(MovementTest, StandingLinesOfAWanderingFeedStayWhereTheAircraftStopped) {
   const TrackPoint rolls = pointFrom(a, 90.0, 32.0, kNow + 7200, 2.0);
   decodeExisting(ac, rolls);
   EXPECT_EQ(ac.trackPoints.back().lon, rolls.lon) << "a moving line joins where it lies";
+}
+
+// A taxiing aeroplane on a feed whose places scatter by 6 m and whose true noses err by 2 degrees:
+// a 180 degree turn of 15 m radius at 5 kt, the lines 5 m apart. Its lines are taken where the
+// noses and speeds carry it, near its true path; the lines that must keep their own places do.
+TEST_F(MovementTest, MovingLinesOfAScatteringFeedFollowTheirTrueNoses) {
+  constexpr double kSpeedKt = 5.0;
+  constexpr double kRadiusM = 15.0;
+  const double metresPerSecond = kSpeedKt * 1852.0 / 3600.0;
+  const double straightM = 40.0;
+  const double turnM = kvo::mv::kPi * kRadiusM;
+  // North along east 0, a right turn about (straightM, radius), then south along east 2 radii.
+  auto truePlace = [&](double s, double& north, double& east, double& nose) {
+    if (s <= straightM) {
+      north = s, east = 0.0, nose = 0.0;
+    } else if (s <= straightM + turnM) {
+      const double a = (s - straightM) / kRadiusM;
+      north = straightM + kRadiusM * std::sin(a), east = kRadiusM - kRadiusM * std::cos(a), nose = a;
+    } else {
+      north = straightM - (s - straightM - turnM), east = 2.0 * kRadiusM, nose = kvo::mv::kPi;
+    }
+  };
+  const TrackPoint origin = point(50.0, 8.0, kNow, kSpeedKt);
+  auto at = [&](double north, double east) {
+    return pointFrom(origin, std::atan2(east, north) / kDeg, std::hypot(north, east), origin.dueTick, kSpeedKt);
+  };
+  auto fromPath = [&](const TrackPoint& p) {
+    double best = 1e9;
+    for (double s = 0.0; s <= 2.0 * straightM + turnM; s += 0.2) {
+      double north = 0.0, east = 0.0, nose = 0.0;
+      truePlace(s, north, east, nose);
+      const TrackPoint q = at(north, east);
+      best = std::min(best, distanceNm(p.lat, p.lon, q.lat, q.lon) * 1852.0);
+    }
+    return best;
+  };
+  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+  ac.groundScatterM = 6.0;
+  std::mt19937 draw(7);
+  std::uniform_real_distribution<double> scatter(-6.0, 6.0);
+  std::uniform_real_distribution<double> noseError(-2.0, 2.0);
+  double worstRawM = 0.0;
+  double worstM = 0.0;
+  for (int i = 0; i <= 22; ++i) {
+    double north = 0.0, east = 0.0, nose = 0.0;
+    truePlace(metresPerSecond * 2.0 * i, north, east, nose);
+    TrackPoint line = at(north + scatter(draw), east + scatter(draw));
+    line.dueTick = kNow + 200 * i;
+    line.trueHeading = nose + noseError(draw) * kDeg;
+    line.trackDeg = nose / kDeg + 30.0;  // the scattered places' track: not the nose
+    worstRawM = std::max(worstRawM, fromPath(line));
+    kvo::mv::followNoses(ac, line);
+    if (i >= 8) worstM = std::max(worstM, fromPath(line));  // the turn, and the straight after it
+  }
+  EXPECT_GT(worstRawM, 5.0);
+  EXPECT_LT(worstM, 2.0) << "the lines keep to the turn";
+
+  // Guards: a line 2 s after the one before, along its nose at 5 kt, 5 m aside of where the nose
+  // and speed carry it; pulled a tenth toward its place, or left where it lies.
+  struct Case {
+    std::string name;
+    double asideM = 5.0;
+    int seconds = 2;
+    double scatterM = 6.0;
+    bool helicopter = false;
+    bool noseIsTrack = false;
+    bool heardBefore = true;
+    GroundPhase phase = GroundPhase::Taxi;
+    bool follows = false;
+  };
+  std::vector<Case> cases(9);
+  cases[0] = {.name = "followed", .follows = true};
+  cases[1] = {.name = "after a gap of 8 s", .seconds = 8};
+  cases[2] = {.name = "6 s apart", .seconds = 6, .follows = true};
+  cases[3] = {.name = "farther off than five scatters", .asideM = 31.0};
+  cases[4] = {.name = "an exact feed", .scatterM = 0.0};
+  cases[5] = {.name = "a helicopter", .helicopter = true};
+  cases[6] = {.name = "a heading that is only the track", .noseIsTrack = true};
+  cases[7] = {.name = "the first line heard", .heardBefore = false};
+  cases[8] = {.name = "pushing back", .phase = GroundPhase::PushingBack};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LiveAircraft one = activeAircraft(true, c.phase);
+    one.groundScatterM = c.scatterM;
+    if (c.helicopter) one.sizeCategory = Rotorcraft;
+    TrackPoint before = origin;
+    before.trueHeading = 90.0 * kDeg;
+    before.trackDeg = 80.0;
+    if (c.heardBefore) kvo::mv::followNoses(one, before);
+    const double carriedM = metresPerSecond * c.seconds;
+    TrackPoint carried = pointFrom(before, 90.0, carriedM, kNow + 100 * c.seconds, kSpeedKt);
+    TrackPoint line = pointFrom(carried, 0.0, c.asideM, carried.dueTick, kSpeedKt);
+    line.trackDeg = c.noseIsTrack ? 90.0 : 80.0;
+    const TrackPoint heard = line;
+    kvo::mv::followNoses(one, line);
+    const double movedM = distanceNm(line.lat, line.lon, heard.lat, heard.lon) * 1852.0;
+    if (c.follows) {
+      const double pull = 1.0 - std::exp(-c.seconds / 20.0);
+      EXPECT_NEAR(movedM, (1.0 - pull) * c.asideM, 0.05);
+    } else {
+      EXPECT_EQ(movedM, 0.0);
+    }
+    // The next line leads on from this one as it was placed; one heard before changes nothing.
+    TrackPoint again = heard;
+    kvo::mv::followNoses(one, again);
+    EXPECT_EQ(again.lat, heard.lat);
+    ASSERT_TRUE(one.noseLedLine.has_value());
+    EXPECT_EQ(one.noseLedLine->lat, line.lat);
+  }
 }
 
 TEST_F(MovementTest, ATrackBeyondTwoHundredPointsRemovesTheAircraft) {
