@@ -179,6 +179,7 @@ struct LiveAircraft : StaticAircraft {
   TickCount pushBackWaitSince = 0;  // the push-back last went on with the feed's push (0: not following it)
   std::deque<TrackPoint> scatterLines;        // the feed's latest lines on the ground, for groundScatterM
   std::optional<TrackPoint> noseLedLine;      // the feed's latest line as followNoses placed it
+  bool noseLed = false;                       // ... placed by its noses (not left where it was heard)
   std::vector<TrackPoint> pushBackFeedLines;  // the feed's lines since the push-back began: its pace and place, then its taxi's
   std::int32_t landingStage = 0;  // 0..4 through the flare
   std::int32_t pushBackCounter = 0;

@@ -240,7 +240,10 @@ void followNoses(LiveAircraft& ac, TrackPoint& line) {
   const std::optional<TrackPoint> before = ac.noseLedLine;
   if (before && line.dueTick <= before->dueTick) return;  // heard before, or out of order
   ac.noseLedLine = line;
-  const std::optional<double> nose = trueNose(line);
+  ac.noseLed = false;
+  // A line without a nose amid lines with noses (its heading copied from its track) goes on along
+  // the nose before it.
+  const std::optional<double> nose = trueNose(line) ? trueNose(line) : before ? trueNose(*before) : std::nullopt;
   if (!before || !nose || ac.groundScatterM <= 0.0 || isRotorcraft(ac) || ac.phase != GroundPhase::Taxi ||
       ac.standRouteState >= 1 || ac.takeOffRoll != 0 || line.airborne != 0 || before->airborne != 0 ||
       line.groundSpeedKt < kPushBackStandsKt) {
@@ -269,6 +272,7 @@ void followNoses(LiveAircraft& ac, TrackPoint& line) {
   line.lat = at.lat;
   line.lon = at.lon;
   ac.noseLedLine = line;
+  ac.noseLed = true;
 }
 
 }  // namespace kvo::mv

@@ -115,6 +115,8 @@ bool tellsNoWay(const LiveAircraft& ac) {
   const TrackPoint& at = ac.trackPoints[0];
   const TrackPoint& next = ac.trackPoints[1];
   const TrackPoint& after = ac.trackPoints[2];
+  // A point placed by the feed's noses tells its way (they carry it there from the line before).
+  if (ac.noseLed && trueNose(next)) return false;
   if (pointDistanceNm(at, next) * kMetresPerNm < ac.groundScatterM) return true;
   const double nose = ac.position.heading;
   return std::abs(wrapPi(initialBearing(at.lat, at.lon, next.lat, next.lon) - nose)) > kLoneOffNoseRad &&

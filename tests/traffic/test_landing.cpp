@@ -61,6 +61,21 @@ TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
   EXPECT_EQ(last.stationary, 1);
   EXPECT_EQ(last.groundSpeedKt, 0.0);
   EXPECT_EQ(last.dueTick, kNow + 3400);
+
+  // Placed by a scattering feed's noses, a moving line that near is a slow move, not a stop.
+  LiveAircraft led = activeAircraft(true, GroundPhase::Taxi);
+  led.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
+  led.groundScatterM = 6.0;
+  led.noseLedLine = a;
+  led.noseLedLine->trueHeading = 0.0;
+  led.noseLedLine->trackDeg = 30.0;
+  near.groundSpeedKt = 5.0;
+  near.trueHeading = 0.0;
+  near.trackDeg = 30.0;
+  decodeExisting(led, near);
+  ASSERT_EQ(led.trackPoints.size(), 3u);
+  EXPECT_EQ(led.trackPoints.back().stationary, 0);
+  EXPECT_GT(led.trackPoints.back().lat, a.lat);
 }
 
 // A feed's place of a standing aircraft wanders with the receivers' error; the aircraft stays
@@ -154,7 +169,7 @@ TEST_F(MovementTest, MovingLinesOfAScatteringFeedFollowTheirTrueNoses) {
   cases[3] = {.name = "farther off than five scatters", .asideM = 31.0};
   cases[4] = {.name = "an exact feed", .scatterM = 0.0};
   cases[5] = {.name = "a helicopter", .helicopter = true};
-  cases[6] = {.name = "a heading that is only the track", .noseIsTrack = true};
+  cases[6] = {.name = "a heading that is only the track goes on along the nose before", .noseIsTrack = true, .follows = true};
   cases[7] = {.name = "the first line heard", .heardBefore = false};
   cases[8] = {.name = "pushing back", .phase = GroundPhase::PushingBack};
   for (const Case& c : cases) {
