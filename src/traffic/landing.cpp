@@ -233,7 +233,7 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const double near = (bothStand ? 2.0 : 1.0) * kNearSameDeg;
   // A moving line placed by the feed's noses is where the aircraft went, not a scattered stop: a
   // slow turn's lines lie a few metres apart, and taken as stops the turn was lost.
-  const bool ledMove = ac.noseLed && p.groundSpeedKt >= kPushBackStandsKt;
+  const bool ledMove = ac.noseLed;
   if (!ledMove && std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
