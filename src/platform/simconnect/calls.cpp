@@ -156,16 +156,23 @@ HRESULT SimConnect_Close(HANDLE handle) {
 HRESULT SimConnect_CallDispatch(HANDLE handle, SimConnectDispatchProc procedure, void* context) {
   Simulator& sim = Simulator::get();
   std::deque<kvo::simstandin::Message> messages;
+  bool quits = false;
   {
     std::lock_guard lock(sim.mutex);
     Connection* connection = sim.connectionLocked(handle);
     if (connection == nullptr || procedure == nullptr) return E_FAIL;
     messages.swap(connection->messages);
-    if (connection->quitQueued) connection->dropped = true;
+    quits = connection->quitQueued;
   }
   // Without the lock: the procedure calls the library again.
   for (auto& message : messages) {
     procedure(reinterpret_cast<SimConnectRecv*>(message.storage.data()), message.size, context);
+  }
+  // A simulator that quits closes the connection once its client has read the quit: a call made
+  // meanwhile (the client's other threads go on) still reaches it.
+  if (quits) {
+    std::lock_guard lock(sim.mutex);
+    if (Connection* connection = sim.connectionLocked(handle)) connection->dropped = true;
   }
   return S_OK;
 }
