@@ -237,10 +237,10 @@ constexpr double kNoseLostLeastM = 15.0;
 }  // namespace
 
 void followNoses(LiveAircraft& ac, TrackPoint& line) {
+  ac.noseLed = false;
   const std::optional<TrackPoint> before = ac.noseLedLine;
   if (before && line.dueTick <= before->dueTick) return;  // heard before, or out of order
   ac.noseLedLine = line;
-  ac.noseLed = false;
   // A line without a nose amid lines with noses (its heading copied from its track) goes on along
   // the nose before it.
   const std::optional<double> nose = trueNose(line) ? trueNose(line) : before ? trueNose(*before) : std::nullopt;

@@ -198,6 +198,7 @@ TEST_F(MovementTest, MovingLinesOfAScatteringFeedFollowTheirTrueNoses) {
     TrackPoint again = heard;
     kvo::mv::followNoses(one, again);
     EXPECT_EQ(again.lat, heard.lat);
+    EXPECT_FALSE(one.noseLed) << "a line heard again is no move of the noses";
     ASSERT_TRUE(one.noseLedLine.has_value());
     EXPECT_EQ(one.noseLedLine->lat, line.lat);
   }
