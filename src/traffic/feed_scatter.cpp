@@ -243,7 +243,8 @@ void followNoses(LiveAircraft& ac, TrackPoint& line) {
   ac.noseLedLine = line;
   // A line without a nose amid lines with noses (its heading copied from its track) goes on along
   // the nose before it.
-  const std::optional<double> nose = trueNose(line) ? trueNose(line) : before ? trueNose(*before) : std::nullopt;
+  const std::optional<double> from = before ? trueNose(*before) : std::nullopt;
+  const std::optional<double> nose = trueNose(line) ? trueNose(line) : from;
   if (!before || !nose || ac.groundScatterM <= 0.0 || isRotorcraft(ac) || ac.phase != GroundPhase::Taxi ||
       ac.standRouteState >= 1 || ac.takeOffRoll != 0 || line.airborne != 0 || before->airborne != 0 ||
       line.groundSpeedKt < kPushBackStandsKt) {
@@ -252,9 +253,8 @@ void followNoses(LiveAircraft& ac, TrackPoint& line) {
   const double seconds = static_cast<double>(line.dueTick - before->dueTick) * 3600.0 / kTicksPerHour;
   if (seconds > kNoseGapSeconds) return;
   // The way between two noses is an arc: its chord runs along their mean.
-  const double from = trueNose(*before).value_or(*nose);
-  const double halfTurn = wrapPi(*nose - from) / 2.0;
-  const double way = from + halfTurn;
+  const double halfTurn = wrapPi(*nose - from.value_or(*nose)) / 2.0;
+  const double way = *nose - halfTurn;
   const double arcM = (before->groundSpeedKt + line.groundSpeedKt) / 2.0 * seconds * kMetresPerNm / 3600.0;
   const double chordM = std::abs(halfTurn) > 1e-9 ? arcM * std::sin(halfTurn) / halfTurn : arcM;
   const double carriedNorth = chordM * std::cos(way);

@@ -33,8 +33,6 @@ constexpr double kStandLeaveNm = 0.0458963282937365;   // 85 m
 constexpr double kStandStepNm = 0.0016198704103671706;  // 3 m
 constexpr double kStandJumpNm = 0.10799136069114472;    // 200 m
 constexpr double kNearSameDeg = 0.00015;
-// A standing aircraft's lines on a scattering feed lie up to this many times its scatter from
-// where it stands.
 constexpr std::size_t kMaxHeldLines = 150;  // five minutes of a push's lines, held for its push-back
 constexpr double kStationaryLookBackNm = 0.011879049676025918;  // 22 m
 constexpr kvo::TickCount kParkedEpochTicks = 60480000;          // one week: due tick of a parked point
@@ -233,8 +231,7 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const double near = (bothStand ? 2.0 : 1.0) * kNearSameDeg;
   // A moving line placed by the feed's noses is where the aircraft went, not a scattered stop: a
   // slow turn's lines lie a few metres apart, and taken as stops the turn was lost.
-  const bool ledMove = ac.noseLed;
-  if (!ledMove && std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
+  if (!ac.noseLed && std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
     const kvo::TickCount due = p.dueTick;
