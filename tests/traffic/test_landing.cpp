@@ -65,12 +65,9 @@ TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
   LiveAircraft led = activeAircraft(true, GroundPhase::Taxi);
   led.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
   led.groundScatterM = 6.0;
-  led.noseLedLine = a;
-  led.noseLedLine->trueHeading = 0.0;
-  led.noseLedLine->trackDeg = 30.0;
+  for (TrackPoint* p : {&led.trackPoints.back(), &near}) p->trueHeading = 0.0, p->trackDeg = 30.0;
+  led.noseLedLine = led.trackPoints.back();
   near.groundSpeedKt = 5.0;
-  near.trueHeading = 0.0;
-  near.trackDeg = 30.0;
   decodeExisting(led, near);
   ASSERT_EQ(led.trackPoints.size(), 3u);
   EXPECT_EQ(led.trackPoints.back().stationary, 0);
