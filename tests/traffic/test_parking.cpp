@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <numbers>
 
 #include "shared_state/run_clock.h"
 #include "core/timeutil.h"
@@ -164,6 +165,52 @@ TEST_F(StandTest, AStopOnAScatteringFeedFindsItsStandFartherOff) {
     ac.groundScatterM = scatterM;
     try2Park(ac, false);
     EXPECT_EQ(ac.phase == GroundPhase::Parking, parks) << scatterM;
+  }
+}
+
+// The scatter that puts a stop off its stand may also have carried the aircraft past the stand's
+// mark: within it, an aeroplane stops where it is rather than backing onto the mark.
+TEST_F(StandTest, AnAeroplaneCarriedPastItsStandByTheScatterStopsWhereItIs) {
+  struct Row {
+    const char* name;
+    double scatterM;
+    double standEastM;  // the aircraft stands at 0 with its nose east
+    bool helicopter;
+    bool staysPut;
+  };
+  const Row rows[] = {
+      {"3 m past, scatter 4 m", 4.0, -3.0, false, true},
+      {"9.5 m past, within 2.5 scatters", 4.0, -9.5, false, true},
+      {"11 m past, beyond them", 4.0, -11.0, false, false},
+      {"3 m ahead", 4.0, 3.0, false, false},
+      {"an exact feed", 0.0, -3.0, false, false},
+      {"a helicopter onto its pad", 4.0, -3.0, true, false},
+  };
+  std::uint32_t id = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ++id;
+    // Each row at its own place, 500 m apart.
+    const double northM = 500.0 * id;
+    kvo::Stand& s = stand(id, "A" + std::to_string(id), row.standEastM, 20.0, northM);
+    s.heli = row.helicopter ? 1 : 0;
+    s.heading = 100.0;
+    kvo::LiveAircraft& ac = ground(0xAA0000 + id, "DLH" + std::to_string(id), "A20N", 0.0, GroundPhase::Taxi, 0, northM);
+    if (row.helicopter) ac.sizeCategory = Rotorcraft;
+    ac.groundScatterM = row.scatterM;
+    ac.position.heading = std::numbers::pi / 2.0;
+    const double lat = ac.position.lat;
+    const double lon = ac.position.lon;
+    try2Park(ac, false);
+    ASSERT_EQ(ac.phase, GroundPhase::Parking);
+    EXPECT_EQ(ac.standId, id);
+    EXPECT_EQ(ac.standLat, row.staysPut ? lat : s.latitude);
+    EXPECT_EQ(ac.standLon, row.staysPut ? lon : s.longitude);
+    EXPECT_NEAR(ac.standHeading, (row.staysPut ? 90.0 : 100.0) * std::numbers::pi / 180.0, 1e-9);
+    if (!row.staysPut) continue;
+    movetest::runTicks(ac, 500);
+    EXPECT_EQ(ac.phase, GroundPhase::Parked);
+    EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, lat, lon) / standtest::kM, 0.01);
   }
 }
 
