@@ -219,8 +219,8 @@ void try2Park(LiveAircraft& aircraft, bool wide) {
   // The same scatter may have carried the aircraft past the stand's mark: it stops where it is,
   // as it stands, rather than backing onto the mark.
   const kvo::PositionBlock& at = aircraft.position;
-  if (scatterNm > 0.0 && !kvo::mv::isRotorcraft(aircraft) &&
-      distanceNm(at.lat, at.lon, stand->latitude, stand->longitude) <= scatterNm &&
+  if (!kvo::mv::isRotorcraft(aircraft) &&
+      distanceNm(at.lat, at.lon, stand->latitude, stand->longitude) < scatterNm &&
       std::abs(kvo::mv::wrapPi(initialBearing(at.lat, at.lon, stand->latitude, stand->longitude) - at.heading)) >
           kvo::mv::kPi / 2.0) {
     aircraft.standLat = at.lat;
