@@ -195,7 +195,9 @@ std::optional<double> shapeNextLeg(LiveAircraft& ac) {
     if (turn > 45.0 && !turnsHere && pointDistanceNm(first, second) > kMidPointMinNm &&
         first.groundSpeedKt <= 43.0 && std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25) >= 600) {
       insertMidPoint(ac);
-    } else if (turn > 3.0 && turn <= 160.0) {
+    } else if (turn > 3.0 && (turn <= 160.0 || (ac.groundScatterM > 0.0 && !isRotorcraft(ac)))) {
+      // On a scattering feed an aeroplane turns about through the curve as well: split there, it
+      // would roll straight back with its nose swinging round.
       if (sameSpot(first, ac.trackPoints[2])) {
         splitForSpeedChange(ac);
       } else {

@@ -170,6 +170,8 @@ TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
       // The way to the next point 70 degrees off the nose, 55 m long: the turn lies at the aircraft.
       {"setting off onto a leg far off the nose",
        legFrom(55.0 * std::cos(70.0 * kDeg), 55.0 * std::sin(70.0 * kDeg), 100.0, 6), 100.0, 600},
+      // Turning about 40 m ahead, back on a way 10 m aside.
+      {"turning about", legFrom(40.0, 0.0, 170.0, 6), 170.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -188,6 +190,11 @@ TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
     EXPECT_LT(distanceNm(at.lat, at.lon, end.lat, end.lon) * 1852.0, 0.1) << "ends at the point after the turn";
     EXPECT_LT(distanceNm(end.lat, end.lon, t.points[2].lat, t.points[2].lon) * 1852.0, 3.0) << "near the feed's";
   }
+  // A helicopter turns about on the spot.
+  ScatteredTaxi t = scatteredTaxi(4.0, cases.back().ahead);
+  t.ac.sizeCategory = Rotorcraft;
+  nextPosGround(t.ac);
+  EXPECT_FALSE(t.ac.curve.isSet());
 }
 
 // On a scattering feed (4 m, 8 m for the point nearer than that) some next points tell no way: one
