@@ -553,6 +553,19 @@ void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double stan
   b.tasKt = 0.0;
   b.stationary = 1;
   b.dueTick = first.dueTick + 50 + n;
+  // A helicopter whose pad lies far off its nose first turns toward it where it is, as it does
+  // taxiing: a scattering feed's last lines may leave it pointing anywhere.
+  if (isRotorcraft(ac) && ac.groundScatterM > 0.0 && a.stationary == 0 &&
+      std::abs(wrapPi(wayIn - ac.position.heading)) > kTurnOnTheSpotRad) {
+    const auto turnTicks = static_cast<kvo::TickCount>(onTheSpotTurnTicks(ac, wrapPi(wayIn - ac.position.heading)));
+    TrackPoint turn = last;
+    turn.groundSpeedKt = 0.0;
+    turn.stationary = 1;
+    turn.dueTick = first.dueTick + turnTicks;
+    a.dueTick += turnTicks;
+    b.dueTick += turnTicks;
+    ac.trackPoints.push_back(turn);
+  }
   ac.trackPoints.push_back(a);
   ac.trackPoints.push_back(b);
   ac.referenceHeading = isRotorcraft(ac) ? wayIn : standHeading;

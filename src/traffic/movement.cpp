@@ -484,7 +484,6 @@ void fillPositionSpeeds(LiveAircraft& ac) {
 
 namespace {
 
-constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
 // An aeroplane's nose turns at most this much a tick (25 degrees a second; a taxiing airliner turns
 // 10-20), whatever raises it: a turn rate quickened for a sharp turn (three times a light
 // aircraft's base rate is 45 degrees a second), following a curve's bends, catching up with a slide.
@@ -600,7 +599,18 @@ void verticalStep(LiveAircraft& ac) {
 }  // namespace
 
 void standStep(LiveAircraft& ac) {
-  if (ac.takeOffRoll != 0 && ac.onGround != 0 && ac.turning != 0) turnToward(ac, ac.referenceHeading);
+  if (ac.onGround == 0) return;
+  if (ac.takeOffRoll != 0 && ac.turning != 0) turnToward(ac, ac.referenceHeading);
+  const bool movesOff = ac.trackPoints.size() >= 2 && ac.trackPoints[1].stationary == 0;
+  if (isRotorcraft(ac) && ac.phase == GroundPhase::Parking && movesOff) {
+    turnToward(ac, ac.referenceHeading, std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0));
+  }
+}
+
+double onTheSpotTurnTicks(const LiveAircraft& ac, double turnRad) {
+  const double rate = std::abs(ac.turnRate);
+  const double perTick = std::min(std::max(rate, ac.turnRateBase), std::max(rate, kMaxGroundTurnRad));
+  return perTick > 0.0 ? std::ceil(std::abs(turnRad) / perTick) : 0.0;
 }
 
 void curveStep(LiveAircraft& ac) {

@@ -84,9 +84,11 @@ void fillPositionSpeeds(kvo::LiveAircraft& ac);
 // Per-tick integration of the steps (and the curve, the flare, the take-off) into the position
 // block; called every tick while the front point is not stationary.
 void curveStep(kvo::LiveAircraft& ac);
-// A tick standing still: only a line-up turns the nose, in place onto the runway; any other
-// standing keeps it.
+// A tick standing still: only a line-up turns the nose, in place onto the runway, and a helicopter
+// about to hover-taxi onto its pad toward it; any other standing keeps it.
 void standStep(kvo::LiveAircraft& ac);
+// Ticks a helicopter takes to turn by the angle on the spot.
+double onTheSpotTurnTicks(const kvo::LiveAircraft& ac, double turnRad);
 
 void stepTowardNextTrackPoint(kvo::LiveAircraft& ac);
 void moveInAir(kvo::LiveAircraft& ac);

@@ -21,6 +21,8 @@ inline constexpr double kPushBackStandsKt = 0.5;  // a line of the feed's push-b
 // How far a scattering feed puts a standing aircraft's place off where it stands, in its scatter
 // (the stand's leave watch, the stand search after a stop).
 inline constexpr double kStandingScatters = 2.5;
+// A helicopter turns on the spot before it moves off farther than this from its nose.
+inline constexpr double kTurnOnTheSpotRad = 45.0 * kDeg;
 
 // Into -pi..pi.
 inline double wrapPi(double a) {

@@ -9,6 +9,7 @@
 #include "shared_state/run_clock.h"
 #include "core/timeutil.h"
 #include "links/sim_ids.h"
+#include "traffic/movement_util.h"
 #include "stand_test_support.h"
 #include "test_movement_support.h"
 
@@ -169,22 +170,24 @@ TEST_F(StandTest, AStopOnAScatteringFeedFindsItsStandFartherOff) {
 }
 
 // The scatter that puts a stop off its stand may also have carried the aircraft past the stand's
-// mark: within it, an aeroplane stops where it is rather than backing onto the mark.
-TEST_F(StandTest, AnAeroplaneCarriedPastItsStandByTheScatterStopsWhereItIs) {
+// mark: within it, an aeroplane stops where it is rather than backing onto the mark. A helicopter
+// whose pad lies behind it turns round on the spot first, and goes there nose first.
+TEST_F(StandTest, OntoAStandBehindOnAScatteringFeedNeverBackwards) {
   struct Row {
     const char* name;
     double scatterM;
     double standEastM;  // the aircraft stands at 0 with its nose east
     bool helicopter;
     bool staysPut;
+    bool backs;  // some step moves more than 90 degrees off the nose
   };
   const Row rows[] = {
-      {"3 m past, scatter 4 m", 4.0, -3.0, false, true},
-      {"9.5 m past, within 2.5 scatters", 4.0, -9.5, false, true},
-      {"11 m past, beyond them", 4.0, -11.0, false, false},
-      {"3 m ahead", 4.0, 3.0, false, false},
-      {"an exact feed", 0.0, -3.0, false, false},
-      {"a helicopter onto its pad", 4.0, -3.0, true, false},
+      {"3 m past, scatter 4 m", 4.0, -3.0, false, true, false},
+      {"9.5 m past, within 2.5 scatters", 4.0, -9.5, false, true, false},
+      {"11 m past, beyond them", 4.0, -11.0, false, false, true},
+      {"3 m ahead", 4.0, 3.0, false, false, false},
+      {"an exact feed", 0.0, -3.0, false, false, true},
+      {"a helicopter onto its pad", 4.0, -6.0, true, false, false},
   };
   std::uint32_t id = 0;
   for (const Row& row : rows) {
@@ -199,6 +202,7 @@ TEST_F(StandTest, AnAeroplaneCarriedPastItsStandByTheScatterStopsWhereItIs) {
     if (row.helicopter) ac.sizeCategory = Rotorcraft;
     ac.groundScatterM = row.scatterM;
     ac.position.heading = std::numbers::pi / 2.0;
+    ac.turning = 0;
     const double lat = ac.position.lat;
     const double lon = ac.position.lon;
     try2Park(ac, false);
@@ -207,10 +211,19 @@ TEST_F(StandTest, AnAeroplaneCarriedPastItsStandByTheScatterStopsWhereItIs) {
     EXPECT_EQ(ac.standLat, row.staysPut ? lat : s.latitude);
     EXPECT_EQ(ac.standLon, row.staysPut ? lon : s.longitude);
     EXPECT_NEAR(ac.standHeading, (row.staysPut ? 90.0 : 100.0) * std::numbers::pi / 180.0, 1e-9);
-    if (!row.staysPut) continue;
-    movetest::runTicks(ac, 500);
+    bool backs = false;
+    for (int tick = 0; tick < 3000 && ac.phase == GroundPhase::Parking; ++tick) {
+      const double fromLat = ac.position.lat;
+      const double fromLon = ac.position.lon;
+      movetest::runTicks(ac, 1);
+      if (distanceNm(fromLat, fromLon, ac.position.lat, ac.position.lon) / standtest::kM < 0.001) continue;
+      const double motion = initialBearing(fromLat, fromLon, ac.position.lat, ac.position.lon);
+      backs = backs || std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) > std::numbers::pi / 2.0;
+    }
     EXPECT_EQ(ac.phase, GroundPhase::Parked);
-    EXPECT_LT(distanceNm(ac.position.lat, ac.position.lon, lat, lon) / standtest::kM, 0.01);
+    EXPECT_EQ(backs, row.backs);
+    const double standM = distanceNm(ac.position.lat, ac.position.lon, ac.standLat, ac.standLon) / standtest::kM;
+    EXPECT_LT(standM, row.staysPut ? 0.01 : 2.0);
   }
 }
 
