@@ -535,6 +535,18 @@ void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double stan
       std::max(travelTicks(distanceNm(last.lat, last.lon, standLat, standLon), ac.standSpeedKt), 100);
   last.groundSpeedKt = ac.standSpeedKt;
   const TrackPoint& first = ac.trackPoints.front();
+  const bool there = sameSpot(last.lat, last.lon, standLat, standLon);
+  // A helicopter whose pad lies far off its nose first turns toward it where it is, as it does
+  // taxiing: a scattering feed's last lines may leave it pointing anywhere.
+  const double turnRad = wrapPi(wayIn - ac.position.heading);
+  const auto turnTicks =
+      isRotorcraft(ac) && ac.groundScatterM > 0.0 && !there && std::abs(turnRad) > kTurnOnTheSpotRad
+          ? static_cast<kvo::TickCount>(onTheSpotTurnTicks(ac, turnRad))
+          : kvo::TickCount{0};
+  TrackPoint turn = last;
+  turn.groundSpeedKt = 0.0;
+  turn.stationary = 1;
+  turn.dueTick = first.dueTick + turnTicks;
   TrackPoint a;
   a.lat = standLat;
   a.lon = standLon;
@@ -543,29 +555,17 @@ void drive2Stand(LiveAircraft& ac, double standLat, double standLon, double stan
   a.tasKt = ac.standSpeedKt;
   a.trackDeg = standHeading / kDeg;
   a.verticalSpeed = 0.0;
-  a.dueTick = first.dueTick + n;
+  a.dueTick = first.dueTick + turnTicks + n;
   a.airborne = 0;
-  a.stationary = sameSpot(last.lat, last.lon, standLat, standLon) ? 1 : 0;
+  a.stationary = there ? 1 : 0;
   a.trueHeadingGiven = first.trueHeadingGiven;
   a.roll = ac.position.bank;
   TrackPoint b = a;
   b.groundSpeedKt = 0.0;
   b.tasKt = 0.0;
   b.stationary = 1;
-  b.dueTick = first.dueTick + 50 + n;
-  // A helicopter whose pad lies far off its nose first turns toward it where it is, as it does
-  // taxiing: a scattering feed's last lines may leave it pointing anywhere.
-  if (isRotorcraft(ac) && ac.groundScatterM > 0.0 && a.stationary == 0 &&
-      std::abs(wrapPi(wayIn - ac.position.heading)) > kTurnOnTheSpotRad) {
-    const auto turnTicks = static_cast<kvo::TickCount>(onTheSpotTurnTicks(ac, wrapPi(wayIn - ac.position.heading)));
-    TrackPoint turn = last;
-    turn.groundSpeedKt = 0.0;
-    turn.stationary = 1;
-    turn.dueTick = first.dueTick + turnTicks;
-    a.dueTick += turnTicks;
-    b.dueTick += turnTicks;
-    ac.trackPoints.push_back(turn);
-  }
+  b.dueTick = first.dueTick + turnTicks + 50 + n;
+  if (turnTicks > 0) ac.trackPoints.push_back(turn);
   ac.trackPoints.push_back(a);
   ac.trackPoints.push_back(b);
   ac.referenceHeading = isRotorcraft(ac) ? wayIn : standHeading;

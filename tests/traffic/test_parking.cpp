@@ -171,7 +171,7 @@ TEST_F(StandTest, AStopOnAScatteringFeedFindsItsStandFartherOff) {
 
 // The scatter that puts a stop off its stand may also have carried the aircraft past the stand's
 // mark: within it, an aeroplane stops where it is rather than backing onto the mark. A helicopter
-// whose pad lies behind it turns round on the spot first, and goes there nose first.
+// whose pad lies far off its nose turns toward it on the spot first, and goes there nose first.
 TEST_F(StandTest, OntoAStandBehindOnAScatteringFeedNeverBackwards) {
   struct Row {
     const char* name;
@@ -180,6 +180,7 @@ TEST_F(StandTest, OntoAStandBehindOnAScatteringFeedNeverBackwards) {
     bool helicopter;
     bool staysPut;
     bool backs;  // some step moves more than 90 degrees off the nose
+    double noseDeg = 90.0;
   };
   const Row rows[] = {
       {"3 m past, scatter 4 m", 4.0, -3.0, false, true, false},
@@ -188,6 +189,7 @@ TEST_F(StandTest, OntoAStandBehindOnAScatteringFeedNeverBackwards) {
       {"3 m ahead", 4.0, 3.0, false, false, false},
       {"an exact feed", 0.0, -3.0, false, false, true},
       {"a helicopter onto its pad", 4.0, -6.0, true, false, false},
+      {"a helicopter onto its pad 100 degrees off its nose", 4.0, -6.0, true, false, false, 10.0},
   };
   std::uint32_t id = 0;
   for (const Row& row : rows) {
@@ -201,7 +203,7 @@ TEST_F(StandTest, OntoAStandBehindOnAScatteringFeedNeverBackwards) {
     kvo::LiveAircraft& ac = ground(0xAA0000 + id, "DLH" + std::to_string(id), "A20N", 0.0, GroundPhase::Taxi, 0, northM);
     if (row.helicopter) ac.sizeCategory = Rotorcraft;
     ac.groundScatterM = row.scatterM;
-    ac.position.heading = std::numbers::pi / 2.0;
+    ac.position.heading = row.noseDeg * std::numbers::pi / 180.0;
     ac.turning = 0;
     const double lat = ac.position.lat;
     const double lon = ac.position.lon;
@@ -210,7 +212,7 @@ TEST_F(StandTest, OntoAStandBehindOnAScatteringFeedNeverBackwards) {
     EXPECT_EQ(ac.standId, id);
     EXPECT_EQ(ac.standLat, row.staysPut ? lat : s.latitude);
     EXPECT_EQ(ac.standLon, row.staysPut ? lon : s.longitude);
-    EXPECT_NEAR(ac.standHeading, (row.staysPut ? 90.0 : 100.0) * std::numbers::pi / 180.0, 1e-9);
+    EXPECT_NEAR(ac.standHeading, (row.staysPut ? row.noseDeg : 100.0) * std::numbers::pi / 180.0, 1e-9);
     bool backs = false;
     for (int tick = 0; tick < 3000 && ac.phase == GroundPhase::Parking; ++tick) {
       const double fromLat = ac.position.lat;
