@@ -491,18 +491,45 @@ void standUntil(LiveAircraft& ac, kvo::TickCount start, double speedKt) {
   ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
 }
 
+// Where the feed's latest standing lines before the tick put the aircraft (their mean); none heard,
+// nothing. Standing lines before a move of the feed's own are not where it last stood.
+std::optional<kvo::LatLon> feedStoodAt(const LiveAircraft& ac, kvo::TickCount before) {
+  double lat = 0.0;
+  double lon = 0.0;
+  int count = 0;
+  bool moved = false;
+  for (const TrackPoint& line : ac.scatterLines) {
+    if (line.dueTick >= before) break;
+    if (line.groundSpeedKt >= kPushBackStandsKt) {
+      moved = true;
+      continue;
+    }
+    if (std::exchange(moved, false)) {
+      lat = 0.0;
+      lon = 0.0;
+      count = 0;
+    }
+    lat += line.lat;
+    lon += line.lon;
+    ++count;
+  }
+  if (count == 0) return std::nullopt;
+  return kvo::LatLon{lat / count, lon / count};
+}
+
 void pullOutOfStand(LiveAircraft& ac) {
   ac.standRouteState = 0;
   ac.departureRequested = 0;
   ac.pushBackFeedLines.clear();  // held for a push-back (watchStandLines), which this is not
   const kvo::LatLon ahead =
       destinationPoint(ac.standLat, ac.standLon, ac.standHeading, 2.0 * ac.halfSpanNm * kFeetPerNm);
-  // It sets off when the feed's move began, as the line that showed it leaving tells.
+  // It sets off when the feed's move began, as the line that showed it leaving tells: reckoned from
+  // where the feed stood before it, which a scattering feed may put metres off the stand.
   const TrackPoint& shown = ac.trackPoints.back();
+  const kvo::LatLon from = feedStoodAt(ac, shown.dueTick).value_or(kvo::LatLon{ac.standLat, ac.standLon});
   const kvo::TickCount start =
-      shown.stationary != 0
-          ? nowTick()
-          : std::max(nowTick(), setOffTick(shown, ac.standLat, ac.standLon, setOffSpeedKt(ac, shown)));
+      shown.stationary != 0 ? nowTick()
+                            : std::max(nowTick(), setOffTick(shown, from.lat, from.lon, setOffSpeedKt(ac, shown)));
   TrackPoint& first = ac.trackPoints.at(0);
   first.groundSpeedKt = ac.standSpeedKt;
   const double dist = distanceNm(ac.position.lat, ac.position.lon, ahead.lat, ahead.lon);

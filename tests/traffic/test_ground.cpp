@@ -325,15 +325,36 @@ TEST_F(LeavingStand, EightyDegreesOffPullsOutForward) {
 }
 
 // The line showing the aircraft 100 m off at 8 kt comes 24 s into the feed's move: it stands until
-// then, as a helicopter lifting off its pad does while its feed stands.
+// then, as a helicopter lifting off its pad does while its feed stands. Where the feed's standing
+// lines before it put the aircraft 20 m along its way (a scattering feed's place off the stand),
+// the move from there comes 19 s into it; standing lines before a move of the feed's own are not
+// where it last stood.
 TEST_F(LeavingStand, PullingOutStartsWhenTheFeedsMoveStarted) {
-  LiveAircraft ac = parkedAt(80.0);
-  ac.trackPoints.back().dueTick = kNow + 5000;
-  const kvo::TickCount feedSetOff = kNow + 5000 - travelTicks(100.0 / 1852.0, 8.0);
-  runTicks(ac, static_cast<int>(feedSetOff - kNow) - 100);
-  EXPECT_LT(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon) * 1852.0, 0.1) << "set off before the feed";
-  runTicks(ac, 300);
-  EXPECT_GT(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon) * 1852.0, 0.3) << "still standing";
+  struct Row {
+    const char* name;
+    std::vector<std::pair<double, double>> heard;  // metres out along the way, knots
+    double fromM;
+  };
+  const Row rows[] = {
+      {"no line heard before", {}, 0.0},
+      {"standing 20 m out", {{17.0, 0.0}, {23.0, 0.0}}, 20.0},
+      {"standing 20 m out after a move", {{0.0, 0.0}, {10.0, 3.0}, {17.0, 0.0}, {23.0, 0.0}}, 20.0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    setTick(kNow);
+    LiveAircraft ac = parkedAt(80.0);
+    ac.trackPoints.back().dueTick = kNow + 5000;
+    kvo::TickCount due = kNow - 1000;
+    for (const auto& [metres, kt] : row.heard) {
+      ac.scatterLines.push_back(pointFrom(ac.trackPoints[0], 80.0, metres, due += 100, kt));
+    }
+    const kvo::TickCount feedSetOff = kNow + 5000 - travelTicks((100.0 - row.fromM) / 1852.0, 8.0);
+    runTicks(ac, static_cast<int>(feedSetOff - kNow) - 100);
+    EXPECT_LT(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon) * 1852.0, 0.1) << "set off before the feed";
+    runTicks(ac, 300);
+    EXPECT_GT(distanceNm(50.0, 8.0, ac.position.lat, ac.position.lon) * 1852.0, 0.3) << "still standing";
+  }
 }
 
 TEST_F(LeavingStand, UnknownStandStaysParked) {
