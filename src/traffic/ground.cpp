@@ -71,6 +71,13 @@ CurveShape curveShape(double midNorth, double midEast, double endNorth, double e
 constexpr double kCornerFromMiddleM = 20.0;
 constexpr double kCurveKinkRad = 10.0 * kDeg;
 constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to parallel meet anywhere
+// Where there is no such corner and the curve would leave far off the nose (the aircraft sets off
+// from a standstill onto a leg that begins where it stands, after a push-back or on a U-turn), an
+// aeroplane's curve still leaves along its nose, toward a corner this share of the way to its end
+// and at most this far ahead: it does not turn on the spot.
+constexpr double kNoseCornerShare = 0.2;
+constexpr double kNoseCornerMostM = 10.0;
+constexpr double kFarOffNoseRad = 45.0 * kDeg;
 
 std::optional<std::pair<double, double>> tangentCorner(double heading, std::optional<std::pair<double, double>> kept,
                                                        double midNorth, double midEast, double endNorth, double endEast,
@@ -457,10 +464,17 @@ void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
       shape == CurveShape::ThroughMiddle ? std::pair{curveControl(midNorth, curve.endNorth), curveControl(midEast, curve.endEast)}
       : shape == CurveShape::Corner      ? std::pair{midNorth, midEast}
                                          : std::pair{curve.endNorth / 2.0, curve.endEast / 2.0};
-  const auto corner = pushBack || shape == CurveShape::Straight || ac.groundScatterM <= 0.0
-                          ? std::nullopt
-                          : tangentCorner(ac.position.heading, rotor ? std::optional{shapeControl} : std::nullopt,
-                                          midNorth, midEast, curve.endNorth, curve.endEast, ontoLeg);
+  auto corner = pushBack || shape == CurveShape::Straight || ac.groundScatterM <= 0.0
+                    ? std::nullopt
+                    : tangentCorner(ac.position.heading, rotor ? std::optional{shapeControl} : std::nullopt,
+                                    midNorth, midEast, curve.endNorth, curve.endEast, ontoLeg);
+  if (!corner && !pushBack && !rotor && ac.groundScatterM > 0.0) {
+    const auto [controlNorth, controlEast] = shape == CurveShape::ThroughMiddle ? std::pair{midNorth, midEast} : shapeControl;
+    if (std::abs(wrapPi(std::atan2(controlEast, controlNorth) - ac.position.heading)) > kFarOffNoseRad) {
+      const double along = std::min(std::hypot(curve.endNorth, curve.endEast) * kNoseCornerShare, kNoseCornerMostM);
+      corner = std::pair{along * std::cos(ac.position.heading), along * std::sin(ac.position.heading)};
+    }
+  }
   if (shape == CurveShape::ThroughMiddle && !corner) {
     curve.midNorth = midNorth;
     curve.midEast = midEast;

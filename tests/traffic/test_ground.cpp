@@ -195,6 +195,16 @@ TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
   t.ac.sizeCategory = Rotorcraft;
   nextPosGround(t.ac);
   EXPECT_FALSE(t.ac.curve.isSet());
+  // Setting off onto a leg that begins where the aircraft stands, 75 degrees off its nose: the
+  // curve still leaves along the nose.
+  const double offRad = 75.0 * kDeg;
+  ScatteredTaxi off = scatteredTaxi(4.0, legFrom(15.0 * std::cos(offRad), 15.0 * std::sin(offRad), 75.0, 6));
+  nextPosGround(off.ac);
+  ASSERT_TRUE(off.ac.curve.isSet());
+  kvo::LatLon at;
+  double startHeading = 0.0;
+  ASSERT_TRUE(interpolateCurve(off.ac.curve, at, startHeading, 0.0));
+  EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0);
 }
 
 // On a scattering feed (4 m, 8 m for the point nearer than that) some next points tell no way: one
