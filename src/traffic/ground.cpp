@@ -71,6 +71,9 @@ CurveShape curveShape(double midNorth, double midEast, double endNorth, double e
 constexpr double kCornerFromMiddleM = 20.0;
 constexpr double kCurveKinkRad = 10.0 * kDeg;
 constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to parallel meet anywhere
+// A corner on the leg before its middle point lies at most this far along the nose: a leg nearly
+// behind the nose meets its line far off, and the aircraft would run off along its nose to turn.
+constexpr double kSetOffCornerMostM = 40.0;
 // Where there is no such corner and the curve would leave far off the nose (the aircraft sets off
 // from a standstill onto a leg that begins where it stands, after a push-back or on a U-turn), an
 // aeroplane's curve still leaves along its nose, toward a corner this share of the way to its end
@@ -103,7 +106,7 @@ std::optional<std::pair<double, double>> tangentCorner(double heading, std::opti
   if (ahead <= 0.0 || before <= 0.0) return std::nullopt;
   const double cornerNorth = ahead * inNorth;
   const double cornerEast = ahead * inEast;
-  const bool onLegBeforeMiddle = ontoLeg && before >= outLength;
+  const bool onLegBeforeMiddle = ontoLeg && before >= outLength && ahead <= kSetOffCornerMostM;
   if (!onLegBeforeMiddle && std::hypot(cornerNorth - midNorth, cornerEast - midEast) > kCornerFromMiddleM) {
     return std::nullopt;
   }

@@ -205,6 +205,18 @@ TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
   double startHeading = 0.0;
   ASSERT_TRUE(interpolateCurve(off.ac.curve, at, startHeading, 0.0));
   EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0);
+  // Onto a leg nearly behind the nose, beginning 10 m aside: it turns about close by, not after a
+  // run along its nose to where the leg's line meets the nose's.
+  ScatteredTaxi back = scatteredTaxi(4.0, legFrom(0.0, 10.0, 174.0, 6));
+  nextPosGround(back.ac);
+  ASSERT_TRUE(back.ac.curve.isSet());
+  double farthestM = 0.0;
+  for (double u = 0.0; u < 1.0; u += 0.01) {
+    double heading = 0.0;
+    ASSERT_TRUE(interpolateCurve(back.ac.curve, at, heading, u));
+    farthestM = std::max(farthestM, distanceNm(back.points[0].lat, back.points[0].lon, at.lat, at.lon) * 1852.0);
+  }
+  EXPECT_LT(farthestM, 30.0);
 }
 
 // On a scattering feed (4 m, 8 m for the point nearer than that) some next points tell no way: one
