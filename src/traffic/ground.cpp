@@ -75,9 +75,9 @@ constexpr double kCornerMinSine = 0.05;  // some 3 degrees: ways closer to paral
 // behind the nose meets its line far off, and the aircraft would run off along its nose to turn.
 constexpr double kSetOffCornerMostM = 40.0;
 // Where there is no such corner and the curve would leave far off the nose (the aircraft sets off
-// from a standstill onto a leg that begins where it stands, after a push-back or on a U-turn), an
-// aeroplane's curve still leaves along its nose, toward a corner this share of the way to its end
-// and at most this far ahead: it does not turn on the spot.
+// from a standstill onto a leg that begins where it stands, after a push-back or on a U-turn), the
+// curve still leaves along the nose, toward a corner this share of the way to its end and at most
+// this far ahead: an aeroplane does not turn on the spot.
 constexpr double kNoseCornerShare = 0.2;
 constexpr double kNoseCornerMostM = 10.0;
 constexpr double kFarOffNoseRad = 45.0 * kDeg;
@@ -471,7 +471,7 @@ void setUpCurve(LiveAircraft& ac, bool ontoLeg) {
                     ? std::nullopt
                     : tangentCorner(ac.position.heading, rotor ? std::optional{shapeControl} : std::nullopt,
                                     midNorth, midEast, curve.endNorth, curve.endEast, ontoLeg);
-  if (!corner && !pushBack && !rotor && ac.groundScatterM > 0.0) {
+  if (!corner && !pushBack && ac.groundScatterM > 0.0) {
     const auto [controlNorth, controlEast] = shape == CurveShape::ThroughMiddle ? std::pair{midNorth, midEast} : shapeControl;
     if (std::abs(wrapPi(std::atan2(controlEast, controlNorth) - ac.position.heading)) > kFarOffNoseRad) {
       const double along = std::min(std::hypot(curve.endNorth, curve.endEast) * kNoseCornerShare, kNoseCornerMostM);
