@@ -205,6 +205,23 @@ TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
   double startHeading = 0.0;
   ASSERT_TRUE(interpolateCurve(off.ac.curve, at, startHeading, 0.0));
   EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0);
+  // On a long leg (lines 40 m apart) its corner lies at most 10 m along the nose: the curve swings
+  // out from the leg by half as much at most.
+  ScatteredTaxi far = scatteredTaxi(4.0, {{40.0 * std::cos(offRad), 40.0 * std::sin(offRad)},
+                                          {80.0 * std::cos(offRad), 80.0 * std::sin(offRad)},
+                                          {120.0 * std::cos(offRad), 120.0 * std::sin(offRad)}});
+  nextPosGround(far.ac);
+  ASSERT_TRUE(far.ac.curve.isSet());
+  double widestM = 0.0;
+  for (double u = 0.0; u < 1.0; u += 0.01) {
+    double heading = 0.0;
+    ASSERT_TRUE(interpolateCurve(far.ac.curve, at, heading, u));
+    double north = 0.0;
+    double east = 0.0;
+    toLocalMetres(far.points[0].lat, far.points[0].lon, at.lat, at.lon, north, east);
+    widestM = std::max(widestM, std::abs(north * std::sin(offRad) - east * std::cos(offRad)));
+  }
+  EXPECT_LT(widestM, 6.0);
   // Onto a leg nearly behind the nose, beginning 10 m aside: it turns about close by, not after a
   // run along its nose to where the leg's line meets the nose's.
   ScatteredTaxi back = scatteredTaxi(4.0, legFrom(0.0, 10.0, 174.0, 6));
