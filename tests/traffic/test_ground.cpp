@@ -191,48 +191,45 @@ TEST_F(MovementTest, ScatteredCornerCurveJoinsTheWaysInAndOut) {
     EXPECT_LT(distanceNm(end.lat, end.lon, t.points[2].lat, t.points[2].lon) * 1852.0, 3.0) << "near the feed's";
   }
   // A helicopter turns about on the spot.
-  ScatteredTaxi t = scatteredTaxi(4.0, cases.back().ahead);
-  t.ac.sizeCategory = Rotorcraft;
-  nextPosGround(t.ac);
-  EXPECT_FALSE(t.ac.curve.isSet());
-  // Setting off onto a leg that begins where the aircraft stands, 75 degrees off its nose: the
-  // curve still leaves along the nose.
-  const double offRad = 75.0 * kDeg;
-  ScatteredTaxi off = scatteredTaxi(4.0, legFrom(15.0 * std::cos(offRad), 15.0 * std::sin(offRad), 75.0, 6));
-  nextPosGround(off.ac);
-  ASSERT_TRUE(off.ac.curve.isSet());
-  kvo::LatLon at;
-  double startHeading = 0.0;
-  ASSERT_TRUE(interpolateCurve(off.ac.curve, at, startHeading, 0.0));
-  EXPECT_NEAR(kvo::mv::wrapPi(startHeading) / kDeg, 0.0, 1.0);
-  // On a long leg (lines 40 m apart) its corner lies at most 10 m along the nose: the curve swings
-  // out from the leg by half as much at most.
-  ScatteredTaxi far = scatteredTaxi(4.0, {{40.0 * std::cos(offRad), 40.0 * std::sin(offRad)},
-                                          {80.0 * std::cos(offRad), 80.0 * std::sin(offRad)},
-                                          {120.0 * std::cos(offRad), 120.0 * std::sin(offRad)}});
-  nextPosGround(far.ac);
-  ASSERT_TRUE(far.ac.curve.isSet());
-  double widestM = 0.0;
-  for (double u = 0.0; u < 1.0; u += 0.01) {
-    double heading = 0.0;
-    ASSERT_TRUE(interpolateCurve(far.ac.curve, at, heading, u));
-    double north = 0.0;
-    double east = 0.0;
-    toLocalMetres(far.points[0].lat, far.points[0].lon, at.lat, at.lon, north, east);
-    widestM = std::max(widestM, std::abs(north * std::sin(offRad) - east * std::cos(offRad)));
-  }
+  ScatteredTaxi heli = scatteredTaxi(4.0, cases.back().ahead);
+  heli.ac.sizeCategory = Rotorcraft;
+  nextPosGround(heli.ac);
+  EXPECT_FALSE(heli.ac.curve.isSet());
+  // Onto a leg that begins where the aircraft stands: the curve leaves along the nose, toward a
+  // corner at most 10 m ahead. The curve's heading as it leaves, and the most the measure (of metres
+  // north and east of the aircraft) reaches along it.
+  auto leaves = [](const std::vector<std::pair<double, double>>& ahead, auto measure) {
+    ScatteredTaxi t = scatteredTaxi(4.0, ahead);
+    nextPosGround(t.ac);
+    EXPECT_TRUE(t.ac.curve.isSet());
+    double startDeg = 0.0;
+    double most = 0.0;
+    for (double u = 0.0; u < 1.0; u += 0.01) {
+      kvo::LatLon at;
+      double heading = 0.0;
+      double north = 0.0;
+      double east = 0.0;
+      interpolateCurve(t.ac.curve, at, heading, u);
+      if (u == 0.0) startDeg = kvo::mv::wrapPi(heading) / kDeg;
+      toLocalMetres(t.points[0].lat, t.points[0].lon, at.lat, at.lon, north, east);
+      most = std::max(most, measure(north, east));
+    }
+    return std::pair{startDeg, most};
+  };
+  // A long leg (lines 40 m apart) 75 degrees off the nose: the curve swings out from it by half
+  // the corner's distance at most.
+  const double off = 75.0 * kDeg;
+  const auto [longLegDeg, widestM] =
+      leaves({{40.0 * std::cos(off), 40.0 * std::sin(off)}, {80.0 * std::cos(off), 80.0 * std::sin(off)},
+              {120.0 * std::cos(off), 120.0 * std::sin(off)}},
+             [&](double north, double east) { return std::abs(north * std::sin(off) - east * std::cos(off)); });
+  EXPECT_NEAR(longLegDeg, 0.0, 1.0);
   EXPECT_LT(widestM, 6.0);
-  // Onto a leg nearly behind the nose, beginning 10 m aside: it turns about close by, not after a
-  // run along its nose to where the leg's line meets the nose's.
-  ScatteredTaxi back = scatteredTaxi(4.0, legFrom(0.0, 10.0, 174.0, 6));
-  nextPosGround(back.ac);
-  ASSERT_TRUE(back.ac.curve.isSet());
-  double farthestM = 0.0;
-  for (double u = 0.0; u < 1.0; u += 0.01) {
-    double heading = 0.0;
-    ASSERT_TRUE(interpolateCurve(back.ac.curve, at, heading, u));
-    farthestM = std::max(farthestM, distanceNm(back.points[0].lat, back.points[0].lon, at.lat, at.lon) * 1852.0);
-  }
+  // A leg nearly behind the nose, beginning 10 m aside: it turns about close by, not after a run
+  // along its nose to where the leg's line meets the nose's.
+  const auto [behindDeg, farthestM] =
+      leaves(legFrom(0.0, 10.0, 174.0, 6), [](double north, double east) { return std::hypot(north, east); });
+  EXPECT_NEAR(behindDeg, 0.0, 1.0);
   EXPECT_LT(farthestM, 30.0);
 }
 
