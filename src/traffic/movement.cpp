@@ -501,6 +501,10 @@ void turnToward(LiveAircraft& ac, double target, double extraTurn = 0.0) {
   ac.position.heading = wrap2Pi(ac.position.heading + (diff > 0.0 ? turn : -turn));
 }
 
+// A helicopter turning on the spot turns at least at its base rate: the extra turn a tick beyond
+// its turn rate.
+double onTheSpotExtra(const LiveAircraft& ac) { return std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0); }
+
 // A helicopter taxiing on the ground turns on the spot before it moves off far from its nose: an
 // aeroplane's way of setting off while turning would carry it sideways, or backwards.
 bool turnOnTheSpot(LiveAircraft& ac) {
@@ -514,7 +518,7 @@ bool turnOnTheSpot(LiveAircraft& ac) {
     moves = interpolateCurve(ac.curve, at, way, ac.curveT);
   }
   if (!moves || std::abs(wrapPi(way - ac.position.heading)) <= kTurnOnTheSpotRad) return false;
-  turnToward(ac, way, std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0));
+  turnToward(ac, way, onTheSpotExtra(ac));
   return true;
 }
 
@@ -603,13 +607,14 @@ void standStep(LiveAircraft& ac) {
   if (ac.takeOffRoll != 0 && ac.turning != 0) turnToward(ac, ac.referenceHeading);
   const bool movesOff = ac.trackPoints.size() >= 2 && ac.trackPoints[1].stationary == 0;
   if (isRotorcraft(ac) && ac.phase == GroundPhase::Parking && movesOff) {
-    turnToward(ac, ac.referenceHeading, std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0));
+    turnToward(ac, ac.referenceHeading, onTheSpotExtra(ac));
   }
 }
 
 double onTheSpotTurnTicks(const LiveAircraft& ac, double turnRad) {
+  // As turnToward turns a helicopter: its rate and the extra, within its ceiling.
   const double rate = std::abs(ac.turnRate);
-  const double perTick = std::min(std::max(rate, ac.turnRateBase), std::max(rate, kMaxGroundTurnRad));
+  const double perTick = std::min(rate + onTheSpotExtra(ac), std::max(rate, kMaxGroundTurnRad));
   return perTick > 0.0 ? std::ceil(std::abs(turnRad) / perTick) : 0.0;
 }
 
