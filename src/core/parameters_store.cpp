@@ -144,7 +144,20 @@ bool openStoreLocked(Store& s) {
       fresh = true;
     }
   }
-  if (!s.doc.child(kRootName)) s.doc.append_child(kRootName);
+  // Only the root's entries with a plain name are kept, each with its value: text or other
+  // elements around them may be written back in a form that does not read back, and the next
+  // start would then set every value aside.
+  pugi::xml_document kept;
+  pugi::xml_node root = kept.append_child(kRootName);
+  for (const pugi::xml_node entry : s.doc.child(kRootName).children(kEntryName)) {
+    const pugi::xml_attribute name = entry.attribute("name");
+    if (!isSafeParameterName(name.value())) continue;
+    pugi::xml_node copy = root.append_child(kEntryName);
+    copy.append_attribute("name").set_value(name.value());
+    const pugi::xml_attribute value = entry.attribute("value");
+    if (value) copy.append_attribute("value").set_value(value.value());
+  }
+  s.doc.reset(kept);
   return fresh;
 }
 
