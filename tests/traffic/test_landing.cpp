@@ -277,6 +277,9 @@ TEST_F(MovementTest, ALoneLineFarOffIsDroppedAndRealShapesStay) {
   const std::vector<Row> rows{
       {"standing, one line 40 m off", 5.0, 0.0, {90.0, 40.0, 2, 0.0}, {270.0, 38.0, 2, 0.0}, true},
       {"straight at 15 kt, one line 40 m to the side", 5.0, 15.0, {69.0, 42.9, 2, 15.0}, {291.0, 42.9, 2, 15.0}, true},
+      {"straight at 20 kt, lines 5 s apart, one 35 m to the side", 5.0, 20.0, {34.3, 62.2, 5, 20.0}, {325.7, 62.2, 5, 20.0}, true},
+      {"slowing from 60 kt before the scatter is known, one line 35 m aside", 0.0, 60.0, {15.2, 133.3, 5, 40.0}, {335.6, 84.8, 5, 20.0}, true},
+      {"straight at 20 kt, lines 5 s apart, one 25 m to the side", 5.0, 20.0, {25.9, 57.2, 5, 20.0}, {334.1, 57.2, 5, 20.0}, false},
       {"exact 90 deg turn, lines 10 s apart at 30 kt", 0.0, 30.0, {0.0, 150.0, 10, 30.0}, {90.0, 150.0, 10, 30.0}, false},
       {"the same turn on a scattering feed", 8.0, 30.0, {0.0, 150.0, 10, 30.0}, {90.0, 150.0, 10, 30.0}, false},
       {"backtrack, round at the runway's end", 5.0, 15.0, {0.0, 50.0, 10, 5.0}, {180.0, 50.0, 10, 15.0}, false},
