@@ -496,6 +496,8 @@ struct LateTurnCase {
   bool leavesLate = false;
   double standRadiusM = 20.0;
   double halfSpanNm = 0.0097;
+  // A receiver's error that has wandered this far to the left of the way back while the push runs.
+  double wanderLeftM = 0.0;
 };
 
 TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
@@ -554,6 +556,12 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
        {{0.0, 0.0, 0.0, 6.0}, {2.0, 0.0, 2.0}, {8.0, 0.0, 2.0}, {7.9, 90.0, 2.0}, {1.0, 0.0, 0.0},
         {0.0, 0.0, 0.0, 10.0}, {60.0, 0.0, 7.0}},
        true, 8.0, 5, 0.0, 0.0, true, 8.0, 0.003},
+      // The same push while the receiver's error has wandered 8 m to the left: the places swing
+      // left, the noses heard ahead turn right.
+      {"a short push turning right on places wandered to the left",
+       {{0.0, 0.0, 0.0, 6.0}, {2.0, 0.0, 2.0}, {8.0, 0.0, 2.0}, {7.9, 90.0, 2.0}, {1.0, 0.0, 0.0},
+        {0.0, 0.0, 0.0, 10.0}, {60.0, 0.0, 7.0}},
+       true, 8.0, 5, 0.0, 0.0, true, 8.0, 0.003, 8.0},
   };
   for (const LateTurnCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -586,6 +594,11 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
           if (backwards) feedPushEnd = p;
           if (backwards && speed > 0.0 && feedPushStart == 0) feedPushStart = p.dueTick;
           feedPeakKt = std::max(feedPeakKt, backwards ? p.groundSpeedKt : 0.0);
+          if (backwards && speed > 0.0 && c.wanderLeftM > 0.0) {
+            const double left = (kStandDeg + 180.0 - 90.0) * kDeg;
+            p.lat += c.wanderLeftM * std::cos(left) / kMetresPerDeg;
+            p.lon += c.wanderLeftM * std::sin(left) / (kMetresPerDeg * std::cos(50.0 * kDeg));
+          }
           if (c.scatterM > 0.0 && !feed.empty()) {
             const double off = std::uniform_real_distribution<double>(3.0, c.scatterM)(scatter);
             const double way = std::uniform_real_distribution<double>(0.0, 360.0)(scatter) * kDeg;
