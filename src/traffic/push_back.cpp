@@ -221,10 +221,16 @@ kvo::TickCount feedPushStart(const LiveAircraft& ac) {
     if (endsPush(ac, p)) break;
     along.add(static_cast<double>(p.dueTick - first.dueTick), axisOffsets(axis, p.lat, p.lon).first);
   }
-  if (along.slope() > 0.0) {
-    return first.dueTick + static_cast<kvo::TickCount>(std::lround(-along.at(0.0) / along.slope()));
+  const kvo::TickCount start = along.slope() > 0.0
+                                   ? first.dueTick + static_cast<kvo::TickCount>(std::lround(-along.at(0.0) / along.slope()))
+                                   : setOffTick(first, ac.standLat, ac.standLon, pushSpeedKt(ac));
+  // A line heard standing before the push's first shows it had not begun by then: scattered
+  // places reckon the start back by seconds too far.
+  kvo::TickCount stood = 0;
+  for (const TrackPoint& p : ac.scatterLines) {
+    if (p.dueTick < first.dueTick && p.groundSpeedKt < kPushBackStandsKt) stood = std::max(stood, p.dueTick);
   }
-  return setOffTick(first, ac.standLat, ac.standLon, pushSpeedKt(ac));
+  return std::max(start, stood);
 }
 
 double turnRateTicks(const LiveAircraft& ac) { return std::round(90.0 / ac.turnRate / 100.0); }

@@ -471,7 +471,7 @@ TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
 
 // A push-back fed as the feed delivers it (every 2 s, 30 s ahead): the tug pushes straight for a
 // while and turns the nose only after the program's own push-back has reached its turn. The
-// push-back must begin when the feed's does, at its pace, end facing where the feed's ends and
+// push-back must begin when the feed's does (never before a line that shows it standing), at its pace, end facing where the feed's ends and
 // near its place, and never roll backwards once it taxies; a line without a true heading gives
 // the nose by its track turned round. Taxiing, it keeps to the feed's path.
 struct Leg {
@@ -573,6 +573,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
     double feedEndDeg = kStandDeg;
     TrackPoint feedPushEnd;
     kvo::TickCount feedPushStart = 0;
+    kvo::TickCount feedLastStands = 0;  // the last line before the push, standing
     double feedPeakKt = 0.0;
     std::mt19937 scatter(28);
     std::vector<std::pair<double, double>> taxiPath;  // the feed's taxi as it moved, metres north and east
@@ -593,6 +594,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
           if (backwards && speed > 0.0) feedEndDeg = heading;
           if (backwards) feedPushEnd = p;
           if (backwards && speed > 0.0 && feedPushStart == 0) feedPushStart = p.dueTick;
+          if (feedPushStart == 0) feedLastStands = p.dueTick;
           feedPeakKt = std::max(feedPeakKt, backwards ? p.groundSpeedKt : 0.0);
           if (backwards && speed > 0.0 && c.wanderLeftM > 0.0) {
             const double left = (kStandDeg + 180.0 - 90.0) * kDeg;
@@ -682,6 +684,7 @@ TEST_F(LeavingStand, PushBackWithALateTugTurnEndsOnTheFeedsSide) {
       const bool offStand = distanceNm(ac.position.lat, ac.position.lon, ac.standLat, ac.standLon) * 1852.0 > 0.3;
       if (offStand && !leftStand) {
         leftStand = true;
+        EXPECT_GE(now, feedLastStands) << "the push-back begins before a line that shows the feed standing";
         if (!c.leavesLate) {
           EXPECT_NEAR(static_cast<double>(now - begins), 0.0, 300.0) << "the push-back begins with the feed's";
         }
