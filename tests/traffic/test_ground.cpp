@@ -471,9 +471,10 @@ TEST_F(LeavingStand, PushBackRunsToItsEndAndWaitsForTheFeed) {
 
 // A push-back fed as the feed delivers it (every 2 s, 30 s ahead): the tug pushes straight for a
 // while and turns the nose only after the program's own push-back has reached its turn. The
-// push-back must begin when the feed's does (never before a line that shows it standing), at its pace, end facing where the feed's ends and
-// near its place, and never roll backwards once it taxies; a line without a true heading gives
-// the nose by its track turned round. Taxiing, it keeps to the feed's path.
+// push-back must begin when the feed's does (never before a line that shows it standing), at its
+// pace, end facing where the feed's ends and near its place, and never roll backwards once it
+// taxies; a line without a true heading gives the nose by its track turned round. Taxiing, it
+// keeps to the feed's path.
 struct Leg {
   double metres;
   double turnDeg;      // turned along the leg, right above 0
