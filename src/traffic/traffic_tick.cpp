@@ -26,6 +26,8 @@
 #include "shared_state/main_window.h"
 #include "shared_state/run_clock.h"
 #include "traffic/engine_detail.h"
+#include "traffic/ground_detail.h"
+#include "traffic/movement_util.h"
 #include "traffic/park_airports.h"
 #include "traffic/stand_search.h"
 #include "traffic/static_aircraft.h"
@@ -184,7 +186,16 @@ void processFeedRecord(FeedRecord& record) {
   if (it != g_liveAircraft.end()) {
     LiveAircraft& ac = *it;
     if (ac.state == AircraftState::LiveryRespawn || ac.state == AircraftState::RemovingFromSim) return;
-    if (ignoreUpdate(ac, record)) return;
+    if (ignoreUpdate(ac, record)) {
+      // A parked aircraft's lines are thinned to one in 15 s, yet each tells where its feed puts
+      // it standing: without them a push's start was reckoned from a standing line 10 s old.
+      const TrackPoint& line = record.position;
+      if (ac.phase == GroundPhase::Parked && record.timestamp - ac.feedTime > 1.0 && line.airborne == 0 &&
+          line.groundSpeedKt < kvo::mv::kPushBackStandsKt) {
+        kvo::mv::noteFeedLine(ac, line);
+      }
+      return;
+    }
     if (ac.state == AircraftState::Buffer && nearParkElevation(record.position.altFt)) return;
     if (!respawnCheck(ac, record)) return;
     ac.feedTime = record.timestamp;

@@ -32,6 +32,8 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
     bool airborne, accepted;
     bool pushingBack = false;  // its lines give the push's pace and where it stops: none is thinned
     double feedTime = 0.0;     // the feed's time when the second comes (0: none yet)
+    bool parked = false;       // its thinned standing lines still tell where its feed puts it
+    std::size_t noted = 0;     // ... those among its lines for the feed's scatter
   };
   const Case cases[] = {
       {"0.8 s later", 0.8, 250, 250, 90, 120, true, false},
@@ -54,6 +56,9 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
       {"standing, 16 s", 16.0, 0, 0, 90, 90, false, true},
       {"pushing back at 2.5 kt straight, 2 s", 2.0, 2.5, 2.5, 90, 90, false, true, true},
       {"pushing back, standing, 2 s", 2.0, 0, 0, 90, 90, false, true, true},
+      {"parked, standing, 14 s", 14.0, 0, 0, 90, 90, false, false, false, 0.0, true, 1},
+      {"parked, standing, the same line again", 0.0, 0, 0, 90, 90, false, false, false, 0.0, true, 0},
+      {"parked, 20 kt on the ground straight, 1.9 s", 1.9, 20, 20, 90, 91, false, false, false, 0.0, true, 0},
       // A wild stamp would make every true line after it look older.
       {"an hour past the feed's time", 3600.0, 250, 250, 90, 120, true, false, false, 1030.0},
       {"300 s past the feed's time", 330.0, 250, 250, 90, 120, true, true, false, 1030.0},
@@ -67,11 +72,21 @@ TEST_F(TrafficTick, FiltersUpdatesOfAKnownAircraft) {
         record(20001, "DLH1", 1000.0 + c.seconds, 51.0, 8.01, alt, c.airborne, c.secondKt, c.secondTrack);
     processFeedRecord(first);
     if (c.pushingBack) live(20001)->phase = GroundPhase::PushingBack;
+    if (c.parked) {
+      live(20001)->phase = GroundPhase::Parked;
+      live(20001)->feedTime = first.timestamp;  // as the intake keeps it
+      // Heard later, as the intake hears it: a line sent twice comes again some seconds on.
+      second.position.dueTick = first.position.dueTick + 100 * std::max(2, static_cast<int>(c.seconds));
+    }
+    const std::size_t notedBefore = live(20001)->scatterLines.size();
     g_feedEpochTime = c.feedTime;
     processFeedRecord(second);
     g_feedEpochTime = 0.0;
     // A push-back keeps the lines it hears beside its own points.
     EXPECT_EQ(live(20001)->trackPoints.size() + live(20001)->pushBackFeedLines.size(), c.accepted ? 2u : 1u);
+    if (c.parked) {
+      EXPECT_EQ(live(20001)->scatterLines.size() - notedBefore, c.noted);
+    }
   }
 }
 
