@@ -131,8 +131,12 @@ double segmentSpeed(const LiveAircraft& ac) {
   const TrackPoint& first = ac.trackPoints.at(0);
   const TrackPoint& second = ac.trackPoints.at(1);
   if (first.groundSpeedKt == 0.0 && second.groundSpeedKt == 0.0) {
+    // A move the feed did not show, at the pace of the due ticks; no faster than the stand speed:
+    // the standing lines handed on after a push-back were due a tick after the aircraft's own
+    // place 20 m off, and it jumped there.
     const double ticks = static_cast<double>(std::max<kvo::TickCount>(second.dueTick - first.dueTick, 25));
-    return std::max(pointDistanceNm(first, second) * kvo::kTicksPerHour / ticks, 1.0);
+    const double pace = std::max(pointDistanceNm(first, second) * kvo::kTicksPerHour / ticks, 1.0);
+    return ac.standSpeedKt > 0.0 ? std::min(pace, std::max(ac.standSpeedKt, 1.0)) : pace;
   }
   return (first.groundSpeedKt + second.groundSpeedKt) / 2.0;
 }

@@ -114,6 +114,29 @@ TEST_F(MovementTest, StationaryPointIsSkippedInTheAirAndStopsOnTheGround) {
   }
 }
 
+// Two standing points apart are a move the feed did not show, at the pace of their due ticks, but
+// never faster than the stand speed: lines handed on after a push-back were due a tick after the
+// aircraft's own place 20 m off, and it jumped there.
+TEST_F(MovementTest, AMoveBetweenStandingPointsGoesAtMostAtTheStandSpeed) {
+  struct Row {
+    const char* what;
+    double metres;
+    kvo::TickCount gap;
+    double kt;  // 0: the stand speed
+  };
+  const std::vector<Row> rows{
+      {"20 m, due a tick later", 20.0, 1, 0.0},
+      {"20 m over 20 s", 20.0, 2000, 20.0 / 20.0 / 0.514444},
+      {"a metre over 20 s: the slowest pace", 1.0, 2000, 1.0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    LiveAircraft ac = makeAircraft(Large);
+    ac.trackPoints = {point(50.0, 8.0, kNow, 0), point(50.0 + row.metres / 111132.95, 8.0, kNow + row.gap, 0)};
+    EXPECT_NEAR(segmentSpeed(ac), row.kt > 0.0 ? row.kt : ac.standSpeedKt, 0.05);
+  }
+}
+
 TEST_F(MovementTest, LongitudeWrapsAndTheDateLineIsCrossedTheShortWay) {
   LiveAircraft ac = makeAircraft(Large);
   ac.phase = GroundPhase::Flying;
