@@ -508,9 +508,7 @@ void standUntil(LiveAircraft& ac, kvo::TickCount start, double speedKt) {
   ac.trackPoints.insert(ac.trackPoints.begin() + 1, wait);
 }
 
-// Where the feed's latest standing lines before the tick put the aircraft (their mean); none heard,
-// nothing. Standing lines before a move of the feed's own are not where it last stood.
-std::optional<kvo::LatLon> feedStoodAt(const LiveAircraft& ac, kvo::TickCount before) {
+std::optional<kvo::LatLon> kvo::mv::feedStoodAt(const LiveAircraft& ac, kvo::TickCount before) {
   double lat = 0.0;
   double lon = 0.0;
   int count = 0;

@@ -60,6 +60,10 @@ double feedScatterM(const std::deque<TrackPoint>& lines, double previous);
 // the line lies so far from the line before that it must not join the track.
 bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line);
 
+// Where the feed's latest standing lines before the tick put the aircraft (their mean); none heard,
+// nothing. Standing lines before a move of the feed's own are not where it last stood.
+std::optional<kvo::LatLon> feedStoodAt(const LiveAircraft& ac, kvo::TickCount before);
+
 // Where a scattering feed gives true noses, the places of an aeroplane's moving lines on the ground
 // are taken from the noses and speeds: a line lies where they carry the aircraft from the feed's
 // line before, pulled toward its own place by the share its time allows. Left as it is after a gap

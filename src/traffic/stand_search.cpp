@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gsl/narrow>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -23,6 +24,7 @@
 #include "traffic/park_airports.h"
 #include "traffic/park_airport_file.h"
 #include "traffic/stand_options.h"
+#include "traffic/ground_detail.h"
 #include "traffic/parking.h"
 
 using kvo::AircraftBase;
@@ -392,7 +394,13 @@ std::optional<Stand> claimStandForArrival(kvo::LiveAircraft& aircraft) {
   kvo::TrackPoint& first = points.front();
   if (!withinParkAirport(first.lat, first.lon)) return std::nullopt;
   LatLon position{first.lat, first.lon};
-  if (first.stationary == 0) {
+  if (first.stationary != 0) {
+    // Where the feed's standing lines heard so far put it: one line's place scatters by metres, as
+    // far as half the way to the next stand.
+    if (const auto stood = kvo::mv::feedStoodAt(aircraft, std::numeric_limits<kvo::TickCount>::max())) {
+      position = *stood;
+    }
+  } else {
     // A moving first point needs a slow second one and a track that stays near the stand.
     if (points.size() < 2 || points[1].groundSpeedKt > 5.0 ||
         distanceNm(first.lat, first.lon, points.back().lat, points.back().lon) > 0.018898488120950324) {

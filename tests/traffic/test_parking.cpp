@@ -363,6 +363,22 @@ TEST_F(StandTest, ACreatedAircraftClaimsItsStandButNotTheUsersNorAReservedOne) {
   ASSERT_TRUE(claimed.has_value());
   EXPECT_EQ(claimed->id, 1u);
 
+  // Stands 20 m apart, its first line 11 m off its own, nearer the next: the standing lines heard
+  // so far tell its stand.
+  stand(3, "A3", 300.0, 20.0);
+  stand(4, "A4", 320.0, 20.0);
+  kvo::LiveAircraft& near = ground(0xAA0002, "DLH2", "A20N", 311.0, GroundPhase::Birth);
+  near.trackPoints.front().stationary = 1;
+  for (const double eastM : {311.0, 299.0, 301.0}) {
+    kvo::TrackPoint line = near.trackPoints.front();
+    line.lon = traffictest::kUserLon + eastM * standtest::kMLon;
+    line.dueTick += static_cast<kvo::TickCount>(near.scatterLines.size()) * 200;
+    near.scatterLines.push_back(line);
+  }
+  const auto nearest = claimStandForArrival(near);
+  ASSERT_TRUE(nearest.has_value());
+  EXPECT_EQ(nearest->id, 3u);
+
   g_reservedStand = "A1";
   EXPECT_FALSE(claimStandForArrival(ac).has_value());
   g_reservedStand.clear();
