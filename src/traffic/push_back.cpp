@@ -3,7 +3,6 @@
 // taxi lines heard meanwhile handed on when it ends.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <span>
 #include <utility>
@@ -310,9 +309,6 @@ std::optional<kvo::TickCount> feedNoseTurnDone(const LiveAircraft& ac) {
 // by where its place has swung.
 int feedTurn(const LiveAircraft& ac) {
   if (const std::optional<int> nose = feedNoseTurn(ac, nowTick() + kFollowStepTicks)) return *nose;
-  // The push's lines are heard some 30 s ahead: where those show noses, they tell when the turn
-  // begins (it has not yet) and to which side, not the place's swing.
-  if (feedNoseTurn(ac, std::numeric_limits<kvo::TickCount>::max())) return 0;
   return feedSwing(ac);
 }
 

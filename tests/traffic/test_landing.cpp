@@ -280,6 +280,7 @@ TEST_F(MovementTest, ALoneLineFarOffIsDroppedAndRealShapesStay) {
       {"straight at 20 kt, lines 5 s apart, one 35 m to the side", 5.0, 20.0, {34.3, 62.2, 5, 20.0}, {325.7, 62.2, 5, 20.0}, true},
       {"slowing from 60 kt before the scatter is known, one line 35 m aside", 0.0, 60.0, {15.2, 133.3, 5, 40.0}, {335.6, 84.8, 5, 20.0}, true},
       {"straight at 20 kt, lines 5 s apart, one 25 m to the side", 5.0, 20.0, {25.9, 57.2, 5, 20.0}, {334.1, 57.2, 5, 20.0}, false},
+      {"slowing from 60 to 5 kt, one line 28 m aside where the speeds put it", 0.0, 60.0, {13.6, 119.0, 5, 30.0}, {328.1, 53.0, 5, 5.0}, false},
       {"exact 90 deg turn, lines 10 s apart at 30 kt", 0.0, 30.0, {0.0, 150.0, 10, 30.0}, {90.0, 150.0, 10, 30.0}, false},
       {"the same turn on a scattering feed", 8.0, 30.0, {0.0, 150.0, 10, 30.0}, {90.0, 150.0, 10, 30.0}, false},
       {"backtrack, round at the runway's end", 5.0, 15.0, {0.0, 50.0, 10, 5.0}, {180.0, 50.0, 10, 15.0}, false},
