@@ -367,15 +367,15 @@ TEST_F(StandTest, ACreatedAircraftClaimsItsStandButNotTheUsersNorAReservedOne) {
   // so far tell its stand.
   stand(3, "A3", 300.0, 20.0);
   stand(4, "A4", 320.0, 20.0);
-  kvo::LiveAircraft& near = ground(0xAA0002, "DLH2", "A20N", 311.0, GroundPhase::Birth);
-  near.trackPoints.front().stationary = 1;
+  kvo::LiveAircraft& scattered = ground(0xAA0002, "DLH2", "A20N", 311.0, GroundPhase::Birth);
+  scattered.trackPoints.front().stationary = 1;
   for (const double eastM : {311.0, 299.0, 301.0}) {
-    kvo::TrackPoint line = near.trackPoints.front();
+    kvo::TrackPoint line = scattered.trackPoints.front();
     line.lon = traffictest::kUserLon + eastM * standtest::kMLon;
-    line.dueTick += static_cast<kvo::TickCount>(near.scatterLines.size()) * 200;
-    near.scatterLines.push_back(line);
+    line.dueTick += static_cast<kvo::TickCount>(scattered.scatterLines.size()) * 200;
+    scattered.scatterLines.push_back(line);
   }
-  const auto nearest = claimStandForArrival(near);
+  const auto nearest = claimStandForArrival(scattered);
   ASSERT_TRUE(nearest.has_value());
   EXPECT_EQ(nearest->id, 3u);
 
