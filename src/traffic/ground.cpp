@@ -395,9 +395,11 @@ void retimeNextPoint(LiveAircraft& ac) {
   std::int32_t n = travelTicks(lengthNm, segmentSpeed(ac));
   // A helicopter on a scattering feed goes from scattered point to scattered point, a longer way than
   // the feed's: at the feed's speed it falls behind line by line and crawls on long after its feed
-  // has stopped. It reaches each point by its due tick.
+  // has stopped. It reaches each point by its due tick, catching up no faster than half again its
+  // pace: set down behind a line whose due tick had passed, it jumped there.
   if (isRotorcraft(ac) && ac.groundScatterM > 0.0) {
-    n = static_cast<std::int32_t>(std::clamp<kvo::TickCount>(second.dueTick - now, kvo::kMinTravelTicks, n));
+    const std::int32_t fastest = travelTicks(lengthNm, kMaxCatchUpPace * segmentSpeed(ac));
+    n = static_cast<std::int32_t>(std::clamp<kvo::TickCount>(second.dueTick - now, fastest, n));
   }
   if (ac.curve.isSet() || ac.turning != 0) {
     const double angle = ac.curve.isSet() ? ac.curveAngle : ac.turnDeltaDeg;

@@ -137,6 +137,33 @@ TEST_F(MovementTest, AMoveBetweenStandingPointsGoesAtMostAtTheStandSpeed) {
   }
 }
 
+// A helicopter on a scattering feed reaches each point by its due tick, but catches up no faster
+// than half again its pace: set down behind its line, whose due tick had passed, it covered 30 m in
+// a quarter second.
+TEST_F(MovementTest, AHelicopterCatchesUpWithItsFeedAtHalfAgainItsPace) {
+  struct Row {
+    const char* what;
+    kvo::TickCount dueIn;
+    kvo::TickCount ticks;  // to its next point, 30 m on at 17 kt
+  };
+  const std::vector<Row> rows{
+      {"its due tick passed", -150, 229},
+      {"due sooner than its pace gets it there", 250, 250},
+      {"due later", 1000, 343},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    LiveAircraft ac = makeAircraft(Rotorcraft);
+    ac.onGround = 1;
+    ac.phase = GroundPhase::Taxi;
+    ac.groundScatterM = 5.0;
+    ac.trackPoints = {point(50.0, 8.0, kNow, 17.0), point(50.0 + 30.0 / 111132.95, 8.0, kNow + row.dueIn, 17.0)};
+    setTick(kNow);
+    retimeNextPoint(ac);
+    EXPECT_NEAR(static_cast<double>(ac.trackPoints[1].dueTick - kNow), static_cast<double>(row.ticks), 2.0);
+  }
+}
+
 TEST_F(MovementTest, LongitudeWrapsAndTheDateLineIsCrossedTheShortWay) {
   LiveAircraft ac = makeAircraft(Large);
   ac.phase = GroundPhase::Flying;
