@@ -139,12 +139,12 @@ bool beyondReach(const TrackPoint& before, const TrackPoint& line, double scatte
 // A receiver's line now and then lies tens of metres off, aside or along the way, within what the
 // speeds allow of a step: it is off where the way between its neighbours, at their speeds, puts
 // the aircraft at its time by more than a receiver's usual scatter, and the way through it is
-// longer than those speeds carry the aircraft (a real turn's line lies on a way no longer). An
-// exact feed's lines lie on their way, however far apart.
+// longer than those speeds carry the aircraft (a real turn's line lies on a way no longer); legsM
+// is the way out to it and on. An exact feed's lines lie on their way, however far apart.
 constexpr double kStrayOffM = 30.0;
 constexpr double kStrayLongerM = 10.0;
 
-bool offTheWay(const TrackPoint& before, const TrackPoint& line, const TrackPoint& after) {
+bool offTheWay(const TrackPoint& before, const TrackPoint& line, const TrackPoint& after, double legsM) {
   const auto wayM = [](const TrackPoint& a, const TrackPoint& b) {
     const double hours = std::max(static_cast<double>(b.dueTick - a.dueTick) / kvo::kTicksPerHour, 0.0);
     return (a.groundSpeedKt + b.groundSpeedKt) / 2.0 * hours * kMetresPerNm;
@@ -159,7 +159,7 @@ bool offTheWay(const TrackPoint& before, const TrackPoint& line, const TrackPoin
   toLocalMetres(before.lat, before.lon, line.lat, line.lon, lineNorth, lineEast);
   toLocalMetres(before.lat, before.lon, after.lat, after.lon, afterNorth, afterEast);
   const double share = toLine / way;
-  return metres(before, line) + metres(line, after) > way + kStrayLongerM &&
+  return legsM > way + kStrayLongerM &&
          std::hypot(lineNorth - share * afterNorth, lineEast - share * afterEast) > kStrayOffM;
 }
 
@@ -175,7 +175,8 @@ bool strayLine(const TrackPoint& before, const TrackPoint& line, const TrackPoin
   // reach, has one of them beyond its own), while the neighbours agree with each other, and the
   // line lies off both of them by more than scatter: the line alone is off (not one of its
   // neighbours).
-  return (beyondReach(before, line, scatterM) || beyondReach(line, after, scatterM) || offTheWay(before, line, after)) &&
+  return (beyondReach(before, line, scatterM) || beyondReach(line, after, scatterM) ||
+          offTheWay(before, line, after, fromBefore + toAfter)) &&
          metres(before, after) <= reach && std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
 }
 

@@ -392,13 +392,14 @@ void retimeNextPoint(LiveAircraft& ac) {
   }
   ac.turnRate = ac.turnRateBase;
   const double lengthNm = pointDistanceNm(first, second);
-  std::int32_t n = travelTicks(lengthNm, segmentSpeed(ac));
+  const double speedKt = segmentSpeed(ac);
+  std::int32_t n = travelTicks(lengthNm, speedKt);
   // A helicopter on a scattering feed goes from scattered point to scattered point, a longer way than
   // the feed's: at the feed's speed it falls behind line by line and crawls on long after its feed
   // has stopped. It reaches each point by its due tick, catching up no faster than half again its
   // pace: set down behind a line whose due tick had passed, it jumped there.
   if (isRotorcraft(ac) && ac.groundScatterM > 0.0) {
-    const std::int32_t fastest = travelTicks(lengthNm, kMaxCatchUpPace * segmentSpeed(ac));
+    const std::int32_t fastest = travelTicks(lengthNm, kMaxCatchUpPace * speedKt);
     n = static_cast<std::int32_t>(std::clamp<kvo::TickCount>(second.dueTick - now, fastest, n));
   }
   if (ac.curve.isSet() || ac.turning != 0) {

@@ -114,53 +114,39 @@ TEST_F(MovementTest, StationaryPointIsSkippedInTheAirAndStopsOnTheGround) {
   }
 }
 
-// Two standing points apart are a move the feed did not show, at the pace of their due ticks, but
-// never faster than the stand speed: lines handed on after a push-back were due a tick after the
-// aircraft's own place 20 m off, and it jumped there.
-TEST_F(MovementTest, AMoveBetweenStandingPointsGoesAtMostAtTheStandSpeed) {
+// The ticks to the next point on the ground. Between two standing points (a move the feed did not
+// show) at the pace of their due ticks, at least 1 kt and at most the stand speed: lines handed on
+// after a push-back were due a tick after the aircraft's own place 20 m off, and it jumped there. A
+// helicopter on a scattering feed reaches its point by its due tick, catching up at most half again
+// its pace: set down behind its line, whose due tick had passed, it covered 30 m in a quarter second.
+TEST_F(MovementTest, TheNextPointOnTheGroundIsReachedAtItsPace) {
   struct Row {
     const char* what;
+    bool helicopter;  // on a scattering feed, at 17 kt; else standing at both points
     double metres;
-    kvo::TickCount gap;
-    double kt;  // 0: the stand speed
-  };
-  const std::vector<Row> rows{
-      {"20 m, due a tick later", 20.0, 1, 0.0},
-      {"20 m over 20 s", 20.0, 2000, 20.0 / 20.0 / 0.514444},
-      {"a metre over 20 s: the slowest pace", 1.0, 2000, 1.0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    LiveAircraft ac = makeAircraft(Large);
-    ac.trackPoints = {point(50.0, 8.0, kNow, 0), point(50.0 + row.metres / 111132.95, 8.0, kNow + row.gap, 0)};
-    EXPECT_NEAR(segmentSpeed(ac), row.kt > 0.0 ? row.kt : ac.standSpeedKt, 0.05);
-  }
-}
-
-// A helicopter on a scattering feed reaches each point by its due tick, but catches up no faster
-// than half again its pace: set down behind its line, whose due tick had passed, it covered 30 m in
-// a quarter second.
-TEST_F(MovementTest, AHelicopterCatchesUpWithItsFeedAtHalfAgainItsPace) {
-  struct Row {
-    const char* what;
     kvo::TickCount dueIn;
-    kvo::TickCount ticks;  // to its next point, 30 m on at 17 kt
+    double paceKt;  // the pace it goes at; 0: the stand speed
   };
   const std::vector<Row> rows{
-      {"its due tick passed", -150, 229},
-      {"due sooner than its pace gets it there", 250, 250},
-      {"due later", 1000, 343},
+      {"standing, 20 m, due a tick later", false, 20.0, 1, 0.0},
+      {"standing, 20 m over 20 s", false, 20.0, 2000, 20.0 / 20.0 / 0.514444},
+      {"standing, a metre over 3 s: the slowest pace", false, 1.0, 300, 1.0},
+      {"a helicopter whose due tick passed", true, 30.0, -150, 1.5 * 17.0},
+      {"a helicopter due sooner than its pace gets it there", true, 30.0, 250, 30.0 / 2.5 / 0.514444},
+      {"a helicopter due later", true, 30.0, 1000, 17.0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    LiveAircraft ac = makeAircraft(Rotorcraft);
+    LiveAircraft ac = makeAircraft(row.helicopter ? Rotorcraft : Large);
     ac.onGround = 1;
     ac.phase = GroundPhase::Taxi;
-    ac.groundScatterM = 5.0;
-    ac.trackPoints = {point(50.0, 8.0, kNow, 17.0), point(50.0 + 30.0 / 111132.95, 8.0, kNow + row.dueIn, 17.0)};
+    ac.groundScatterM = row.helicopter ? 5.0 : 0.0;
+    const double kt = row.helicopter ? 17.0 : 0.0;
+    ac.trackPoints = {point(50.0, 8.0, kNow, kt), point(50.0 + row.metres / 111132.95, 8.0, kNow + row.dueIn, kt)};
     setTick(kNow);
     retimeNextPoint(ac);
-    EXPECT_NEAR(static_cast<double>(ac.trackPoints[1].dueTick - kNow), static_cast<double>(row.ticks), 2.0);
+    const double paceKt = row.paceKt > 0.0 ? row.paceKt : ac.standSpeedKt;
+    EXPECT_NEAR(static_cast<double>(ac.trackPoints[1].dueTick - kNow), row.metres / (paceKt * 0.514444) * 100.0, 2.0);
   }
 }
 
