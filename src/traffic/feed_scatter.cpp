@@ -180,6 +180,29 @@ bool strayLine(const TrackPoint& before, const TrackPoint& line, const TrackPoin
          metres(before, after) <= reach && std::min(fromBefore, toAfter) > reachM(line, line, 0.0, scatterM, 1.0);
 }
 
+// Too few lines to judge windows by, as for an aircraft first heard standing: its feed scatters
+// where its standing lines lie apart, as an exact feed's never do; by how far apart they lie, up to
+// a receiver's usual scatter, since one stray line among a few would make it seem tens of metres.
+double standingSpreadM(const std::deque<TrackPoint>& lines) {
+  std::size_t first = lines.size();
+  while (first > 0 && lines[first - 1].groundSpeedKt < kPushBackStandsKt) --first;
+  const std::size_t n = lines.size() - first;
+  if (n < 2) return 0.0;
+  std::vector<std::pair<double, double>> places(n);
+  double north = 0.0;
+  double east = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    toLocalMetres(lines[first].lat, lines[first].lon, lines[first + i].lat, lines[first + i].lon, places[i].first,
+                  places[i].second);
+    north += places[i].first / static_cast<double>(n);
+    east += places[i].second / static_cast<double>(n);
+  }
+  double squares = 0.0;
+  for (const auto& [pn, pe] : places) squares += (pn - north) * (pn - north) + (pe - east) * (pe - east);
+  const double spread = std::sqrt(squares / (2.0 * static_cast<double>(n - 1)));
+  return spread < kExactScatterM ? 0.0 : std::min(spread, kLeastScatterM);
+}
+
 }  // namespace
 
 double feedScatterM(const std::deque<TrackPoint>& lines, double previous) {
@@ -198,7 +221,7 @@ double feedScatterM(const std::deque<TrackPoint>& lines, double previous) {
       if (const auto s = movingScatter(w)) figures.push_back(*s / kMovingQuarter);
     }
   }
-  if (figures.size() < kLeastWindows) return previous;
+  if (figures.size() < kLeastWindows) return std::max(previous, standingSpreadM(lines));
   const auto quarter = figures.begin() + static_cast<std::ptrdiff_t>(kQuarter * static_cast<double>(figures.size()));
   std::nth_element(figures.begin(), quarter, figures.end());
   return *quarter < kExactScatterM ? 0.0 : *quarter;

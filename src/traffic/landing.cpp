@@ -317,6 +317,20 @@ void recordStandDeparture(LiveAircraft& ac) {
   if (kvo::Stand* stand = findParkStand(ac.standId)) stand->occupied = 0;
 }
 
+// On a scattering feed a short push (a small aeroplane's 10 m) stays within the scatter's reach of
+// the stand, yet its speeds, which hardly err, show how far it went since the feed last stood: the
+// aircraft leaves once they carry it half the span, where its place lies no nearer than the scatter.
+bool feedLeftStand(const LiveAircraft& ac, const TrackPoint& p) {
+  if (ac.groundScatterM <= 0.0) return false;
+  const TrackPoint* stood = nullptr;
+  for (const TrackPoint& line : ac.scatterLines) {
+    if (line.dueTick < p.dueTick && line.groundSpeedKt < kPushBackStandsKt) stood = &line;
+  }
+  const std::optional<kvo::LatLon> from = feedStoodAt(ac, p.dueTick);
+  return stood != nullptr && from && feedWayNm(ac, *stood, p) > ac.halfSpanNm &&
+         distanceNm(from->lat, from->lon, p.lat, p.lon) * kMetresPerNm >= ac.groundScatterM;
+}
+
 bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
   const bool watching = ac.standWatch != 0;
   ac.standWatch = 1;
@@ -362,7 +376,7 @@ bool checkLeavingStand(LiveAircraft& ac, TrackPoint& p) {
     const double moved = d - ac.firstStandDistanceNm;
     const double scatterNm = kStandingScatters * ac.groundScatterM / kMetresPerNm;
     const bool leaves = (ac.standLeaveCounter >= 3 && moved >= std::max(ac.halfSpanNm / 2.0, scatterNm)) ||
-                        moved > std::max(ac.halfSpanNm, 2.0 * scatterNm);
+                        moved > std::max(ac.halfSpanNm, 2.0 * scatterNm) || feedLeftStand(ac, p);
     if (!leaves) {
       ac.departureRequested = 0;
       return false;
