@@ -241,7 +241,8 @@ bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line) {
   // both sides: a stray line is not driven to, and tells nothing of the feed's scatter. Where it
   // is still queued last behind the point the aircraft drives to, it leaves the track (and the
   // held lines of a push-back). Where the aircraft drives to it already (a standing aircraft sets
-  // off for its next line at once), it stops where it is, and goes on to this line from there.
+  // off for its next line at once), it stops where it is, and goes on to this line from there at
+  // the speed of the line before the stray: a slowing stray's and a stop's make a crawl.
   if (const std::size_t n = lines.size(); n >= 3 && strayLine(lines[n - 3], lines[n - 2], lines[n - 1], ac.groundScatterM)) {
     const TrackPoint& stray = lines[n - 2];
     auto& track = ac.trackPoints;
@@ -252,6 +253,7 @@ bool noteFeedLine(LiveAircraft& ac, const TrackPoint& line) {
         track.back().lat = ac.position.lat;
         track.back().lon = ac.position.lon;
         track.back().dueTick = nowTick() + 1;
+        track.back().groundSpeedKt = lines[n - 3].groundSpeedKt;
       }
     }
     auto& pushed = ac.pushBackFeedLines;
