@@ -51,7 +51,8 @@ inline std::optional<double> trueNose(const TrackPoint& p) {
 inline constexpr double kExactScatterM = 1.0;
 // The scatter of the feed's places on the ground (metres, per axis) over its lines in time order:
 // how far they lie from the straights and arcs of a taxi's path, or standing, from their mean.
-// 0 where they lie on them within kExactScatterM; `previous` where the lines are too few to tell.
+// 0 where they lie on them within kExactScatterM; where the lines are too few to tell, `previous`,
+// or the spread of the latest standing lines where it is more (at most a receiver's usual scatter).
 double feedScatterM(const std::deque<TrackPoint>& lines, double previous);
 // Every feed line of a known aircraft: kept among its latest lines on the ground, and the
 // aircraft's feed scatter (groundScatterM) judged anew over them. The line before it, where it lies
