@@ -510,9 +510,7 @@ void turnToward(LiveAircraft& ac, double target, double extraTurn = 0.0) {
 double onTheSpotExtra(const LiveAircraft& ac) { return std::max(ac.turnRateBase - std::abs(ac.turnRate), 0.0); }
 
 // A helicopter taxiing on the ground turns on the spot before it moves off far from its nose: an
-// aeroplane's way of setting off while turning would carry it sideways, or backwards. The point it
-// makes for falls due no sooner for the turn: due meanwhile, the next leg was timed from that point
-// while the helicopter still stood where it turned, and it ran 40 m in a few seconds at 30-50 kt.
+// aeroplane's way of setting off while turning would carry it sideways, or backwards.
 bool turnOnTheSpot(LiveAircraft& ac) {
   if (ac.onGround == 0 || !isRotorcraft(ac) || (ac.phase != GroundPhase::Taxi && ac.phase != GroundPhase::Parking)) {
     return false;
@@ -525,7 +523,6 @@ bool turnOnTheSpot(LiveAircraft& ac) {
   }
   if (!moves || std::abs(wrapPi(way - ac.position.heading)) <= kTurnOnTheSpotRad) return false;
   turnToward(ac, way, onTheSpotExtra(ac));
-  ++ac.trackPoints.front().dueTick;
   return true;
 }
 
