@@ -120,9 +120,14 @@ bool rollsNoseFirst(const LiveAircraft& ac, const TrackPoint& line) {
   }
   // Fewer lines, or lines of a few seconds, scatter too much to tell the way.
   if (north.n < kNoseFirstLines || span < 0.6 * static_cast<double>(kNoseFirstTicks) || !north.sloped()) return false;
-  // Metres a tick the place goes along the nose: at least half the line's speed that way.
+  // Metres a tick the place goes along the nose: at least half the line's speed that way, and
+  // more than a fit of places scattering by the feed's scatter strays (twice its standard error):
+  // at a hand push's 2 kt, lines scattered by 6-10 m showed a C172 rolling nose first while it
+  // was still pushed, and its push-back ended before its tug turn.
   const double ahead = north.slope() * std::cos(*nose) + east.slope() * std::sin(*nose);
-  return ahead > 0.5 * line.groundSpeedKt * kMetresPerNm / kvo::kTicksPerHour;
+  const double spreadTicks = std::sqrt(std::max(north.stt - north.st * north.st / north.n, 0.0));
+  const double strays = spreadTicks > 0.0 ? 2.0 * ac.groundScatterM / spreadTicks : 0.0;
+  return ahead > std::max(0.5 * line.groundSpeedKt * kMetresPerNm / kvo::kTicksPerHour, strays);
 }
 
 // A line that shows the aircraft rolling on its own: faster than a tug pushes, or nose first.
