@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/geometry.h"
@@ -32,17 +33,19 @@ constexpr double kLeastChordM = 1.0;
 // A window's lines, metres north and east of its first.
 using Window = std::array<std::pair<double, double>, kWindowLines>;
 
-// The scatter of standing lines: their spread about their mean place, per axis.
-double standingScatter(const Window& w) {
+// The scatter of standing lines (metres north and east of one of them, two at least): their
+// spread about their mean place, per axis.
+double standingScatter(std::span<const std::pair<double, double>> places) {
+  const double count = static_cast<double>(places.size());
   double north = 0.0;
   double east = 0.0;
-  for (const auto& [n, e] : w) {
-    north += n / kWindowLines;
-    east += e / kWindowLines;
+  for (const auto& [n, e] : places) {
+    north += n / count;
+    east += e / count;
   }
   double squares = 0.0;
-  for (const auto& [n, e] : w) squares += (n - north) * (n - north) + (e - east) * (e - east);
-  return std::sqrt(squares / (2.0 * (kWindowLines - 1)));
+  for (const auto& [n, e] : places) squares += (n - north) * (n - north) + (e - east) * (e - east);
+  return std::sqrt(squares / (2.0 * (count - 1.0)));
 }
 
 // The scatter of moving lines: how far they lie from the circle (or the straight line) that fits
@@ -186,20 +189,13 @@ bool strayLine(const TrackPoint& before, const TrackPoint& line, const TrackPoin
 double standingSpreadM(const std::deque<TrackPoint>& lines) {
   std::size_t first = lines.size();
   while (first > 0 && lines[first - 1].groundSpeedKt < kPushBackStandsKt) --first;
-  const std::size_t n = lines.size() - first;
-  if (n < 2) return 0.0;
-  std::vector<std::pair<double, double>> places(n);
-  double north = 0.0;
-  double east = 0.0;
-  for (std::size_t i = 0; i < n; ++i) {
+  if (lines.size() - first < 2) return 0.0;
+  std::vector<std::pair<double, double>> places(lines.size() - first);
+  for (std::size_t i = 0; i < places.size(); ++i) {
     toLocalMetres(lines[first].lat, lines[first].lon, lines[first + i].lat, lines[first + i].lon, places[i].first,
                   places[i].second);
-    north += places[i].first / static_cast<double>(n);
-    east += places[i].second / static_cast<double>(n);
   }
-  double squares = 0.0;
-  for (const auto& [pn, pe] : places) squares += (pn - north) * (pn - north) + (pe - east) * (pe - east);
-  const double spread = std::sqrt(squares / (2.0 * static_cast<double>(n - 1)));
+  const double spread = standingScatter(places);
   return spread < kExactScatterM ? 0.0 : std::min(spread, kLeastScatterM);
 }
 

@@ -125,8 +125,7 @@ bool rollsNoseFirst(const LiveAircraft& ac, const TrackPoint& line) {
   // at a hand push's 2 kt, lines scattered by 6-10 m showed a C172 rolling nose first while it
   // was still pushed, and its push-back ended before its tug turn.
   const double ahead = north.slope() * std::cos(*nose) + east.slope() * std::sin(*nose);
-  const double spreadTicks = std::sqrt(std::max(north.stt - north.st * north.st / north.n, 0.0));
-  const double strays = spreadTicks > 0.0 ? 2.0 * ac.groundScatterM / spreadTicks : 0.0;
+  const double strays = 2.0 * ac.groundScatterM / std::sqrt(north.det() / north.n);
   return ahead > std::max(0.5 * line.groundSpeedKt * kMetresPerNm / kvo::kTicksPerHour, strays);
 }
 

@@ -381,40 +381,29 @@ TEST_F(StandWatch, MovingMoreThanHalfASpanLeavesAtOnce) {
 }
 
 // A small aeroplane's push of some metres on a scattering feed never leaves the scatter's reach:
-// it leaves once its lines' speeds carry it half a span from where it last stood. Standing lines
-// that lie apart show the feed scatters before its scatter can be judged; repeated, it is exact.
+// it leaves once its lines' speeds (2 kt, a line every 5 s) carry it half a span from where it last
+// stood. Standing lines that lie apart show the feed scatters before its scatter can be judged;
+// repeated, it is exact. Places metres north of the stand.
 TEST_F(StandWatch, AShortPushLeavesWhenItsSpeedsCarryItHalfASpan) {
-  struct Line {
-    double northM;
-    double eastM;
-    double kt;
-  };
   struct Row {
     const char* what;
-    std::vector<Line> standing;
-    std::vector<Line> moving;
+    std::vector<double> standing;
+    std::vector<double> moving;
     int leavesAt;  // the moving line that shows it leaving, -1 none
   };
-  const std::vector<Line> scattered{{0.0, 0.0, 0.0}, {5.0, -4.0, 0.0}, {-3.0, 3.0, 0.0}};
-  const std::vector<Line> push{{-6.0, 3.0, 2.0}, {-9.0, -2.0, 2.0}, {-12.0, 1.0, 2.0}};
   const std::vector<Row> rows{
-      {"scattered standing lines: at the second moving line", scattered, push, 1},
-      {"repeated standing lines (an exact feed): at the first beyond half a span", {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, push, 0},
-      {"speeds beyond half a span, places within the scatter: stays", scattered, {{-1, 1, 2}, {1, -2, 2}, {-2, 0, 2}}, -1},
+      {"scattered standing lines: at the second moving line", {4.0, 13.0, 1.0}, {12.0, 15.0, 18.0}, 1},
+      {"repeated standing lines: at the first beyond half a span", {0.0, 0.0, 0.0}, {12.0, 15.0, 18.0}, 0},
+      {"speeds beyond half a span, places within the scatter: stays", {4.0, 13.0, 1.0}, {5.0, 7.0, 6.0}, -1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     LiveAircraft ac = parked(5.5);
     kvo::TickCount due = kNow + 3000;
-    auto hear = [&](const Line& l) {
-      const TrackPoint at = pointFrom(point(50.0, 8.0, due, 0), 0.0, l.northM, due, l.kt);
-      decodeExisting(ac, pointFrom(at, 90.0, l.eastM, due, l.kt));
-      due += 500;  // a line every 5 s
-    };
-    for (const Line& l : row.standing) hear(l);
+    for (const double m : row.standing) decodeExisting(ac, north(m, due += 500, 0.0));
     int leftAt = -1;
     for (std::size_t i = 0; i < row.moving.size() && leftAt < 0; ++i) {
-      hear(row.moving[i]);
+      decodeExisting(ac, north(row.moving[i], due += 500));
       if (ac.departureRequested != 0) leftAt = static_cast<int>(i);
     }
     EXPECT_EQ(leftAt, row.leavesAt);
