@@ -301,16 +301,12 @@ TEST_F(MovementTest, ALoneLineFarOffIsDroppedAndRealShapesStay) {
         pointFrom(first, row.toLine.bearingDeg, row.toLine.metres, first.dueTick + 100 * row.toLine.seconds, row.toLine.kt);
     const TrackPoint next =
         pointFrom(line, row.toNext.bearingDeg, row.toNext.metres, line.dueTick + 100 * row.toNext.seconds, row.toNext.kt);
-    decodeExisting(ac, first);
-    decodeExisting(ac, line);
-    if (row.drivenTo) ac.trackPoints = {ac.trackPoints.back()};
-    decodeExisting(ac, next);
-    // Stopped short of the stray where it is, it goes on to the next line at the pace the feed
-    // showed before the stray, not crawling at the stray's and the stop's.
-    if (row.drivenTo) {
-      ASSERT_GE(ac.trackPoints.size(), 2u);
-      EXPECT_GE(segmentSpeed(ac), row.firstKt / 2.0);
+    for (const TrackPoint& p : {first, line, next}) {
+      if (row.drivenTo && p.dueTick == next.dueTick) ac.trackPoints = {ac.trackPoints.back()};
+      decodeExisting(ac, p);
     }
+    // Stopped short of a stray it drove to, it goes on at the pace before the stray, not a crawl.
+    EXPECT_TRUE(!row.drivenTo || (ac.trackPoints.size() >= 2 && segmentSpeed(ac) >= row.firstKt / 2.0));
     const bool inLines = std::any_of(ac.scatterLines.begin(), ac.scatterLines.end(),
                                      [&](const TrackPoint& p) { return p.dueTick == line.dueTick; });
     const bool inTrack = std::any_of(ac.trackPoints.begin(), ac.trackPoints.end(),
