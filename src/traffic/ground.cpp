@@ -317,6 +317,12 @@ constexpr kvo::TickCount kSlideTicks = 200;  // a leg at least this long ahead i
 // pace.
 constexpr double kWaitOffRad = 40.0 * kDeg;
 constexpr double kMaxCatchUpPace = 1.5;
+// A helicopter catches up with its feed at up to twice its pace: hover-taxiing at 8 kt it turns
+// round on the spot in some 6 s, and at half again its pace it was still behind where its feed
+// stopped.
+constexpr double kMaxRotorCatchUpPace = 2.0;
+// An aircraft this near a point stands at it.
+constexpr double kAtPointM = 1.0;
 
 }  // namespace
 
@@ -341,7 +347,10 @@ double kvo::mv::slipCatchUp(const LiveAircraft& ac, double way) {
 // pace, to reach the curve's end by its due tick. Only on a scattering feed, whose turn points are
 // scattered corners; a push-back's turn keeps its own pace.
 double kvo::mv::curvePace(const LiveAircraft& ac) {
-  if (ac.phase == GroundPhase::PushingBack) return pushBackCurvePace(ac);
+  if (ac.phase == GroundPhase::PushingBack) return evenCurvePace(ac);
+  // A helicopter's curve runs evenly along it (its step is timed to catch up already), but no
+  // faster than half again its step where the curve doubles back and its parameter stands still.
+  if (isRotorcraft(ac)) return std::min(evenCurvePace(ac), kMaxCatchUpPace * ac.curveTStep);
   // An exact feed's curve is taken at its even step: its corners are the feed's own.
   if (ac.trackPoints.empty() || ac.groundScatterM <= 0.0) return ac.curveTStep;
   kvo::LatLon at;
@@ -391,15 +400,19 @@ void retimeNextPoint(LiveAircraft& ac) {
     return;
   }
   ac.turnRate = ac.turnRateBase;
-  const double lengthNm = pointDistanceNm(first, second);
+  // A helicopter that turned on the spot still stands short of the point just due: its leg runs
+  // from where it stands, not from that point (timed from there, it dashed 40 m at 50 kt).
+  const bool rotor = isRotorcraft(ac);
+  const bool shortOfPoint = rotor && distanceFromAircraftNm(ac, first) * kMetresPerNm > kAtPointM;
+  const double lengthNm = rotor ? distanceFromAircraftNm(ac, second) : pointDistanceNm(first, second);
   const double speedKt = segmentSpeed(ac);
   std::int32_t n = travelTicks(lengthNm, speedKt);
-  // A helicopter on a scattering feed goes from scattered point to scattered point, a longer way than
-  // the feed's: at the feed's speed it falls behind line by line and crawls on long after its feed
-  // has stopped. It reaches each point by its due tick, catching up no faster than half again its
-  // pace: set down behind a line whose due tick had passed, it jumped there.
-  if (isRotorcraft(ac) && ac.groundScatterM > 0.0) {
-    const std::int32_t fastest = travelTicks(lengthNm, kMaxCatchUpPace * speedKt);
+  // A helicopter goes from point to point a longer way than the feed's where the feed scatters, and
+  // stands while it turns on the spot: at the feed's speed it falls behind and crawls on long after
+  // its feed has stopped. It reaches each point by its due tick, catching up no faster than
+  // kMaxRotorCatchUpPace: set down behind a line whose due tick had passed, it jumped there.
+  if (rotor && (ac.groundScatterM > 0.0 || shortOfPoint)) {
+    const std::int32_t fastest = travelTicks(lengthNm, kMaxRotorCatchUpPace * speedKt);
     n = static_cast<std::int32_t>(std::clamp<kvo::TickCount>(second.dueTick - now, fastest, n));
   }
   if (ac.curve.isSet() || ac.turning != 0) {

@@ -96,8 +96,9 @@ std::optional<double> rollHeading(const LiveAircraft& ac, std::size_t from);
 // ---- push-back (push_back.cpp) -----------------------------------------------------------------
 // The step of the push-back's tug turn along its curve.
 double pushBackCurveStep(const LiveAircraft& ac);
-// How far along that curve the push-back goes this tick: evenly along it, at the step's pace.
-double pushBackCurvePace(const LiveAircraft& ac);
+// How far along its curve an aircraft goes this tick evenly along it, at its step's pace (a
+// push-back's tug turn, a helicopter's curve).
+double evenCurvePace(const LiveAircraft& ac);
 // A feed line heard while pushing back: kept for the push-back's pace, end and turn side.
 void collectPushBackLine(LiveAircraft& ac, const TrackPoint& line);
 // Once the push-back has ended: the feed's taxi lines heard while it went on join the track.

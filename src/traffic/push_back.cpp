@@ -449,9 +449,9 @@ double kvo::mv::pushBackCurveStep(const LiveAircraft& ac) {
   return (std::isfinite(ticks) && ticks >= 1.0) ? 1.0 / ticks : 1.0;
 }
 
-// A curve's parameter runs unevenly along a tug turn drawn through its corner: taken evenly, the
-// push-back would crawl into the turn for seconds and leave it at twice the feed's pace.
-double kvo::mv::pushBackCurvePace(const LiveAircraft& ac) {
+// A curve's parameter runs unevenly along a curve drawn through a corner: taken evenly, a push-back
+// would crawl into its tug turn for seconds and leave it at twice the feed's pace.
+double kvo::mv::evenCurvePace(const LiveAircraft& ac) {
   constexpr double kProbe = 1e-3;
   const double t = std::min(ac.curveT, 0.999999 - kProbe);
   kvo::LatLon a;

@@ -1094,9 +1094,10 @@ TEST_F(MovementTest, ExactFeedKeepsToItsPath) {
 
 // A helicopter comes down south onto its spot and stands there, or hover-taxies back north the way
 // it came first. It sets down on the spot when its feed does (its approach is not dropped for the
-// way back), turns round there before it moves off (never backwards) and stays where it stands,
-// nose and all, also where its feed's places on the ground scatter as a receiver's do (3-8 m about
-// an error that wanders 6 m over some 40 s, one line now and then 40 m off).
+// way back), turns round there before it moves off (never backwards, nor dashing after its feed)
+// and stays where it stands, nose and all, also where its feed's places on the ground scatter as a
+// receiver's do (3-8 m about an error that wanders 6 m over some 40 s, one line now and then 40 m
+// off).
 // Set down, it takes back the touchdown's spoilers and levers as an aeroplane does after its roll:
 // standing it idles, turned away from its way in its landing lights and strobes go off.
 TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
@@ -1160,6 +1161,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     kvo::LatLon atStand{};
     double standHeading = 0.0;
     double worstOffDeg = 0.0, drift = 0.0, turnS = 0.0, standTurnDeg = 0.0;  // turnS: seconds turning on the spot
+    double fastestKt = 0.0;
     while (g_trafficTick.load() < feed.back().dueTick - 3000 && ac.state == kvo::AircraftState::Active) {
       const kvo::TickCount now = g_trafficTick.load();
       takeDueLines(ac, feed, fed);
@@ -1169,6 +1171,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
       if (ac.onGround != 0 && !down) down = kvo::LatLon{ac.position.lat, ac.position.lon};
       const double stepM = distanceNm(lat, lon, ac.position.lat, ac.position.lon) * 1852.0;
       if (ac.onGround != 0 && stepM < 0.001 && std::abs(ac.position.heading - hdgBefore) > 1e-6) turnS += 0.01;
+      if (ac.onGround != 0) fastestKt = std::max(fastestKt, stepM / 0.01 / 0.514444);
       if (ac.onGround != 0 && stepM > 0.02) {
         const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
         worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
@@ -1186,6 +1189,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     ASSERT_TRUE(down);
     EXPECT_LT(distanceNm(down->lat, down->lon, spot.lat, spot.lon) * 1852.0, 40.0) << "set down near its spot";
     EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
+    EXPECT_LE(fastestKt, 16.5) << "after turning round catches up at twice its feed's 8 kt at most";
     EXPECT_LT(drift, 1.0) << "stays where it stands";
     EXPECT_LT(standTurnDeg, 5.0) << "its nose stays where it stands";
     EXPECT_LT(turnS, 7.0) << "turns on the spot at least at its base rate (the 135 degrees to 45 off its way: 6.75 s)";

@@ -117,8 +117,8 @@ TEST_F(MovementTest, StationaryPointIsSkippedInTheAirAndStopsOnTheGround) {
 // The ticks to the next point on the ground. Between two standing points (a move the feed did not
 // show) at the pace of their due ticks, at least 1 kt and at most the stand speed: lines handed on
 // after a push-back were due a tick after the aircraft's own place 20 m off, and it jumped there. A
-// helicopter on a scattering feed reaches its point by its due tick, catching up at most half again
-// its pace: set down behind its line, whose due tick had passed, it covered 30 m in a quarter second.
+// helicopter on a scattering feed reaches its point by its due tick, catching up at most twice its
+// pace: set down behind its line, whose due tick had passed, it covered 30 m in a quarter second.
 TEST_F(MovementTest, TheNextPointOnTheGroundIsReachedAtItsPace) {
   struct Row {
     const char* what;
@@ -131,7 +131,7 @@ TEST_F(MovementTest, TheNextPointOnTheGroundIsReachedAtItsPace) {
       {"standing, 20 m, due a tick later", false, 20.0, 1, 0.0},
       {"standing, 20 m over 20 s", false, 20.0, 2000, 20.0 / 20.0 / 0.514444},
       {"standing, a metre over 3 s: the slowest pace", false, 1.0, 300, 1.0},
-      {"a helicopter whose due tick passed", true, 30.0, -150, 1.5 * 17.0},
+      {"a helicopter whose due tick passed", true, 30.0, -150, 2.0 * 17.0},
       {"a helicopter due sooner than its pace gets it there", true, 30.0, 250, 30.0 / 2.5 / 0.514444},
       {"a helicopter due later", true, 30.0, 1000, 17.0},
   };
@@ -143,6 +143,7 @@ TEST_F(MovementTest, TheNextPointOnTheGroundIsReachedAtItsPace) {
     ac.groundScatterM = row.helicopter ? 5.0 : 0.0;
     const double kt = row.helicopter ? 17.0 : 0.0;
     ac.trackPoints = {point(50.0, 8.0, kNow, kt), point(50.0 + row.metres / 111132.95, 8.0, kNow + row.dueIn, kt)};
+    placeAtFirst(ac, 0.0);
     setTick(kNow);
     retimeNextPoint(ac);
     const double paceKt = row.paceKt > 0.0 ? row.paceKt : ac.standSpeedKt;
