@@ -14,6 +14,7 @@
 
 #include "core/geometry.h"
 #include "platform/simconnect/testing.h"
+#include "traffic/ground_detail.h"
 #include "traffic/movement_util.h"
 #include "traffic/test_movement_support.h"
 
@@ -1176,11 +1177,11 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
         const double motion = initialBearing(lat, lon, ac.position.lat, ac.position.lon);
         worstOffDeg = std::max(worstOffDeg, std::abs(kvo::mv::wrapPi(motion - ac.position.heading)) / kDeg);
       }
-      if (now == stands + 500) {
+      if (now == stands) {
         atStand = {ac.position.lat, ac.position.lon};
         standHeading = ac.position.heading;
       }
-      if (now > stands + 500) {
+      if (now > stands) {
         drift = std::max(drift, distanceNm(atStand.lat, atStand.lon, ac.position.lat, ac.position.lon) * 1852.0);
         standTurnDeg = std::max(standTurnDeg, std::abs(kvo::mv::wrapPi(ac.position.heading - standHeading)) / kDeg);
       }
@@ -1190,7 +1191,7 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
     EXPECT_LT(distanceNm(down->lat, down->lon, spot.lat, spot.lon) * 1852.0, 40.0) << "set down near its spot";
     EXPECT_LT(worstOffDeg, 90.0) << "never backwards";
     EXPECT_LE(fastestKt, 16.5) << "after turning round catches up at twice its feed's 8 kt at most";
-    EXPECT_LT(drift, 1.0) << "stays where it stands";
+    EXPECT_LT(drift, 1.0) << "stands when its feed does, and stays";
     EXPECT_LT(standTurnDeg, 5.0) << "its nose stays where it stands";
     EXPECT_LT(turnS, 7.0) << "turns on the spot at least at its base rate (the 135 degrees to 45 off its way: 6.75 s)";
     std::vector<double> spoilersAndLevers;
@@ -1212,6 +1213,22 @@ TEST_F(MovementTest, HelicopterSetsDownTaxiesAndStands) {
       EXPECT_EQ(last(kvo::kEventStrobesSet), 0);
     }
   }
+}
+
+// A helicopter's curve that runs on along its nose and then doubles back (its feed turned round)
+// hardly moves with its parameter where it turns: stepped there by length, the helicopter leapt
+// past the turn in one tick and stepped backwards.
+TEST_F(MovementTest, AHelicoptersCurveDoesNotLeapWhereItDoublesBack) {
+  LiveAircraft ac = makeAircraft(Rotorcraft);
+  ac.onGround = 1;
+  ac.phase = GroundPhase::Taxi;
+  ac.trackPoints = {point(50.0, 8.0, kNow + 500, 8.0)};
+  placeAtFirst(ac, 0.0);
+  setTick(kNow);
+  ac.curve = {50.0, 8.0, -2.5, 0.0, -30.0, 0.0};  // 10 m on north, then 30 m back south
+  ac.curveTStep = 1.0 / 500.0;
+  ac.curveT = 0.198;  // just short of where it turns
+  EXPECT_LE(kvo::mv::curvePace(ac), 1.5 * ac.curveTStep);
 }
 
 // The feed taxis onto the runway from the south, or from a taxiway joining it at 30 degrees, stands
