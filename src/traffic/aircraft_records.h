@@ -181,6 +181,7 @@ struct LiveAircraft : StaticAircraft {
   std::optional<TrackPoint> noseLedLine;      // the feed's latest line as followNoses placed it
   bool noseLed = false;                       // ... placed by its noses (not left where it was heard)
   std::vector<TrackPoint> pushBackFeedLines;  // the feed's lines since the push-back began: its pace and place, then its taxi's
+  std::vector<TrackPoint> holdLines;          // the feed's move heard while the aircraft holds after its push-back
   std::int32_t landingStage = 0;  // 0..4 through the flare
   std::int32_t pushBackCounter = 0;
   std::int32_t standLeaveCounter = 0;

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <iterator>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/log.h"
 #include "core/parameters.h"
@@ -231,7 +233,10 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const double near = (bothStand ? 2.0 : 1.0) * kNearSameDeg;
   // A moving line placed by the feed's noses is where the aircraft went, not a scattered stop: a
   // slow turn's lines lie a few metres apart, and taken as stops the turn was lost.
-  if (!ac.noseLed && std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
+  // So is a moving line of a feed whose places do not scatter, once the aircraft rolls: a slow
+  // taxi's lines lie a few metres apart, and taken as stops it stood, then leapt after its feed.
+  const bool exactMove = ac.groundScatterM <= 0.0 && p.groundSpeedKt >= kPushBackStandsKt && last.stationary == 0;
+  if (!ac.noseLed && !exactMove && std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;
     const kvo::TickCount due = p.dueTick;
@@ -443,6 +448,14 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
         if (ac.holding == 0) ac.holdingSince = nowTick();
         ac.holding = 1;
         ac.holdDistanceNm = d;
+        // Where the feed's places do not scatter, its move heard meanwhile (since it last stood)
+        // is where the aircraft taxies once the hold ends: the line that ends it lies some way
+        // along a way that may have turned, and straight to it the aircraft cut the corner.
+        if (p.groundSpeedKt < kPushBackStandsKt || ac.groundScatterM > 0.0) {
+          ac.holdLines.clear();
+        } else if (ac.holdLines.size() < kMaxHeldLines) {
+          ac.holdLines.push_back(p);
+        }
         return false;
       }
       if (ac.standRouteState > 0 && !ac.trackPoints.empty()) {
@@ -456,10 +469,22 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
       ac.holding = 0;
       ac.holdingSince = 0;
       if (!ac.trackPoints.empty()) {
-        // The taxi sets off when the feed's did, as the line that shows it taxiing tells.
-        const double kt = setOffSpeedKt(ac, p);
+        // The taxi sets off when the feed's did, as the first line that shows it taxiing tells, and
+        // goes on along the lines heard while it held, from the first still to come that lies ahead
+        // of its nose (the push-back ends a metre or two off the feed's).
+        std::vector<TrackPoint> held = std::exchange(ac.holdLines, {});
+        held.erase(held.begin(), std::find_if(held.begin(), held.end(), [&](const TrackPoint& line) {
+                     const double way = initialBearing(ac.position.lat, ac.position.lon, line.lat, line.lon);
+                     return line.dueTick > nowTick() && std::abs(wrapPi(way - ac.position.heading)) < kPi / 4.0;
+                   }));
+        const TrackPoint& first = held.empty() ? p : held.front();
+        const double kt = setOffSpeedKt(ac, first);
         ac.trackPoints.resize(1);
-        standUntil(ac, setOffTick(p, ac.position.lat, ac.position.lon, kt), kt);
+        standUntil(ac, setOffTick(first, ac.position.lat, ac.position.lon, kt), kt);
+        for (TrackPoint line : held) {
+          line.dueTick = std::max(line.dueTick, ac.trackPoints.back().dueTick + 1);
+          ac.trackPoints.push_back(line);
+        }
       }
       return true;
     }

@@ -625,6 +625,7 @@ bool pushBackStep(LiveAircraft& ac) {
     setPhase(ac, GroundPhase::PushedBack);
     ac.pushBackCounter = 1;
     ac.holdDistanceNm = 900.0;
+    ac.holdLines.clear();
     ac.standRouteState = 0;
     ac.departureRequested = 0;
   }

@@ -51,7 +51,7 @@ TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
   LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
   const TrackPoint a = point(50.0, 8.0, kNow + 3000, 2);
   ac.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
-  TrackPoint near = pointFrom(a, 0.0, 10.0, kNow + 3400, 1.0);
+  TrackPoint near = pointFrom(a, 0.0, 10.0, kNow + 3400, 0.0);
   decodeExisting(ac, near);
   ASSERT_EQ(ac.trackPoints.size(), 3u);
   const TrackPoint& last = ac.trackPoints.back();
@@ -72,6 +72,14 @@ TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
   ASSERT_EQ(led.trackPoints.size(), 3u);
   EXPECT_EQ(led.trackPoints.back().stationary, 0);
   EXPECT_GT(led.trackPoints.back().lat, a.lat);
+
+  // So is one of a feed whose places do not scatter: a slow taxi's lines lie a few metres apart,
+  // and taken as stops the aircraft stood, then leapt after its feed.
+  LiveAircraft exact = activeAircraft(true, GroundPhase::Taxi);
+  exact.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
+  decodeExisting(exact, pointFrom(a, 0.0, 10.0, kNow + 3400, 4.0));
+  ASSERT_EQ(exact.trackPoints.size(), 3u);
+  EXPECT_EQ(exact.trackPoints.back().stationary, 0);
 }
 
 // A feed's place of a standing aircraft wanders with the receivers' error; the aircraft stays
@@ -465,22 +473,34 @@ TEST_F(MovementTest, PushBackTurnSideComesFromTheFeed) {
 
 TEST_F(MovementTest, HoldingAfterThePushBack) {
   HOLDING_THRESHOLD_METERS.set(250);
-  LiveAircraft ac = activeAircraft(true, GroundPhase::PushedBack);
-  ac.halfSpanNm = 0.01;
-  ac.holdDistanceNm = 900.0;
-  ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 0)};
-  placeAtFirst(ac, 0.0);
-  const TrackPoint& here = ac.trackPoints.front();
-  decodeExisting(ac, pointFrom(here, 0.0, 0.02 * 1852.0, kNow + 3000, 3));
-  EXPECT_EQ(ac.holding, 1);
-  EXPECT_EQ(ac.holdingSince, kNow);
-  EXPECT_EQ(ac.trackPoints.size(), 1u);
+  // Clearly away, it taxies with the feed: where the feed's places do not scatter, along the feed's
+  // move heard while it held, from its first line ahead of the nose (one aside, where the push-back
+  // ended off the feed's, is left out); where they scatter, those lines were its scatter.
+  for (const double scatterM : {0.0, 6.0}) {
+    SCOPED_TRACE(scatterM);
+    LiveAircraft ac = activeAircraft(true, GroundPhase::PushedBack);
+    ac.halfSpanNm = 0.01;
+    ac.holdDistanceNm = 900.0;
+    ac.groundScatterM = scatterM;
+    ac.trackPoints = {point(50.0, 8.0, kNow + 1000, 0)};
+    placeAtFirst(ac, 0.0);
+    const TrackPoint& here = ac.trackPoints.front();
+    decodeExisting(ac, pointFrom(here, 0.0, 2.0, kNow + 3000, 0));  // where the feed's push ended
+    EXPECT_EQ(ac.holding, 1);
+    EXPECT_EQ(ac.holdingSince, kNow);
+    EXPECT_EQ(ac.trackPoints.size(), 1u);
 
-  // Clearly away: taxi with the feed.
-  decodeExisting(ac, pointFrom(ac.trackPoints.front(), 0.0, 0.08 * 1852.0, kNow + 3100, 8));
-  EXPECT_EQ(ac.phase, GroundPhase::Taxi);
-  EXPECT_EQ(ac.holding, 0);
-  EXPECT_EQ(ac.trackPoints.size(), 2u);
+    const TrackPoint aside = pointFrom(here, 90.0, 3.0, kNow + 4000, 2);
+    const TrackPoint ahead = pointFrom(here, 10.0, 0.025 * 1852.0, kNow + 6000, 5);
+    for (const TrackPoint& p : {aside, ahead}) decodeExisting(ac, p);
+    EXPECT_EQ(ac.phase, GroundPhase::PushedBack);
+    decodeExisting(ac, pointFrom(ac.trackPoints.front(), 0.0, 0.08 * 1852.0, kNow + 8000, 10));
+    EXPECT_EQ(ac.phase, GroundPhase::Taxi);
+    EXPECT_EQ(ac.holding, 0);
+    // Where it is, its wait for the feed's set-off, the held line, the line.
+    ASSERT_EQ(ac.trackPoints.size(), scatterM > 0.0 ? 3u : 4u);
+    EXPECT_EQ(ac.trackPoints[2].lon == ahead.lon, scatterM == 0.0);
+  }
 
   // Holding and then too far from where it waits: removed.
   LiveAircraft far = activeAircraft(true, GroundPhase::PushedBack);
