@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "core/geometry.h"
@@ -48,18 +49,23 @@ TEST_F(MovementTest, IdenticalPositionsOnTheGroundGiveOneStationaryPointAndAreRe
 }
 
 TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
-  LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
   const TrackPoint a = point(50.0, 8.0, kNow + 3000, 2);
-  ac.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
+  // A standing line, or a moving one of a feed whose places scatter.
+  for (const auto& [scatterM, kt] : {std::pair{0.0, 0.0}, std::pair{6.0, 4.0}}) {
+    SCOPED_TRACE(scatterM);
+    LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
+    ac.groundScatterM = scatterM;
+    ac.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
+    decodeExisting(ac, pointFrom(a, 0.0, 10.0, kNow + 3400, kt));
+    ASSERT_EQ(ac.trackPoints.size(), 3u);
+    const TrackPoint& last = ac.trackPoints.back();
+    EXPECT_EQ(last.lat, a.lat);
+    EXPECT_EQ(last.lon, a.lon);
+    EXPECT_EQ(last.stationary, 1);
+    EXPECT_EQ(last.groundSpeedKt, 0.0);
+    EXPECT_EQ(last.dueTick, kNow + 3400);
+  }
   TrackPoint near = pointFrom(a, 0.0, 10.0, kNow + 3400, 0.0);
-  decodeExisting(ac, near);
-  ASSERT_EQ(ac.trackPoints.size(), 3u);
-  const TrackPoint& last = ac.trackPoints.back();
-  EXPECT_EQ(last.lat, a.lat);
-  EXPECT_EQ(last.lon, a.lon);
-  EXPECT_EQ(last.stationary, 1);
-  EXPECT_EQ(last.groundSpeedKt, 0.0);
-  EXPECT_EQ(last.dueTick, kNow + 3400);
 
   // Placed by a scattering feed's noses, a moving line that near is a slow move, not a stop.
   LiveAircraft led = activeAircraft(true, GroundPhase::Taxi);
