@@ -233,9 +233,13 @@ bool checkStationaryPoint(LiveAircraft& ac, TrackPoint& p) {
   const double near = (bothStand ? 2.0 : 1.0) * kNearSameDeg;
   // A moving line placed by the feed's noses is where the aircraft went, not a scattered stop: a
   // slow turn's lines lie a few metres apart, and taken as stops the turn was lost.
-  // So is a moving line of a feed whose places do not scatter, once the aircraft rolls: a slow
-  // taxi's lines lie a few metres apart, and taken as stops it stood, then leapt after its feed.
-  const bool exactMove = ac.groundScatterM <= 0.0 && p.groundSpeedKt >= kPushBackStandsKt && last.stationary == 0;
+  // So is a moving line of a feed whose places do not scatter, once the aircraft rolls forward: a
+  // slow taxi's lines lie a few metres apart, and taken as stops it stood, then leapt after its
+  // feed. A push (its nose against its way) is not a taxi to follow.
+  const std::optional<double> nose = trueNose(p);
+  const bool pushed = nose && std::abs(wrapPi(*nose - p.trackDeg * kDeg)) > kPi / 2.0;
+  const bool exactMove =
+      ac.groundScatterM <= 0.0 && p.groundSpeedKt >= kPushBackStandsKt && last.stationary == 0 && !pushed;
   if (!ac.noseLed && !exactMove && std::abs(p.lat - last.lat) <= near && std::abs(p.lon - last.lon) <= near) {
     if (p.airborne != 0 || airborneNow) return false;
     if (ac.takeOffRoll != 0 && p.groundSpeedKt != 0.0 && last.groundSpeedKt >= 50.0) return false;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -50,13 +51,21 @@ TEST_F(MovementTest, IdenticalPositionsOnTheGroundGiveOneStationaryPointAndAreRe
 
 TEST_F(MovementTest, NearPointOnTheGroundBecomesAStationaryCopy) {
   const TrackPoint a = point(50.0, 8.0, kNow + 3000, 2);
-  // A standing line, or a moving one of a feed whose places scatter.
-  for (const auto& [scatterM, kt] : {std::pair{0.0, 0.0}, std::pair{6.0, 4.0}}) {
-    SCOPED_TRACE(scatterM);
+  // A standing line, a moving one of a feed whose places scatter, a pushed one (its nose against
+  // its way).
+  struct Row {
+    double scatterM, kt;
+    std::optional<double> noseDeg;
+  };
+  for (const Row& row : {Row{0.0, 0.0, {}}, Row{6.0, 4.0, {}}, Row{0.0, 4.0, 180.0}}) {
+    SCOPED_TRACE(row.kt);
     LiveAircraft ac = activeAircraft(true, GroundPhase::Taxi);
-    ac.groundScatterM = scatterM;
+    ac.groundScatterM = row.scatterM;
     ac.trackPoints = {point(49.99, 8.0, kNow + 2000, 5), a};
-    decodeExisting(ac, pointFrom(a, 0.0, 10.0, kNow + 3400, kt));
+    TrackPoint line = pointFrom(a, 0.0, 10.0, kNow + 3400, row.kt);
+    line.trackDeg = 0.0;
+    if (row.noseDeg) line.trueHeading = *row.noseDeg * kDeg;
+    decodeExisting(ac, line);
     ASSERT_EQ(ac.trackPoints.size(), 3u);
     const TrackPoint& last = ac.trackPoints.back();
     EXPECT_EQ(last.lat, a.lat);
