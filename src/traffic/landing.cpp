@@ -457,8 +457,9 @@ bool checkExtendingSituations(LiveAircraft& ac, TrackPoint& p) {
         // along a way that may have turned, and straight to it the aircraft cut the corner.
         if (p.groundSpeedKt < kPushBackStandsKt || ac.groundScatterM > 0.0) {
           ac.holdLines.clear();
-        } else if (ac.holdLines.size() < kMaxHeldLines) {
-          ac.holdLines.push_back(p);
+        } else if (ac.holdLines.size() < kMaxHeldLines &&
+                   (ac.holdLines.empty() || p.dueTick > ac.holdLines.back().dueTick)) {
+          ac.holdLines.push_back(p);  // a line heard again is kept once
         }
         return false;
       }

@@ -500,7 +500,7 @@ TEST_F(MovementTest, HoldingAfterThePushBack) {
 
     const TrackPoint aside = pointFrom(here, 90.0, 3.0, kNow + 4000, 2);
     const TrackPoint ahead = pointFrom(here, 10.0, 0.025 * 1852.0, kNow + 6000, 5);
-    for (const TrackPoint& p : {aside, ahead}) decodeExisting(ac, p);
+    for (const TrackPoint& p : {aside, ahead, ahead}) decodeExisting(ac, p);  // one heard twice
     EXPECT_EQ(ac.phase, GroundPhase::PushedBack);
     decodeExisting(ac, pointFrom(ac.trackPoints.front(), 0.0, 0.08 * 1852.0, kNow + 8000, 10));
     EXPECT_EQ(ac.phase, GroundPhase::Taxi);
